@@ -1,0 +1,103 @@
+#include "props/IniFile.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+bool IsIniSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+} // namespace
+
+BOOL CIniFile::Load(const std::string& strFileName)
+{
+    std::ifstream file(strFileName, std::ios::in | std::ios::binary);
+    if (!file.is_open())
+        return 0;
+
+    std::string strLine;
+    while (std::getline(file, strLine)) {
+        // A CR LF line end is a line end too, as text mode reads it.
+        if (!strLine.empty() && strLine.back() == '\r')
+            strLine.pop_back();
+        ParseLine(strLine);
+    }
+    return 1;
+}
+
+BOOL CIniFile::ParseLine(std::string& strLine)
+{
+    size_t first = 0;
+    while (first < strLine.size() && IsIniSpace(strLine[first]))
+        ++first;
+    size_t last = strLine.size();
+    while (last > first && IsIniSpace(strLine[last - 1]))
+        --last;
+    strLine = strLine.substr(first, last - first);
+
+    if (strLine.empty())
+        return 1;
+
+    if (strLine[0] == '[') {
+        // The name is the line without its first and last character, whatever
+        // that last character is; "[" alone names the empty section.
+        std::string strName = strLine.size() >= 2 ? strLine.substr(1, strLine.size() - 2) : std::string();
+        m_sections[strName] = KeyTable();
+        m_strCurrentSection = std::move(strName);
+        return 1;
+    }
+
+    if (strLine[0] == '#' || strLine[0] == ';')
+        return 1;
+
+    // Entries before the first section header have no table to go into.
+    auto section = m_sections.find(m_strCurrentSection);
+    if (section == m_sections.end())
+        return 1;
+
+    const size_t eq = strLine.find('=');
+    if (eq == std::string::npos)
+        section->second[std::string()] = strLine;
+    else
+        section->second[strLine.substr(0, eq)] = strLine.substr(eq + 1);
+    return 1;
+}
+
+std::string CIniFile::GetValue(const std::string& strSection, const std::string& strKey) const
+{
+    auto section = m_sections.find(strSection);
+    if (section == m_sections.end())
+        return std::string();
+    auto entry = section->second.find(strKey);
+    if (entry == section->second.end())
+        return std::string();
+    return entry->second;
+}
+
+void CIniFile::Clear()
+{
+    m_sections.clear();
+    m_strCurrentSection.clear();
+}
+
+CIniFile& GetIniFile()
+{
+    static CIniFile iniFile;
+    return iniFile;
+}
+
+BOOL LookupName(const char* pszSection, const char* pszKey, std::string& strValue)
+{
+    strValue = GetIniFile().GetValue(pszSection ? pszSection : "", pszKey ? pszKey : "");
+    return strValue.empty() ? 0 : 1;
+}
+
+std::string DictionaryKey(unsigned long ulNumber)
+{
+    char szKey[16];
+    std::snprintf(szKey, sizeof szKey, "0x%08lx", ulNumber & 0xFFFFFFFFUL);
+    return szKey;
+}

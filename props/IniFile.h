@@ -1,0 +1,48 @@
+// The tag dictionary: an INI-style file that names property IDs, property
+// types and MAPI object types.
+//
+// The reader is small and strict. Keys are matched as exact, case-sensitive
+// strings, so the key form "0x%08x" (eight lower-case digits) is part of the
+// contract between the file and the program. Names, keys and values are taken
+// byte for byte from the file.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+
+using BOOL = int;
+
+class CIniFile
+{
+public:
+    // Reads the named file line by line into the dictionary. FALSE, with
+    // nothing read, when the file cannot be opened. A read error in the middle
+    // ends the reading; what was read stays and the result is still TRUE.
+    BOOL Load(const std::string& strFileName);
+
+    // Trims the line in place and applies it: a section header, a comment,
+    // or a key=value entry of the current section. Always TRUE.
+    BOOL ParseLine(std::string& strLine);
+
+    // The value stored under the key in the section, or the empty string.
+    std::string GetValue(const std::string& strSection, const std::string& strKey) const;
+
+    // Forgets every section (the dictionary as it is before any load).
+    void Clear();
+
+private:
+    using KeyTable = std::unordered_map<std::string, std::string>;
+
+    std::unordered_map<std::string, KeyTable> m_sections;
+    std::string m_strCurrentSection;
+};
+
+// The one dictionary of the process.
+CIniFile& GetIniFile();
+
+// Sets strValue to the process-wide dictionary's value for the section and
+// key; TRUE exactly when that value is not empty.
+BOOL LookupName(const char* pszSection, const char* pszKey, std::string& strValue);
+
+// The dictionary key of a number: "0x%08x".
+std::string DictionaryKey(unsigned long ulNumber);

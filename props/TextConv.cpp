@@ -1,0 +1,88 @@
+#include "props/TextConv.h"
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+size_t Utf8Length(char32_t cp)
+{
+    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+}
+
+} // namespace
+
+std::string WideToNarrow(std::u16string_view text, size_t cbMax)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            } else {
+                cp = static_cast<unsigned char>(kDefaultChar);
+            }
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            cp = static_cast<unsigned char>(kDefaultChar);
+        }
+        if (cbMax != std::string::npos && out.size() + Utf8Length(cp) > cbMax)
+            break;
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::string WideToNarrow(const char16_t* pwsz, size_t cbMax)
+{
+    if (!pwsz)
+        return std::string();
+    return WideToNarrow(std::u16string_view(pwsz), cbMax);
+}
+
+size_t Utf8CutLength(std::string_view text, size_t cbMax)
+{
+    if (text.size() <= cbMax)
+        return text.size();
+    // The byte at cbMax is the first one dropped. If it continues a sequence
+    // that starts before cbMax, that sequence is dropped whole.
+    size_t lead = cbMax;
+    for (int back = 0; back < 3 && lead > 0; ++back) {
+        if ((static_cast<unsigned char>(text[lead]) & 0xC0) != 0x80)
+            break;
+        --lead;
+    }
+    const unsigned char c = static_cast<unsigned char>(text[lead]);
+    size_t seqLen = 0;
+    if (c >= 0xC0 && c < 0xE0)
+        seqLen = 2;
+    else if (c >= 0xE0 && c < 0xF0)
+        seqLen = 3;
+    else if (c >= 0xF0 && c < 0xF8)
+        seqLen = 4;
+    if (lead < cbMax && seqLen != 0 && lead + seqLen > cbMax)
+        return lead;
+    return cbMax; // a whole character ends at the limit, or the bytes are not UTF-8
+}
+
+std::string CutNarrow(std::string_view text, size_t cbMax)
+{
+    return std::string(text.substr(0, Utf8CutLength(text, cbMax)));
+}
