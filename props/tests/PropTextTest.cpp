@@ -1,0 +1,250 @@
+#include "props/PropText.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+SPropValue Value(ULONG ulTag)
+{
+    SPropValue v;
+    std::memset(&v, 0, sizeof v);
+    v.ulPropTag = ulTag;
+    return v;
+}
+
+struct TextCase
+{
+    const char* what;
+    SPropValue value;
+    UINT cch;
+    std::string expected;
+};
+
+std::vector<TextCase> ScalarCases()
+{
+    std::vector<TextCase> cases;
+    auto add = [&](const char* what, SPropValue v, std::string expected, UINT cch = kListValueChars) {
+        cases.push_back({what, v, cch, std::move(expected)});
+    };
+    SPropValue v;
+
+    add("PT_UNSPECIFIED", Value(PROP_TAG(PT_UNSPECIFIED, 0x1234)), "<UNSPECIFIED>");
+    add("PT_NULL", Value(PROP_TAG(PT_NULL, 0x1234)), "<NULL>");
+    v = Value(PROP_TAG(PT_I2, 0x1234));
+    v.Value.i = -1;
+    add("PT_I2 -1", v, "-1");
+    v = Value(PR_ATTACH_METHOD);
+    v.Value.l = static_cast<LONG>(0x80000000u);
+    add("PT_LONG 0x80000000", v, "-2147483648");
+    v.Value.l = 42;
+    add("PT_LONG 42", v, "42");
+    v = Value(PROP_TAG(PT_R4, 0x1234));
+    v.Value.flt = 1.5f;
+    add("PT_R4", v, "1.500000e+00");
+    v = Value(PROP_TAG(PT_DOUBLE, 0x1234));
+    v.Value.dbl = -12345.678;
+    add("PT_DOUBLE", v, "-1.234568e+04");
+    v = Value(PROP_TAG(PT_APPTIME, 0x1234));
+    v.Value.at = 0.25;
+    add("PT_APPTIME", v, "2.500000e-01");
+    v = Value(PROP_TAG(PT_I8, 0x1234));
+    v.Value.li.QuadPart = 4294967296LL;
+    add("PT_I8 2^32: low then high", v, "0 1");
+    v.Value.li.QuadPart = -2;
+    add("PT_I8 -2", v, "-2 -1");
+    v = Value(PROP_TAG(PT_CURRENCY, 0x1234));
+    v.Value.cur.int64 = 10000;
+    add("PT_CURRENCY 1.0000", v, "10000 0");
+    v = Value(PROP_TAG(PT_BOOLEAN, 0x1234));
+    v.Value.b = 1;
+    add("PT_BOOLEAN 1", v, "1");
+    v.Value.b = 0xFFFF;
+    add("PT_BOOLEAN 0xFFFF zero-extended", v, "65535");
+    add("PT_OBJECT", Value(PROP_TAG(PT_OBJECT, 0x1234)), "<OBJECT>");
+    v = Value(PR_SUBJECT_A);
+    v.Value.lpszA = const_cast<LPSTR>("Hello %s");
+    add("PT_STRING8 as it is", v, "Hello %s");
+    v.Value.lpszA = nullptr;
+    add("PT_STRING8 null", v, "(null)");
+    v = Value(PR_SUBJECT_W);
+    v.Value.lpszW = const_cast<LPWSTR>(u"\u041F\u0440\u0438\u0432\u0435\u0442");
+    add("PT_UNICODE to UTF-8", v, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
+    v.Value.lpszW = nullptr;
+    add("PT_UNICODE null", v, "");
+    add("PT_MV_LONG is unknown", Value(PROP_TAG(PT_MV_LONG, 0x1234)), "<Unknown Property Type: 00001003>");
+    add("PT_MV_STRING8 is unknown", Value(PROP_TAG(PT_MV_STRING8, 0x1234)), "<Unknown Property Type: 0000101e>");
+    add("PT_SVREID is unknown", Value(PROP_TAG(0x00FB, 0x1234)), "<Unknown Property Type: 000000fb>");
+    add("PT_ERROR gives nothing", Value(PROP_TAG(PT_ERROR, 0x1234)), "");
+    add("PT_CLSID gives nothing", Value(PROP_TAG(PT_CLSID, 0x1234)), "");
+    v = Value(PR_MESSAGE_DELIVERY_TIME);
+    v.Value.ft.dwHighDateTime = 0x01da6f06;
+    v.Value.ft.dwLowDateTime = 0x696ba480;
+    add("PT_SYSTIME", v, "2024-03-05 14:07:09");
+    v.Value.ft.dwHighDateTime = 0x24c85a5e;
+    v.Value.ft.dwLowDateTime = 0xd1c04000;
+    add("PT_SYSTIME after year 9999", v, "Invalid DateTime");
+    v = Value(PROP_TAG(PT_I2, 0x1234));
+    v.Value.i = -32768;
+    add("a number cut to a small buffer", v, "-32", 4);
+    add("a marker cut to a small buffer", Value(PROP_TAG(PT_NULL, 0x1234)), "<NU", 4);
+    add("a buffer of one byte holds the empty text", Value(PROP_TAG(PT_NULL, 0x1234)), "", 1);
+    return cases;
+}
+
+class PropValueToTextTest : public ::testing::TestWithParam<TextCase>
+{
+};
+
+TEST_P(PropValueToTextTest, RendersByType)
+{
+    const TextCase& c = GetParam();
+    EXPECT_EQ(PropValueToText(&c.value, c.cch), c.expected) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scalars, PropValueToTextTest, ::testing::ValuesIn(ScalarCases()));
+
+TEST(PropValueToText, StringsAreCutAfterTheLastWholeCharacterBelowTheBuffer)
+{
+    std::string ascii(2000, 'x');
+    SPropValue v = Value(PR_BODY_A);
+    v.Value.lpszA = ascii.data();
+    EXPECT_EQ(PropValueToText(&v, 1024), std::string(1023, 'x'));
+
+    // 1022 ASCII bytes then a two-byte character: it does not fit in 1023.
+    std::string utf8 = std::string(1022, 'x') + "\xC3\xA9" + "tail";
+    v.Value.lpszA = utf8.data();
+    EXPECT_EQ(PropValueToText(&v, 1024), std::string(1022, 'x'));
+
+    std::u16string wide = std::u16string(1021, u'x') + u"\u20AC\u20AC";
+    SPropValue w = Value(PR_BODY_W);
+    w.Value.lpszW = wide.data();
+    EXPECT_EQ(PropValueToText(&w, 1024), std::string(1021, 'x')) << "a 3-byte character does not fit in 2";
+    EXPECT_EQ(PropValueToText(&w, 1025), std::string(1021, 'x') + "\xE2\x82\xAC");
+}
+
+struct BinaryCase
+{
+    ULONG cb;
+    UINT cch;
+    size_t digits;
+    bool marker;
+};
+
+TEST(PropValueToText, BinaryShowsHexDigitsUpToTheSizeDependentLimits)
+{
+    SPropValue v = Value(PR_ENTRYID);
+    BYTE small[] = {0x01, 0xAB, 0xFF};
+    v.Value.bin.cb = 3;
+    v.Value.bin.lpb = small;
+    EXPECT_EQ(PropValueToText(&v, kListValueChars), "01ABFF");
+    v.Value.bin.cb = 0;
+    EXPECT_EQ(PropValueToText(&v, kListValueChars), "") << "zero length";
+    v.Value.bin.lpb = nullptr;
+    EXPECT_EQ(PropValueToText(&v, kListValueChars), "") << "zero length, no data";
+
+    std::vector<BYTE> data(6000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<BYTE>(i);
+    v.Value.bin.lpb = data.data();
+    const BinaryCase cases[] = {
+        {600, 1024, 672, true},    {400, 1024, 672, false},  {512, 1024, 672, false}, {513, 1024, 672, true},
+        {336, 1024, 672, false},   {335, 1024, 670, false},  {2501, 5000, 3324, true}, {2500, 5000, 3324, false},
+        {2049, 4096, 2720, true},  {2048, 4096, 2720, false}, {128, 255, 160, true},   {127, 255, 160, false},
+        {10, 16, 0, true},         {10, 17, 2, true},         {100, 260, 164, false},
+    };
+    for (const auto& c : cases) {
+        v.Value.bin.cb = c.cb;
+        const std::string text = PropValueToText(&v, c.cch);
+        const std::string marker = c.marker ? " }etc" : "";
+        ASSERT_GE(text.size(), marker.size());
+        EXPECT_EQ(text.size(), c.digits + marker.size()) << c.cb << " bytes in " << c.cch;
+        EXPECT_EQ(text.substr(text.size() - marker.size()), marker) << c.cb << " bytes in " << c.cch;
+        EXPECT_LT(text.size(), c.cch) << "always fits the buffer";
+        const size_t shown = std::min<size_t>(6, c.digits);
+        EXPECT_EQ(text.substr(0, shown), std::string("000102").substr(0, shown)) << "bytes in order";
+    }
+}
+
+TEST(PropValueToText, BufferFormWritesNothingForErrorAndClsid)
+{
+    char sz[16] = "keep";
+    SPropValue err = Value(PROP_TAG(PT_ERROR, 0x0037));
+    err.Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
+    PropValueToText(sz, &err, sizeof sz);
+    EXPECT_STREQ(sz, "keep");
+    SPropValue clsid = Value(PROP_TAG(PT_CLSID, 0x3302));
+    PropValueToText(sz, &clsid, sizeof sz);
+    EXPECT_STREQ(sz, "keep");
+
+    SPropValue l = Value(PR_ATTACH_METHOD);
+    l.Value.l = 123456789;
+    PropValueToText(sz, &l, 6);
+    EXPECT_STREQ(sz, "12345");
+}
+
+MAPINAMEID Name(const GUID* guid, ULONG kind)
+{
+    MAPINAMEID n;
+    std::memset(&n, 0, sizeof n);
+    n.lpguid = const_cast<LPGUID>(guid);
+    n.ulKind = kind;
+    return n;
+}
+
+TEST(FormatNamedProp, GivesTheFourTexts)
+{
+    // PS_PUBLIC_STRINGS
+    const GUID guid = {0x00020329, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+    MAPINAMEID id = Name(&guid, MNID_ID);
+    id.Kind.lID = 0x8501;
+    CNamedPropText t = FormatNamedProp(&id);
+    EXPECT_EQ(t.strId, "0x00008501");
+    EXPECT_EQ(t.strKind, "MNID_ID");
+    EXPECT_EQ(t.strName, "");
+    EXPECT_EQ(t.strGuid, "{00020329-0000-0000-C000-000000000046}");
+
+    MAPINAMEID str = Name(&guid, MNID_STRING);
+    str.Kind.lpwstrName = const_cast<LPWSTR>(u"Keywords");
+    t = FormatNamedProp(&str);
+    EXPECT_EQ(t.strKind, "MNID_STRING");
+    EXPECT_EQ(t.strName, "Keywords");
+    EXPECT_EQ(t.strId, "") << "a string name has no numeric ID";
+
+    str.Kind.lpwstrName = const_cast<LPWSTR>(u"100%s %d");
+    EXPECT_EQ(FormatNamedProp(&str).strName, "100%s %d") << "copied as text";
+    str.Kind.lpwstrName = nullptr;
+    EXPECT_EQ(FormatNamedProp(&str).strName, "");
+
+    std::u16string longName = std::u16string(253, u'n') + u"\u00E9\u00E9";
+    str.Kind.lpwstrName = longName.data();
+    EXPECT_EQ(FormatNamedProp(&str).strName, std::string(253, 'n')) << "cut at 254 bytes, whole characters";
+    longName = std::u16string(300, u'n');
+    str.Kind.lpwstrName = longName.data();
+    EXPECT_EQ(FormatNamedProp(&str).strName.size(), 254u);
+
+    MAPINAMEID bad = Name(&guid, 2);
+    bad.Kind.lID = 7;
+    t = FormatNamedProp(&bad);
+    EXPECT_EQ(t.strKind, "INVALID");
+    EXPECT_EQ(t.strName, "");
+    EXPECT_EQ(t.strId, "0x00000007");
+
+    MAPINAMEID noGuid = Name(nullptr, MNID_ID);
+    EXPECT_EQ(FormatNamedProp(&noGuid).strGuid, "") << "no property set";
+    EXPECT_EQ(FormatNamedProp(nullptr).strKind, "");
+}
+
+TEST(GuidToString, IsTheRegistryForm)
+{
+    const GUID guid = {0xA1B2C3D4, 0xE5F6, 0x0718, {0x29, 0x3A, 0x4B, 0x5C, 0x6D, 0x7E, 0x8F, 0x90}};
+    EXPECT_EQ(GuidToString(guid), "{A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90}");
+    EXPECT_EQ(GuidToString(guid).size(), 38u);
+}
+
+} // namespace
