@@ -40,7 +40,13 @@ using DateTimeFormatter = std::function<std::string(const CDateTimeFields& field
 
 // Installs the formatter used by FileTimeToText; an empty one restores the
 // default ("2024-03-05 14:07:09", "2024-03-05" at midnight). Set once at
-// start-up, before any text is formatted.
+// start-up, before any text is formatted. A Qt application would install,
+// for example:
+//   QLocale loc = QLocale::system();
+//   date = loc.toString(QDate(y, m, d), QLocale::ShortFormat);
+//   time = loc.toString(QTime(h, min, s), loc.timeFormat(QLocale::LongFormat)
+//                                            .remove("t").trimmed());  // no zone
+//   return bWithTime ? date + " " + time : date;
 void SetDateTimeFormatter(DateTimeFormatter formatter);
 
 // The default formatter.
