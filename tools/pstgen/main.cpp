@@ -1,0 +1,159 @@
+// pstgen: writes PST stores for the demo, the tests and the benchmarks.
+//
+//   pstgen demo OUT.pst
+//   pstgen scale OUT.pst [--folders N] [--messages N] [--recipients N] [--attachments N]
+//                        [--body-size BYTES] [--attachment-size BYTES] [--seed N]
+//                        [--encoding none|permute|cyclic] [--data-offset BYTES]
+#include "DemoStore.h"
+#include "StoreWriter.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+using namespace dravik::pst::writer;
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: pstgen demo OUT.pst\n"
+                 "       pstgen scale OUT.pst [--folders N] [--messages N] [--recipients N]\n"
+                 "                            [--attachments N] [--body-size BYTES]\n"
+                 "                            [--attachment-size BYTES] [--seed N]\n"
+                 "                            [--encoding none|permute|cyclic] [--data-offset BYTES]\n");
+    return 2;
+}
+
+// xorshift64*: fast, deterministic for a seed.
+struct Rng {
+    uint64_t s;
+    uint64_t next() {
+        s ^= s >> 12;
+        s ^= s << 25;
+        s ^= s >> 27;
+        return s * 0x2545F4914F6CDD1Dull;
+    }
+};
+
+struct ScaleOptions {
+    uint64_t folders = 10, messages = 100, recipients = 2, attachments = 1;
+    uint64_t bodySize = 2000, attachmentSize = 100000, seed = 1, dataOffset = 0;
+    Encoding encoding = Encoding::None;
+};
+
+std::string words(Rng& rng, size_t bytes) {
+    static const char* const kWords[] = {"engine", "mill", "store", "card", "column", "number", "table",
+                                         "analytical", "difference", "operation", "variable", "result"};
+    std::string s;
+    s.reserve(bytes + 16);
+    while (s.size() < bytes) {
+        s += kWords[rng.next() % 12];
+        s += (rng.next() % 12 == 0) ? ".\r\n" : " ";
+    }
+    s.resize(bytes);
+    return s;
+}
+
+int scale(const std::string& out, const ScaleOptions& o) {
+    StoreOptions so;
+    so.displayName = "pstgen scale store";
+    so.encoding = o.encoding;
+    so.dataStartOffset = o.dataOffset;
+    StoreWriter w(out, so);
+    Rng rng{o.seed * 0x9E3779B97F4A7C15ull + 1};
+    std::vector<uint8_t> data(o.attachmentSize);
+    for (uint64_t f = 0; f < o.folders; ++f) {
+        const auto folder = w.addFolder(w.ipmSubtree(), "Folder " + std::to_string(f + 1), "IPF.Note");
+        for (uint64_t m = 0; m < o.messages; ++m) {
+            Message msg;
+            msg.props.set(0x001A001F, PropValue::unicode("IPM.Note"))
+                .set(0x0037001F, PropValue::unicode("Message " + std::to_string(f + 1) + "." + std::to_string(m + 1) + " " + words(rng, 20)))
+                .set(0x0C1A001F, PropValue::unicode("Sender " + std::to_string(rng.next() % 1000)))
+                .set(0x00390040, PropValue::systime(133500000000000000ull + (rng.next() % 100000000) * 10000000ull))
+                .set(0x1000001F, PropValue::unicode(words(rng, o.bodySize)));
+            for (uint64_t r = 0; r < o.recipients; ++r) {
+                Recipient rc;
+                const std::string n = "user" + std::to_string(rng.next() % 100000);
+                rc.props.set(0x3001001F, PropValue::unicode(n))
+                    .set(0x3003001F, PropValue::unicode(n + "@example.org"))
+                    .set(0x3002001F, PropValue::unicode("SMTP"))
+                    .set(0x0C150003, PropValue::i4(1));
+                msg.recipients.push_back(std::move(rc));
+            }
+            for (uint64_t a = 0; a < o.attachments; ++a) {
+                Attachment at;
+                for (size_t i = 0; i < data.size(); i += 8) {
+                    const uint64_t v = rng.next();
+                    std::memcpy(data.data() + i, &v, std::min<size_t>(8, data.size() - i));
+                }
+                at.data = data;
+                at.props.set(0x3707001F, PropValue::unicode("attachment-" + std::to_string(a + 1) + ".bin"))
+                    .set(0x3704001F, PropValue::unicode("ATTACH~" + std::to_string(a + 1) + ".BIN"));
+                msg.attachments.push_back(std::move(at));
+            }
+            w.addMessage(folder, msg);
+        }
+    }
+    w.finish();
+    const auto s = w.stats();
+    std::printf("%s: %llu bytes, %llu blocks\n", out.c_str(), static_cast<unsigned long long>(s.fileSize),
+                static_cast<unsigned long long>(s.blocks));
+    return 0;
+}
+
+bool parseNumber(const char* text, uint64_t& out) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text, &end, 0);
+    if (errno || !end || *end || text[0] == '-') return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return usage();
+    const std::string cmd = argv[1], out = argv[2];
+    try {
+        if (cmd == "demo" && argc == 3) {
+            writeStore(out, demoStore());
+            return 0;
+        }
+        if (cmd != "scale") return usage();
+        ScaleOptions o;
+        for (int i = 3; i < argc; ++i) {
+            const std::string opt = argv[i];
+            if (i + 1 >= argc) return usage();
+            const char* val = argv[++i];
+            if (opt == "--encoding") {
+                const std::string e = val;
+                if (e == "none") o.encoding = Encoding::None;
+                else if (e == "permute") o.encoding = Encoding::Permute;
+                else if (e == "cyclic") o.encoding = Encoding::Cyclic;
+                else return usage();
+                continue;
+            }
+            uint64_t* target = opt == "--folders"           ? &o.folders
+                               : opt == "--messages"        ? &o.messages
+                               : opt == "--recipients"      ? &o.recipients
+                               : opt == "--attachments"     ? &o.attachments
+                               : opt == "--body-size"       ? &o.bodySize
+                               : opt == "--attachment-size" ? &o.attachmentSize
+                               : opt == "--seed"            ? &o.seed
+                               : opt == "--data-offset"     ? &o.dataOffset
+                                                            : nullptr;
+            if (!target || !parseNumber(val, *target)) {
+                std::fprintf(stderr, "pstgen: bad option %s %s\n", opt.c_str(), val);
+                return usage();
+            }
+        }
+        return scale(out, o);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pstgen: %s\n", e.what());
+        return 1;
+    }
+}
