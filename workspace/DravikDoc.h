@@ -1,0 +1,59 @@
+// One workspace: its trace slot, the node whose properties are shown, the
+// row/entry mode, its title and its views.
+#pragma once
+
+#include "mapi/MAPITraceWriter.h"
+#include "workspace/CmdTarget.h"
+
+#include <QObject>
+#include <QString>
+
+#include <string>
+#include <vector>
+
+class CTreeNode;
+
+class CDravikDoc : public QObject, public CCmdTarget
+{
+    Q_OBJECT
+public:
+    CDravikDoc();
+    ~CDravikDoc() override;
+
+    std::string m_strTempProfile;
+    CTreeNode* m_pSelectedNode = nullptr;
+    // Owned together with the writer in it; set by the workspace window.
+    CMAPITraceSlot* m_ppTraceWriter = nullptr;
+    bool m_bEntryProps = false;
+
+    bool OnNewDocument();
+
+    bool IsConnected() const;
+    void SelectNode(CTreeNode* pNode);
+    CTreeNode* GetSelectedNode() const { return m_pSelectedNode; }
+
+    void OnToggleProps();
+
+    void SetTitle(const QString& strTitle);
+    QString GetTitle() const { return m_strTitle; }
+
+    void AddView(CDocView* pView);
+    void RemoveView(CDocView* pView);
+    void UpdateAllViews(CDocView* pSender, long lHint = 0, void* pHint = nullptr);
+
+    bool OnUpdateCommand(int nId, CCmdUI& rUI) override;
+    bool OnCommand(int nId) override;
+
+    // Where "Dravik.ini" is read from: the current directory, then next to
+    // the program, then the installed data folder. Empty when none has it.
+    static QString FindDictionary();
+    // Forgets that the dictionary was loaded (for tests).
+    static void ResetDictionaryLoaded();
+
+signals:
+    void titleChanged(const QString& strTitle);
+
+private:
+    QString m_strTitle;
+    std::vector<CDocView*> m_views;
+};
