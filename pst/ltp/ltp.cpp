@@ -1,0 +1,347 @@
+#include "pst/ltp/ltp.h"
+
+#include "pst/util/error.h"
+#include "pst/util/reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+namespace dravik::pst {
+
+namespace {
+constexpr uint8_t kHeapSig = 0xEC;
+constexpr uint8_t kBthSig = 0xB5;
+constexpr uint8_t kPcSig = 0xBC;
+constexpr uint8_t kTcSig = 0x7C;
+constexpr uint32_t kTagLtpRowId = 0x67F20003;
+
+bool isHid(uint32_t hnid) { return (hnid & 0x1F) == 0; }
+}  // namespace
+
+// ---------------------------------------------------------------- heap
+
+Heap::Heap(Ndb& ndb, const NodeRef& node) : nid_(node.nid) {
+    if (node.bidData == 0) throw Error::corrupt("heap node has no data", Where::node(node.nid));
+    blocks_ = ndb.dataBlocks(node.bidData);
+    if (blocks_.empty()) throw Error::corrupt("heap node has no data", Where::node(node.nid));
+    LeReader r(*blocks_[0], "HNHDR");
+    r.u16("ibHnpm");
+    uint8_t sig = r.u8("bSig");
+    if (sig != kHeapSig) throw Error::corrupt("HNHDR bSig", Where::node(node.nid), kHeapSig, sig);
+    bClientSig_ = r.u8("bClientSig");
+    hidUserRoot_ = r.u32("hidUserRoot");
+}
+
+bool Heap::hasItem(uint32_t hid) const {
+    try {
+        item(hid);
+        return true;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+std::span<const uint8_t> Heap::item(uint32_t hid) const {
+    Where where = Where::node(nid_);
+    if (!isHid(hid)) throw Error::corrupt("HID hidType", where, 0, hid & 0x1F);
+    const uint32_t index = (hid >> 5) & 0x7FF;
+    const uint32_t blockIndex = hid >> 16;
+    if (index == 0) throw Error::corrupt("HID hidIndex", where, 1, 0);
+    if (blockIndex >= blocks_.size())
+        throw Error::corrupt("HID hidBlockIndex", where, blocks_.size() - 1, blockIndex);
+    std::span<const uint8_t> b(*blocks_[blockIndex]);
+    LeReader r(b, "HNPAGEMAP");
+    uint16_t ibHnpm = r.u16("ibHnpm");
+    r.seek(ibHnpm, "ibHnpm");
+    uint16_t cAlloc = r.u16("cAlloc");
+    r.u16("cFree");
+    if (index > cAlloc) throw Error::corrupt("HID hidIndex beyond cAlloc", where, cAlloc, index);
+    r.skip(2 * (index - 1), "rgibAlloc");
+    uint16_t start = r.u16("rgibAlloc");
+    uint16_t end = r.u16("rgibAlloc");
+    if (start > end || end > ibHnpm) throw Error::corrupt("heap item bounds", where, ibHnpm, end < start ? start : end);
+    return b.subspan(start, end - start);
+}
+
+// ---------------------------------------------------------------- BTree on heap
+
+namespace {
+void bthWalk(const Heap& heap, uint32_t hid, unsigned level, unsigned cbKey, unsigned cbEnt,
+             std::vector<BthRecord>& out, std::unordered_set<uint32_t>& seen) {
+    if (!seen.insert(hid).second) throw Error::corrupt("BTH node referenced twice", Where::node(heap.nid()));
+    auto item = heap.item(hid);
+    const size_t recSize = cbKey + (level > 0 ? 4u : cbEnt);
+    if (item.size() % recSize != 0)
+        throw Error::corrupt("BTH record array size", Where::node(heap.nid()), item.size() / recSize * recSize, item.size());
+    for (size_t off = 0; off < item.size(); off += recSize) {
+        auto key = item.subspan(off, cbKey);
+        if (level > 0) {
+            uint32_t child = LeReader::u32At(item, off + cbKey, "hidNextLevel");
+            bthWalk(heap, child, level - 1, cbKey, cbEnt, out, seen);
+        } else {
+            out.push_back({key, item.subspan(off + cbKey, cbEnt)});
+        }
+    }
+}
+}  // namespace
+
+std::vector<BthRecord> readBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt) {
+    Where where = Where::node(heap.nid());
+    LeReader r(heap.item(hidHeader), "BTHHEADER");
+    uint8_t bType = r.u8("bType");
+    if (bType != kBthSig) throw Error::corrupt("BTHHEADER bType", where, kBthSig, bType);
+    unsigned cbKey = r.u8("cbKey");
+    unsigned cbEnt = r.u8("cbEnt");
+    unsigned levels = r.u8("bIdxLevels");
+    uint32_t hidRoot = r.u32("hidRoot");
+    if (cbKey != expectKey) throw Error::corrupt("BTHHEADER cbKey", where, expectKey, cbKey);
+    if (expectEnt ? cbEnt != expectEnt : (cbEnt == 0 || cbEnt > 32))
+        throw Error::corrupt("BTHHEADER cbEnt", where, expectEnt ? expectEnt : 32, cbEnt);
+    if (levels > 8) throw Error::corrupt("BTHHEADER bIdxLevels", where, 8, levels);
+    std::vector<BthRecord> out;
+    if (hidRoot == 0) return out;
+    std::unordered_set<uint32_t> seen;
+    bthWalk(heap, hidRoot, levels, cbKey, cbEnt, out, seen);
+    return out;
+}
+
+// ---------------------------------------------------------------- HNID values
+
+HnidResolver::HnidResolver(Ndb& ndb, const NodeRef& node, const Heap& heap) : ndb_(ndb), node_(node), heap_(heap) {}
+
+std::optional<NodeRef> HnidResolver::sub(uint32_t nid) const {
+    if (!subnodes_) subnodes_ = ndb_.subnodes(node_.bidSub);
+    for (const auto& n : *subnodes_)
+        if (n.nid == nid) return n;
+    return std::nullopt;
+}
+
+PropEntry::Place HnidResolver::place(uint32_t hnid, uint64_t* size) const {
+    *size = 0;
+    try {
+        if (hnid == 0) return PropEntry::Place::Heap;  // an empty value: no allocation
+        if (isHid(hnid)) {
+            *size = heap_.item(hnid).size();
+            return PropEntry::Place::Heap;
+        }
+        auto n = sub(hnid);
+        if (!n) return PropEntry::Place::Missing;
+        *size = ndb_.dataSize(n->bidData);
+        return PropEntry::Place::Subnode;
+    } catch (const Error&) {
+        *size = 0;
+        return PropEntry::Place::Missing;
+    }
+}
+
+std::vector<uint8_t> HnidResolver::read(uint32_t hnid) const {
+    if (hnid == 0) return {};
+    if (isHid(hnid)) {
+        auto item = heap_.item(hnid);
+        return {item.begin(), item.end()};
+    }
+    auto n = sub(hnid);
+    if (!n) throw Error(ErrorKind::NotFound, "value subnode " + hex(hnid) + " of NID " + hex(node_.nid), Where::node(hnid));
+    return ndb_.readAll(n->bidData);
+}
+
+std::vector<uint8_t> HnidResolver::readRange(uint32_t hnid, uint64_t offset, size_t n) const {
+    if (hnid == 0 || isHid(hnid)) {
+        auto all = read(hnid);
+        if (offset >= all.size()) return {};
+        size_t len = std::min<uint64_t>(n, all.size() - offset);
+        return {all.begin() + static_cast<ptrdiff_t>(offset), all.begin() + static_cast<ptrdiff_t>(offset + len)};
+    }
+    auto node = sub(hnid);
+    if (!node) throw Error(ErrorKind::NotFound, "value subnode " + hex(hnid) + " of NID " + hex(node_.nid), Where::node(hnid));
+    return ndb_.readRange(node->bidData, offset, n);
+}
+
+// ---------------------------------------------------------------- property context
+
+PropertyContext::PropertyContext(Ndb& ndb, const NodeRef& node)
+    : ndb_(ndb), node_(node), heap_(ndb, node), resolver_(ndb, node, heap_) {
+    if (heap_.bClientSig() != kPcSig)
+        throw Error::corrupt("property context bClientSig", Where::node(node.nid), kPcSig, heap_.bClientSig());
+    for (const auto& rec : readBth(heap_, heap_.hidUserRoot(), 2, 6)) {
+        PropEntry e;
+        e.id = LeReader::u16At(rec.key, 0);
+        e.type = LeReader::u16At(rec.data, 0);
+        e.dwValueHnid = LeReader::u32At(rec.data, 2);
+        unsigned fixed = fixedTypeSize(e.type);
+        if (fixed > 0 && fixed <= 4) {
+            e.place = PropEntry::Place::Inline;
+            e.size = fixed;
+        } else {
+            e.place = resolver_.place(e.dwValueHnid, &e.size);
+            if (e.place == PropEntry::Place::Missing && !isKnownType(e.type)) {
+                // A type this library does not know whose value is no reference: its 4 bytes.
+                e.place = PropEntry::Place::Inline;
+                e.size = 4;
+            }
+        }
+        entries_.push_back(e);
+    }
+}
+
+const PropEntry* PropertyContext::find(uint16_t id) const {
+    for (const auto& e : entries_)
+        if (e.id == id) return &e;
+    return nullptr;
+}
+
+Property PropertyContext::read(const PropEntry& e) const {
+    Property p;
+    p.id = e.id;
+    p.type = e.type;
+    switch (e.place) {
+    case PropEntry::Place::Inline:
+        for (unsigned i = 0; i < e.size && i < 4; ++i) p.raw.push_back(static_cast<uint8_t>(e.dwValueHnid >> (8 * i)));
+        break;
+    case PropEntry::Place::Heap:
+    case PropEntry::Place::Subnode:
+        p.raw = resolver_.read(e.dwValueHnid);
+        break;
+    case PropEntry::Place::Missing:
+        // Reading again gives the precise error.
+        p.raw = resolver_.read(e.dwValueHnid);
+        break;
+    }
+    unsigned fixed = fixedTypeSize(e.type);
+    if (fixed > 4 && p.raw.size() != fixed)
+        throw Error(ErrorKind::Corrupt, "fixed-size property " + hex(propTag(e.id, e.type)) + " size",
+                    Where::node(node_.nid), std::to_string(fixed), std::to_string(p.raw.size()));
+    return p;
+}
+
+std::vector<uint8_t> PropertyContext::readRange(const PropEntry& e, uint64_t offset, size_t n) const {
+    if (e.place == PropEntry::Place::Inline) {
+        auto p = read(e);
+        if (offset >= p.raw.size()) return {};
+        size_t len = std::min<uint64_t>(n, p.raw.size() - offset);
+        return {p.raw.begin() + static_cast<ptrdiff_t>(offset), p.raw.begin() + static_cast<ptrdiff_t>(offset + len)};
+    }
+    return resolver_.readRange(e.dwValueHnid, offset, n);
+}
+
+std::optional<Property> PropertyContext::get(uint16_t id) const {
+    if (const PropEntry* e = find(id)) return read(*e);
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------- table context
+
+const Property* TableRow::find(uint16_t id) const {
+    for (const auto& c : cells)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+TableContext::TableContext(Ndb& ndb) : ndb_(&ndb) {}
+
+TableContext TableContext::empty(Ndb& ndb) { return TableContext(ndb); }
+
+TableContext::TableContext(Ndb& ndb, const NodeRef& node) : ndb_(&ndb), node_(node) {
+    const Where where = Where::node(node.nid);
+    heap_ = std::make_unique<Heap>(ndb, node);
+    if (heap_->bClientSig() != kTcSig) throw Error::corrupt("table context bClientSig", where, kTcSig, heap_->bClientSig());
+    resolver_ = std::make_unique<HnidResolver>(ndb, node, *heap_);
+    LeReader r(heap_->item(heap_->hidUserRoot()), "TCINFO", 0);
+    uint8_t bType = r.u8("bType");
+    if (bType != kTcSig) throw Error::corrupt("TCINFO bType", where, kTcSig, bType);
+    unsigned cCols = r.u8("cCols");
+    for (auto& ib : rgib_) ib = r.u16("rgib");
+    uint32_t hidRowIndex = r.u32("hidRowIndex");
+    uint32_t hnidRows = r.u32("hnidRows");
+    r.u32("hidIndex");
+    const unsigned rowSize = rgib_[3];
+    const unsigned cebSize = (cCols + 7) / 8;
+    if (!(rgib_[0] <= rgib_[1] && rgib_[1] <= rgib_[2] && rgib_[2] <= rgib_[3]) || rgib_[2] + cebSize > rowSize)
+        throw Error::corrupt("TCINFO rgib", where, static_cast<uint64_t>(rgib_[2]) + cebSize, rowSize);
+    for (unsigned i = 0; i < cCols; ++i) {
+        TableColumn c;
+        c.tag = r.u32("TCOLDESC.tag");
+        c.ibData = r.u16("TCOLDESC.ibData");
+        c.cbData = r.u8("TCOLDESC.cbData");
+        c.iBit = r.u8("TCOLDESC.iBit");
+        if (c.ibData + c.cbData > rgib_[2] || c.iBit >= cCols)
+            throw Error::corrupt("TCOLDESC ibData/cbData/iBit of column " + hex(c.tag), where, rgib_[2],
+                                 static_cast<uint64_t>(c.ibData) + c.cbData);
+        columns_.push_back(c);
+    }
+    size_t indexed = hidRowIndex ? readBth(*heap_, hidRowIndex, 4).size() : 0;
+    size_t available = 0;
+    if (hnidRows != 0 && rowSize > 0) {
+        if (isHid(hnidRows)) {
+            heapRows_ = heap_->item(hnidRows);
+            available = heapRows_.size() / rowSize;
+        } else {
+            NodeRef sub = ndb.subnode(node, hnidRows);
+            rowBlocks_ = ndb.dataBlocks(sub.bidData);
+            if (!rowBlocks_.empty()) {
+                rowsPerBlock_ = rowBlocks_[0]->size() / rowSize;
+                if (rowsPerBlock_ == 0 && rowBlocks_.size() > 1)
+                    throw Error::corrupt("row matrix block smaller than a row", where, rowSize, rowBlocks_[0]->size());
+                for (size_t b = 0; b < rowBlocks_.size(); ++b) {
+                    size_t inBlock = rowBlocks_[b]->size() / rowSize;
+                    if (b + 1 < rowBlocks_.size() && inBlock != rowsPerBlock_)
+                        throw Error::corrupt("row matrix block size", where, rowsPerBlock_ * rowSize, rowBlocks_[b]->size());
+                    available += inBlock;
+                }
+            }
+        }
+    }
+    if (available < indexed) throw Error::corrupt("row matrix rows", where, indexed, available);
+    rowCount_ = indexed;
+}
+
+std::span<const uint8_t> TableContext::rowBytes(size_t index) const {
+    const size_t rowSize = rgib_[3];
+    if (!heapRows_.empty()) return heapRows_.subspan(index * rowSize, rowSize);
+    const auto& block = *rowBlocks_[index / rowsPerBlock_];
+    return std::span<const uint8_t>(block).subspan((index % rowsPerBlock_) * rowSize, rowSize);
+}
+
+TableRow TableContext::row(size_t index) const {
+    if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
+    auto bytes = rowBytes(index);
+    TableRow row;
+    row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
+    for (const auto& c : columns_) {
+        uint8_t ceb = bytes[rgib_[2] + c.iBit / 8];
+        if (!(ceb & (0x80 >> (c.iBit % 8)))) continue;
+        auto cell = bytes.subspan(c.ibData, c.cbData);
+        if (c.tag == kTagLtpRowId) row.rowId = LeReader::u32At(cell, 0, "dwRowID");
+        Property p;
+        p.id = c.id();
+        p.type = c.type();
+        unsigned fixed = fixedTypeSize(p.type);
+        if (fixed > 0 && fixed <= 8) {
+            if (c.cbData < fixed && !(p.type == 0x000B && c.cbData >= 1))
+                throw Error::corrupt("table cell size of column " + hex(c.tag), Where::node(node_.nid), fixed, c.cbData);
+            p.raw.assign(cell.begin(), cell.begin() + std::min<size_t>(fixed, c.cbData));
+        } else if (c.cbData == 4) {
+            uint32_t hnid = LeReader::u32At(cell, 0);
+            uint64_t size;
+            auto place = resolver_->place(hnid, &size);
+            if (place == PropEntry::Place::Missing && !isKnownType(p.type))
+                p.raw.assign(cell.begin(), cell.end());
+            else
+                p.raw = resolver_->read(hnid);
+        } else {
+            p.raw.assign(cell.begin(), cell.end());
+        }
+        row.cells.push_back(std::move(p));
+    }
+    return row;
+}
+
+std::vector<TableRow> TableContext::rows() const {
+    std::vector<TableRow> out;
+    out.reserve(rowCount_);
+    for (size_t i = 0; i < rowCount_; ++i) out.push_back(row(i));
+    return out;
+}
+
+}  // namespace dravik::pst

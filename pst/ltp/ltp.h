@@ -1,0 +1,139 @@
+// The lists, tables and properties (LTP) layer: heap on node, BTree on heap, property
+// contexts and table contexts, all read through an Ndb.
+//
+//   PropertyContext pc(ndb, node);              // throws Error if the node is no property context
+//   for (const PropEntry& e : pc.entries())     // ID, type and size, without reading big values
+//       Property p = pc.read(e);                // the whole value
+//   auto part = pc.readRange(e, offset, n);     // a range of a value (stream reads)
+//
+//   TableContext tc(ndb, node);                 // hierarchy, contents, recipients, attachments...
+//   for (size_t i = 0; i < tc.rowCount(); ++i) { TableRow r = tc.row(i); ... }  // file order
+#pragma once
+
+#include "pst/ltp/property.h"
+#include "pst/ndb/ndb.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace dravik::pst {
+
+// Heap on node (HN): the node's data blocks, with items addressed by HID.
+class Heap {
+public:
+    Heap(Ndb& ndb, const NodeRef& node);
+    uint8_t bClientSig() const { return bClientSig_; }
+    uint32_t hidUserRoot() const { return hidUserRoot_; }
+    // The bytes of an item; throws Error (corrupt) if the HID does not name an item.
+    std::span<const uint8_t> item(uint32_t hid) const;
+    bool hasItem(uint32_t hid) const;
+    uint64_t nid() const { return nid_; }
+
+private:
+    std::vector<BlockPtr> blocks_;
+    uint64_t nid_ = 0;
+    uint8_t bClientSig_ = 0;
+    uint32_t hidUserRoot_ = 0;
+};
+
+// BTree on heap (BTH): all leaf records as (key, data) spans, in key order.
+struct BthRecord {
+    std::span<const uint8_t> key;
+    std::span<const uint8_t> data;
+};
+std::vector<BthRecord> readBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt = 0);
+
+struct PropEntry {
+    uint16_t id = 0;
+    uint16_t type = 0;
+    uint32_t dwValueHnid = 0;
+    enum class Place { Inline, Heap, Subnode, Missing } place = Place::Inline;
+    uint64_t size = 0;  // bytes of the value (for Missing: 0)
+};
+
+// Resolves an HNID (a HID in the heap, or the NID of a subnode of the node).
+class HnidResolver {
+public:
+    HnidResolver(Ndb& ndb, const NodeRef& node, const Heap& heap);
+    PropEntry::Place place(uint32_t hnid, uint64_t* size) const;
+    std::vector<uint8_t> read(uint32_t hnid) const;
+    std::vector<uint8_t> readRange(uint32_t hnid, uint64_t offset, size_t n) const;
+    const NodeRef& node() const { return node_; }
+
+private:
+    std::optional<NodeRef> sub(uint32_t nid) const;
+    Ndb& ndb_;
+    NodeRef node_;
+    const Heap& heap_;
+    mutable std::optional<std::vector<NodeEntry>> subnodes_;
+};
+
+class PropertyContext {
+public:
+    PropertyContext(Ndb& ndb, const NodeRef& node);
+    PropertyContext(const PropertyContext&) = delete;
+    PropertyContext& operator=(const PropertyContext&) = delete;
+
+    const std::vector<PropEntry>& entries() const { return entries_; }
+    const PropEntry* find(uint16_t id) const;
+    Property read(const PropEntry& e) const;
+    std::vector<uint8_t> readRange(const PropEntry& e, uint64_t offset, size_t n) const;
+    // The value of a property, or nullopt if the object has none.
+    std::optional<Property> get(uint16_t id) const;
+    const NodeRef& node() const { return node_; }
+
+private:
+    Ndb& ndb_;
+    NodeRef node_;
+    Heap heap_;
+    HnidResolver resolver_;
+    std::vector<PropEntry> entries_;
+};
+
+struct TableColumn {  // TCOLDESC
+    uint32_t tag = 0;
+    uint16_t ibData = 0;
+    uint8_t cbData = 0;
+    uint8_t iBit = 0;
+    uint16_t id() const { return static_cast<uint16_t>(tag >> 16); }
+    uint16_t type() const { return static_cast<uint16_t>(tag & 0xFFFF); }
+};
+
+struct TableRow {
+    uint32_t rowId = 0;  // dwRowID: for folders and messages their NID, for attachments the subnode NID
+    std::vector<Property> cells;  // the cells that exist, in column order
+    const Property* find(uint16_t id) const;
+};
+
+class TableContext {
+public:
+    TableContext(Ndb& ndb, const NodeRef& node);
+    static TableContext empty(Ndb& ndb);
+    TableContext(TableContext&&) = default;
+
+    const std::vector<TableColumn>& columns() const { return columns_; }
+    size_t rowCount() const { return rowCount_; }
+    TableRow row(size_t index) const;
+    std::vector<TableRow> rows() const;
+
+private:
+    explicit TableContext(Ndb& ndb);
+    std::span<const uint8_t> rowBytes(size_t index) const;
+
+    Ndb* ndb_;
+    NodeRef node_;
+    std::unique_ptr<Heap> heap_;
+    std::unique_ptr<HnidResolver> resolver_;
+    std::vector<TableColumn> columns_;
+    uint16_t rgib_[4] = {0, 0, 0, 0};  // TCI_4b, TCI_2b, TCI_1b, TCI_bm
+    size_t rowCount_ = 0;
+    // Row matrix: either one heap item, or the data blocks of a subnode.
+    std::span<const uint8_t> heapRows_;
+    std::vector<BlockPtr> rowBlocks_;
+    size_t rowsPerBlock_ = 0;
+};
+
+}  // namespace dravik::pst

@@ -1,0 +1,137 @@
+#include "pst/messaging/store.h"
+
+#include "pst/util/error.h"
+#include "pst/util/reader.h"
+
+namespace dravik::pst {
+
+namespace {
+constexpr uint16_t PR_ATTACH_DATA = 0x3701;  // PR_ATTACH_DATA_BIN / PR_ATTACH_DATA_OBJ
+constexpr uint16_t PR_ATTACH_METHOD = 0x3705;
+constexpr uint16_t PR_RECORD_KEY = 0x0FF9;
+constexpr uint16_t PR_PST_PASSWORD = 0x67FF;
+
+TableContext tableOrEmpty(Ndb& ndb, std::optional<NodeRef> node) {
+    if (!node) return TableContext::empty(ndb);
+    return TableContext(ndb, *node);
+}
+}  // namespace
+
+// ---------------------------------------------------------------- folder
+
+Folder::Folder(std::shared_ptr<Ndb> ndb, uint32_t nid)
+    : ndb_(std::move(ndb)), nid_(nid), pc_(std::make_unique<PropertyContext>(*ndb_, ndb_->node(nid))) {}
+
+TableContext Folder::table(uint8_t type) const { return tableOrEmpty(*ndb_, ndb_->findNode((nid_ & ~0x1Fu) | type)); }
+TableContext Folder::hierarchyTable() const { return table(NID_TYPE_HIERARCHY_TABLE); }
+TableContext Folder::contentsTable() const { return table(NID_TYPE_CONTENTS_TABLE); }
+TableContext Folder::associatedContentsTable() const { return table(NID_TYPE_ASSOC_CONTENTS_TABLE); }
+
+// ---------------------------------------------------------------- message
+
+Message::Message(std::shared_ptr<Ndb> ndb, const NodeRef& node)
+    : ndb_(std::move(ndb)), node_(node), pc_(std::make_unique<PropertyContext>(*ndb_, node)) {}
+
+TableContext Message::recipientTable() const {
+    return tableOrEmpty(*ndb_, ndb_->findSubnode(node_, NID_RECIPIENT_TABLE));
+}
+TableContext Message::attachmentTable() const {
+    return tableOrEmpty(*ndb_, ndb_->findSubnode(node_, NID_ATTACHMENT_TABLE));
+}
+Attachment Message::attachment(uint32_t rowId) const { return Attachment(ndb_, ndb_->subnode(node_, rowId)); }
+
+// ---------------------------------------------------------------- attachment
+
+Attachment::Attachment(std::shared_ptr<Ndb> ndb, const NodeRef& node)
+    : ndb_(std::move(ndb)), node_(node), pc_(std::make_unique<PropertyContext>(*ndb_, node)) {}
+
+std::optional<int32_t> Attachment::attachMethod() const {
+    auto p = pc_->get(PR_ATTACH_METHOD);
+    if (!p) return std::nullopt;
+    auto v = p->int64();
+    if (!v) return std::nullopt;
+    return static_cast<int32_t>(*v);
+}
+
+const PropEntry* Attachment::dataEntry() const {
+    const PropEntry* e = pc_->find(PR_ATTACH_DATA);
+    return e && e->type == static_cast<uint16_t>(PropType::Binary) ? e : nullptr;
+}
+
+uint64_t Attachment::dataSize() const {
+    const PropEntry* e = dataEntry();
+    return e ? e->size : 0;
+}
+
+std::vector<uint8_t> Attachment::readData() const {
+    const PropEntry* e = dataEntry();
+    if (!e) throw Error::notFound("attachment data PR_ATTACH_DATA_BIN", Where::node(node_.nid));
+    return pc_->read(*e).raw;
+}
+
+std::vector<uint8_t> Attachment::readData(uint64_t offset, size_t n) const {
+    const PropEntry* e = dataEntry();
+    if (!e) throw Error::notFound("attachment data PR_ATTACH_DATA_BIN", Where::node(node_.nid));
+    return pc_->readRange(*e, offset, n);
+}
+
+bool Attachment::hasEmbeddedMessage() const {
+    const PropEntry* e = pc_->find(PR_ATTACH_DATA);
+    return e && e->type == static_cast<uint16_t>(PropType::Object);
+}
+
+Message Attachment::embeddedMessage() const {
+    const PropEntry* e = pc_->find(PR_ATTACH_DATA);
+    if (!e || e->type != static_cast<uint16_t>(PropType::Object))
+        throw Error::notFound("embedded message PR_ATTACH_DATA_OBJ", Where::node(node_.nid));
+    // The value holds the NID of the subnode with the message and its size.
+    Property p = pc_->read(*e);
+    LeReader r(p.raw, "PR_ATTACH_DATA_OBJ");
+    uint32_t nid = r.u32("nid");
+    return Message(ndb_, ndb_->subnode(node_, nid));
+}
+
+// ---------------------------------------------------------------- store
+
+std::shared_ptr<Store> Store::open(const std::string& path, OpenOptions options) {
+    return open(openFile(path), options);
+}
+
+std::shared_ptr<Store> Store::open(std::shared_ptr<ByteSource> source, OpenOptions options) {
+    NdbOptions o;
+    o.checkCrc = options.checkCrc;
+    return std::shared_ptr<Store>(new Store(std::make_shared<Ndb>(std::move(source), o)));
+}
+
+StoreInfo Store::info() const {
+    StoreInfo i;
+    i.format = ndb_->header().format;
+    i.ost = ndb_->header().ost;
+    i.wVer = ndb_->header().wVer;
+    i.encryption = ndb_->header().bCryptMethod;
+    i.fileSize = ndb_->fileSize();
+    return i;
+}
+
+const PropertyContext& Store::properties() {
+    if (!storePc_) storePc_ = std::make_unique<PropertyContext>(*ndb_, ndb_->node(NID_MESSAGE_STORE));
+    return *storePc_;
+}
+
+std::vector<uint8_t> Store::recordKey() {
+    auto p = properties().get(PR_RECORD_KEY);
+    return p ? p->raw : std::vector<uint8_t>{};
+}
+
+std::optional<uint32_t> Store::passwordCrc() {
+    auto p = properties().get(PR_PST_PASSWORD);
+    if (!p || p->type != static_cast<uint16_t>(PropType::Int32)) return std::nullopt;
+    return static_cast<uint32_t>(*p->int64());
+}
+
+const NameMap& Store::nameMap() {
+    if (!nameMap_) nameMap_ = std::make_unique<NameMap>(*ndb_);
+    return *nameMap_;
+}
+
+}  // namespace dravik::pst

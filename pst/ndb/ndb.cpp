@@ -1,0 +1,503 @@
+#include "pst/ndb/ndb.h"
+
+#include "pst/ndb/crc.h"
+#include "pst/util/error.h"
+#include "pst/util/reader.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace dravik::pst {
+
+namespace {
+constexpr uint32_t kMagic = 0x4E444221;       // "!BDN"
+constexpr uint16_t kMagicClientPst = 0x4D53;  // "SM"
+constexpr uint16_t kMagicClientOst = 0x4F53;  // "SO"
+constexpr uint8_t kPtypeBbt = 0x80;
+constexpr uint8_t kPtypeNbt = 0x81;
+constexpr int kMaxTreeDepth = 16;
+
+bool isInternal(uint64_t bid) { return (bid & 0x2) != 0; }
+}  // namespace
+
+Ndb::Ndb(std::shared_ptr<ByteSource> source, NdbOptions options)
+    : source_(std::move(source)), options_(options) {
+    const uint64_t fsize = source_->size();
+    if (fsize < 512)
+        throw Error(ErrorKind::Corrupt, "file too small for a store header", Where::at(0), ">= 0x200 bytes",
+                    hex(fsize) + " bytes");
+    std::vector<uint8_t> h(std::min<uint64_t>(fsize, 564));
+    source_->read(0, h);
+    LeReader r(h, "HEADER");
+    uint32_t magic = r.u32("dwMagic");
+    if (magic != kMagic) throw Error::corrupt("HEADER dwMagic", Where::at(0), kMagic, magic);
+    uint32_t crcPartial = r.u32("dwCRCPartial");
+    uint16_t client = r.u16("wMagicClient");
+    if (client != kMagicClientPst && client != kMagicClientOst)
+        throw Error::corrupt("HEADER wMagicClient", Where::at(8), kMagicClientPst, client);
+    header_.ost = client == kMagicClientOst;
+    header_.wVer = r.u16("wVer");
+    header_.wVerClient = r.u16("wVerClient");
+    if (header_.wVer == 14 || header_.wVer == 15) {
+        header_.format = FileFormat::Ansi;
+    } else if (header_.wVer >= 23 && header_.wVer < 36) {
+        header_.format = FileFormat::Unicode;
+    } else if (header_.wVer == 36 || header_.wVer == 37) {
+        header_.format = FileFormat::Unicode4k;
+    } else {
+        throw Error(ErrorKind::Unsupported, "store file version wVer", Where::at(10), "14, 15, 23 or 36",
+                    std::to_string(header_.wVer));
+    }
+    if (options_.checkCrc) {
+        uint32_t c = computeCrc(std::span<const uint8_t>(h).subspan(8, 471));
+        if (c != crcPartial) throw Error::corrupt("HEADER dwCRCPartial", Where::at(4), crcPartial, c);
+    }
+    if (header_.format == FileFormat::Ansi) {
+        LeReader root = r.at(164, "ROOT");
+        root.skip(4, "dwReserved");
+        header_.ibFileEof = root.u32("ibFileEof");
+        root.skip(12, "ibAMapLast, cbAMapFree, cbPMapFree");
+        header_.nbt.bid = root.u32("BREFNBT.bid");
+        header_.nbt.ib = root.u32("BREFNBT.ib");
+        header_.bbt.bid = root.u32("BREFBBT.bid");
+        header_.bbt.ib = root.u32("BREFBBT.ib");
+        header_.bCryptMethod = static_cast<CryptMethod>(r.at(461).u8("bCryptMethod"));
+        pageSize_ = 512;
+        blockAlign_ = 64;
+        blockTrailer_ = 12;
+        maxBlockBytes_ = 8192;
+    } else {
+        if (options_.checkCrc) {
+            LeReader full = r.at(524);
+            uint32_t stored = full.u32("dwCRCFull");
+            uint32_t c = computeCrc(std::span<const uint8_t>(h).subspan(8, 516));
+            if (c != stored) throw Error::corrupt("HEADER dwCRCFull", Where::at(524), stored, c);
+        }
+        LeReader root = r.at(180, "ROOT");
+        root.skip(4, "dwReserved");
+        header_.ibFileEof = root.u64("ibFileEof");
+        root.skip(24, "ibAMapLast, cbAMapFree, cbPMapFree");
+        header_.nbt.bid = root.u64("BREFNBT.bid");
+        header_.nbt.ib = root.u64("BREFNBT.ib");
+        header_.bbt.bid = root.u64("BREFBBT.bid");
+        header_.bbt.ib = root.u64("BREFBBT.ib");
+        header_.bCryptMethod = static_cast<CryptMethod>(r.at(513).u8("bCryptMethod"));
+        if (header_.format == FileFormat::Unicode4k) {
+            pageSize_ = 4096;
+            blockAlign_ = 512;
+            blockTrailer_ = 24;
+            maxBlockBytes_ = 65536;
+        } else {
+            pageSize_ = 512;
+            blockAlign_ = 64;
+            blockTrailer_ = 16;
+            maxBlockBytes_ = 8192;
+        }
+    }
+    auto cm = static_cast<uint8_t>(header_.bCryptMethod);
+    if (cm > 2)
+        throw Error(ErrorKind::Unsupported, "encoding bCryptMethod", Where::at(header_.format == FileFormat::Ansi ? 461 : 513),
+                    "0, 1 or 2", hex(cm));
+}
+
+BlockPtr Ndb::cached(uint64_t key) {
+    auto it = cacheIndex_.find(key);
+    if (it == cacheIndex_.end()) return nullptr;
+    lru_.splice(lru_.begin(), lru_, it->second);
+    return it->second->second;
+}
+
+void Ndb::remember(uint64_t key, BlockPtr block) {
+    if (cacheIndex_.count(key)) return;
+    cacheBytes_ += block->size() + 64;
+    lru_.emplace_front(key, std::move(block));
+    cacheIndex_[key] = lru_.begin();
+    while (cacheBytes_ > options_.cacheBytes && lru_.size() > 1) {
+        auto& last = lru_.back();
+        cacheBytes_ -= last.second->size() + 64;
+        cacheIndex_.erase(last.first);
+        lru_.pop_back();
+    }
+}
+
+Ndb::Page Ndb::readPage(const Bref& ref, uint8_t ptype, int expectLevel) {
+    const bool ansi = header_.format == FileFormat::Ansi;
+    const uint64_t key = ref.ib | (1ull << 63);
+    BlockPtr bytes = cached(key);
+    Where where = Where::at(ref.ib);
+    where.bid = ref.bid;
+    if (!bytes) {
+        if (ref.ib > source_->size() || pageSize_ > source_->size() - ref.ib)
+            throw Error(ErrorKind::Corrupt, "B-tree page lies beyond the end of the file", where,
+                        "<= " + hex(source_->size()), hex(ref.ib + pageSize_));
+        auto buf = std::make_shared<std::vector<uint8_t>>(pageSize_);
+        source_->read(ref.ib, *buf);
+        const size_t trailerSize = ansi ? 12 : (pageSize_ == 4096 ? 24 : 16);
+        LeReader t = LeReader(*buf, "PAGETRAILER", ref.ib).at(pageSize_ - trailerSize);
+        uint8_t pt = t.u8("ptype");
+        uint8_t ptRepeat = t.u8("ptypeRepeat");
+        t.u16("wSig");
+        uint32_t crc;
+        uint64_t bid;
+        if (ansi) {
+            bid = t.u32("bid");
+            crc = t.u32("dwCRC");
+        } else {
+            crc = t.u32("dwCRC");
+            bid = t.u64("bid");
+        }
+        if (pt != ptype || ptRepeat != ptype) throw Error::corrupt("page ptype", where, ptype, pt != ptype ? pt : ptRepeat);
+        if (bid != ref.bid) throw Error::corrupt("page trailer bid", where, ref.bid, bid);
+        if (options_.checkCrc) {
+            uint32_t c = computeCrc(std::span<const uint8_t>(*buf).first(pageSize_ - trailerSize));
+            if (c != crc) throw Error::corrupt("page dwCRC", where, crc, c);
+        }
+        bytes = buf;
+        remember(key, bytes);
+    }
+    Page p;
+    p.ptype = ptype;
+    size_t entriesSize;
+    LeReader r(*bytes, "BTPAGE", ref.ib);
+    if (pageSize_ == 4096) {
+        entriesSize = 4056;
+        r.seek(entriesSize);
+        p.cEnt = r.u16("cEnt");
+        r.u16("cEntMax");
+    } else {
+        entriesSize = ansi ? 496 : 488;
+        r.seek(entriesSize);
+        p.cEnt = r.u8("cEnt");
+        r.u8("cEntMax");
+    }
+    p.cbEnt = r.u8("cbEnt");
+    p.cLevel = r.u8("cLevel");
+    if (expectLevel >= 0 ? p.cLevel != static_cast<unsigned>(expectLevel) : p.cLevel >= kMaxTreeDepth)
+        throw Error::corrupt("B-tree page cLevel", where, expectLevel >= 0 ? expectLevel : kMaxTreeDepth - 1, p.cLevel);
+    size_t minEnt = p.cLevel > 0 ? (ansi ? 12 : 24) : (ptype == kPtypeNbt ? (ansi ? 16 : 32) : (ansi ? 12 : 24));
+    if (p.cbEnt < minEnt) throw Error::corrupt("B-tree page cbEnt", where, minEnt, p.cbEnt);
+    if (static_cast<size_t>(p.cEnt) * p.cbEnt > entriesSize)
+        throw Error::corrupt("B-tree page cEnt", where, entriesSize / p.cbEnt, p.cEnt);
+    p.bytes.assign(bytes->begin(), bytes->begin() + static_cast<ptrdiff_t>(p.cEnt * p.cbEnt));
+    return p;
+}
+
+std::optional<std::vector<uint8_t>> Ndb::searchTree(const Bref& root, uint8_t ptype, uint64_t key) {
+    const bool ansi = header_.format == FileFormat::Ansi;
+    Bref ref = root;
+    int expect = -1;
+    for (int depth = 0; depth <= kMaxTreeDepth; ++depth) {
+        Page p = readPage(ref, ptype, expect);
+        std::span<const uint8_t> all(p.bytes);
+        if (p.cLevel == 0) {
+            for (unsigned i = 0; i < p.cEnt; ++i) {
+                auto e = all.subspan(i * p.cbEnt, p.cbEnt);
+                uint64_t k = ansi ? LeReader::u32At(e, 0) : LeReader::u64At(e, 0);
+                if (ptype == kPtypeNbt) k &= 0xFFFFFFFFull; else k &= ~1ull;
+                if (k == key) return std::vector<uint8_t>(e.begin(), e.end());
+            }
+            return std::nullopt;
+        }
+        // Intermediate: the last entry whose key is <= the key sought.
+        std::optional<Bref> next;
+        for (unsigned i = 0; i < p.cEnt; ++i) {
+            LeReader e(all.subspan(i * p.cbEnt, p.cbEnt), "BTENTRY", ref.ib);
+            uint64_t k = ansi ? e.u32("btkey") : e.u64("btkey");
+            if (ptype == kPtypeNbt) k &= 0xFFFFFFFFull; else k &= ~1ull;
+            if (k > key) break;
+            Bref b;
+            b.bid = ansi ? e.u32("BREF.bid") : e.u64("BREF.bid");
+            b.ib = ansi ? e.u32("BREF.ib") : e.u64("BREF.ib");
+            next = b;
+        }
+        if (!next) return std::nullopt;
+        ref = *next;
+        expect = static_cast<int>(p.cLevel) - 1;
+    }
+    throw Error::corrupt("B-tree deeper than allowed", Where::at(ref.ib), kMaxTreeDepth, kMaxTreeDepth + 1);
+}
+
+NodeEntry Ndb::parseNbtEntry(std::span<const uint8_t> e) const {
+    LeReader r(e, "NBTENTRY");
+    NodeEntry n;
+    if (header_.format == FileFormat::Ansi) {
+        n.nid = r.u32("nid");
+        n.bidData = r.u32("bidData");
+        n.bidSub = r.u32("bidSub");
+    } else {
+        n.nid = r.u64("nid") & 0xFFFFFFFFull;
+        n.bidData = r.u64("bidData");
+        n.bidSub = r.u64("bidSub");
+    }
+    n.nidParent = r.u32("nidParent");
+    return n;
+}
+
+BlockEntry Ndb::parseBbtEntry(std::span<const uint8_t> e) const {
+    LeReader r(e, "BBTENTRY");
+    BlockEntry b;
+    if (header_.format == FileFormat::Ansi) {
+        b.bid = r.u32("BREF.bid");
+        b.ib = r.u32("BREF.ib");
+        b.cb = r.u16("cb");
+        b.cbInflated = b.cb;
+    } else {
+        b.bid = r.u64("BREF.bid");
+        b.ib = r.u64("BREF.ib");
+        b.cb = r.u16("cb");
+        b.cbInflated = header_.format == FileFormat::Unicode4k ? r.u16("cbInflated") : b.cb;
+    }
+    return b;
+}
+
+std::optional<NodeRef> Ndb::findNode(uint64_t nid) {
+    auto e = searchTree(header_.nbt, kPtypeNbt, nid & 0xFFFFFFFFull);
+    if (!e) return std::nullopt;
+    return parseNbtEntry(*e);
+}
+
+NodeRef Ndb::node(uint64_t nid) {
+    auto n = findNode(nid);
+    if (!n) throw Error::notFound("node", Where::node(nid));
+    return *n;
+}
+
+BlockEntry Ndb::block(uint64_t bid) {
+    auto e = searchTree(header_.bbt, kPtypeBbt, bid & ~1ull);
+    if (!e) throw Error::notFound("block", Where::block(bid));
+    return parseBbtEntry(*e);
+}
+
+BlockPtr Ndb::readBlock(uint64_t bid) {
+    if (auto c = cached(bid & ~1ull)) return c;
+    BlockEntry be = block(bid);
+    Where where = Where::at(be.ib);
+    where.bid = bid;
+    const uint64_t total = (static_cast<uint64_t>(be.cb) + blockTrailer_ + blockAlign_ - 1) / blockAlign_ * blockAlign_;
+    if (total > maxBlockBytes_) throw Error::corrupt("block size cb", where, maxBlockBytes_ - blockTrailer_, be.cb);
+    if (be.ib > source_->size() || total > source_->size() - be.ib)
+        throw Error(ErrorKind::Corrupt, "block lies beyond the end of the file", where,
+                    "<= " + hex(source_->size()), hex(be.ib + total));
+    std::vector<uint8_t> raw(total);
+    source_->read(be.ib, raw);
+    LeReader t = LeReader(raw, "BLOCKTRAILER", be.ib).at(total - blockTrailer_);
+    uint16_t cb = t.u16("cb");
+    t.u16("wSig");
+    uint32_t crc;
+    uint64_t tbid;
+    if (header_.format == FileFormat::Ansi) {
+        tbid = t.u32("bid");
+        crc = t.u32("dwCRC");
+    } else {
+        crc = t.u32("dwCRC");
+        tbid = t.u64("bid");
+    }
+    if (cb != be.cb) throw Error::corrupt("block trailer cb", where, be.cb, cb);
+    if ((tbid & ~1ull) != (bid & ~1ull)) throw Error::corrupt("block trailer bid", where, bid, tbid);
+    if (options_.checkCrc) {
+        uint32_t c = computeCrc(std::span<const uint8_t>(raw).first(cb));
+        if (c != crc) throw Error::corrupt("block dwCRC", where, crc, c);
+    }
+    raw.resize(cb);
+    if (be.cbInflated != be.cb) {
+        std::vector<uint8_t> out(be.cbInflated);
+        uLongf outLen = out.size();
+        int rc = ::uncompress(out.data(), &outLen, raw.data(), raw.size());
+        if (rc != Z_OK || outLen != be.cbInflated)
+            throw Error(ErrorKind::Corrupt, "compressed block does not inflate to cbInflated", where,
+                        std::to_string(be.cbInflated) + " bytes",
+                        rc == Z_OK ? std::to_string(outLen) + " bytes" : "zlib error " + std::to_string(rc));
+        raw = std::move(out);
+    }
+    if (!isInternal(bid)) decodeBlock(header_.bCryptMethod, raw, bid);
+    auto p = std::make_shared<const std::vector<uint8_t>>(std::move(raw));
+    remember(bid & ~1ull, p);
+    return p;
+}
+
+void Ndb::collectData(uint64_t bid, int expectLevel, std::vector<BlockPtr>& out, uint64_t& budget) {
+    if (!isInternal(bid)) {
+        if (expectLevel > 0) throw Error::corrupt("data tree leaf where an XBLOCK belongs", Where::block(bid));
+        BlockPtr b = readBlock(bid);
+        if (b->size() > budget)
+            throw Error::corrupt("data tree holds more than its lcbTotal", Where::block(bid), budget, b->size());
+        budget -= b->size();
+        out.push_back(std::move(b));
+        return;
+    }
+    if (expectLevel == 0) throw Error::corrupt("XBLOCK where a data block belongs", Where::block(bid));
+    BlockPtr b = readBlock(bid);
+    LeReader r(*b, "XBLOCK");
+    uint8_t btype = r.u8("btype");
+    uint8_t cLevel = r.u8("cLevel");
+    if (btype != 0x01) throw Error::corrupt("XBLOCK btype", Where::block(bid), 0x01, btype);
+    if (expectLevel >= 0 ? cLevel != expectLevel : (cLevel != 1 && cLevel != 2))
+        throw Error::corrupt("XBLOCK cLevel", Where::block(bid), expectLevel >= 0 ? expectLevel : 1, cLevel);
+    uint16_t cEnt = r.u16("cEnt");
+    r.u32("lcbTotal");
+    const size_t w = unicode() ? 8 : 4;
+    if (cEnt > r.remaining() / w) throw Error::corrupt("XBLOCK cEnt", Where::block(bid), r.remaining() / w, cEnt);
+    for (unsigned i = 0; i < cEnt; ++i) {
+        uint64_t child = unicode() ? r.u64("rgbid") : r.u32("rgbid");
+        collectData(child, cLevel - 1, out, budget);
+    }
+}
+
+std::vector<BlockPtr> Ndb::dataBlocks(uint64_t bid) {
+    std::vector<BlockPtr> out;
+    if (bid == 0) return out;
+    uint64_t lcbTotal = dataSize(bid);
+    uint64_t budget = lcbTotal;
+    collectData(bid, -1, out, budget);
+    if (budget != 0) throw Error::corrupt("data tree lcbTotal", Where::block(bid), lcbTotal, lcbTotal - budget);
+    return out;
+}
+
+uint64_t Ndb::dataSize(uint64_t bid) {
+    if (bid == 0) return 0;
+    if (!isInternal(bid)) return block(bid).cbInflated;
+    BlockPtr b = readBlock(bid);
+    LeReader r(*b, "XBLOCK");
+    r.skip(4, "btype, cLevel, cEnt");
+    uint64_t total = r.u32("lcbTotal");
+    // Blocks may be shared, but a value cannot plausibly exceed the file many times over.
+    uint64_t limit = source_->size() * (header_.format == FileFormat::Unicode4k ? 64 : 8) + 65536;
+    if (total > limit) throw Error::corrupt("XBLOCK lcbTotal", Where::block(bid), limit, total);
+    return total;
+}
+
+std::vector<uint8_t> Ndb::readAll(uint64_t bid) {
+    std::vector<uint8_t> all;
+    auto blocks = dataBlocks(bid);
+    size_t n = 0;
+    for (auto& b : blocks) n += b->size();
+    all.reserve(n);
+    for (auto& b : blocks) all.insert(all.end(), b->begin(), b->end());
+    return all;
+}
+
+void Ndb::collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& out) {
+    if (!isInternal(bid)) {
+        if (expectLevel > 0) throw Error::corrupt("data tree leaf where an XBLOCK belongs", Where::block(bid));
+        out.push_back(bid);
+        return;
+    }
+    if (expectLevel == 0) throw Error::corrupt("XBLOCK where a data block belongs", Where::block(bid));
+    BlockPtr b = readBlock(bid);
+    LeReader r(*b, "XBLOCK");
+    uint8_t btype = r.u8("btype");
+    uint8_t cLevel = r.u8("cLevel");
+    if (btype != 0x01) throw Error::corrupt("XBLOCK btype", Where::block(bid), 0x01, btype);
+    if (expectLevel >= 0 ? cLevel != expectLevel : (cLevel != 1 && cLevel != 2))
+        throw Error::corrupt("XBLOCK cLevel", Where::block(bid), expectLevel >= 0 ? expectLevel : 1, cLevel);
+    uint16_t cEnt = r.u16("cEnt");
+    r.u32("lcbTotal");
+    const size_t w = unicode() ? 8 : 4;
+    if (cEnt > r.remaining() / w) throw Error::corrupt("XBLOCK cEnt", Where::block(bid), r.remaining() / w, cEnt);
+    for (unsigned i = 0; i < cEnt; ++i) collectLeaves(unicode() ? r.u64("rgbid") : r.u32("rgbid"), cLevel - 1, out);
+}
+
+std::vector<uint8_t> Ndb::readRange(uint64_t bid, uint64_t offset, size_t n) {
+    std::vector<uint8_t> out;
+    if (bid == 0 || n == 0) return out;
+    std::vector<uint64_t> leaves;
+    collectLeaves(bid, -1, leaves);
+    uint64_t pos = 0;
+    for (uint64_t leaf : leaves) {
+        if (out.size() >= n) break;
+        uint64_t size = block(leaf).cbInflated;
+        if (pos + size > offset) {
+            BlockPtr b = readBlock(leaf);
+            if (b->size() != size) throw Error::corrupt("data block size", Where::block(leaf), size, b->size());
+            uint64_t from = offset > pos ? offset - pos : 0;
+            size_t take = static_cast<size_t>(std::min<uint64_t>(size - from, n - out.size()));
+            out.insert(out.end(), b->begin() + static_cast<ptrdiff_t>(from), b->begin() + static_cast<ptrdiff_t>(from + take));
+        }
+        pos += size;
+    }
+    return out;
+}
+
+void Ndb::collectSubnodes(uint64_t bid, int expectLevel, std::vector<NodeEntry>& out) {
+    if (!isInternal(bid)) throw Error::corrupt("subnode tree block is not an internal block", Where::block(bid));
+    BlockPtr b = readBlock(bid);
+    LeReader r(*b, "SLBLOCK");
+    uint8_t btype = r.u8("btype");
+    uint8_t cLevel = r.u8("cLevel");
+    if (btype != 0x02) throw Error::corrupt("subnode block btype", Where::block(bid), 0x02, btype);
+    if (expectLevel >= 0 ? cLevel != expectLevel : cLevel > 1)
+        throw Error::corrupt("subnode block cLevel", Where::block(bid), expectLevel >= 0 ? expectLevel : 1, cLevel);
+    uint16_t cEnt = r.u16("cEnt");
+    if (unicode()) r.u32("dwPadding");
+    const size_t w = unicode() ? 8 : 4;
+    const size_t entSize = cLevel == 0 ? 3 * w : 2 * w;
+    if (cEnt > r.remaining() / entSize)
+        throw Error::corrupt("subnode block cEnt", Where::block(bid), r.remaining() / entSize, cEnt);
+    for (unsigned i = 0; i < cEnt; ++i) {
+        if (cLevel == 0) {
+            NodeEntry n;
+            n.nid = (unicode() ? r.u64("nid") : r.u32("nid")) & 0xFFFFFFFFull;
+            n.bidData = unicode() ? r.u64("bidData") : r.u32("bidData");
+            n.bidSub = unicode() ? r.u64("bidSub") : r.u32("bidSub");
+            out.push_back(n);
+        } else {
+            r.skip(w, "nid");
+            uint64_t child = unicode() ? r.u64("bid") : r.u32("bid");
+            collectSubnodes(child, 0, out);
+        }
+    }
+}
+
+std::vector<NodeEntry> Ndb::subnodes(uint64_t bidSub) {
+    std::vector<NodeEntry> out;
+    if (bidSub != 0) collectSubnodes(bidSub, -1, out);
+    return out;
+}
+
+std::optional<NodeRef> Ndb::findSubnode(const NodeRef& parent, uint64_t nid) {
+    for (const auto& n : subnodes(parent.bidSub))
+        if (n.nid == (nid & 0xFFFFFFFFull)) return n;
+    return std::nullopt;
+}
+
+NodeRef Ndb::subnode(const NodeRef& parent, uint64_t nid) {
+    auto n = findSubnode(parent, nid);
+    if (!n) {
+        Where w = Where::node(nid);
+        throw Error(ErrorKind::NotFound, "subnode of NID " + hex(parent.nid), w);
+    }
+    return *n;
+}
+
+void Ndb::walkTree(const Bref& ref, uint8_t ptype, int expectLevel, std::vector<NodeEntry>& out, int depth,
+                   std::unordered_set<uint64_t>& visited) {
+    if (depth > kMaxTreeDepth) throw Error::corrupt("B-tree deeper than allowed", Where::at(ref.ib));
+    if (!visited.insert(ref.ib).second) throw Error::corrupt("B-tree page referenced twice", Where::at(ref.ib));
+    Page p = readPage(ref, ptype, expectLevel);
+    std::span<const uint8_t> all(p.bytes);
+    const bool ansi = header_.format == FileFormat::Ansi;
+    for (unsigned i = 0; i < p.cEnt; ++i) {
+        auto e = all.subspan(i * p.cbEnt, p.cbEnt);
+        if (p.cLevel == 0) {
+            out.push_back(parseNbtEntry(e));
+        } else {
+            LeReader r(e, "BTENTRY");
+            r.skip(ansi ? 4 : 8, "btkey");
+            Bref b;
+            b.bid = ansi ? r.u32("BREF.bid") : r.u64("BREF.bid");
+            b.ib = ansi ? r.u32("BREF.ib") : r.u64("BREF.ib");
+            walkTree(b, ptype, static_cast<int>(p.cLevel) - 1, out, depth + 1, visited);
+        }
+    }
+}
+
+std::vector<NodeEntry> Ndb::allNodes() {
+    std::vector<NodeEntry> out;
+    std::unordered_set<uint64_t> visited;
+    walkTree(header_.nbt, kPtypeNbt, -1, out, 0, visited);
+    return out;
+}
+
+}  // namespace dravik::pst

@@ -1,0 +1,148 @@
+// The node database (NDB) layer: header, node and block B-trees, data blocks, data trees
+// (XBLOCK/XXBLOCK) and subnode trees (SLBLOCK/SIBLOCK), for ANSI PST, Unicode PST and
+// OST 2013 (4 KiB pages, zlib-compressed blocks).
+//
+//   auto ndb = std::make_shared<Ndb>(openFile(path), NdbOptions{.checkCrc = true});
+//   NodeRef node = ndb->node(0x21);                 // Error NotFound if absent
+//   std::vector<uint8_t> all = ndb->readAll(node.bidData);
+//   auto blocks = ndb->dataBlocks(node.bidData);    // one decoded span per data block
+//   NodeRef sub = ndb->subnode(node, 0x692);        // a node of node's subnode tree
+//
+// Every count and offset is checked before use; failures throw dravik::pst::Error.
+// Decoded blocks are kept in a bounded cache. An Ndb is not safe for concurrent use.
+#pragma once
+
+#include "pst/ndb/encoding.h"
+#include "pst/ndb/source.h"
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace dravik::pst {
+
+enum class FileFormat { Ansi, Unicode, Unicode4k };
+
+struct NdbOptions {
+    bool checkCrc = true;
+    size_t cacheBytes = 32u << 20;
+};
+
+struct Bref {
+    uint64_t bid = 0;
+    uint64_t ib = 0;
+};
+
+struct Header {
+    FileFormat format = FileFormat::Unicode;
+    bool ost = false;  // wMagicClient "SO" (offline store)
+    uint16_t wVer = 0;
+    uint16_t wVerClient = 0;
+    CryptMethod bCryptMethod = CryptMethod::None;
+    uint64_t ibFileEof = 0;
+    Bref nbt;  // BREFNBT
+    Bref bbt;  // BREFBBT
+};
+
+struct BlockEntry {  // BBTENTRY
+    uint64_t bid = 0;
+    uint64_t ib = 0;
+    uint32_t cb = 0;          // bytes stored in the file
+    uint32_t cbInflated = 0;  // bytes after decompression (equal to cb unless compressed)
+};
+
+struct NodeEntry {  // NBTENTRY, or a SLENTRY for a subnode
+    uint64_t nid = 0;
+    uint64_t bidData = 0;
+    uint64_t bidSub = 0;
+    uint32_t nidParent = 0;
+};
+
+using NodeRef = NodeEntry;
+using BlockPtr = std::shared_ptr<const std::vector<uint8_t>>;
+
+// NID types (low 5 bits of a NID).
+enum NidType : uint8_t {
+    NID_TYPE_HID = 0x00,
+    NID_TYPE_INTERNAL = 0x01,
+    NID_TYPE_NORMAL_FOLDER = 0x02,
+    NID_TYPE_SEARCH_FOLDER = 0x03,
+    NID_TYPE_NORMAL_MESSAGE = 0x04,
+    NID_TYPE_ATTACHMENT = 0x05,
+    NID_TYPE_HIERARCHY_TABLE = 0x0D,
+    NID_TYPE_CONTENTS_TABLE = 0x0E,
+    NID_TYPE_ASSOC_CONTENTS_TABLE = 0x0F,
+};
+
+class Ndb {
+public:
+    Ndb(std::shared_ptr<ByteSource> source, NdbOptions options = {});
+
+    const Header& header() const { return header_; }
+    bool unicode() const { return header_.format != FileFormat::Ansi; }
+    uint64_t fileSize() const { return source_->size(); }
+    bool checkCrc() const { return options_.checkCrc; }
+
+    // Node B-tree lookup; throws NotFound.
+    NodeRef node(uint64_t nid);
+    std::optional<NodeRef> findNode(uint64_t nid);
+    // Block B-tree lookup; throws NotFound.
+    BlockEntry block(uint64_t bid);
+
+    // One block, decompressed and decoded (data blocks only are decoded).
+    BlockPtr readBlock(uint64_t bid);
+    // The data blocks of a data tree in order (a single block or XBLOCK/XXBLOCK).
+    std::vector<BlockPtr> dataBlocks(uint64_t bid);
+    // The whole data of a data tree.
+    std::vector<uint8_t> readAll(uint64_t bid);
+    // Bytes [offset, offset + n) of a data tree's data (fewer at its end), reading only the
+    // blocks that hold them.
+    std::vector<uint8_t> readRange(uint64_t bid, uint64_t offset, size_t n);
+    // The size of a data tree's data, reading at most its root block.
+    uint64_t dataSize(uint64_t bid);
+
+    // Subnode tree entries of a node.
+    std::vector<NodeEntry> subnodes(uint64_t bidSub);
+    NodeRef subnode(const NodeRef& parent, uint64_t nid);
+    std::optional<NodeRef> findSubnode(const NodeRef& parent, uint64_t nid);
+
+    // Every node of the node B-tree (for walkers and the fuzzer).
+    std::vector<NodeEntry> allNodes();
+
+private:
+    struct Page {
+        std::vector<uint8_t> bytes;
+        unsigned cEnt = 0, cbEnt = 0, cLevel = 0;
+        uint8_t ptype = 0;
+    };
+    Page readPage(const Bref& ref, uint8_t ptype, int expectLevel);
+    std::optional<std::vector<uint8_t>> searchTree(const Bref& root, uint8_t ptype, uint64_t key);
+    void walkTree(const Bref& ref, uint8_t ptype, int expectLevel, std::vector<NodeEntry>& out, int depth,
+                  std::unordered_set<uint64_t>& visited);
+    NodeEntry parseNbtEntry(std::span<const uint8_t> e) const;
+    BlockEntry parseBbtEntry(std::span<const uint8_t> e) const;
+    void collectData(uint64_t bid, int expectLevel, std::vector<BlockPtr>& out, uint64_t& budget);
+    void collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& out);
+    void collectSubnodes(uint64_t bid, int expectLevel, std::vector<NodeEntry>& out);
+    BlockPtr cached(uint64_t key);
+    void remember(uint64_t key, BlockPtr block);
+
+    std::shared_ptr<ByteSource> source_;
+    NdbOptions options_;
+    Header header_;
+    size_t pageSize_ = 512;
+    size_t blockAlign_ = 64;
+    size_t blockTrailer_ = 16;
+    size_t maxBlockBytes_ = 8192;
+
+    std::list<std::pair<uint64_t, BlockPtr>> lru_;
+    std::unordered_map<uint64_t, std::list<std::pair<uint64_t, BlockPtr>>::iterator> cacheIndex_;
+    size_t cacheBytes_ = 0;
+};
+
+}  // namespace dravik::pst

@@ -1,0 +1,76 @@
+#include "pst/ndb/source.h"
+
+#include "pst/util/error.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dravik::pst {
+
+namespace {
+void checkRange(uint64_t offset, size_t n, uint64_t size) {
+    if (offset > size || n > size - offset)
+        throw Error(ErrorKind::Corrupt, "read beyond the end of the file", Where::at(offset),
+                    "end <= " + hex(size), hex(offset) + " + " + hex(n));
+}
+
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(const std::string& path) : path_(path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) throw Error(ErrorKind::Io, "cannot open " + path + ": " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            int e = errno;
+            ::close(fd_);
+            throw Error(ErrorKind::Io, "cannot stat " + path + ": " + std::strerror(e));
+        }
+        size_ = static_cast<uint64_t>(st.st_size);
+    }
+    ~FileSource() override { ::close(fd_); }
+    uint64_t size() const override { return size_; }
+    void read(uint64_t offset, std::span<uint8_t> out) const override {
+        checkRange(offset, out.size(), size_);
+        size_t done = 0;
+        while (done < out.size()) {
+            ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw Error(ErrorKind::Io, "cannot read " + path_ + ": " + std::strerror(errno),
+                            Where::at(offset + done));
+            }
+            if (n == 0)
+                throw Error(ErrorKind::Io, "file " + path_ + " shrank while reading", Where::at(offset + done));
+            done += static_cast<size_t>(n);
+        }
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
+
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::vector<uint8_t> b) : bytes_(std::move(b)) {}
+    uint64_t size() const override { return bytes_.size(); }
+    void read(uint64_t offset, std::span<uint8_t> out) const override {
+        checkRange(offset, out.size(), bytes_.size());
+        if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
+    }
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+}  // namespace
+
+std::shared_ptr<ByteSource> openFile(const std::string& path) { return std::make_shared<FileSource>(path); }
+std::shared_ptr<ByteSource> memorySource(std::vector<uint8_t> bytes) {
+    return std::make_shared<MemorySource>(std::move(bytes));
+}
+
+}  // namespace dravik::pst
