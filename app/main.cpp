@@ -1,11 +1,17 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/DravikApp.h"
 
-int main(int argc, char **argv)
+#include <QApplication>
+
+int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Dravik"));
-    window.show();
-    return app.exec();
+    QApplication::setApplicationName(QStringLiteral("Dravik"));
+    QApplication::setOrganizationName(QStringLiteral("Dravik"));
+    // The last workspace closing does not end the program; closing the main
+    // window does.
+    CDravikApp theApp;
+    if (!theApp.InitInstance(QApplication::arguments()))
+        return 1;
+    const int nResult = QApplication::exec();
+    return theApp.ExitInstance(nResult);
 }

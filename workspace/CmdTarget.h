@@ -17,8 +17,7 @@ public:
     // Runs nId; TRUE when this object handled it.
     virtual bool OnCommand(int nId) = 0;
 
-protected:
-    ~CCmdTarget() = default;
+    virtual ~CCmdTarget() = default;
 };
 
 // A view of a document: rebuilt from the document's state on every update.

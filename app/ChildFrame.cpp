@@ -1,0 +1,93 @@
+#include "app/ChildFrame.h"
+
+#include "app/ProgStatusBar.h"
+#include "list/DravikView.h"
+#include "mapi/MAPICommandView.h"
+#include "mapi/TraceWriter.h"
+#include "tree/LeftView.h"
+#include "workspace/CommandIds.h"
+#include "workspace/DravikDoc.h"
+
+#include <QSplitter>
+#include <QVBoxLayout>
+
+CChildFrame::CChildFrame(std::unique_ptr<CDravikDoc> pDoc, QWidget* pParent)
+    : QWidget(pParent), m_pDoc(std::move(pDoc))
+{
+    setObjectName(QStringLiteral("CChildFrame"));
+    auto* pLayout = new QVBoxLayout(this);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    pLayout->setSpacing(0);
+
+    m_wndOuterSplitter = new QSplitter(Qt::Vertical, this);
+    m_wndOuterSplitter->setObjectName(QStringLiteral("outerSplitter"));
+    m_wndOuterSplitter->setChildrenCollapsible(true);
+
+    m_wndInnerSplitter = new QSplitter(Qt::Horizontal, m_wndOuterSplitter);
+    m_wndInnerSplitter->setObjectName(QStringLiteral("innerSplitter"));
+
+    m_pTraceView = new CMAPICommandView(m_wndOuterSplitter);
+    // The workspace's trace slot with a writer bound to the pane; the
+    // document owns both from here on.
+    m_pDoc->m_ppTraceWriter = new CMAPITraceSlot(new CTraceWriter(m_pTraceView));
+
+    m_pLeftView = new CLeftView(m_pDoc.get(), m_wndInnerSplitter);
+    m_pListView = new CDravikView(m_pDoc.get(), m_wndInnerSplitter);
+    m_pDoc->AddView(m_pLeftView);
+    m_pDoc->AddView(m_pListView);
+
+    m_wndOuterSplitter->addWidget(m_wndInnerSplitter);
+    m_wndOuterSplitter->addWidget(m_pTraceView);
+    m_wndOuterSplitter->setSizes({225, 75});
+    m_wndInnerSplitter->setSizes({200, 500});
+    m_wndInnerSplitter->setStretchFactor(1, 1);
+    m_wndOuterSplitter->setStretchFactor(0, 1);
+    pLayout->addWidget(m_wndOuterSplitter, 1);
+
+    m_wndStatusBar = new CProgStatusBar(this);
+    m_wndStatusBar->SetProgressPane(1);
+    pLayout->addWidget(m_wndStatusBar);
+}
+
+CChildFrame::~CChildFrame()
+{
+    // The document goes first, while its views still exist: closing it logs
+    // its session off and updates them.
+    m_pDoc.reset();
+}
+
+long CChildFrame::OnProgress(unsigned long wParam, long)
+{
+    m_wndStatusBar->SetProgress(static_cast<int>(wParam));
+    return 0;
+}
+
+void CChildFrame::ActivateNextPane(bool bForward)
+{
+    QWidget* panes[] = {m_pLeftView, m_pListView, m_pTraceView};
+    int nCurrent = -1;
+    for (int i = 0; i < 3; ++i) {
+        if (panes[i]->hasFocus() || panes[i]->isAncestorOf(focusWidget()))
+            nCurrent = i;
+    }
+    const int nNext = nCurrent < 0 ? 0 : (nCurrent + (bForward ? 1 : 2)) % 3;
+    panes[nNext]->setFocus(Qt::OtherFocusReason);
+}
+
+bool CChildFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
+{
+    if (nId == ID_NEXT_PANE || nId == ID_PREV_PANE) {
+        rUI.bEnabled = true;
+        return true;
+    }
+    return false;
+}
+
+bool CChildFrame::OnCommand(int nId)
+{
+    if (nId == ID_NEXT_PANE || nId == ID_PREV_PANE) {
+        ActivateNextPane(nId == ID_NEXT_PANE);
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,216 @@
+#include "app/DravikApp.h"
+
+#include "app/ChildFrame.h"
+#include "app/MainFrame.h"
+#include "app/Splash.h"
+#include "res/Icons.h"
+#include "workspace/CommandIds.h"
+#include "workspace/DravikDoc.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalFds[2] = {-1, -1};
+
+void SignalHandler(int)
+{
+    const char c = 1;
+    // Only async-signal-safe work here; the event loop does the rest.
+    [[maybe_unused]] const ssize_t n = ::write(g_signalFds[0], &c, 1);
+}
+
+int DuX(int n) { return n * 3 / 2; }
+int DuY(int n) { return n * 13 / 8; }
+
+} // namespace
+
+CDravikApp::CDravikApp() = default;
+
+CDravikApp::~CDravikApp()
+{
+    m_pMainFrame.reset();
+    delete m_pSplashThread;
+    m_pSplashThread = nullptr;
+}
+
+bool CDravikApp::InitInstance(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Dravik: raw MAPI objects and properties of mail stores"));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    const QCommandLineOption connectFile(QStringLiteral("connect-file"),
+        QStringLiteral("Connect the first workspace to the store file PATH."), QStringLiteral("PATH"));
+    const QCommandLineOption connectProfile(QStringLiteral("connect-profile"),
+        QStringLiteral("Connect the first workspace to the profile NAME."), QStringLiteral("NAME"));
+    const QCommandLineOption embedding(QStringList{QStringLiteral("Embedding"), QStringLiteral("embedding")},
+        QStringLiteral("Started by another program: no splash screen."));
+    const QCommandLineOption automation(QStringList{QStringLiteral("Automation"), QStringLiteral("automation")},
+        QStringLiteral("Started for automation: no splash screen."));
+    parser.addOptions({connectFile, connectProfile, embedding, automation});
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Open a workspace named after the file."),
+                                 QStringLiteral("[file]"));
+    if (!parser.parse(arguments)) {
+        qWarning("%s", qPrintable(parser.errorText()));
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+
+    // The start directory stays the current directory: the tag dictionary is
+    // looked for there first.
+    const QString strStartDir = QDir::currentPath();
+    QDir::setCurrent(strStartDir);
+
+    m_pMainFrame = std::make_unique<CMainFrame>(this);
+    m_pMainFrame->resize(1000, 700);
+
+    // An ordinary start opens the first empty workspace; a file argument
+    // opens a workspace named after the file.
+    CChildFrame* pFirst = OnFileNew();
+    if (pFirst == nullptr)
+        return false;
+    if (!parser.positionalArguments().isEmpty())
+        pFirst->GetDocument()->SetTitle(QFileInfo(parser.positionalArguments().constFirst()).fileName());
+
+    m_pMainFrame->show();
+    InstallSignalHandlers();
+
+    if (!parser.isSet(embedding) && !parser.isSet(automation)) {
+        m_pSplashThread = new CSplashThread(m_pMainFrame.get());
+        m_pSplashThread->SetDialogId(131);
+        m_pSplashThread->SetDisplayTime(3);
+        m_pSplashThread->start();
+    }
+    return true;
+}
+
+int CDravikApp::ExitInstance(int nExitCode)
+{
+    delete m_pSplashThread;
+    m_pSplashThread = nullptr;
+    return nExitCode;
+}
+
+CChildFrame* CDravikApp::OnFileNew()
+{
+    auto pDoc = std::make_unique<CDravikDoc>();
+    if (!pDoc->OnNewDocument())
+        return nullptr;
+    return m_pMainFrame->AddWorkspace(std::move(pDoc));
+}
+
+void CDravikApp::OnFileOpen()
+{
+    const QString strPath = QFileDialog::getOpenFileName(m_pMainFrame.get(), QStringLiteral("Open"), QString(),
+                                                         QStringLiteral("All Files (*)"));
+    if (strPath.isEmpty())
+        return;
+    // A workspace stores nothing: the file only gives the workspace its name.
+    if (CChildFrame* pFrame = OnFileNew())
+        pFrame->GetDocument()->SetTitle(QFileInfo(strPath).fileName());
+}
+
+void CDravikApp::OnAppAbout()
+{
+    QDialog dlg(m_pMainFrame.get());
+    dlg.setObjectName(QStringLiteral("aboutDialog"));
+    dlg.setWindowTitle(QStringLiteral("About Dravik"));
+    dlg.setFixedSize(DuX(220), DuY(83));
+    auto* pIcon = new QLabel(&dlg);
+    pIcon->setPixmap(DravikAppIcon().pixmap(32, 32));
+    pIcon->setGeometry(DuX(11), DuY(17), 32, 32);
+    auto* pLine = new QLabel(QStringLiteral("Dravik v3.4"), &dlg);
+    pLine->setGeometry(DuX(40), DuY(10), DuX(119), DuY(8) + 2);
+    auto* pClose = new QPushButton(QStringLiteral("Close"), &dlg);
+    pClose->setObjectName(QStringLiteral("IDCANCEL"));
+    pClose->setGeometry(DuX(163), DuY(7), DuX(50), DuY(14));
+    pClose->setDefault(true);
+    QObject::connect(pClose, &QPushButton::clicked, &dlg, &QDialog::reject);
+    dlg.exec();
+}
+
+QString CDravikApp::MailControlPanelPath()
+{
+    const QDir exeDir(QCoreApplication::applicationDirPath());
+    for (const QString& strPath : {exeDir.filePath(QStringLiteral("dravik-mailcpl")),
+                                   exeDir.filePath(QStringLiteral("../tools/dravik-mailcpl/dravik-mailcpl"))}) {
+        const QFileInfo info(strPath);
+        if (info.isFile() && info.isExecutable())
+            return info.canonicalFilePath();
+    }
+    return QString();
+}
+
+void CDravikApp::OnMailControlPanel()
+{
+    // The profile tool runs on its own; its start and its end are not awaited.
+    const QString strPath = MailControlPanelPath();
+    if (!strPath.isEmpty())
+        QProcess::startDetached(strPath, {});
+}
+
+void CDravikApp::InstallSignalHandlers()
+{
+    if (m_pSignalNotifier != nullptr)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0)
+        return;
+    m_pSignalNotifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, this);
+    connect(m_pSignalNotifier, &QSocketNotifier::activated, this, &CDravikApp::OnSignal);
+    struct sigaction action = {};
+    action.sa_handler = SignalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+void CDravikApp::OnSignal()
+{
+    char c = 0;
+    [[maybe_unused]] const ssize_t n = ::read(g_signalFds[1], &c, 1);
+    // As "E&xit": every workspace closes (and disconnects) before the end.
+    if (m_pMainFrame != nullptr)
+        m_pMainFrame->RouteCommand(ID_APP_EXIT);
+}
+
+bool CDravikApp::OnUpdateCommand(int nId, CCmdUI& rUI)
+{
+    switch (nId) {
+    case ID_APP_ABOUT:
+    case ID_FILE_NEW:
+    case ID_FILE_OPEN:
+    case ID_MAIL_CONTROL_PANEL:
+        rUI.bEnabled = true;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CDravikApp::OnCommand(int nId)
+{
+    switch (nId) {
+    case ID_APP_ABOUT: OnAppAbout(); return true;
+    case ID_FILE_NEW: OnFileNew(); return true;
+    case ID_FILE_OPEN: OnFileOpen(); return true;
+    case ID_MAIL_CONTROL_PANEL: OnMailControlPanel(); return true;
+    default: return false;
+    }
+}

@@ -1,0 +1,54 @@
+// The application object: start-up in its fixed order, the commands that
+// need no workspace, and the orderly close on SIGTERM and SIGINT.
+#pragma once
+
+#include "workspace/CmdTarget.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class CMainFrame;
+class CSplashThread;
+class CChildFrame;
+class QSocketNotifier;
+
+class CDravikApp : public QObject, public CCmdTarget
+{
+    Q_OBJECT
+public:
+    CDravikApp();
+    ~CDravikApp() override;
+
+    // Start-up; FALSE ends the process before the event loop.
+    bool InitInstance(const QStringList& arguments);
+    // Deletes the splash thread object; returns nExitCode.
+    int ExitInstance(int nExitCode);
+
+    CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
+    CSplashThread* m_pSplashThread = nullptr;
+
+    // The framework's new-document command: a new empty workspace.
+    CChildFrame* OnFileNew();
+    void OnFileOpen();
+    void OnAppAbout();
+    void OnMailControlPanel();
+
+    // Where the profile tool is: next to the program, else in the build's
+    // tools folder. Empty when it is in neither.
+    static QString MailControlPanelPath();
+
+    // Makes SIGTERM and SIGINT close the main window as "E&xit" does.
+    void InstallSignalHandlers();
+
+    bool OnUpdateCommand(int nId, CCmdUI& rUI) override;
+    bool OnCommand(int nId) override;
+
+private:
+    void OnSignal();
+
+    std::unique_ptr<CMainFrame> m_pMainFrame;
+    QSocketNotifier* m_pSignalNotifier = nullptr;
+};

@@ -1,0 +1,419 @@
+#include "app/MainFrame.h"
+
+#include "app/ChildFrame.h"
+#include "mapi/MAPICommandView.h"
+#include "res/Icons.h"
+#include "workspace/CommandIds.h"
+#include "workspace/DravikDoc.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+namespace {
+
+struct ActionDef
+{
+    int nId;
+    const char* pszText;
+    const char* pszPrompt;
+    std::vector<QKeySequence> keys;
+};
+
+// The edit commands of the trace pane while it is the active view.
+class CTracePaneTarget : public CCmdTarget
+{
+public:
+    QPlainTextEdit* m_pPane = nullptr;
+
+    bool OnUpdateCommand(int nId, CCmdUI& rUI) override
+    {
+        switch (nId) {
+        case ID_EDIT_UNDO: rUI.bEnabled = m_pPane->document()->isUndoAvailable(); return true;
+        case ID_EDIT_CUT: rUI.bEnabled = m_pPane->textCursor().hasSelection() && !m_pPane->isReadOnly(); return true;
+        case ID_EDIT_COPY: rUI.bEnabled = m_pPane->textCursor().hasSelection(); return true;
+        case ID_EDIT_PASTE: rUI.bEnabled = m_pPane->canPaste(); return true;
+        default: return false;
+        }
+    }
+    bool OnCommand(int nId) override
+    {
+        switch (nId) {
+        case ID_EDIT_UNDO: m_pPane->undo(); return true;
+        case ID_EDIT_CUT: m_pPane->cut(); return true;
+        case ID_EDIT_COPY: m_pPane->copy(); return true;
+        case ID_EDIT_PASTE: m_pPane->paste(); return true;
+        default: return false;
+        }
+    }
+};
+
+
+} // namespace
+
+CMainFrame::CMainFrame(CCmdTarget* pApp, QWidget* pParent)
+    : QMainWindow(pParent), m_pApp(pApp), m_pPaneTarget(std::make_unique<CTracePaneTarget>())
+{
+    setObjectName(QStringLiteral("CMainFrame"));
+    setWindowIcon(DravikAppIcon());
+    setWindowTitle(QStringLiteral("Dravik"));
+    m_pMdiArea = new QMdiArea(this);
+    m_pMdiArea->setObjectName(QStringLiteral("mdiArea"));
+    setCentralWidget(m_pMdiArea);
+    connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, &CMainFrame::OnActiveWindowChanged);
+
+    CreateActions();
+    BuildMenus();
+
+    // Toolbar 128.
+    m_wndToolBar = new QToolBar(QStringLiteral("Toolbar"), this);
+    m_wndToolBar->setObjectName(QStringLiteral("toolbar128"));
+    m_wndToolBar->setIconSize(QSize(16, 15));
+    for (int nId : std::initializer_list<int>{ID_CONNECT_PROFILE, ID_DISCONNECT, 0, ID_OPEN_ADDRBOOK, 0, ID_FILE_PRINT,
+                    ID_FILE_PRINT_PREVIEW, 0, ID_VIEW_ENTRYPROPS}) {
+        if (nId == 0) {
+            m_wndToolBar->addSeparator();
+            continue;
+        }
+        // The picture buttons carry their own icon and tip, sharing the
+        // command's action state through the router.
+        m_wndToolBar->addAction(Action(nId));
+    }
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+
+    // Status bar: message pane, then CAP, NUM, SCRL.
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    for (const char* pszIndicator : {"CAP", "NUM", "SCRL"}) {
+        auto* pLabel = new QLabel(QString::fromLatin1(pszIndicator), statusBar());
+        pLabel->setObjectName(QString::fromLatin1(pszIndicator));
+        pLabel->setEnabled(false);
+        statusBar()->addPermanentWidget(pLabel);
+    }
+    statusBar()->showMessage(QStringLiteral("Ready"));
+
+    // Enabling follows focus and activation; the idle refresh catches the rest.
+    connect(qApp, &QApplication::focusChanged, this, [this]() { UpdateCommandUI(); });
+    auto* pIdle = new QTimer(this);
+    pIdle->setInterval(250);
+    connect(pIdle, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
+    pIdle->start();
+
+    ShowMenu(128);
+    UpdateCommandUI();
+}
+
+CMainFrame::~CMainFrame()
+{
+    // Workspaces go before the frame's own parts.
+    disconnect(qApp, nullptr, this, nullptr);
+    for (QMdiSubWindow* pWindow : m_pMdiArea->subWindowList())
+        delete pWindow;
+}
+
+void CMainFrame::CreateActions()
+{
+    const ActionDef defs[] = {
+        {ID_FILE_NEW, "&New WorkSpace", "Create a new document\nNew", {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+        {ID_FILE_OPEN, "&Open...", "Open an existing document\nOpen", {QKeySequence(Qt::CTRL | Qt::Key_O)}},
+        {ID_FILE_SAVE, "&Save", "Save the active document\nSave", {QKeySequence(Qt::CTRL | Qt::Key_S)}},
+        {ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents\nExit", {}},
+        {ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
+        {ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
+        {ID_MAIL_CONTROL_PANEL, "Mail Control Panel", "", {}},
+        {ID_APP_ABOUT, "&About Dravik...", "Display program information, version number and copyright\nAbout", {}},
+        {ID_CONNECT_PROFILE, "Profile ...", "Connent to MAPI database", {}},
+        {ID_CONNECT_FILE, "File ...", "Refresh Current Item", {}},
+        {ID_CONNECT_MAILBOX, "Exchange Mailbox ...", "", {}},
+        {ID_DISCONNECT, "Disconnect", "Disconnect from MAPI database", {}},
+        {ID_OPEN_ADDRBOOK, "Open address book", "Open address book", {}},
+        {ID_FILE_PRINT, "Print...", "Print the active document\nPrint", {}},
+        {ID_FILE_PRINT_PREVIEW, "Print Preview", "Display full pages\nPrint Preview", {}},
+        {ID_VIEW_ROWPROPS, "Row Properties", "Toggle between row properties and entry properties", {}},
+        {ID_VIEW_ENTRYPROPS, "Entry Properties", "Toggle between row properties and entry properties", {}},
+        {ID_SAVE_ATTACHMENT, "Save Attachment...", "", {}},
+        {ID_PROPERTY_OPEN, "Open ...", "", {}},
+        {ID_PROPERTY_SAVE, "Save ...", "", {}},
+        {ID_EDIT_UNDO, "&Undo", "Undo the last action\nUndo",
+         {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}},
+        {ID_EDIT_CUT, "Cu&t", "Cut the selection and put it on the Clipboard\nCut",
+         {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}},
+        {ID_EDIT_COPY, "&Copy", "Copy the selection and put it on the Clipboard\nCopy",
+         {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
+        {ID_EDIT_PASTE, "&Paste", "Insert Clipboard contents\nPaste",
+         {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
+        {ID_NEXT_PANE, "Next Pane", "Switch to the next window pane\nNext Pane", {QKeySequence(Qt::Key_F6)}},
+        {ID_PREV_PANE, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane",
+         {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
+    };
+    for (const ActionDef& def : defs) {
+        auto* pAction = new QAction(QString::fromLatin1(def.pszText), this);
+        pAction->setData(def.nId);
+        pAction->setObjectName(QStringLiteral("ID_%1").arg(def.nId));
+        // The prompt's first line goes to the status bar, the second is the tip.
+        const QStringList prompt = QString::fromLatin1(def.pszPrompt).split(QLatin1Char('\n'));
+        pAction->setStatusTip(prompt.value(0));
+        if (prompt.size() > 1)
+            pAction->setToolTip(prompt.value(1));
+        if (!def.keys.empty()) {
+            pAction->setShortcuts(QList<QKeySequence>(def.keys.begin(), def.keys.end()));
+            pAction->setShortcutContext(Qt::WindowShortcut);
+            addAction(pAction); // accelerators work without a menu showing them
+        }
+        const QIcon icon = DravikCommandIcon(def.nId);
+        if (!icon.isNull())
+            pAction->setIcon(icon);
+        connect(pAction, &QAction::triggered, this, [this, nId = def.nId]() { RouteCommand(nId); });
+        m_actions[def.nId] = pAction;
+    }
+    for (int nId : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_VIEW_ROWPROPS, ID_VIEW_ENTRYPROPS})
+        Action(nId)->setCheckable(true);
+    // "File ..." has no prompt of its own beyond the string table's.
+    Action(ID_CONNECT_FILE)->setStatusTip(QStringLiteral("Refresh Current Item"));
+}
+
+QAction* CMainFrame::Action(int nId) const
+{
+    const auto it = m_actions.find(nId);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+void CMainFrame::BuildMenus()
+{
+    // Menu 128: no workspace open.
+    QMenu* pFile = new QMenu(QStringLiteral("&File"), this);
+    pFile->addAction(Action(ID_FILE_NEW));
+    pFile->addSeparator();
+    pFile->addAction(Action(ID_APP_EXIT));
+    QMenu* pView = new QMenu(QStringLiteral("&View"), this);
+    pView->addAction(Action(ID_VIEW_TOOLBAR));
+    pView->addAction(Action(ID_VIEW_STATUS_BAR));
+    QMenu* pTools = new QMenu(QStringLiteral("Tools"), this);
+    pTools->addAction(Action(ID_MAIL_CONTROL_PANEL));
+    QMenu* pHelp = new QMenu(QStringLiteral("&Help"), this);
+    pHelp->addAction(Action(ID_APP_ABOUT));
+    m_menu128 = {pFile, pView, pTools, pHelp};
+
+    // Menu 129: a workspace active.
+    pFile = new QMenu(QStringLiteral("&File"), this);
+    pFile->addAction(Action(ID_FILE_NEW));
+    pFile->addSeparator();
+    QMenu* pConnect = pFile->addMenu(QStringLiteral("Connect ..."));
+    pConnect->addAction(Action(ID_CONNECT_PROFILE));
+    pConnect->addAction(Action(ID_CONNECT_FILE));
+    pConnect->addAction(Action(ID_CONNECT_MAILBOX));
+    pFile->addAction(Action(ID_DISCONNECT));
+    pFile->addSeparator();
+    pFile->addAction(Action(ID_FILE_PRINT));
+    pFile->addAction(Action(ID_FILE_PRINT_PREVIEW));
+    pFile->addSeparator();
+    pFile->addAction(Action(ID_APP_EXIT));
+    pView = new QMenu(QStringLiteral("View"), this);
+    pView->addAction(Action(ID_VIEW_ROWPROPS));
+    pView->addAction(Action(ID_VIEW_ENTRYPROPS));
+    QMenu* pItem = new QMenu(QStringLiteral("Item"), this);
+    pItem->addAction(Action(ID_SAVE_ATTACHMENT));
+    QMenu* pProperty = new QMenu(QStringLiteral("Property"), this);
+    pProperty->addAction(Action(ID_PROPERTY_OPEN));
+    pProperty->addAction(Action(ID_PROPERTY_SAVE));
+    pTools = new QMenu(QStringLiteral("Tools"), this);
+    pTools->addAction(Action(ID_MAIL_CONTROL_PANEL));
+    pHelp = new QMenu(QStringLiteral("&Help"), this);
+    pHelp->addAction(Action(ID_APP_ABOUT));
+    m_menu129 = {pFile, pView, pItem, pProperty, pTools, pHelp};
+
+    for (QMenu* pMenu : m_menu129)
+        connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    for (QMenu* pMenu : m_menu128)
+        connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+}
+
+void CMainFrame::ShowMenu(int nMenuId)
+{
+    if (nMenuId == m_nMenuId)
+        return;
+    m_nMenuId = nMenuId;
+    menuBar()->clear();
+    for (QMenu* pMenu : nMenuId == 128 ? m_menu128 : m_menu129)
+        menuBar()->addMenu(pMenu);
+    Action(ID_APP_ABOUT)->setText(nMenuId == 128 ? QStringLiteral("&About Dravik...")
+                                                 : QStringLiteral("&About DRAVIK..."));
+}
+
+CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
+{
+    CDravikDoc* pRawDoc = pDoc.get();
+    auto* pFrame = new CChildFrame(std::move(pDoc));
+    QMdiSubWindow* pWindow = m_pMdiArea->addSubWindow(pFrame);
+    pWindow->setAttribute(Qt::WA_DeleteOnClose);
+    pWindow->setWindowIcon(DravikAppIcon());
+    pWindow->setWindowTitle(pRawDoc->GetTitle());
+    connect(pRawDoc, &CDravikDoc::titleChanged, pWindow, [this, pWindow](const QString& strTitle) {
+        pWindow->setWindowTitle(strTitle);
+        UpdateTitle();
+    });
+    connect(pWindow, &QObject::destroyed, this, [this]() {
+        QTimer::singleShot(0, this, [this]() { OnActiveWindowChanged(m_pMdiArea->activeSubWindow()); });
+    });
+    // 700 by 400 at the top left of the MDI client area.
+    pWindow->setGeometry(0, 0, 700, 400);
+    pFrame->installEventFilter(this);
+    pWindow->show();
+    m_pMdiArea->setActiveSubWindow(pWindow);
+    OnActiveWindowChanged(pWindow);
+    return pFrame;
+}
+
+CChildFrame* CMainFrame::ActiveChild() const
+{
+    QMdiSubWindow* pWindow = m_pMdiArea->activeSubWindow();
+    if (pWindow == nullptr) {
+        // Without a focused window (offscreen, minimised) the most recent one.
+        const QList<QMdiSubWindow*> windows = m_pMdiArea->subWindowList(QMdiArea::ActivationHistoryOrder);
+        if (windows.isEmpty())
+            return nullptr;
+        pWindow = windows.last();
+    }
+    return qobject_cast<CChildFrame*>(pWindow->widget());
+}
+
+std::vector<CChildFrame*> CMainFrame::Workspaces() const
+{
+    std::vector<CChildFrame*> frames;
+    for (QMdiSubWindow* pWindow : m_pMdiArea->subWindowList(QMdiArea::CreationOrder)) {
+        if (auto* pFrame = qobject_cast<CChildFrame*>(pWindow->widget()))
+            frames.push_back(pFrame);
+    }
+    return frames;
+}
+
+void CMainFrame::OnActiveWindowChanged(QMdiSubWindow*)
+{
+    ShowMenu(ActiveChild() != nullptr ? 129 : 128);
+    UpdateTitle();
+    UpdateCommandUI();
+}
+
+void CMainFrame::UpdateTitle()
+{
+    CChildFrame* pChild = ActiveChild();
+    setWindowTitle(pChild != nullptr ? QStringLiteral("Dravik - ") + pChild->GetDocument()->GetTitle()
+                                     : QStringLiteral("Dravik"));
+}
+
+CCmdTarget* CMainFrame::ActiveViewTarget() const
+{
+    CChildFrame* pChild = ActiveChild();
+    if (pChild == nullptr)
+        return nullptr;
+    QWidget* pFocus = QApplication::focusWidget();
+    if (pFocus != nullptr && pFocus == pChild->TraceView()) {
+        static_cast<CTracePaneTarget*>(m_pPaneTarget.get())->m_pPane = pChild->TraceView();
+        return m_pPaneTarget.get();
+    }
+    return nullptr;
+}
+
+std::vector<CCmdTarget*> CMainFrame::Route() const
+{
+    std::vector<CCmdTarget*> route;
+    if (CCmdTarget* pView = ActiveViewTarget())
+        route.push_back(pView);
+    if (CChildFrame* pChild = ActiveChild()) {
+        route.push_back(pChild->GetDocument());
+        route.push_back(pChild);
+    }
+    route.push_back(const_cast<CMainFrame*>(this));
+    if (m_pApp != nullptr)
+        route.push_back(m_pApp);
+    return route;
+}
+
+bool CMainFrame::RouteCommand(int nId)
+{
+    for (CCmdTarget* pTarget : Route()) {
+        CCmdUI ui;
+        if (pTarget->OnUpdateCommand(nId, ui)) {
+            const bool bDone = ui.bEnabled && pTarget->OnCommand(nId);
+            UpdateCommandUI();
+            return bDone;
+        }
+    }
+    return false;
+}
+
+void CMainFrame::UpdateCommandUI()
+{
+    const std::vector<CCmdTarget*> route = Route();
+    for (auto& [nId, pAction] : m_actions) {
+        CCmdUI ui;
+        bool bHandled = false;
+        for (CCmdTarget* pTarget : route) {
+            if (pTarget->OnUpdateCommand(nId, ui)) {
+                bHandled = true;
+                break;
+            }
+        }
+        pAction->setEnabled(bHandled && ui.bEnabled);
+        if (pAction->isCheckable())
+            pAction->setChecked(bHandled && ui.bChecked);
+    }
+}
+
+bool CMainFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
+{
+    switch (nId) {
+    case ID_APP_EXIT:
+        rUI.bEnabled = true;
+        return true;
+    case ID_VIEW_TOOLBAR:
+        rUI.bEnabled = true;
+        rUI.bChecked = m_wndToolBar != nullptr && !m_wndToolBar->isHidden();
+        return true;
+    case ID_VIEW_STATUS_BAR:
+        rUI.bEnabled = true;
+        rUI.bChecked = !statusBar()->isHidden();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CMainFrame::OnCommand(int nId)
+{
+    switch (nId) {
+    case ID_APP_EXIT:
+        close();
+        return true;
+    case ID_VIEW_TOOLBAR:
+        m_wndToolBar->setVisible(m_wndToolBar->isHidden());
+        return true;
+    case ID_VIEW_STATUS_BAR:
+        statusBar()->setVisible(statusBar()->isHidden());
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* pEvent)
+{
+    // Every workspace closes first; each disconnects as its document goes.
+    m_pMdiArea->closeAllSubWindows();
+    if (!m_pMdiArea->subWindowList().isEmpty()) {
+        pEvent->ignore();
+        return;
+    }
+    pEvent->accept();
+}
+
+bool CMainFrame::eventFilter(QObject* pObj, QEvent* pEvent)
+{
+    return QMainWindow::eventFilter(pObj, pEvent);
+}
