@@ -25,7 +25,7 @@ constexpr uint32_t PR_IMPORTANCE = 0x00170003, PR_MESSAGE_CLASS = 0x001A001F, PR
                    PR_ATTACH_EXTENSION = 0x3703001F, PR_ATTACH_FILENAME = 0x3704001F,
                    PR_ATTACH_LONG_FILENAME = 0x3707001F, PR_ATTACH_MIME_TAG = 0x370E001F,
                    PR_GIVEN_NAME = 0x3A06001F, PR_SURNAME = 0x3A11001F, PR_COMPANY_NAME = 0x3A16001F,
-                   PR_INTERNET_CPID = 0x3FDE000A, PR_PRIORITY = 0x00260003;
+                   PR_PRIORITY = 0x00260003;
 
 std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -152,7 +152,7 @@ StoreDescription demoStore() {
         m.props.set(NamedProp{kPsPublicStrings, std::string("Keywords")}, PropValue::mvUnicode({"demo", "values", "Dravik"}));
         m.props.set(NamedProp{kDravikSet, std::string("Sample Numbers")}, PropValue::mvLong({1, -2, 300000}));
         m.props.set(0x675000FBu, PropValue::raw(0x00FB, {0x01, 0x00, 0xDE, 0xAD, 0xBE, 0xEF}));  // PT_SVREID: no text form in the viewer
-        m.props.set(PR_INTERNET_CPID, PropValue::error(0x8004010F));  // MAPI_E_NOT_FOUND
+        m.props.set(NamedProp{kDravikSet, std::string("Sample Error")}, PropValue::error(0x8004010F));  // MAPI_E_NOT_FOUND
         m.props.set(PR_PRIORITY, PropValue::i4(0));
         m.props.set(0x00000000u | 0x66010014, PropValue::i8(4294967296LL));
         m.props.set(0x66020005, PropValue::r8(3.25));

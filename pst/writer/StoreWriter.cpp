@@ -646,6 +646,10 @@ public:
         ipm_ = newFolder(kNidRootFolder, "Top of Personal Folders", "", {});
         searchRoot_ = newFolder(kNidRootFolder, "Search Root", "", {});
         deleted_ = newFolder(ipm_, "Deleted Items", "IPF.Note", {});
+        // Readers expect a map with entries and property sets: every Outlook store knows the
+        // keywords and the Internet account name.
+        names_.push_back(NamedProp{kPsPublicStrings, std::string("Keywords")});
+        names_.push_back(NamedProp{Guid::parse("00062008-0000-0000-C000-000000000046"), uint32_t{0x8580}});
     }
 
     uint32_t newFolder(uint32_t parent, const std::string& name, const std::string& cls, const PropertyBag& props) {

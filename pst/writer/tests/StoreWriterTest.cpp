@@ -1,0 +1,211 @@
+// Stores written by StoreWriter, read back by pffexport and readpst.
+#include "DemoStore.h"
+#include "ReadBack.h"
+#include "StoreWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+using namespace dravik::pst::writer;
+using namespace dravik::pst::writer::test;
+
+namespace {
+
+constexpr uint32_t PR_MESSAGE_CLASS = 0x001A001F, PR_SUBJECT = 0x0037001F, PR_DISPLAY_NAME = 0x3001001F;
+
+std::string utf8Of(const PropValue* v) {
+    // The test descriptions hold ASCII text only.
+    std::string s;
+    if (v) {
+        for (size_t i = 0; i + 1 < v->bytes.size(); i += 2) s += static_cast<char>(v->bytes[i]);
+    }
+    return s;
+}
+
+// What a reader should see of one message of a description.
+struct Expected {
+    std::string folder, subject, cls;
+    std::vector<std::string> recipients;
+    std::multiset<std::vector<uint8_t>> attachmentData;  // by-value attachments
+    bool embedded = false;
+};
+
+void collect(const Message& m, const std::string& folder, bool embedded, std::vector<Expected>& out) {
+    Expected e{folder, utf8Of(m.props.find(PR_SUBJECT >> 16)), utf8Of(m.props.find(PR_MESSAGE_CLASS >> 16)), {}, {}, embedded};
+    for (const auto& r : m.recipients) e.recipients.push_back(utf8Of(r.props.find(PR_DISPLAY_NAME >> 16)));
+    for (const auto& a : m.attachments) {
+        if (a.embedded) collect(*a.embedded, folder, true, out);
+        else e.attachmentData.insert(a.data);
+    }
+    out.push_back(std::move(e));
+}
+
+void collect(const Folder& f, const std::string& path, std::vector<Expected>& out) {
+    for (const auto& m : f.messages) collect(m, path, false, out);
+    for (const auto& sub : f.folders) collect(sub, path.empty() ? sub.displayName : path + "/" + sub.displayName, out);
+}
+
+std::vector<Expected> expectedOf(const StoreDescription& d, const std::function<bool(const std::string&)>& shown) {
+    std::vector<Expected> all, out;
+    collect(d.ipmSubtree, "", all);
+    for (auto& e : all)
+        if (shown(e.cls)) out.push_back(std::move(e));
+    return out;
+}
+
+// Every expected message is read exactly once, with its subject, recipients and bytes.
+void expectSame(const std::vector<Expected>& expected, const std::vector<ReadMessage>& read, bool checkRecipients) {
+    std::vector<bool> used(read.size(), false);
+    std::multimap<std::string, size_t> bySubject;
+    for (size_t i = 0; i < read.size(); ++i) bySubject.emplace(read[i].subject, i);
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.folder + " / " + e.subject);
+        size_t found = read.size();
+        for (auto [it, end] = bySubject.equal_range(e.subject); it != end; ++it)
+            if (!used[it->second] && read[it->second].folder == e.folder && read[it->second].embedded == e.embedded) {
+                found = it->second;
+                break;
+            }
+        ASSERT_LT(found, read.size()) << "message not read back";
+        used[found] = true;
+        const ReadMessage& r = read[found];
+        if (checkRecipients) {
+            EXPECT_EQ(r.recipients, e.recipients);
+        }
+        std::multiset<std::vector<uint8_t>> got;
+        for (auto& [name, bytes] : r.attachments) got.insert(bytes);
+        EXPECT_TRUE(got == e.attachmentData) << "attachment bytes differ: " << got.size() << " read, "
+                                             << e.attachmentData.size() << " written";
+    }
+    for (size_t i = 0; i < read.size(); ++i)
+        EXPECT_TRUE(used[i]) << "read back but not written: " << read[i].folder << " / " << read[i].subject;
+}
+
+bool pffexportShows(const std::string& cls) {
+    return cls != "IPM.Rule.Message" && cls.rfind("IPM.Dravik.", 0) != 0;  // pffexport skips unknown kinds
+}
+
+bool readpstShows(const std::string& cls) { return cls == "IPM.Note" || cls == "IPM.Appointment"; }
+
+Message smallMessage(const std::string& subject) {
+    Message m;
+    m.props.set(PR_SUBJECT, PropValue::unicode(subject));
+    Recipient r;
+    r.props.set(PR_DISPLAY_NAME, PropValue::unicode("Reader " + subject));
+    m.recipients.push_back(r);
+    return m;
+}
+
+std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
+    std::vector<uint8_t> v(n);
+    uint32_t x = seed;
+    for (auto& b : v) {
+        x = x * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(x >> 24);
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(StoreWriter, DemoStoreReadsBackWithPffexport) {
+    TempDir dir;
+    const auto d = demoStore();
+    writeStore(dir / "demo.pst", d);
+    const std::vector<std::string> folders = {"Calendar", "Contacts", "Deleted Items", "Engine Drawings",
+                                              "Engine Drawings/Old Drawings", "Inbox", "Journal", "Notes", "Tasks"};
+    EXPECT_EQ(foldersWithPffexport(dir / "demo.pst", dir.path()), folders);
+    const auto expected = expectedOf(d, pffexportShows);
+    ASSERT_GE(expected.size(), 10u);
+    expectSame(expected, readWithPffexport(dir / "demo.pst", dir.path()), true);
+}
+
+TEST(StoreWriter, DemoStoreReadsBackWithReadpst) {
+    TempDir dir;
+    const auto d = demoStore();
+    writeStore(dir / "demo.pst", d);
+    auto read = readWithReadpst(dir / "demo.pst", dir.path());
+    // readpst writes contacts as vCards without a subject and embeds attached messages.
+    std::erase_if(read, [](const ReadMessage& m) { return m.folder == "Contacts"; });
+    for (auto& m : read) std::erase_if(m.attachments, [](auto& kv) { return kv.first.find("rfc822") != std::string::npos; });
+    auto expected = expectedOf(d, readpstShows);
+    std::erase_if(expected, [](const Expected& e) { return e.embedded; });
+    expectSame(expected, read, false);
+}
+
+TEST(StoreWriter, DemoStoreIsTheSameOnEveryRun) {
+    TempDir dir;
+    writeStore(dir / "a.pst", demoStore());
+    writeStore(dir / "b.pst", demoStore());
+    const auto a = fileBytes(dir / "a.pst");
+    EXPECT_GT(a.size(), 0x4400u);
+    EXPECT_TRUE(a == fileBytes(dir / "b.pst"));
+}
+
+TEST(StoreWriter, TenThousandMessagesInOneFolder) {
+    TempDir dir;
+    StoreDescription d;
+    Folder f{"Bulk", "IPF.Note", {}, {}, {}, {}};
+    for (int i = 0; i < 10000; ++i) f.messages.push_back(smallMessage("m" + std::to_string(i)));
+    d.ipmSubtree.folders.push_back(std::move(f));
+    const auto stats = writeStore(dir / "bulk.pst", d);
+    EXPECT_GT(stats.blocks, 20000u);
+    const auto expected = expectedOf(d, [](const std::string&) { return true; });
+    expectSame(expected, readWithPffexport(dir / "bulk.pst", dir.path()), true);
+    expectSame(expected, readWithReadpst(dir / "bulk.pst", dir.path()), false);
+}
+
+TEST(StoreWriter, ValueOverSeveralXBlocks) {
+    // One XBLOCK holds 1021 blocks of 8176 bytes; this value needs an XXBLOCK over two of them,
+    // and a body that needs an XBLOCK of its own.
+    TempDir dir;
+    StoreDescription d;
+    Message m = smallMessage("large");
+    Attachment a;
+    a.props.set(0x3707001F, PropValue::unicode("large.bin"));
+    a.data = pattern(1021 * 8176 + 5000, 7);
+    m.attachments.push_back(a);
+    std::string body(100000, 'x');
+    m.props.set(0x1000001F, PropValue::unicode(body));
+    d.ipmSubtree.messages.push_back(m);
+    writeStore(dir / "large.pst", d);
+    const auto expected = expectedOf(d, [](const std::string&) { return true; });
+    expectSame(expected, readWithPffexport(dir / "large.pst", dir.path()), true);
+    expectSame(expected, readWithReadpst(dir / "large.pst", dir.path()), false);
+}
+
+TEST(StoreWriter, DataPastFourGiBInASparseFile) {
+    TempDir dir;
+    StoreDescription d;
+    d.options.dataStartOffset = 0x110000000ull;  // 4.25 GiB
+    Message m = smallMessage("far away");
+    Attachment a;
+    a.props.set(0x3707001F, PropValue::unicode("far.bin"));
+    a.data = pattern(20000, 3);
+    m.attachments.push_back(a);
+    Folder f{"Far", "IPF.Note", {}, {}, {}, {}};
+    f.messages.push_back(m);
+    d.ipmSubtree.folders.push_back(f);
+    const auto stats = writeStore(dir / "far.pst", d);
+    EXPECT_GT(stats.fileSize, 0x110000000ull);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "far.pst").c_str(), &st), 0);
+    // Only the allocation map pages in the hole take space.
+    EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, 256ull << 20) << "the hole should not take disk space";
+    expectSame(expectedOf(d, [](const std::string&) { return true; }), readWithPffexport(dir / "far.pst", dir.path()), true);
+}
+
+TEST(StoreWriter, ReportsBadUse) {
+    TempDir dir;
+    EXPECT_THROW(StoreWriter((dir / "missing" / "x.pst").string(), StoreOptions{}), std::runtime_error);
+    StoreWriter w((dir / "x.pst").string(), StoreOptions{});
+    EXPECT_THROW(w.addFolder(0x12345, "x"), std::invalid_argument);
+    EXPECT_THROW(w.addMessage(0x12345, Message{}), std::invalid_argument);
+    EXPECT_THROW(Guid::parse("not a guid"), std::invalid_argument);
+}
