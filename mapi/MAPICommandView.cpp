@@ -19,17 +19,14 @@ CMAPICommandView::CMAPICommandView(QWidget* pParent)
 
 void CMAPICommandView::AppendRaw(const QString& strText)
 {
-    // Appending through a separate cursor keeps the user's undo history and
-    // never reformats the existing text.
+    // Appending through a separate cursor never reformats the existing text.
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
+    // Trace lines are not undoable (turning undo off drops the undo history).
     const bool bUndo = document()->isUndoRedoEnabled();
     document()->setUndoRedoEnabled(false);
     cursor.insertText(strText);
     document()->setUndoRedoEnabled(bUndo);
-    // Caret to the new end, no selection, end scrolled into view.
-    QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
-    setTextCursor(end);
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    // Caret to the new end, no selection; the view follows the caret.
+    setTextCursor(cursor);
 }
