@@ -108,6 +108,7 @@ uint64_t fileTime(int y, int mo, int d, int h, int mi, int s) {
 StoreDescription demoStore() {
     StoreDescription d;
     d.options.displayName = "Dravik Demo Store";
+    d.options.encoding = Encoding::Permute;  // what Outlook writes by default
     d.storeProps.set(NamedProp{kDravikSet, uint32_t{0x0001}}, PropValue::i4(42))
         .set(NamedProp{kDravikSet, std::string("StoreComment")}, PropValue::unicode("Written by pstgen demo"));
 

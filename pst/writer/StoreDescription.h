@@ -5,6 +5,8 @@
 // not, can be described; the factory functions build the common ones.
 #pragma once
 
+#include "pst/ndb/encoding.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -109,7 +111,8 @@ struct Folder {
     std::vector<Message> associated;  // folder-associated information
 };
 
-enum class Encoding : uint8_t { None = 0x00, Permute = 0x01, Cyclic = 0x02 };
+// Block encoding of the store: None, Permute or Cyclic.
+using Encoding = ::dravik::pst::CryptMethod;
 
 struct StoreOptions {
     std::string displayName = "Personal Folders";

@@ -1,6 +1,7 @@
 #include "StoreWriter.h"
 
-#include "Codec.h"
+#include "pst/ndb/crc.h"
+#include "pst/ndb/encoding.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +15,11 @@
 namespace dravik::pst::writer {
 
 namespace {
+
+using ::dravik::pst::computeCrc;
+using ::dravik::pst::encodeBlock;
+
+uint32_t crc(const uint8_t* p, size_t n) { return computeCrc(std::span<const uint8_t>(p, n)); }
 
 // NDB constants (MS-PST 2.2.2).
 constexpr uint64_t kFirstAMap = 0x4400;
@@ -93,11 +99,11 @@ public:
         const uint64_t ib = alloc(total, 64);
         buf_.assign(total, 0);
         if (cb) std::memcpy(buf_.data(), data, cb);
-        if (!internal) encodeBlockData(opt_.encoding, static_cast<uint32_t>(bid), buf_.data(), cb);
+        if (!internal) encodeBlock(opt_.encoding, std::span<uint8_t>(buf_.data(), cb), bid);
         uint8_t* t = buf_.data() + total - 16;
         putU16(t, static_cast<uint16_t>(cb));
         putU16(t + 2, blockSig(ib, bid));
-        putU32(t + 4, computeCrc(buf_.data(), cb));
+        putU32(t + 4, crc(buf_.data(), cb));
         putU64(t + 8, bid);
         writeAt(ib, buf_.data(), total);
         bbt_.push_back({bid, ib, static_cast<uint16_t>(cb)});
@@ -217,8 +223,8 @@ public:
         h.u8(0x80).u8(static_cast<uint8_t>(opt_.encoding)).u16(0).u64(nextBid_ << 2);
         h.u32(0);  // dwCRCFull, below
         h.fill(0, 3).u8(0).fill(0, 32);
-        putU32(h.b.data() + 4, computeCrc(h.b.data() + 8, 471));
-        putU32(h.b.data() + 524, computeCrc(h.b.data() + 8, 516));
+        putU32(h.b.data() + 4, crc(h.b.data() + 8, 471));
+        putU32(h.b.data() + 524, crc(h.b.data() + 8, 516));
         h.b.resize(kFirstAMap, 0);
         writeAt(0, h.b.data(), h.size());
         if (::fsync(fd_) != 0) throw ioError("sync");
@@ -287,7 +293,7 @@ private:
         page[496] = ptype;
         page[497] = ptype;
         putU16(page + 498, signed_ ? blockSig(ib, bid) : 0);
-        putU32(page + 500, computeCrc(page, 496));
+        putU32(page + 500, crc(page, 496));
         putU64(page + 504, bid);
         writeAt(ib, page, kPageSize);
     }
@@ -634,7 +640,7 @@ void sortProps(Props& p) {
     std::sort(p.begin(), p.end(), [](auto& a, auto& b) { return (a.first >> 16) < (b.first >> 16); });
 }
 
-uint32_t crcOf(const std::vector<uint8_t>& v) { return computeCrc(v.data(), v.size()); }
+uint32_t crcOf(const std::vector<uint8_t>& v) { return crc(v.data(), v.size()); }
 
 }  // namespace
 

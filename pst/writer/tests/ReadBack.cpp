@@ -1,5 +1,7 @@
 #include "ReadBack.h"
 
+#include "pst/messaging/store.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -76,6 +78,52 @@ std::vector<uint8_t> fileBytes(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + p.string());
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+namespace {
+
+std::string textOf(const std::optional<pst::Property>& p) { return p ? p->utf8() : std::string(); }
+
+void readMessage(const pst::Message& msg, const std::string& folder, bool embedded, std::vector<ReadMessage>& out) {
+    ReadMessage m;
+    m.folder = folder;
+    m.embedded = embedded;
+    m.subject = textOf(msg.properties().get(0x0037));
+    for (const auto& row : msg.recipientTable().rows()) {
+        const pst::Property* name = row.find(0x3001);
+        m.recipients.push_back(name ? name->utf8() : std::string());
+    }
+    for (const auto& row : msg.attachmentTable().rows()) {
+        const pst::Attachment a = msg.attachment(row.rowId);
+        if (a.hasEmbeddedMessage()) {
+            readMessage(a.embeddedMessage(), folder, true, out);
+            continue;
+        }
+        std::string name = textOf(a.properties().get(0x3707));
+        if (name.empty()) name = textOf(a.properties().get(0x3704));
+        m.attachments[std::to_string(row.rowId) + "_" + name] = a.readData();
+    }
+    out.push_back(std::move(m));
+}
+
+void readFolder(pst::Store& store, uint32_t nid, const std::string& path, std::vector<ReadMessage>& out) {
+    const pst::Folder f = store.folder(nid);
+    for (const auto& row : f.contentsTable().rows()) readMessage(store.message(row.rowId), path, false, out);
+    for (const auto& row : f.hierarchyTable().rows()) {
+        const std::string name = textOf(store.folder(row.rowId).properties().get(0x3001));
+        readFolder(store, row.rowId, path.empty() ? name : path + "/" + name, out);
+    }
+}
+
+}  // namespace
+
+std::vector<ReadMessage> readWithOurReader(const fs::path& pst) {
+    auto store = pst::Store::open(pst.string());
+    std::vector<ReadMessage> out;
+    for (const auto& row : store->folder(store->rootFolderNid()).hierarchyTable().rows())
+        if (textOf(store->folder(row.rowId).properties().get(0x3001)) == "Top of Personal Folders")
+            readFolder(*store, row.rowId, "", out);
+    return out;
 }
 
 std::vector<ReadMessage> readWithPffexport(const fs::path& pst, const fs::path& work) {

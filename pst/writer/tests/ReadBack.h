@@ -31,6 +31,8 @@ private:
     std::filesystem::path path_;
 };
 
+// Messages as our own reader sees them, through the folders' hierarchy and contents tables.
+std::vector<ReadMessage> readWithOurReader(const std::filesystem::path& pst);
 // Messages as pffexport sees them; throws std::runtime_error when it fails.
 std::vector<ReadMessage> readWithPffexport(const std::filesystem::path& pst, const std::filesystem::path& work);
 // Messages (e-mail and calendar items) as readpst sees them.

@@ -2,6 +2,7 @@
 #include "DemoStore.h"
 #include "ReadBack.h"
 #include "StoreWriter.h"
+#include "pst/messaging/store.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 namespace fs = std::filesystem;
 using namespace dravik::pst::writer;
 using namespace dravik::pst::writer::test;
+namespace pst = dravik::pst;
 
 namespace {
 
@@ -126,6 +128,13 @@ TEST(StoreWriter, DemoStoreReadsBackWithPffexport) {
     expectSame(expected, readWithPffexport(dir / "demo.pst", dir.path()), true);
 }
 
+TEST(StoreWriter, DemoStoreReadsBackWithOurReader) {
+    TempDir dir;
+    const auto d = demoStore();
+    writeStore(dir / "demo.pst", d);
+    expectSame(expectedOf(d, [](const std::string&) { return true; }), readWithOurReader(dir / "demo.pst"), true);
+}
+
 TEST(StoreWriter, DemoStoreReadsBackWithReadpst) {
     TempDir dir;
     const auto d = demoStore();
@@ -137,6 +146,45 @@ TEST(StoreWriter, DemoStoreReadsBackWithReadpst) {
     auto expected = expectedOf(d, readpstShows);
     std::erase_if(expected, [](const Expected& e) { return e.embedded; });
     expectSame(expected, read, false);
+}
+
+TEST(StoreWriter, EveryEncodingReadsBack) {
+    for (Encoding e : {Encoding::None, Encoding::Permute, Encoding::Cyclic}) {
+        SCOPED_TRACE(static_cast<int>(e));
+        TempDir dir;
+        auto d = demoStore();
+        d.options.encoding = e;
+        writeStore(dir / "demo.pst", d);
+        EXPECT_EQ(pst::Store::open((dir / "demo.pst").string())->info().encryption, e);
+        expectSame(expectedOf(d, [](const std::string&) { return true; }), readWithOurReader(dir / "demo.pst"), true);
+        expectSame(expectedOf(d, pffexportShows), readWithPffexport(dir / "demo.pst", dir.path()), true);
+    }
+}
+
+TEST(StoreWriter, CyclicStoreOfMoreThan65536Blocks) {
+    // Past block 65,536 the BIDs' low 32 bits have their upper half set, which the cyclic
+    // key folds in.
+    TempDir dir;
+    StoreDescription d;
+    d.options.encoding = Encoding::Cyclic;
+    Folder f{"Many", "IPF.Note", {}, {}, {}, {}};
+    for (int i = 0; i < 6700; ++i) {
+        Message m;
+        m.props.set(PR_SUBJECT, PropValue::unicode("c" + std::to_string(i)));
+        for (uint32_t k = 0; k < 2; ++k) {
+            Attachment a;
+            a.props.set(0x3707001F, PropValue::unicode("a" + std::to_string(k) + ".bin"));
+            a.data = pattern(4000, static_cast<uint32_t>(i * 2 + k));  // over the heap's limit: a block of its own
+            m.attachments.push_back(std::move(a));
+        }
+        f.messages.push_back(std::move(m));
+    }
+    d.ipmSubtree.folders.push_back(std::move(f));
+    const auto stats = writeStore(dir / "cyclic.pst", d);
+    EXPECT_GT(stats.blocks, 65536u);
+    const auto expected = expectedOf(d, [](const std::string&) { return true; });
+    expectSame(expected, readWithOurReader(dir / "cyclic.pst"), true);
+    expectSame(expected, readWithPffexport(dir / "cyclic.pst", dir.path()), true);
 }
 
 TEST(StoreWriter, DemoStoreIsTheSameOnEveryRun) {
@@ -157,6 +205,7 @@ TEST(StoreWriter, TenThousandMessagesInOneFolder) {
     const auto stats = writeStore(dir / "bulk.pst", d);
     EXPECT_GT(stats.blocks, 20000u);
     const auto expected = expectedOf(d, [](const std::string&) { return true; });
+    expectSame(expected, readWithOurReader(dir / "bulk.pst"), true);
     expectSame(expected, readWithPffexport(dir / "bulk.pst", dir.path()), true);
     expectSame(expected, readWithReadpst(dir / "bulk.pst", dir.path()), false);
 }
@@ -176,6 +225,7 @@ TEST(StoreWriter, ValueOverSeveralXBlocks) {
     d.ipmSubtree.messages.push_back(m);
     writeStore(dir / "large.pst", d);
     const auto expected = expectedOf(d, [](const std::string&) { return true; });
+    expectSame(expected, readWithOurReader(dir / "large.pst"), true);
     expectSame(expected, readWithPffexport(dir / "large.pst", dir.path()), true);
     expectSame(expected, readWithReadpst(dir / "large.pst", dir.path()), false);
 }
@@ -198,7 +248,9 @@ TEST(StoreWriter, DataPastFourGiBInASparseFile) {
     ASSERT_EQ(::stat((dir / "far.pst").c_str(), &st), 0);
     // Only the allocation map pages in the hole take space.
     EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, 256ull << 20) << "the hole should not take disk space";
-    expectSame(expectedOf(d, [](const std::string&) { return true; }), readWithPffexport(dir / "far.pst", dir.path()), true);
+    const auto expected = expectedOf(d, [](const std::string&) { return true; });
+    expectSame(expected, readWithOurReader(dir / "far.pst"), true);
+    expectSame(expected, readWithPffexport(dir / "far.pst", dir.path()), true);
 }
 
 TEST(StoreWriter, ReportsBadUse) {
