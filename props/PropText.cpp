@@ -1,6 +1,8 @@
 #include "props/PropText.h"
 
 #include "props/DateText.h"
+#include "props/IniFile.h"
+#include "props/PropValueArray.h"
 #include "props/TextConv.h"
 
 
@@ -179,4 +181,80 @@ HRESULT ListNamedPropTexts(IMAPIProp* pStore, std::vector<CNamedPropText>& rows)
     if (pTags)
         MAPIFreeBuffer(pTags);
     return hr;
+}
+
+namespace {
+
+// The numeric text's value as the C library's atoi reads it: optional blanks
+// and sign, then decimal digits up to the first other character.
+long LeadingNumber(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\v' ||
+                               text[i] == '\f' || text[i] == '\r'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > 0xFFFFFFFFLL)
+            break;
+    }
+    return static_cast<long>(negative ? -value : value);
+}
+
+std::string NamedIdText(IMAPIProp* pSource, ULONG ulPropTag)
+{
+    if (!pSource)
+        return std::string();
+    SizedSPropTagArray(1, oneTag) = {1, {ulPropTag}};
+    LPSPropTagArray pTags = reinterpret_cast<LPSPropTagArray>(&oneTag);
+    ULONG cNames = 0;
+    LPMAPINAMEID* ppNames = nullptr;
+    pSource->GetNamesFromIDs(&pTags, nullptr, 0, &cNames, &ppNames);
+    std::string text;
+    if (ppNames && cNames >= 1 && ppNames[0]) {
+        char sz[16];
+        std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(ppNames[0]->Kind.lID));
+        text = sz;
+    }
+    if (ppNames)
+        MAPIFreeBuffer(ppNames);
+    // The caller's one-tag array stays the caller's; a provider that answered
+    // with an array of its own hands that over to be freed.
+    if (pTags && pTags != reinterpret_cast<LPSPropTagArray>(&oneTag))
+        MAPIFreeBuffer(pTags);
+    return text;
+}
+
+} // namespace
+
+CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource)
+{
+    CPropRowText row;
+    if (i >= props.Count())
+        return row;
+    const ULONG ulPropTag = props.At(i)->ulPropTag;
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "0x%08x", static_cast<unsigned>(ulPropTag));
+    row.strTag = sz;
+
+    const std::string idKey = DictionaryKey(PROP_ID(ulPropTag));
+    const std::string typeKey = DictionaryKey(PROP_TYPE(ulPropTag));
+    props.FormatProp(row.strValue, kListValueChars, ulPropTag);
+    if (!LookupName("PropIDs", idKey.c_str(), row.strName))
+        row.strName = idKey;
+    if (!LookupName("PropType", typeKey.c_str(), row.strType))
+        row.strType = typeKey;
+    row.strNamedId = NamedIdText(pSource, ulPropTag);
+
+    if (ulPropTag == PROP_TAG(PT_LONG, 0x0FFE)) {
+        std::string objName;
+        const unsigned long number = static_cast<unsigned long>(LeadingNumber(row.strValue));
+        LookupName("MAPIObjTypes", DictionaryKey(number).c_str(), objName);
+        row.strValue += " [" + objName + "]";
+    }
+    return row;
 }

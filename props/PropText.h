@@ -52,3 +52,23 @@ std::string GuidToString(const GUID& guid);
 // reported first). Returns the call's HRESULT; on failure rows is empty.
 // A store without named properties succeeds with no rows.
 HRESULT ListNamedPropTexts(IMAPIProp* pStore, std::vector<CNamedPropText>& rows);
+
+class CPropValueArray;
+
+// The five texts of one row of a property listing: TAG ("0x%08x" of the
+// tag), TAG Name and Type (the dictionary's names, else their "0x%08x" keys),
+// Named ID ("0x%08X" of the numeric ID of the tag's name, asked of pSource;
+// empty without a source or a name) and Value (FormatProp into 1024 bytes;
+// PR_OBJECT_TYPE gets " [object type name]" appended).
+struct CPropRowText
+{
+    std::string strTag;
+    std::string strName;
+    std::string strNamedId;
+    std::string strType;
+    std::string strValue;
+};
+
+// The row of the value at index i (below props.Count()). pSource is the object
+// the values came from, or null for a table row's values.
+CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource);

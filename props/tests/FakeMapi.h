@@ -102,7 +102,8 @@ public:
     int streamReleases = 0;
     ULONG lastOpenFlags = 0;
     bool lastOpenAskedForStream = false;
-    std::vector<NameSpec> names;
+    std::vector<NameSpec> names;          // the store's names, asked for all at once
+    std::map<ULONG, NameSpec> namesById; // the name of one tag, by property ID
     HRESULT hrGetNames = S_OK;
 
     HRESULT QueryInterface(REFIID, LPVOID* ppv) override
@@ -180,12 +181,14 @@ public:
     HRESULT GetNamesFromIDs(LPSPropTagArray* lppTags, LPGUID lpGuid, ULONG ulFlags, ULONG* lpcNames,
                             LPMAPINAMEID** lpppNames) override
     {
-        if (!lppTags || *lppTags || lpGuid || ulFlags || !lpcNames || !lpppNames)
+        if (!lppTags || lpGuid || ulFlags || !lpcNames || !lpppNames)
             return MAPI_E_INVALID_PARAMETER;
         *lpcNames = 0;
         *lpppNames = nullptr;
         if (FAILED(hrGetNames))
             return hrGetNames;
+        if (*lppTags)
+            return NamesOfTags(*lppTags, lpcNames, lpppNames);
         LPVOID pvTags = nullptr;
         MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropTagArray) + sizeof(ULONG) * names.size()), &pvTags);
         auto* tags = static_cast<LPSPropTagArray>(pvTags);
@@ -218,6 +221,36 @@ public:
     }
 
     HRESULT GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray*) override { return MAPI_E_NO_SUPPORT; }
+
+private:
+    // One entry per tag asked for: its name, or NULL with a warning.
+    HRESULT NamesOfTags(LPSPropTagArray pTags, ULONG* lpcNames, LPMAPINAMEID** lpppNames)
+    {
+        LPVOID pv = nullptr;
+        MAPIAllocateBuffer(static_cast<ULONG>(sizeof(LPMAPINAMEID) * std::max<ULONG>(pTags->cValues, 1)), &pv);
+        auto* array = static_cast<LPMAPINAMEID*>(pv);
+        HRESULT hr = S_OK;
+        for (ULONG i = 0; i < pTags->cValues; ++i) {
+            array[i] = nullptr;
+            auto it = namesById.find(PROP_ID(pTags->aulPropTag[i]));
+            if (it == namesById.end()) {
+                hr = MAPI_W_ERRORS_RETURNED;
+                continue;
+            }
+            LPVOID pvName = nullptr;
+            MAPIAllocateMore(sizeof(MAPINAMEID) + sizeof(GUID), pv, &pvName);
+            auto* name = static_cast<LPMAPINAMEID>(pvName);
+            auto* guid = reinterpret_cast<LPGUID>(name + 1);
+            *guid = it->second.guid;
+            name->lpguid = guid;
+            name->ulKind = MNID_ID;
+            name->Kind.lID = it->second.id;
+            array[i] = name;
+        }
+        *lpcNames = pTags->cValues;
+        *lpppNames = array;
+        return hr;
+    }
 };
 
 } // namespace fake

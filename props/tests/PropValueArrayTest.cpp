@@ -1,5 +1,6 @@
 #include "props/PropValueArray.h"
 
+#include "props/IniFile.h"
 #include "props/PropText.h"
 #include "props/tests/FakeMapi.h"
 
@@ -293,6 +294,58 @@ TEST(ListNamedPropTexts, ListsTheStoresNamesLastFirst)
     EXPECT_EQ(ListNamedPropTexts(&store, rows), MAPI_E_NO_SUPPORT);
     EXPECT_TRUE(rows.empty());
     EXPECT_EQ(ListNamedPropTexts(nullptr, rows), MAPI_E_INVALID_PARAMETER);
+}
+
+} // namespace
+
+namespace {
+
+TEST(FormatPropRow, GivesTheListingsColumns)
+{
+    GetIniFile().Clear();
+    ASSERT_EQ(GetIniFile().Load(std::string(DRAVIK_SOURCE_DIR) + "/Dravik.ini"), 1);
+
+    const GUID common = {0x00062008, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    fake::PropObject obj;
+    SPropValue subject = Value(PR_SUBJECT_W);
+    subject.Value.lpszW = const_cast<LPWSTR>(u"Hello");
+    SPropValue named = Value(PROP_TAG(PT_LONG, 0x8501));
+    named.Value.l = 15;
+    SPropValue objType = Value(PROP_TAG(PT_LONG, 0x0FFE));
+    objType.Value.l = 5;
+    SPropValue oddType = Value(PROP_TAG(0x1234, 0x0E07));
+    obj.values = {subject, named, objType, oddType};
+    obj.namesById[0x8501] = {common, MNID_ID, 0x8218, u""};
+
+    CPropValueArray props;
+    ASSERT_EQ(props.LoadProps(&obj, 1), S_OK);
+
+    CPropRowText row = FormatPropRow(props, 0, &obj);
+    EXPECT_EQ(row.strTag, "0x0037001f");
+    EXPECT_EQ(row.strName, "PR_SUBJECT");
+    EXPECT_EQ(row.strType, "PT_UNICODE");
+    EXPECT_EQ(row.strNamedId, "") << "no name for an ID below 0x8000";
+    EXPECT_EQ(row.strValue, "Hello");
+
+    row = FormatPropRow(props, 1, &obj);
+    EXPECT_EQ(row.strTag, "0x85010003");
+    EXPECT_EQ(row.strName, "0x00008501") << "no dictionary name: the key";
+    EXPECT_EQ(row.strNamedId, "0x00008218") << "upper-case digits of the name's ID";
+    EXPECT_EQ(row.strType, "PT_LONG");
+    EXPECT_EQ(row.strValue, "15");
+    EXPECT_EQ(FormatPropRow(props, 1, nullptr).strNamedId, "") << "row values have no object to ask";
+
+    EXPECT_EQ(FormatPropRow(props, 2, &obj).strValue, "5 [MAPI_MESSAGE]");
+    props.At(2)->Value.l = 42;
+    EXPECT_EQ(FormatPropRow(props, 2, &obj).strValue, "42 []");
+
+    row = FormatPropRow(props, 3, &obj);
+    EXPECT_EQ(row.strName, "PR_MESSAGE_FLAGS");
+    EXPECT_EQ(row.strType, "0x00001234");
+    EXPECT_EQ(row.strValue, "<Unknown Property Type: 00001234>");
+
+    EXPECT_EQ(FormatPropRow(props, 4, &obj).strTag, "") << "past the end";
+    GetIniFile().Clear();
 }
 
 } // namespace
