@@ -118,6 +118,8 @@ public:
     size_t rowCount() const { return rowCount_; }
     TableRow row(size_t index) const;
     std::vector<TableRow> rows() const;
+    // Where the row matrix lives: 0 in the heap, else the number of data blocks of its subnode.
+    size_t rowMatrixBlocks() const { return rowBlocks_.size(); }
 
 private:
     explicit TableContext(Ndb& ndb);
