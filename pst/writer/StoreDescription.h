@@ -114,7 +114,13 @@ struct Folder {
 // Block encoding of the store: None, Permute or Cyclic.
 using Encoding = ::dravik::pst::CryptMethod;
 
+enum class StoreFormat : uint8_t {
+    Unicode,  // wVer 23: 64-bit BIDs and offsets
+    Ansi,     // wVer 14: 32-bit, at most 2 GiB; strings are written as PT_STRING8
+};
+
 struct StoreOptions {
+    StoreFormat format = StoreFormat::Unicode;
     std::string displayName = "Personal Folders";
     std::string password;          // empty: none
     Encoding encoding = Encoding::None;

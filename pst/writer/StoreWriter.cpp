@@ -23,13 +23,10 @@ uint32_t crc(const uint8_t* p, size_t n) { return computeCrc(std::span<const uin
 
 // NDB constants (MS-PST 2.2.2).
 constexpr uint64_t kFirstAMap = 0x4400;
-constexpr uint64_t kAMapInterval = 496ull * 8 * 64;  // bytes mapped by one AMap page
 constexpr uint32_t kPageSize = 512;
-constexpr uint32_t kMaxBlockData = 8176;             // 8 KiB block less its trailer
+constexpr uint32_t kMaxBlockData = 8176;             // 8 KiB block less its Unicode trailer
+constexpr uint32_t kMaxBlockDataAnsi = 8180;         // less the ANSI trailer
 constexpr uint32_t kMaxHeapAlloc = 3580;
-constexpr size_t kXBlockMax = (kMaxBlockData - 8) / 8;    // BIDs in one XBLOCK
-constexpr size_t kSlBlockMax = (kMaxBlockData - 8) / 24;  // SLENTRYs in one SLBLOCK
-constexpr size_t kSiBlockMax = (kMaxBlockData - 8) / 16;  // SIENTRYs in one SIBLOCK
 
 enum : uint8_t { kPtypeBBT = 0x80, kPtypeNBT = 0x81, kPtypeFMap = 0x82, kPtypePMap = 0x83,
                  kPtypeAMap = 0x84, kPtypeFPMap = 0x85 };
@@ -53,6 +50,8 @@ public:
     Bytes& u16(uint16_t v) { return le(v, 2); }
     Bytes& u32(uint32_t v) { return le(v, 4); }
     Bytes& u64(uint64_t v) { return le(v, 8); }
+    // A BID, IB or padded NID: 32 bits in ANSI files, 64 in Unicode ones.
+    Bytes& id(uint64_t v, bool ansi) { return le(v, ansi ? 4 : 8); }
     Bytes& raw(const uint8_t* p, size_t n) { b.insert(b.end(), p, p + n); return *this; }
     Bytes& raw(const std::vector<uint8_t>& v) { return raw(v.data(), v.size()); }
     Bytes& fill(uint8_t v, size_t n) { b.insert(b.end(), n, v); return *this; }
@@ -87,24 +86,37 @@ public:
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd_ < 0) throw std::runtime_error("cannot create \"" + path + "\": " + std::strerror(errno));
         cursor_ = std::max<uint64_t>(kFirstAMap, opt.dataStartOffset);
+        ansi_ = opt.format == StoreFormat::Ansi;
+        interval_ = (ansi_ ? 500ull : 496ull) * 8 * 64;
+        maxData_ = ansi_ ? kMaxBlockDataAnsi : kMaxBlockData;
+        idSize_ = ansi_ ? 4 : 8;
     }
+
+    bool ansi() const { return ansi_; }
+    uint32_t maxData() const { return maxData_; }
     ~Ndb() {
         if (fd_ >= 0) ::close(fd_);
     }
 
     uint64_t writeBlock(const uint8_t* data, size_t cb, bool internal) {
-        if (cb > kMaxBlockData) throw std::logic_error("block data over 8176 bytes");
+        if (cb > maxData_) throw std::logic_error("block data over " + std::to_string(maxData_) + " bytes");
         const uint64_t bid = (nextBid_++ << 2) | (internal ? 2 : 0);
-        const size_t total = (cb + 16 + 63) & ~size_t(63);
+        const size_t trailer = ansi_ ? 12 : 16;
+        const size_t total = (cb + trailer + 63) & ~size_t(63);
         const uint64_t ib = alloc(total, 64);
         buf_.assign(total, 0);
         if (cb) std::memcpy(buf_.data(), data, cb);
         if (!internal) encodeBlock(opt_.encoding, std::span<uint8_t>(buf_.data(), cb), bid);
-        uint8_t* t = buf_.data() + total - 16;
+        uint8_t* t = buf_.data() + total - trailer;
         putU16(t, static_cast<uint16_t>(cb));
         putU16(t + 2, blockSig(ib, bid));
-        putU32(t + 4, crc(buf_.data(), cb));
-        putU64(t + 8, bid);
+        if (ansi_) {  // BLOCKTRAILER: cb, wSig, bid, dwCRC
+            putU32(t + 4, static_cast<uint32_t>(bid));
+            putU32(t + 8, crc(buf_.data(), cb));
+        } else {      // cb, wSig, dwCRC, bid
+            putU32(t + 4, crc(buf_.data(), cb));
+            putU64(t + 8, bid);
+        }
         writeAt(ib, buf_.data(), total);
         bbt_.push_back({bid, ib, static_cast<uint16_t>(cb)});
         return bid;
@@ -112,10 +124,10 @@ public:
 
     // A stream of any size: one block, or blocks under an XBLOCK or XXBLOCK.
     uint64_t writeData(const uint8_t* data, size_t size) {
-        if (size <= kMaxBlockData) return writeBlock(data, size, false);
+        if (size <= maxData_) return writeBlock(data, size, false);
         std::vector<std::pair<uint64_t, uint32_t>> leaves;
-        for (size_t off = 0; off < size; off += kMaxBlockData) {
-            const size_t n = std::min<size_t>(kMaxBlockData, size - off);
+        for (size_t off = 0; off < size; off += maxData_) {
+            const size_t n = std::min<size_t>(maxData_, size - off);
             leaves.emplace_back(writeBlock(data + off, n, false), static_cast<uint32_t>(n));
         }
         return writeTree(leaves);
@@ -124,43 +136,50 @@ public:
     // Blocks already written, in order, with their sizes: the data tree over them.
     uint64_t writeTree(const std::vector<std::pair<uint64_t, uint32_t>>& leaves) {
         if (leaves.size() == 1) return leaves[0].first;
+        const size_t xMax = (maxData_ - 8) / idSize_;  // BIDs in one XBLOCK
         std::vector<std::pair<uint64_t, uint64_t>> xblocks;  // bid, bytes under it
-        for (size_t i = 0; i < leaves.size(); i += kXBlockMax) {
-            const size_t n = std::min(kXBlockMax, leaves.size() - i);
+        for (size_t i = 0; i < leaves.size(); i += xMax) {
+            const size_t n = std::min(xMax, leaves.size() - i);
             uint64_t total = 0;
             for (size_t k = 0; k < n; ++k) total += leaves[i + k].second;
             Bytes x;
             x.u8(0x01).u8(1).u16(static_cast<uint16_t>(n)).u32(static_cast<uint32_t>(total));
-            for (size_t k = 0; k < n; ++k) x.u64(leaves[i + k].first);
+            for (size_t k = 0; k < n; ++k) x.id(leaves[i + k].first, ansi_);
             xblocks.emplace_back(writeBlock(x.b.data(), x.size(), true), total);
         }
         if (xblocks.size() == 1) return xblocks[0].first;
-        if (xblocks.size() > kXBlockMax) throw std::length_error("stream too large for an XXBLOCK");
+        if (xblocks.size() > xMax) throw std::length_error("stream too large for an XXBLOCK");
         uint64_t total = 0;
         for (auto& x : xblocks) total += x.second;
         if (total > 0xFFFFFFFFull) throw std::length_error("stream over 4 GiB");
         Bytes xx;
         xx.u8(0x01).u8(2).u16(static_cast<uint16_t>(xblocks.size())).u32(static_cast<uint32_t>(total));
-        for (auto& x : xblocks) xx.u64(x.first);
+        for (auto& x : xblocks) xx.id(x.first, ansi_);
         return writeBlock(xx.b.data(), xx.size(), true);
     }
 
     uint64_t writeSubnodes(std::vector<SubEntry> entries) {
         if (entries.empty()) return 0;
         std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.nid < b.nid; });
+        // SLBLOCK and SIBLOCK; the Unicode header has a 4-byte padding.
+        const size_t head = ansi_ ? 4 : 8;
+        const size_t slMax = (maxData_ - head) / (3 * idSize_), siMax = (maxData_ - head) / (2 * idSize_);
         std::vector<std::pair<uint32_t, uint64_t>> sl;  // first nid, SLBLOCK bid
-        for (size_t i = 0; i < entries.size(); i += kSlBlockMax) {
-            const size_t n = std::min(kSlBlockMax, entries.size() - i);
+        for (size_t i = 0; i < entries.size(); i += slMax) {
+            const size_t n = std::min(slMax, entries.size() - i);
             Bytes s;
-            s.u8(0x02).u8(0).u16(static_cast<uint16_t>(n)).u32(0);
-            for (size_t k = 0; k < n; ++k) s.u64(entries[i + k].nid).u64(entries[i + k].bidData).u64(entries[i + k].bidSub);
+            s.u8(0x02).u8(0).u16(static_cast<uint16_t>(n));
+            if (!ansi_) s.u32(0);
+            for (size_t k = 0; k < n; ++k)
+                s.id(entries[i + k].nid, ansi_).id(entries[i + k].bidData, ansi_).id(entries[i + k].bidSub, ansi_);
             sl.emplace_back(entries[i].nid, writeBlock(s.b.data(), s.size(), true));
         }
         if (sl.size() == 1) return sl[0].second;
-        if (sl.size() > kSiBlockMax) throw std::length_error("too many subnodes in one node");
+        if (sl.size() > siMax) throw std::length_error("too many subnodes in one node");
         Bytes si;
-        si.u8(0x02).u8(1).u16(static_cast<uint16_t>(sl.size())).u32(0);
-        for (auto& [nid, bid] : sl) si.u64(nid).u64(bid);
+        si.u8(0x02).u8(1).u16(static_cast<uint16_t>(sl.size()));
+        if (!ansi_) si.u32(0);
+        for (auto& [nid, bid] : sl) si.id(nid, ansi_).id(bid, ansi_);
         return writeBlock(si.b.data(), si.size(), true);
     }
 
@@ -179,7 +198,8 @@ public:
         nbtEntries.reserve(nbt_.size());
         for (auto& n : nbt_) {
             Bytes e;
-            e.u64(n.nid).u64(n.bidData).u64(n.bidSub).u32(n.parent).u32(0);
+            e.id(n.nid, ansi_).id(n.bidData, ansi_).id(n.bidSub, ansi_).u32(n.parent);
+            if (!ansi_) e.u32(0);
             nbtEntries.push_back(std::move(e.b));
         }
         nbt_.clear();
@@ -187,35 +207,49 @@ public:
         bbtEntries.reserve(bbt_.size());
         for (auto& b : bbt_) {
             Bytes e;
-            e.u64(b.bid).u64(b.ib).u16(b.cb).u16(2).u32(0);
+            e.id(b.bid, ansi_).id(b.ib, ansi_).u16(b.cb).u16(2);
+            if (!ansi_) e.u32(0);
             bbtEntries.push_back(std::move(e.b));
         }
-        const auto nbtRoot = writeBTree(kPtypeNBT, nbtEntries, 32);
-        const auto bbtRoot = writeBTree(kPtypeBBT, bbtEntries, 24);
+        const auto nbtRoot = writeBTree(kPtypeNBT, nbtEntries, static_cast<uint8_t>(ansi_ ? 16 : 32));
+        const auto bbtRoot = writeBTree(kPtypeBBT, bbtEntries, static_cast<uint8_t>(ansi_ ? 12 : 24));
 
         const uint64_t intervals = amaps_.size();
-        fileEof_ = kFirstAMap + intervals * kAMapInterval;
+        fileEof_ = kFirstAMap + intervals * interval_;
+        if (ansi_ && fileEof_ > 0x7FFFFFFFull) throw std::length_error("an ANSI store cannot exceed 2 GiB");
         uint64_t amapFree = 0;
         for (uint64_t i = 0; i < intervals; ++i) {
-            const uint64_t start = kFirstAMap + i * kAMapInterval;
+            const uint64_t start = kFirstAMap + i * interval_;
             writeMapPage(start, kPtypeAMap, amaps_[i].data());
-            for (uint8_t byte : amaps_[i]) amapFree += 64ull * (8 - __builtin_popcount(byte));
+            for (size_t k = 0; k < mapBytes(); ++k) amapFree += 64ull * (8 - __builtin_popcount(amaps_[i][k]));
             uint64_t at = start + kPageSize;
-            std::vector<uint8_t> full(496, 0xFF);
+            std::vector<uint8_t> full(mapBytes(), 0xFF);
             if (hasPMap(i)) { writeMapPage(at, kPtypePMap, full.data()); at += kPageSize; }
             if (hasFMap(i)) { writeMapPage(at, kPtypeFMap, full.data()); at += kPageSize; }
             if (hasFPMap(i)) { writeMapPage(at, kPtypeFPMap, full.data()); }
         }
         if (::ftruncate(fd_, static_cast<off_t>(fileEof_)) != 0) throw ioError("extend");
 
-        // HEADER (MS-PST 2.2.2.6, Unicode).
+        const uint64_t amapLast = kFirstAMap + (intervals - 1) * interval_;
+        Bytes h = ansi_ ? ansiHeader(nextNidIndex, amapLast, amapFree, nbtRoot, bbtRoot)
+                        : unicodeHeader(nextNidIndex, amapLast, amapFree, nbtRoot, bbtRoot);
+        h.b.resize(kFirstAMap, 0);
+        writeAt(0, h.b.data(), h.size());
+        if (::fsync(fd_) != 0) throw ioError("sync");
+    }
+
+private:
+    using Bref = std::pair<uint64_t, uint64_t>;
+
+    // HEADER (MS-PST 2.2.2.6), Unicode.
+    Bytes unicodeHeader(uint32_t nextNidIndex, uint64_t amapLast, uint64_t amapFree, Bref nbtRoot, Bref bbtRoot) {
         Bytes h;
         h.u32(0x4E444221).u32(0).u16(0x4D53).u16(23).u16(19).u8(1).u8(1).u32(0).u32(0);
         h.u64(0).u64(nextPageBid_).u32(1);
         for (uint32_t t = 0; t < 32; ++t) h.u32(makeNid(nextNidIndex, t));
         h.u64(0);
         // ROOT
-        h.u32(0).u64(fileEof_).u64(kFirstAMap + (intervals - 1) * kAMapInterval).u64(amapFree).u64(0);
+        h.u32(0).u64(fileEof_).u64(amapLast).u64(amapFree).u64(0);
         h.u64(nbtRoot.first).u64(nbtRoot.second).u64(bbtRoot.first).u64(bbtRoot.second);
         h.u8(0x02).u8(0).u16(0);
         h.u32(0);
@@ -225,19 +259,36 @@ public:
         h.fill(0, 3).u8(0).fill(0, 32);
         putU32(h.b.data() + 4, crc(h.b.data() + 8, 471));
         putU32(h.b.data() + 524, crc(h.b.data() + 8, 516));
-        h.b.resize(kFirstAMap, 0);
-        writeAt(0, h.b.data(), h.size());
-        if (::fsync(fd_) != 0) throw ioError("sync");
+        return h;
     }
 
-private:
+    // HEADER, ANSI: 32-bit BIDs and offsets, no full CRC.
+    Bytes ansiHeader(uint32_t nextNidIndex, uint64_t amapLast, uint64_t amapFree, Bref nbtRoot, Bref bbtRoot) {
+        Bytes h;
+        h.u32(0x4E444221).u32(0).u16(0x4D53).u16(14).u16(19).u8(1).u8(1).u32(0).u32(0);
+        h.u32(static_cast<uint32_t>(nextBid_ << 2)).u32(static_cast<uint32_t>(nextPageBid_)).u32(1);
+        for (uint32_t t = 0; t < 32; ++t) h.u32(makeNid(nextNidIndex, t));
+        // ROOT
+        h.u32(0).u32(static_cast<uint32_t>(fileEof_)).u32(static_cast<uint32_t>(amapLast));
+        h.u32(static_cast<uint32_t>(amapFree)).u32(0);
+        h.u32(static_cast<uint32_t>(nbtRoot.first)).u32(static_cast<uint32_t>(nbtRoot.second));
+        h.u32(static_cast<uint32_t>(bbtRoot.first)).u32(static_cast<uint32_t>(bbtRoot.second));
+        h.u8(0x02).u8(0).u16(0);
+        h.fill(0xFF, 128).fill(0xFF, 128);
+        h.u8(0x80).u8(static_cast<uint8_t>(opt_.encoding)).u16(0).u64(0).u32(0);
+        h.fill(0, 3).u8(0).fill(0, 32);
+        putU32(h.b.data() + 4, crc(h.b.data() + 8, 471));
+        return h;
+    }
+
+    size_t mapBytes() const { return ansi_ ? 500 : 496; }
     struct BbtEntry { uint64_t bid, ib; uint16_t cb; };
     struct NbtEntry { uint32_t nid; uint64_t bidData, bidSub; uint32_t parent; };
 
     static bool hasPMap(uint64_t i) { return i % 8 == 0; }
     static bool hasFMap(uint64_t i) { return i >= 128 && (i - 128) % 496 == 0; }
     static bool hasFPMap(uint64_t i) { return i >= 128 * 64 && (i - 128 * 64) % (496 * 64) == 0; }
-    static uint64_t reserved(uint64_t i) {
+    static uint64_t reserved(uint64_t i) {  // map pages at the start of interval i
         return kPageSize * (1 + hasPMap(i) + hasFMap(i) + hasFPMap(i));
     }
 
@@ -275,12 +326,12 @@ private:
     uint64_t alloc(uint64_t size, uint64_t align) {
         for (;;) {
             uint64_t pos = (cursor_ + align - 1) & ~(align - 1);
-            const uint64_t i = (pos - kFirstAMap) / kAMapInterval;
+            const uint64_t i = (pos - kFirstAMap) / interval_;
             openInterval(i);
-            const uint64_t start = kFirstAMap + i * kAMapInterval;
+            const uint64_t start = kFirstAMap + i * interval_;
             if (pos < start + reserved(i)) pos = (start + reserved(i) + align - 1) & ~(align - 1);
-            if (pos + size > start + kAMapInterval) {
-                cursor_ = start + kAMapInterval;
+            if (pos + size > start + interval_) {
+                cursor_ = start + interval_;
                 continue;
             }
             mark(i, pos - start, size);
@@ -289,38 +340,46 @@ private:
         }
     }
 
+    // PAGETRAILER: Unicode ptype, ptypeRepeat, wSig, dwCRC, bid; ANSI ptype, ptypeRepeat, wSig, bid, dwCRC.
     void writePage(uint64_t ib, uint8_t ptype, uint8_t* page, uint64_t bid, bool signed_) {
-        page[496] = ptype;
-        page[497] = ptype;
-        putU16(page + 498, signed_ ? blockSig(ib, bid) : 0);
-        putU32(page + 500, crc(page, 496));
-        putU64(page + 504, bid);
+        const size_t t = ansi_ ? 500 : 496;
+        page[t] = ptype;
+        page[t + 1] = ptype;
+        putU16(page + t + 2, signed_ ? blockSig(ib, bid) : 0);
+        if (ansi_) {
+            putU32(page + t + 4, static_cast<uint32_t>(bid));
+            putU32(page + t + 8, crc(page, t));
+        } else {
+            putU32(page + t + 4, crc(page, t));
+            putU64(page + t + 8, bid);
+        }
         writeAt(ib, page, kPageSize);
     }
 
     void writeMapPage(uint64_t ib, uint8_t ptype, const uint8_t* content) {
         uint8_t page[kPageSize] = {};
-        std::memcpy(page, content, 496);
+        std::memcpy(page, content, mapBytes());
         writePage(ib, ptype, page, ib, false);
     }
 
     // Leaf entries (keys first, sorted): the pages of the tree, bottom up. Returns the root BREF.
     std::pair<uint64_t, uint64_t> writeBTree(uint8_t ptype, const std::vector<std::vector<uint8_t>>& leaves, uint8_t cbEnt) {
         std::vector<std::pair<uint64_t, std::pair<uint64_t, uint64_t>>> level;  // first key, bref
-        const uint8_t leafMax = static_cast<uint8_t>(488 / cbEnt);
+        const size_t meta = ansi_ ? 496 : 488;  // cEnt, cEntMax, cbEnt, cLevel follow the entries
+        const uint8_t leafMax = static_cast<uint8_t>(meta / cbEnt);
         size_t i = 0;
         do {
             const size_t n = std::min<size_t>(leafMax, leaves.size() - i);
             uint8_t page[kPageSize] = {};
             for (size_t k = 0; k < n; ++k) std::memcpy(page + k * cbEnt, leaves[i + k].data(), cbEnt);
-            page[488] = static_cast<uint8_t>(n);
-            page[489] = leafMax;
-            page[490] = cbEnt;
-            page[491] = 0;
+            page[meta] = static_cast<uint8_t>(n);
+            page[meta + 1] = leafMax;
+            page[meta + 2] = cbEnt;
+            page[meta + 3] = 0;
             const uint64_t ib = alloc(kPageSize, kPageSize), bid = nextPageBid_++;
             writePage(ib, ptype, page, bid, true);
             uint64_t key = 0;
-            if (n) std::memcpy(&key, leaves[i].data(), 8);  // little-endian host
+            for (size_t k = 0; n && k < idSize_; ++k) key |= uint64_t(leaves[i][k]) << (8 * k);
             level.push_back({key, {bid, ib}});
             i += n;
         } while (i < leaves.size());
@@ -328,18 +387,20 @@ private:
         while (level.size() > 1) {
             ++depth;
             decltype(level) up;
-            for (size_t j = 0; j < level.size(); j += 20) {
-                const size_t n = std::min<size_t>(20, level.size() - j);
+            // BTENTRY: btkey and BREF.
+            const size_t cb = 3 * idSize_, max = meta / cb;
+            for (size_t j = 0; j < level.size(); j += max) {
+                const size_t n = std::min<size_t>(max, level.size() - j);
                 uint8_t page[kPageSize] = {};
                 for (size_t k = 0; k < n; ++k) {
-                    putU64(page + k * 24, level[j + k].first);
-                    putU64(page + k * 24 + 8, level[j + k].second.first);
-                    putU64(page + k * 24 + 16, level[j + k].second.second);
+                    Bytes e;
+                    e.id(level[j + k].first, ansi_).id(level[j + k].second.first, ansi_).id(level[j + k].second.second, ansi_);
+                    std::memcpy(page + k * cb, e.b.data(), cb);
                 }
-                page[488] = static_cast<uint8_t>(n);
-                page[489] = 20;
-                page[490] = 24;
-                page[491] = depth;
+                page[meta] = static_cast<uint8_t>(n);
+                page[meta + 1] = static_cast<uint8_t>(max);
+                page[meta + 2] = static_cast<uint8_t>(cb);
+                page[meta + 3] = depth;
                 const uint64_t ib = alloc(kPageSize, kPageSize), bid = nextPageBid_++;
                 writePage(ib, ptype, page, bid, true);
                 up.push_back({level[j].first, {bid, ib}});
@@ -355,10 +416,14 @@ private:
     uint64_t nextBid_ = 1;
     uint64_t nextPageBid_ = 1;
     uint64_t fileEof_ = 0;
-    std::vector<std::array<uint8_t, 496>> amaps_;
+    std::vector<std::array<uint8_t, 500>> amaps_;  // ANSI maps hold 500 bytes, Unicode 496
     std::vector<BbtEntry> bbt_;
     std::vector<NbtEntry> nbt_;
     std::vector<uint8_t> buf_;
+    bool ansi_ = false;
+    uint64_t interval_ = 0;  // bytes mapped by one AMap page
+    uint32_t maxData_ = 0;
+    size_t idSize_ = 8;
 };
 
 // Writes one node's data and keeps the subnodes it needs: large values, tables.
@@ -501,8 +566,56 @@ bool isInlineType(uint16_t type) {
 
 using Props = std::vector<std::pair<uint32_t, PropValue>>;  // tag, value; sorted by tag
 
+// ANSI stores keep 8-bit strings: UTF-16 code units above 0xFF become '?'.
+std::vector<uint8_t> narrow(const uint8_t* p, size_t n) {
+    std::vector<uint8_t> out;
+    out.reserve(n / 2);
+    for (size_t i = 0; i + 1 < n; i += 2) out.push_back(p[i + 1] ? uint8_t('?') : p[i]);
+    return out;
+}
+
+uint32_t narrowTag(uint32_t tag) {
+    const uint16_t type = static_cast<uint16_t>(tag);
+    if (type == kPtUnicode || type == (kPtMvFlag | kPtUnicode)) return tag - 1;  // 0x001F -> 0x001E
+    return tag;
+}
+
+void narrowStrings(Props& props) {
+    for (auto& [tag, v] : props) {
+        if (v.type == kPtUnicode) {
+            v.bytes = narrow(v.bytes.data(), v.bytes.size());
+        } else if (v.type == (kPtMvFlag | kPtUnicode) && v.bytes.size() >= 4) {
+            const auto& b = v.bytes;
+            const uint32_t count = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+            std::vector<std::string> items;
+            auto offAt = [&](size_t k) -> size_t {
+                if (k == count) return b.size();
+                const size_t o = 4 + 4 * k;
+                return o + 4 <= b.size() ? (uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 | uint32_t(b[o + 3]) << 24) : b.size();
+            };
+            std::vector<uint8_t> out;
+            std::vector<std::vector<uint8_t>> parts;
+            for (uint32_t k = 0; k < count && 4 + 4 * k < b.size(); ++k) {
+                const size_t from = std::min(offAt(k), b.size()), to = std::min(std::max(offAt(k + 1), from), b.size());
+                parts.push_back(narrow(b.data() + from, to - from));
+            }
+            Bytes mv;
+            mv.u32(static_cast<uint32_t>(parts.size()));
+            uint32_t at = static_cast<uint32_t>(4 + 4 * parts.size());
+            for (auto& p : parts) { mv.u32(at); at += static_cast<uint32_t>(p.size()); }
+            for (auto& p : parts) mv.raw(p);
+            v.bytes = std::move(mv.b);
+        } else {
+            continue;
+        }
+        v.type = static_cast<uint16_t>(narrowTag(v.type));
+        tag = narrowTag(tag);
+    }
+}
+
 // Property context (MS-PST 2.3.3). PT_OBJECT values are 8 bytes {NID, size} and go to the heap.
-uint64_t writePc(const Props& props, NodeBuilder& node) {
+uint64_t writePc(Props props, NodeBuilder& node) {
+    if (node.ndb().ansi()) narrowStrings(props);
     Heap heap(0xBC);
     Bytes recs;
     for (const auto& [tag, v] : props) {
@@ -538,6 +651,8 @@ struct TableRow {
 // Table context (MS-PST 2.3.4). Columns are tags; rows give values for some of them.
 uint64_t writeTc(std::vector<uint32_t> columns, const std::vector<TableRow>& rows, NodeBuilder& node) {
     constexpr uint32_t kRowId = 0x67F20003, kRowVer = 0x67F30003;
+    const bool ansi = node.ndb().ansi();
+    if (ansi) std::transform(columns.begin(), columns.end(), columns.begin(), narrowTag);
     std::erase_if(columns, [](uint32_t t) { return t == kRowId || t == kRowVer; });
     std::sort(columns.begin(), columns.end());
     columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
@@ -561,13 +676,16 @@ uint64_t writeTc(std::vector<uint32_t> columns, const std::vector<TableRow>& row
     Heap heap(0x7C);
     std::vector<uint8_t> matrix;
     matrix.reserve(rows.size() * width);
-    const size_t perBlock = kMaxBlockData / width;
+    const uint32_t blockData = node.ndb().maxData();
+    const size_t perBlock = blockData / width;
     std::vector<std::pair<uint32_t, uint32_t>> index;  // row id, row index
     for (size_t r = 0; r < rows.size(); ++r) {
         std::vector<uint8_t> row(width, 0);
         putU32(row.data(), rows[r].rowId);
         row[ib] |= 0xC0;  // row id and version are present
-        for (const auto& [tag, v] : rows[r].cells) {
+        Props cells = rows[r].cells;
+        if (ansi) narrowStrings(cells);
+        for (const auto& [tag, v] : cells) {
             auto it = std::find_if(cols.begin(), cols.end(), [&](const Col& c) { return c.tag == tag; });
             if (it == cols.end()) continue;
             const uint16_t type = static_cast<uint16_t>(tag);
@@ -580,13 +698,19 @@ uint64_t writeTc(std::vector<uint32_t> columns, const std::vector<TableRow>& row
         }
         matrix.insert(matrix.end(), row.begin(), row.end());
         // Rows never span blocks: pad each full block of the row matrix.
-        if ((r + 1) % perBlock == 0 && r + 1 < rows.size()) matrix.resize(matrix.size() + kMaxBlockData - perBlock * width, 0);
+        if ((r + 1) % perBlock == 0 && r + 1 < rows.size()) matrix.resize(matrix.size() + blockData - perBlock * width, 0);
         index.emplace_back(rows[r].rowId, static_cast<uint32_t>(r));
     }
     std::sort(index.begin(), index.end());
     Bytes idx;
-    for (auto& [id, at] : index) idx.u32(id).u32(at);
-    const uint32_t hidRowIndex = writeBth(heap, 4, 4, idx.b);
+    // TCROWID: dwRowID, then dwRowIndex (16 bits in ANSI files).
+    for (auto& [id, at] : index) {
+        idx.u32(id);
+        if (ansi) idx.u16(static_cast<uint16_t>(at));
+        else idx.u32(at);
+    }
+    if (ansi && rows.size() > 0xFFFF) throw std::length_error("an ANSI table holds at most 65,535 rows");
+    const uint32_t hidRowIndex = writeBth(heap, 4, ansi ? 2 : 4, idx.b);
     uint32_t hnidRows = 0;
     if (!matrix.empty()) hnidRows = heap.place(matrix, node);
 

@@ -4,6 +4,7 @@
 //   pstgen scale OUT.pst [--folders N] [--messages N] [--recipients N] [--attachments N]
 //                        [--body-size BYTES] [--attachment-size BYTES] [--seed N]
 //                        [--encoding none|permute|cyclic] [--data-offset BYTES]
+//                        [--format unicode|ansi]
 #include "DemoStore.h"
 #include "StoreWriter.h"
 
@@ -23,7 +24,8 @@ int usage() {
                  "       pstgen scale OUT.pst [--folders N] [--messages N] [--recipients N]\n"
                  "                            [--attachments N] [--body-size BYTES]\n"
                  "                            [--attachment-size BYTES] [--seed N]\n"
-                 "                            [--encoding none|permute|cyclic] [--data-offset BYTES]\n");
+                 "                            [--encoding none|permute|cyclic] [--data-offset BYTES]\n"
+                 "                            [--format unicode|ansi]\n");
     return 2;
 }
 
@@ -42,6 +44,7 @@ struct ScaleOptions {
     uint64_t folders = 10, messages = 100, recipients = 2, attachments = 1;
     uint64_t bodySize = 2000, attachmentSize = 100000, seed = 1, dataOffset = 0;
     Encoding encoding = Encoding::None;
+    StoreFormat format = StoreFormat::Unicode;
 };
 
 std::string words(Rng& rng, size_t bytes) {
@@ -61,6 +64,7 @@ int scale(const std::string& out, const ScaleOptions& o) {
     StoreOptions so;
     so.displayName = "pstgen scale store";
     so.encoding = o.encoding;
+    so.format = o.format;
     so.dataStartOffset = o.dataOffset;
     StoreWriter w(out, so);
     Rng rng{o.seed * 0x9E3779B97F4A7C15ull + 1};
@@ -129,6 +133,13 @@ int main(int argc, char** argv) {
             const std::string opt = argv[i];
             if (i + 1 >= argc) return usage();
             const char* val = argv[++i];
+            if (opt == "--format") {
+                const std::string f = val;
+                if (f == "unicode") o.format = StoreFormat::Unicode;
+                else if (f == "ansi") o.format = StoreFormat::Ansi;
+                else return usage();
+                continue;
+            }
             if (opt == "--encoding") {
                 const std::string e = val;
                 if (e == "none") o.encoding = Encoding::None;
