@@ -5,8 +5,9 @@ Usage: make_dravik_ini.py [OUTPUT]   (default: Dravik.ini at the repository root
 
 Rules for the [PropIDs] section:
   * one key per property ID, written "0x%08x" (eight lower-case digits);
-  * entries of MS-OXPROPS (source O) win over those of the MAPI reference (M);
-    among entries of one source the first one with a PR_ name wins;
+  * entries of MS-OXPROPS (source O) win over those of the MAPI reference (M),
+    and both over the PST format's store-internal ones (P); among entries of
+    one source the first one with a PR_ name wins;
   * the name is the entry's first PR_ name with a trailing _A or _W removed,
     because a key names the property ID whatever its string type;
     an entry without any PR_ name is named by its canonical PidTag name;
@@ -84,7 +85,7 @@ def read_entries(path):
             if not line or line.startswith("#"):
                 continue
             fields = line.split()
-            if len(fields) != 4 or fields[1] not in ("O", "M"):
+            if len(fields) != 4 or fields[1] not in ("O", "M", "P"):
                 sys.exit(f"{path}:{lineno}: malformed entry: {line!r}")
             pid = int(fields[0], 16)
             if not 0 <= pid <= 0xFFFF:
@@ -94,7 +95,7 @@ def read_entries(path):
 
 
 def pick_names(entries):
-    rank = {"O": 0, "M": 1}
+    rank = {"O": 0, "M": 1, "P": 2}
     best = {}
     for order, (pid, src, canonical, pr) in enumerate(entries):
         if pid >= 0x8000:
