@@ -73,6 +73,10 @@ bool MarkIfInUse(const std::string& name)
 class RowBuilder
 {
 public:
+    RowBuilder() = default;
+    RowBuilder(const RowBuilder&) = delete;  // values point into m_strings: never copied or moved
+    RowBuilder& operator=(const RowBuilder&) = delete;
+
     std::vector<SPropValue> row;
 
     void Long(ULONG tag, ULONG v)
@@ -112,7 +116,7 @@ private:
     std::deque<std::string> m_strings;  // stable addresses
 };
 
-HRESULT TableOf(std::vector<RowBuilder>& rows, const std::vector<ULONG>& columns, LPMAPITABLE* out)
+HRESULT TableOf(std::deque<RowBuilder>& rows, const std::vector<ULONG>& columns, LPMAPITABLE* out)
 {
     std::vector<std::vector<SPropValue>> values;
     for (RowBuilder& r : rows)
@@ -170,7 +174,7 @@ public:
         HRESULT hr = ProfileStore::Read(m_profile, p);
         if (FAILED(hr))
             return hr;
-        std::vector<RowBuilder> rows(p.services.size());
+        std::deque<RowBuilder> rows(p.services.size());
         for (size_t i = 0; i < p.services.size(); ++i) {
             const ServiceEntry& s = p.services[i];
             const MessageService* ms = FindMessageService(s.service);
@@ -276,7 +280,7 @@ public:
         HRESULT hr = ProfileStore::Read(m_profile, p);
         if (FAILED(hr))
             return hr;
-        std::vector<RowBuilder> rows(p.services.size());
+        std::deque<RowBuilder> rows(p.services.size());
         for (size_t i = 0; i < p.services.size(); ++i) {
             const MessageService* ms = FindMessageService(p.services[i].service);
             rows[i].Text(PR_DISPLAY_NAME, p.services[i].displayName);
@@ -338,7 +342,7 @@ public:
         HRESULT hr = ProfileStore::List(names, def);
         if (FAILED(hr))
             return hr;
-        std::vector<RowBuilder> rows;
+        std::deque<RowBuilder> rows;
         for (size_t i = 0; i < names.size(); ++i) {
             if (IsPendingDelete(names[i]))
                 continue;
@@ -473,7 +477,7 @@ public:
         for (const LoggedOnService& s : m_services)
             if (s.service->isStore && (s.entry.resourceFlags & SERVICE_DEFAULT_STORE))
                 def = &s;
-        std::vector<RowBuilder> rows;
+        std::deque<RowBuilder> rows;
         for (const LoggedOnService& s : m_services) {
             if (!s.service->isStore)
                 continue;
@@ -538,7 +542,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_loggedOff)
             return MAPI_E_END_OF_SESSION;
-        std::vector<RowBuilder> rows;
+        std::deque<RowBuilder> rows;
         ULONG rowid = 0;
         auto add = [&](const std::string& display, const std::string& provider, ULONG type, ULONG code,
                        const BYTE* uid) {
