@@ -52,7 +52,9 @@ CChildFrame::CChildFrame(std::unique_ptr<CDravikDoc> pDoc, QWidget* pParent)
 CChildFrame::~CChildFrame()
 {
     // The document goes first, while its views still exist: closing it logs
-    // its session off and updates them.
+    // its session off and updates them. The window around this frame is
+    // going, so the document's title no longer reaches it.
+    QObject::disconnect(m_pDoc.get(), nullptr, nullptr, nullptr);
     m_pDoc.reset();
 }
 

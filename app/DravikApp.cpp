@@ -1,6 +1,10 @@
 #include "app/DravikApp.h"
 
 #include "app/ChildFrame.h"
+#include "app/LogonDialogs.h"
+#include "mapi/MsgBox.h"
+#include "mapi32/mapicode.h"
+#include "mapi32/mapix.h"
 #include "app/MainFrame.h"
 #include "app/Splash.h"
 #include "res/Icons.h"
@@ -75,7 +79,21 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
     // The start directory stays the current directory: the tag dictionary is
     // looked for there first.
     const QString strStartDir = QDir::currentPath();
+    MAPIINIT_0 init{};
+    init.ulVersion = 0;
+    init.ulFlags = MAPI_MULTITHREAD_NOTIFICATIONS;
+    const HRESULT hrInit = MAPIInitialize(&init);
+    if (FAILED(hrInit)) {
+        ShowErrorReport("Failure while initializing MAPI subsystem", "call to MAPIInitialize() failed.", hrInit);
+        return false;
+    }
     QDir::setCurrent(strStartDir);
+
+    // MAPI's dialogs: the profile chooser and the store password prompt.
+    static CProfileChooser s_chooser;
+    static CStorePasswordPrompt s_prompt;
+    dravik::mapi32::SetProfileChooser(&s_chooser);
+    dravik::mapi32::SetStorePasswordPrompt(&s_prompt);
 
     m_pMainFrame = std::make_unique<CMainFrame>(this);
     m_pMainFrame->resize(1000, 700);
@@ -90,6 +108,13 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
 
     m_pMainFrame->show();
     InstallSignalHandlers();
+
+    // Connections asked for on the command line, as the commands would make
+    // them without their dialogs.
+    if (parser.isSet(connectFile))
+        pFirst->GetDocument()->ConnectFile(parser.value(connectFile));
+    else if (parser.isSet(connectProfile))
+        pFirst->GetDocument()->ConnectProfile(parser.value(connectProfile).toUtf8().constData());
 
     if (!parser.isSet(embedding) && !parser.isSet(automation)) {
         m_pSplashThread = new CSplashThread(m_pMainFrame.get());

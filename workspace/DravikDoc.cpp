@@ -4,17 +4,65 @@
 #include "props/IniFile.h"
 #include "workspace/CommandIds.h"
 
+#include "mapi32/mapicode.h"
+#include "mapi32/mapitags.h"
+#include "mapi32/mapiutil.h"
+#include "mapi32/mapix.h"
+#include "workspace/OpenServiceDlg.h"
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <random>
+#include <set>
 
 namespace {
 
 bool g_bDictionaryLoaded = false;
 
 constexpr std::int32_t kE_FAIL = static_cast<std::int32_t>(0x80004005u);
+constexpr ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHERS | MAPI_EXTENDED;
+
+// Temporary profile names reserved by the workspaces of this process, and by
+// whom. A name stays reserved until its profile is deleted.
+std::map<std::string, const CDravikDoc*>& ReservedNames()
+{
+    static std::map<std::string, const CDravikDoc*> names;
+    return names;
+}
+
+// The names of the profiles in the store (untraced: no workspace asked).
+std::set<std::string> StoredProfileNames()
+{
+    std::set<std::string> names;
+    LPPROFADMIN pAdmin = nullptr;
+    if (FAILED(MAPIAdminProfiles(0, &pAdmin)) || pAdmin == nullptr)
+        return names;
+    LPMAPITABLE pTable = nullptr;
+    if (SUCCEEDED(pAdmin->GetProfileTable(0, &pTable)) && pTable != nullptr) {
+        SizedSPropTagArray(1, columns) = {1, {PR_DISPLAY_NAME}};
+        LPSRowSet pRows = nullptr;
+        if (SUCCEEDED(HrQueryAllRows(pTable, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
+                                     &pRows)) && pRows != nullptr) {
+            for (ULONG i = 0; i < pRows->cRows; ++i) {
+                const SRow& row = pRows->aRow[i];
+                if (row.cValues > 0 && PROP_TYPE(row.lpProps[0].ulPropTag) == PT_STRING8 &&
+                    row.lpProps[0].Value.lpszA != nullptr)
+                    names.insert(row.lpProps[0].Value.lpszA);
+            }
+            FreeProws(pRows);
+        }
+        pTable->Release();
+    }
+    pAdmin->Release();
+    return names;
+}
 
 } // namespace
 
@@ -50,11 +98,17 @@ CDravikDoc::CDravikDoc()
 
 CDravikDoc::~CDravikDoc()
 {
+    OnDisconnect();
     if (m_ppTraceWriter != nullptr) {
         delete *m_ppTraceWriter;
         delete m_ppTraceWriter;
         m_ppTraceWriter = nullptr;
     }
+    m_session.Release();
+    // Whatever this workspace still had reserved is free again.
+    auto& names = ReservedNames();
+    for (auto it = names.begin(); it != names.end();)
+        it = it->second == this ? names.erase(it) : std::next(it);
 }
 
 bool CDravikDoc::OnNewDocument()
@@ -65,7 +119,161 @@ bool CDravikDoc::OnNewDocument()
 
 bool CDravikDoc::IsConnected() const
 {
-    return false;
+    return m_session.IsLoggedOn();
+}
+
+std::string CDravikDoc::MakeTempProfileName()
+{
+    static std::mt19937 generator(static_cast<unsigned>(std::time(nullptr)) ^ std::random_device{}());
+    std::uniform_int_distribution<int> draw(0, 32767);
+    const std::set<std::string> stored = StoredProfileNames();
+    auto& reserved = ReservedNames();
+    // 32768 names: more than that many in use at once cannot happen here, but
+    // the loop still ends.
+    for (int nTry = 0; nTry < 1000000; ++nTry) {
+        char szName[256];
+        std::snprintf(szName, sizeof szName, "PROFILE%06d", draw(generator));
+        if (reserved.count(szName) == 0 && stored.count(szName) == 0) {
+            reserved[szName] = this;
+            return szName;
+        }
+    }
+    return std::string();
+}
+
+void CDravikDoc::DeleteTempProfile()
+{
+    if (m_strTempProfile.empty())
+        return;
+    // A name another workspace has drawn since is that workspace's profile.
+    auto& reserved = ReservedNames();
+    const auto it = reserved.find(m_strTempProfile);
+    if (it != reserved.end() && it->second != this)
+        return;
+    CProfAdminWrapper admin;
+    if (SUCCEEDED(m_session.AdminProfiles(0, admin))) {
+        if (SUCCEEDED(admin.DeleteProfile(m_strTempProfile.c_str())) && it != reserved.end())
+            reserved.erase(it);
+    }
+    admin.Release();
+}
+
+void CDravikDoc::OnConnectProfile()
+{
+    ConnectProfile(nullptr);
+}
+
+HRESULT CDravikDoc::ConnectProfile(const char* pszProfile)
+{
+    m_session.SetTrace(m_ppTraceWriter);
+    const HRESULT hr = m_session.Logon(pszProfile, nullptr, kLogonFlags);
+    if (FAILED(hr))
+        ShowErrorReport("MAPI Logon Failure", "", hr);
+    else
+        UpdateAllViews(nullptr, 0, nullptr);
+    SetTitle(QStringLiteral("Local Profile"));
+    return hr;
+}
+
+void CDravikDoc::OnConnectFile()
+{
+    m_session.SetTrace(m_ppTraceWriter);
+    m_strTempProfile.clear();
+    QFileDialog dlg(nullptr);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    dlg.setDefaultSuffix(QStringLiteral("pst"));
+    dlg.setNameFilters({QStringLiteral("Outlook Personal Store (*.pst)"), QStringLiteral("Outlook Offline Store (*.ost)"),
+                        QStringLiteral("All Files (*.*)")});
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return;
+    ConnectFile(QFileInfo(dlg.selectedFiles().constFirst()).absoluteFilePath());
+}
+
+HRESULT CDravikDoc::ConnectFile(const QString& strPath)
+{
+    m_session.SetTrace(m_ppTraceWriter);
+    m_strTempProfile.clear();
+    const std::string strName = MakeTempProfileName();
+    const QString strFull = QFileInfo(strPath).absoluteFilePath();
+    return ConnectTemp("MSPST MS", strName, strFull.toLocal8Bit().toStdString(), nullptr, strFull, nullptr);
+}
+
+void CDravikDoc::OnConnectMailbox()
+{
+    m_session.SetTrace(m_ppTraceWriter);
+    m_strTempProfile.clear();
+    const std::string strName = MakeTempProfileName();
+    COpenServiceDlg dlg;
+    if (dlg.exec() != QDialog::Accepted) {
+        ReservedNames().erase(strName);
+        return;
+    }
+    const std::string strServer8 = dlg.m_strServer.toStdString();
+    const std::string strPassword8 = dlg.m_strPassword.toStdString();
+    ConnectTemp("MSEMS", strName, dlg.m_strMailbox.toStdString(), strServer8.c_str(), dlg.m_strMailbox,
+                strPassword8.c_str());
+}
+
+HRESULT CDravikDoc::ConnectMailbox(const QString& strServer, const QString& strMailbox, const QString& strPassword)
+{
+    m_session.SetTrace(m_ppTraceWriter);
+    m_strTempProfile.clear();
+    const std::string strName = MakeTempProfileName();
+    const std::string strServer8 = strServer.toStdString();
+    const std::string strPassword8 = strPassword.toStdString();
+    return ConnectTemp("MSEMS", strName, strMailbox.toStdString(), strServer8.c_str(), strMailbox,
+                       strPassword8.c_str());
+}
+
+HRESULT CDravikDoc::ConnectTemp(const char* pszService, const std::string& strName, const std::string& strValue1,
+                                const char* pszValue2, const QString& strTitle, const char* pszPassword)
+{
+    CProfAdminWrapper profAdmin;
+    CServiceAdminWrapper serviceAdmin;
+    HRESULT hr = strName.empty() ? MAPI_E_CALL_FAILED : S_OK;
+    if (SUCCEEDED(hr))
+        hr = m_session.AdminProfiles(0, profAdmin);
+    if (SUCCEEDED(hr)) {
+        profAdmin.DeleteProfile(strName.c_str());
+        hr = profAdmin.CreateProfile(strName.c_str(), 0);
+    }
+    if (SUCCEEDED(hr))
+        hr = profAdmin.AdminServices(strName.c_str(), nullptr, 0, 0, serviceAdmin);
+    if (SUCCEEDED(hr))
+        hr = serviceAdmin.CreateMsgService(pszService, strName.c_str(), SERVICE_UI_ALLOWED);
+    if (SUCCEEDED(hr))
+        hr = serviceAdmin.ConfigureService(pszService, strValue1.c_str(), pszValue2);
+    if (SUCCEEDED(hr)) {
+        SetTitle(strTitle);
+        hr = m_session.Logon(strName.c_str(), pszPassword, kLogonFlags);
+    }
+    if (SUCCEEDED(hr)) {
+        m_strTempProfile = strName;
+        UpdateAllViews(nullptr, 0, nullptr);
+        serviceAdmin.Release();
+        profAdmin.Release();
+        return hr;
+    }
+    ShowErrorReport("MAPI Logon Failure", "", hr);
+    serviceAdmin.Release();
+    if (profAdmin.m_pObj != nullptr)
+        profAdmin.DeleteProfile(strName.c_str());
+    profAdmin.Release();
+    ReservedNames().erase(strName);
+    return hr;
+}
+
+void CDravikDoc::OnDisconnect()
+{
+    const HRESULT hr = m_session.Logoff(0, MAPI_LOGOFF_UI);
+    if (FAILED(hr))
+        ShowErrorReport("MAPI Logon Failure", "", hr);
+    else if (!m_views.empty())
+        UpdateAllViews(nullptr, 0, nullptr);
+    DeleteTempProfile();
+    m_pSelectedNode = nullptr;
+    SetTitle(QStringLiteral("Dravik"));
 }
 
 void CDravikDoc::SelectNode(CTreeNode* pNode)
@@ -110,6 +318,14 @@ void CDravikDoc::UpdateAllViews(CDocView* pSender, long lHint, void* pHint)
 bool CDravikDoc::OnUpdateCommand(int nId, CCmdUI& rUI)
 {
     switch (nId) {
+    case ID_CONNECT_PROFILE:
+    case ID_CONNECT_FILE:
+    case ID_CONNECT_MAILBOX:
+        rUI.bEnabled = !IsConnected();
+        return true;
+    case ID_DISCONNECT:
+        rUI.bEnabled = IsConnected();
+        return true;
     case ID_VIEW_ROWPROPS:
         rUI.bEnabled = true;
         rUI.bChecked = !m_bEntryProps;
@@ -126,6 +342,10 @@ bool CDravikDoc::OnUpdateCommand(int nId, CCmdUI& rUI)
 bool CDravikDoc::OnCommand(int nId)
 {
     switch (nId) {
+    case ID_CONNECT_PROFILE: OnConnectProfile(); return true;
+    case ID_CONNECT_FILE: OnConnectFile(); return true;
+    case ID_CONNECT_MAILBOX: OnConnectMailbox(); return true;
+    case ID_DISCONNECT: OnDisconnect(); return true;
     case ID_VIEW_ROWPROPS:
     case ID_VIEW_ENTRYPROPS:
         OnToggleProps();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mapi/MAPITraceWriter.h"
+#include "mapi/MAPIWrappers.h"
 #include "workspace/CmdTarget.h"
 
 #include <QObject>
@@ -25,6 +26,9 @@ public:
     // Owned together with the writer in it; set by the workspace window.
     CMAPITraceSlot* m_ppTraceWriter = nullptr;
     bool m_bEntryProps = false;
+    CSessionWrapper m_session;
+
+    CSessionWrapper* GetSession() { return &m_session; }
 
     bool OnNewDocument();
 
@@ -33,6 +37,23 @@ public:
     CTreeNode* GetSelectedNode() const { return m_pSelectedNode; }
 
     void OnToggleProps();
+
+    // Connect commands: the profile through MAPI's profile chooser, a store
+    // file through the file dialog, a mailbox through its dialog.
+    void OnConnectProfile();
+    void OnConnectFile();
+    void OnConnectMailbox();
+    void OnDisconnect();
+
+    // The same connections without their dialogs (command line, tests).
+    HRESULT ConnectProfile(const char* pszProfile);
+    HRESULT ConnectFile(const QString& strPath);
+    HRESULT ConnectMailbox(const QString& strServer, const QString& strMailbox, const QString& strPassword);
+
+    // A fresh temporary profile name "PROFILE%06d", taken neither by another
+    // workspace of this process nor in the profile store; reserved for
+    // this document until its profile is deleted.
+    std::string MakeTempProfileName();
 
     void SetTitle(const QString& strTitle);
     QString GetTitle() const { return m_strTitle; }
@@ -54,6 +75,10 @@ signals:
     void titleChanged(const QString& strTitle);
 
 private:
+    HRESULT ConnectTemp(const char* pszService, const std::string& strName, const std::string& strValue1,
+                        const char* pszValue2, const QString& strTitle, const char* pszPassword);
+    void DeleteTempProfile();
+
     QString m_strTitle;
     std::vector<CDocView*> m_views;
 };

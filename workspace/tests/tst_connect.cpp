@@ -1,0 +1,181 @@
+// Connections of a workspace against the real MAPI subsystem, with a profile
+// folder of the test's own: the exact trace of a store-file connect, the
+// failed mailbox connect and its clean-up, disconnect, and unique temporary
+// profile names.
+#include "mapi/MAPICommandView.h"
+#include "mapi/TraceWriter.h"
+#include "workspace/CommandIds.h"
+#include "workspace/DravikDoc.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "mapi32/mapicode.h"
+#include "mapi32/mapix.h"
+
+#include <memory>
+#include <set>
+
+namespace {
+
+// A document with a trace pane, as a workspace window gives it one.
+struct Workspace
+{
+    CMAPICommandView pane;
+    std::unique_ptr<CDravikDoc> pDoc = std::make_unique<CDravikDoc>();
+    Workspace() { pDoc->m_ppTraceWriter = new CMAPITraceSlot(new CTraceWriter(&pane)); }
+    QString Trace() const { return pane.toPlainText(); }
+};
+
+// Closes every error report as it opens and remembers its texts.
+struct ReportCloser
+{
+    QStringList messages;
+    QTimer timer;
+    ReportCloser()
+    {
+        timer.setInterval(0);
+        QObject::connect(&timer, &QTimer::timeout, [this]() {
+            if (QWidget* pModal = QApplication::activeModalWidget()) {
+                messages << pModal->findChild<QLabel*>(QStringLiteral("message"))->text() + QLatin1Char('|') +
+                                pModal->findChild<QLabel*>(QStringLiteral("hresult"))->text();
+                pModal->close();
+            }
+        });
+        timer.start();
+    }
+};
+
+QStringList ProfilesOnDisk(const QTemporaryDir& dir)
+{
+    QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    names.removeIf([](const QString& s) { return s.startsWith(QLatin1Char('.')) || s.endsWith(QStringLiteral(".lock")); });
+    return names;
+}
+
+const QString kSample = QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample1.pst");
+
+} // namespace
+
+class TestConnect : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_profiles;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_profiles.isValid());
+        qputenv("DRAVIK_MAPI_PROFILES", m_profiles.path().toUtf8());
+        QCOMPARE(MAPIInitialize(nullptr), S_OK);
+        QDir::setCurrent(QStringLiteral(DRAVIK_SOURCE_DIR));
+    }
+
+    void storeFileConnectTrace()
+    {
+        Workspace ws;
+        QString strTitle;
+        connect(ws.pDoc.get(), &CDravikDoc::titleChanged, [&](const QString& s) { strTitle = s; });
+        QCOMPARE(ws.pDoc->ConnectFile(kSample), S_OK);
+        QCOMPARE(ws.Trace(), QStringLiteral("IProfAdmin->DeleteProfile()\n"
+                                            "IProfAdmin->CreateProfile()\n"
+                                            "IProfAdmin->AdminServices()\n"
+                                            "IServiceAdmin->CreateMsgService()\n"
+                                            "IServiceAdmin->GetMsgServiceTable()\n"
+                                            "HrQueryAllRows()\n"
+                                            " IServiceAdmin->ConfigureMsgService()\n"
+                                            "MAPILogonEx()\n"));
+        QVERIFY(ws.pDoc->IsConnected());
+        QCOMPARE(strTitle, QFileInfo(kSample).absoluteFilePath());
+        QVERIFY(QRegularExpression(QStringLiteral("^PROFILE\\d{6}$"))
+                    .match(QString::fromStdString(ws.pDoc->m_strTempProfile)).hasMatch());
+
+        CCmdUI ui;
+        QVERIFY(ws.pDoc->OnUpdateCommand(ID_CONNECT_FILE, ui));
+        QVERIFY(!ui.bEnabled);
+        QVERIFY(ws.pDoc->OnUpdateCommand(ID_DISCONNECT, ui));
+        QVERIFY(ui.bEnabled);
+
+        ws.pDoc->OnDisconnect();
+        QVERIFY(!ws.pDoc->IsConnected());
+        QVERIFY(ws.Trace().endsWith(QStringLiteral("MAPILogonEx()\nIMAPISession->Logoff()\nIProfAdmin->DeleteProfile()\n")));
+        QCOMPARE(strTitle, QStringLiteral("Dravik"));
+        QVERIFY(!ws.pDoc->m_strTempProfile.empty()); // remembered after deletion
+        QCOMPARE(ProfilesOnDisk(m_profiles), QStringList());
+    }
+
+    void failedMailboxConnectCleansUp()
+    {
+        ReportCloser reports;
+        Workspace ws;
+        QString strTitle;
+        connect(ws.pDoc.get(), &CDravikDoc::titleChanged, [&](const QString& s) { strTitle = s; });
+        const HRESULT hr = ws.pDoc->ConnectMailbox(QStringLiteral("exchange.example.com"), QStringLiteral("jdoe"),
+                                                   QStringLiteral("secret"));
+        QVERIFY(FAILED(hr));
+        QCOMPARE(reports.messages, QStringList{QStringLiteral("MAPI Logon Failure|HRESULT: 80040115")});
+        QVERIFY(ws.Trace().endsWith(QStringLiteral("MAPILogonEx()\nIProfAdmin->DeleteProfile()\n")));
+        QCOMPARE(strTitle, QStringLiteral("jdoe"));
+        QVERIFY(!ws.pDoc->IsConnected());
+        QVERIFY(ws.pDoc->m_strTempProfile.empty());
+        QCOMPARE(ProfilesOnDisk(m_profiles), QStringList());
+    }
+
+    void missingFileFailsAndLeavesNothing()
+    {
+        ReportCloser reports;
+        Workspace ws;
+        QVERIFY(FAILED(ws.pDoc->ConnectFile(QStringLiteral("/nonexistent/store.pst"))));
+        QCOMPARE(reports.messages.size(), 1);
+        QVERIFY(reports.messages.first().startsWith(QStringLiteral("MAPI Logon Failure|")));
+        QVERIFY(!ws.pDoc->IsConnected());
+        QCOMPARE(ProfilesOnDisk(m_profiles), QStringList());
+    }
+
+    void workspacesConnectingTogetherGetTheirOwnProfiles()
+    {
+        // Many workspaces connected in the same second: every name differs,
+        // every profile exists while connected, none is left after closing.
+        std::vector<std::unique_ptr<Workspace>> workspaces;
+        std::set<std::string> names;
+        for (int i = 0; i < 6; ++i) {
+            workspaces.push_back(std::make_unique<Workspace>());
+            QCOMPARE(workspaces.back()->pDoc->ConnectFile(kSample), S_OK);
+            names.insert(workspaces.back()->pDoc->m_strTempProfile);
+        }
+        QCOMPARE(names.size(), size_t(6));
+        QCOMPARE(ProfilesOnDisk(m_profiles).size(), 6);
+        for (auto& pWs : workspaces)
+            QVERIFY(pWs->pDoc->IsConnected());
+        // Closed in another order than opened, without disconnecting first.
+        workspaces[3].reset();
+        workspaces[0].reset();
+        workspaces.clear();
+        QCOMPARE(ProfilesOnDisk(m_profiles), QStringList());
+    }
+
+    void namesTakenInTheStoreAreNotDrawn()
+    {
+        Workspace ws;
+        // Reserve almost every name by drawing; each draw must be new.
+        std::set<std::string> names;
+        for (int i = 0; i < 2000; ++i)
+            QVERIFY(names.insert(ws.pDoc->MakeTempProfileName()).second);
+    }
+
+    void destroyingAnUnconnectedWorkspaceMakesNoCall()
+    {
+        Workspace ws;
+        CMAPICommandView* pPane = &ws.pane;
+        ws.pDoc.reset();
+        QCOMPARE(pPane->toPlainText(), QString());
+    }
+};
+
+QTEST_MAIN(TestConnect)
+#include "tst_connect.moc"
