@@ -74,7 +74,7 @@ PropValue PropValue::r4(float v) { uint32_t b; std::memcpy(&b, &v, 4); PropValue
 PropValue PropValue::r8(double v) { uint64_t b; std::memcpy(&b, &v, 8); PropValue p{kPtDouble, {}}; putLe(p.bytes, b, 8); return p; }
 PropValue PropValue::currency(int64_t v) { PropValue p{kPtCurrency, {}}; putLe(p.bytes, static_cast<uint64_t>(v), 8); return p; }
 PropValue PropValue::i8(int64_t v) { PropValue p{kPtI8, {}}; putLe(p.bytes, static_cast<uint64_t>(v), 8); return p; }
-PropValue PropValue::boolean(bool v) { PropValue p{kPtBoolean, {}}; putLe(p.bytes, v ? 1 : 0, 2); return p; }
+PropValue PropValue::boolean(bool v) { return {kPtBoolean, {static_cast<uint8_t>(v ? 1 : 0)}}; }  // one byte, as stores keep it
 PropValue PropValue::error(uint32_t scode) { PropValue p{kPtError, {}}; putLe(p.bytes, scode, 4); return p; }
 PropValue PropValue::unicode(std::string_view utf8) { return {kPtUnicode, utf16le(utf8)}; }
 PropValue PropValue::string8(std::string_view b) { return {kPtString8, std::vector<uint8_t>(b.begin(), b.end())}; }

@@ -587,13 +587,11 @@ void narrowStrings(Props& props) {
         } else if (v.type == (kPtMvFlag | kPtUnicode) && v.bytes.size() >= 4) {
             const auto& b = v.bytes;
             const uint32_t count = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-            std::vector<std::string> items;
             auto offAt = [&](size_t k) -> size_t {
                 if (k == count) return b.size();
                 const size_t o = 4 + 4 * k;
                 return o + 4 <= b.size() ? (uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 | uint32_t(b[o + 3]) << 24) : b.size();
             };
-            std::vector<uint8_t> out;
             std::vector<std::vector<uint8_t>> parts;
             for (uint32_t k = 0; k < count && 4 + 4 * k < b.size(); ++k) {
                 const size_t from = std::min(offAt(k), b.size()), to = std::min(std::max(offAt(k + 1), from), b.size());
@@ -771,7 +769,6 @@ uint32_t crcOf(const std::vector<uint8_t>& v) { return crc(v.data(), v.size()); 
 class StoreWriter::Impl {
 public:
     Impl(const std::string& path, const StoreOptions& opt) : ndb_(path, opt), opt_(opt) {
-        sortColumns();
         folders_[kNidRootFolder] = {kNidRootFolder, kNidRootFolder, "", "", {}, {}, {}, {}, 0};
         ipm_ = newFolder(kNidRootFolder, "Top of Personal Folders", "", {});
         searchRoot_ = newFolder(kNidRootFolder, "Search Root", "", {});
@@ -874,7 +871,6 @@ public:
     }
 
     void finish() {
-        // Folders, deepest first is not needed: tables only list what is already known.
         for (auto& [nid, f] : folders_) {
             Props p = f.props;
             setProp(p, 0x3001001F, PropValue::unicode(f.name));
@@ -919,8 +915,6 @@ private:
         std::vector<TableRow> contents, assoc;
         uint32_t unread;
     };
-
-    static void sortColumns() {}
 
     static uint64_t sizeOf(const Props& p) {
         uint64_t n = 0;
