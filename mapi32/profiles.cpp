@@ -2,6 +2,7 @@
 
 #include "mapi32/mapicode.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -66,11 +67,6 @@ std::string UidToken(const MAPIUID& uid) { return Hex(std::string(reinterpret_ca
 
 bool EnsureFolder(const std::string& dir)
 {
-    std::string path;
-    std::stringstream ss(dir);
-    std::string part;
-    if (!dir.empty() && dir[0] == '/')
-        path = "";
     size_t pos = 0;
     while (pos != std::string::npos) {
         pos = dir.find('/', pos + 1);
@@ -268,6 +264,9 @@ HRESULT ValidateProfileName(const char* name)
         if (++chars > 64)
             return MAPI_E_INVALID_PARAMETER;
     }
+    // The name is the profile's file name: it must fit the file system's limit with its suffix.
+    if (std::strlen(name) + std::strlen(kSuffix) > 255)
+        return MAPI_E_INVALID_PARAMETER;
     return S_OK;
 }
 

@@ -36,7 +36,8 @@ struct Profile
 };
 
 // S_OK, or MAPI_E_INVALID_PARAMETER for an empty name, one longer than 64
-// characters, one that is not UTF-8, or one with a path separator or a control character.
+// characters (or 250 bytes, the limit of a file name with its suffix), one
+// that is not UTF-8, or one with a path separator or a control character.
 HRESULT ValidateProfileName(const char* name);
 
 class ProfileStore

@@ -46,6 +46,8 @@ TEST_F(ProfileFolderTest, ProfileNamesAreCheckedAndNothingIsWrittenOutsideTheFol
         {"tab\there", MAPI_E_INVALID_PARAMETER},
         {"del\x7f", MAPI_E_INVALID_PARAMETER},
         {"bad\xff utf8", MAPI_E_INVALID_PARAMETER},
+        {[] { std::string s; for (int i = 0; i < 63; ++i) s += "\xF0\x9F\x98\x80"; return s; }(),
+         MAPI_E_INVALID_PARAMETER},  // 63 characters, but 252 bytes: too long for a file name
         {"..", S_OK},  // no separator: stays a file inside the folder
         {"Outlook Ünïcode", S_OK},
     };
