@@ -176,6 +176,7 @@ TEST(StoreWriter, CyclicStoreOfMoreThan65536Blocks) {
     d.ipmSubtree.folders.push_back(std::move(f));
     const auto stats = writeStore(dir / "cyclic.pst", d);
     EXPECT_GT(stats.blocks, 65536u);
+    RecordProperty("blocks", std::to_string(stats.blocks));
     const auto expected = expectedOf(d, [](const std::string&) { return true; });
     expectSame(expected, readWithOurReader(dir / "cyclic.pst"), true);
     expectSame(expected, readWithPffexport(dir / "cyclic.pst", dir.path()), true);
