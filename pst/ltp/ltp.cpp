@@ -161,7 +161,7 @@ std::vector<uint8_t> HnidResolver::readRange(uint32_t hnid, uint64_t offset, siz
 // ---------------------------------------------------------------- property context
 
 PropertyContext::PropertyContext(Ndb& ndb, const NodeRef& node)
-    : ndb_(ndb), node_(node), heap_(ndb, node), resolver_(ndb, node, heap_) {
+    : node_(node), heap_(ndb, node), resolver_(ndb, node, heap_) {
     if (heap_.bClientSig() != kPcSig)
         throw Error::corrupt("property context bClientSig", Where::node(node.nid), kPcSig, heap_.bClientSig());
     for (const auto& rec : readBth(heap_, heap_.hidUserRoot(), 2, 6)) {
@@ -238,11 +238,11 @@ const Property* TableRow::find(uint16_t id) const {
     return nullptr;
 }
 
-TableContext::TableContext(Ndb& ndb) : ndb_(&ndb) {}
+TableContext::TableContext(Ndb&) {}
 
 TableContext TableContext::empty(Ndb& ndb) { return TableContext(ndb); }
 
-TableContext::TableContext(Ndb& ndb, const NodeRef& node) : ndb_(&ndb), node_(node) {
+TableContext::TableContext(Ndb& ndb, const NodeRef& node) : node_(node) {
     const Where where = Where::node(node.nid);
     heap_ = std::make_unique<Heap>(ndb, node);
     if (heap_->bClientSig() != kTcSig) throw Error::corrupt("table context bClientSig", where, kTcSig, heap_->bClientSig());

@@ -86,7 +86,6 @@ public:
     const NodeRef& node() const { return node_; }
 
 private:
-    Ndb& ndb_;
     NodeRef node_;
     Heap heap_;
     HnidResolver resolver_;
@@ -125,7 +124,6 @@ private:
     explicit TableContext(Ndb& ndb);
     std::span<const uint8_t> rowBytes(size_t index) const;
 
-    Ndb* ndb_;
     NodeRef node_;
     std::unique_ptr<Heap> heap_;
     std::unique_ptr<HnidResolver> resolver_;
