@@ -404,11 +404,14 @@ bool CMainFrame::OnCommand(int nId)
 
 void CMainFrame::closeEvent(QCloseEvent* pEvent)
 {
-    // Every workspace closes first; each disconnects as its document goes.
-    m_pMdiArea->closeAllSubWindows();
-    if (!m_pMdiArea->subWindowList().isEmpty()) {
-        pEvent->ignore();
-        return;
+    // Every workspace closes first and is destroyed at once, so each logs off
+    // and deletes its temporary profile before the program goes on to end.
+    for (QMdiSubWindow* pWindow : m_pMdiArea->subWindowList()) {
+        if (!pWindow->close()) {
+            pEvent->ignore();
+            return;
+        }
+        delete pWindow;
     }
     pEvent->accept();
 }

@@ -10,7 +10,17 @@
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
+#include "mapi32/mapicode.h"
+#include "mapi32/mapix.h"
+
 #include <QAction>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -21,12 +31,40 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <functional>
+
+namespace {
+
+// Answers the next modal dialog as a person would.
+void WhenModal(std::function<void(QWidget*)> fn)
+{
+    QTimer::singleShot(10, [fn]() {
+        QWidget* pModal = QApplication::activeModalWidget();
+        if (pModal == nullptr)
+            WhenModal(fn);
+        else
+            fn(pModal);
+    });
+}
+
+QStringList ProfileFiles(const QTemporaryDir& dir)
+{
+    QStringList names = QDir(dir.path()).entryList(QDir::Files);
+    names.removeIf([](const QString& s) { return s.startsWith(QLatin1Char('.')) || s.endsWith(QStringLiteral(".lock")); });
+    return names;
+}
+
+} // namespace
+
 class TestApp : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_profiles;
+
 private slots:
     void initTestCase()
     {
+        qputenv("DRAVIK_MAPI_PROFILES", m_profiles.path().toUtf8());
         // The dictionary of the source tree, as from the start directory.
         QDir::setCurrent(QStringLiteral(DRAVIK_SOURCE_DIR));
     }
@@ -184,6 +222,69 @@ private slots:
         }
         pSplash->OnTimer();
         QVERIFY(!pSplash->isVisible());
+    }
+
+    void connectThroughMenusAndExit()
+    {
+        CDravikApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
+        CMainFrame* pFrame = app.MainFrame();
+        pFrame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(pFrame));
+
+        // Every dialog is answered as a person would: the file dialog with a
+        // real sample store, MAPI's profile chooser cancelled, reports closed.
+        QStringList seen;
+        QTimer answer;
+        answer.setInterval(10);
+        connect(&answer, &QTimer::timeout, [&]() {
+            QWidget* pModal = QApplication::activeModalWidget();
+            if (pModal == nullptr)
+                return;
+            if (auto* pDialog = qobject_cast<QFileDialog*>(pModal)) {
+                seen << QStringLiteral("file");
+                pDialog->selectFile(QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample1.pst"));
+                static_cast<QDialog*>(pDialog)->accept();
+            } else if (pModal->findChild<QListWidget*>(QStringLiteral("profiles")) != nullptr) {
+                seen << QStringLiteral("chooser");
+                static_cast<QDialog*>(pModal)->reject();
+            } else if (auto* pMessage = pModal->findChild<QLabel*>(QStringLiteral("message"))) {
+                seen << pMessage->text();
+                pModal->close();
+            } else {
+                seen << pModal->objectName();
+                pModal->close();
+            }
+        });
+        answer.start();
+
+        pFrame->Action(ID_CONNECT_FILE)->trigger();
+        CChildFrame* pFirst = pFrame->ActiveChild();
+        QCOMPARE(seen, QStringList{QStringLiteral("file")});
+        QVERIFY(pFirst->GetDocument()->IsConnected());
+        QVERIFY(pFirst->TraceView()->toPlainText().endsWith(QStringLiteral("MAPILogonEx()\n")));
+        pFrame->UpdateCommandUI();
+        QVERIFY(!pFrame->Action(ID_CONNECT_FILE)->isEnabled());
+        QVERIFY(pFrame->Action(ID_DISCONNECT)->isEnabled());
+
+        // A second workspace; "Profile ..." cancelled in MAPI's chooser.
+        pFrame->Action(ID_FILE_NEW)->trigger();
+        CChildFrame* pSecond = pFrame->ActiveChild();
+        QVERIFY(pSecond != pFirst);
+        seen.clear();
+        pFrame->Action(ID_CONNECT_PROFILE)->trigger();
+        QVERIFY(seen.endsWith(QStringLiteral("MAPI Logon Failure")));
+        QCOMPARE(pSecond->GetDocument()->GetTitle(), QStringLiteral("Local Profile"));
+        QVERIFY(!pSecond->GetDocument()->IsConnected());
+
+        // And a store file connected from the command line's path.
+        QCOMPARE(pSecond->GetDocument()->ConnectFile(QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample2.pst")), S_OK);
+        QCOMPARE(ProfileFiles(m_profiles).size(), 2);
+
+        // E&xit closes both workspaces, which log off and delete their profiles.
+        pFrame->Action(ID_APP_EXIT)->trigger();
+        QTRY_VERIFY(pFrame->Workspaces().empty());
+        QCOMPARE(ProfileFiles(m_profiles), QStringList());
     }
 
     void splashThreadShowsAndStops()
