@@ -21,9 +21,11 @@ private slots:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("DRAVIK_MAPI_PROFILES"), profiles.path());
         process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
         process.setWorkingDirectory(QStringLiteral(DRAVIK_SOURCE_DIR));
         process.start(QStringLiteral(DRAVIK_BINARY_DIR "/app/dravik"),
-                      {QStringLiteral("--connect-file"), QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample2.pst")});
+                      {QStringLiteral("-Embedding"), QStringLiteral("--connect-file"),
+                       QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample2.pst")});
         QVERIFY(process.waitForStarted());
 
         // The connected workspace's profile appears in the profile folder.
@@ -36,7 +38,7 @@ private slots:
         QVERIFY(profileFiles().first().startsWith(QStringLiteral("PROFILE")));
 
         ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-        QVERIFY(process.waitForFinished(20000));
+        QVERIFY2(process.waitForFinished(20000), process.readAll().constData());
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(profileFiles(), QStringList());
