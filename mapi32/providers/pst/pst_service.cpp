@@ -33,6 +33,19 @@ HRESULT FromError(const pst::Error& e)
     }
 }
 
+// Stores may keep PR_SUBJECT with a marker in front: the character 0x01 and a
+// character holding the length of the subject's prefix ("RE: "). MAPI clients
+// get the subject without those two characters.
+void StripSubjectMarker(pst::Property& p)
+{
+    if (p.id != 0x0037)
+        return;
+    const size_t unit = p.type == PT_UNICODE ? 2 : p.type == PT_STRING8 ? 1 : 0;
+    if (unit == 0 || p.raw.size() < 2 * unit || p.raw[0] != 0x01 || (unit == 2 && p.raw[1] != 0))
+        return;
+    p.raw.erase(p.raw.begin(), p.raw.begin() + static_cast<std::ptrdiff_t>(2 * unit));
+}
+
 // SPropValues over storage this builder owns; they are deep-copied by the
 // objects and tables that take them, so the builder lives only while building.
 class ValueBuilder
@@ -70,8 +83,9 @@ public:
         v.Value.bin.lpb = b.data();
         values.push_back(v);
     }
-    void add(const pst::Property& p)
+    void add(pst::Property p)
     {
+        StripSubjectMarker(p);
         SPropValue v{};
         v.ulPropTag = p.tag();
         const uint16_t type = p.type;

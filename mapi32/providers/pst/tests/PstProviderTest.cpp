@@ -29,6 +29,14 @@ std::string Text(const SPropValue* v)
     return s;
 }
 
+// The subject as MAPI clients see it: without the 0x01 marker and its prefix-length character.
+std::string SubjectWithoutMarker(const std::string& stored)
+{
+    if (stored.size() >= 2 && stored[0] == '\x01')
+        return stored.substr(2);
+    return stored;
+}
+
 const SPropValue* FindId(const SPropValue* values, ULONG count, ULONG id)
 {
     for (ULONG i = 0; i < count; ++i)
@@ -168,7 +176,9 @@ protected:
             LPSPropValue props = nullptr;
             ASSERT_TRUE(SUCCEEDED(message->GetProps(nullptr, 0, &count, &props)));
             auto subject = m_pst->message(expectedRows[i].rowId).properties().get(0x0037);
-            EXPECT_EQ(Text(FindId(props, count, 0x0037)), subject ? subject->utf8() : std::string());
+            const std::string expectedSubject = SubjectWithoutMarker(subject ? subject->utf8() : std::string());
+            EXPECT_EQ(Text(FindId(props, count, 0x0037)), expectedSubject);
+            EXPECT_EQ(Text(FindId(row.lpProps, row.cValues, 0x0037)), expectedSubject);
             MAPIFreeBuffer(props);
             LPMAPITABLE recips = nullptr;
             EXPECT_EQ(message->GetRecipientTable(0, &recips), S_OK);
