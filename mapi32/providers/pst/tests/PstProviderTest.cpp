@@ -7,6 +7,7 @@
 #include "mapi32/mapix.h"
 #include "mapi32/table.h"
 #include "pst/messaging/store.h"
+#include "StoreLogon.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,24 @@ std::string SubjectWithoutMarker(const std::string& stored)
     return stored;
 }
 
+std::vector<uint8_t> Bytes(const SPropValue* v)
+{
+    if (!v || PROP_TYPE(v->ulPropTag) != PT_BINARY)
+        return {};
+    return {v->Value.bin.lpb, v->Value.bin.lpb + v->Value.bin.cb};
+}
+
+// One binary property of an object.
+std::vector<uint8_t> OneBinary(LPMAPIPROP object, ULONG tag)
+{
+    LPSPropValue v = nullptr;
+    if (FAILED(HrGetOneProp(object, tag, &v)))
+        return {};
+    std::vector<uint8_t> bytes = Bytes(v);
+    MAPIFreeBuffer(v);
+    return bytes;
+}
+
 const SPropValue* FindId(const SPropValue* values, ULONG count, ULONG id)
 {
     for (ULONG i = 0; i < count; ++i)
@@ -50,63 +69,12 @@ class PstProviderTest : public ::testing::TestWithParam<const char*>
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/dravik-pstprov-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-        setenv("DRAVIK_MAPI_PROFILES", m_dir.c_str(), 1);
-        ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
-        LPPROFADMIN admin = nullptr;
-        ASSERT_EQ(MAPIAdminProfiles(0, &admin), S_OK);
-        std::string name = "Store";
-        ASSERT_EQ(admin->CreateProfile(name.data(), nullptr, 0, 0), S_OK);
-        LPSERVICEADMIN svc = nullptr;
-        ASSERT_EQ(admin->AdminServices(name.data(), nullptr, 0, 0, &svc), S_OK);
-        std::string service = "MSPST MS";
-        ASSERT_EQ(svc->CreateMsgService(service.data(), nullptr, 0, 0), S_OK);
-        LPMAPITABLE t = nullptr;
-        ASSERT_EQ(svc->GetMsgServiceTable(0, &t), S_OK);
-        LPSRowSet rows = nullptr;
-        ASSERT_EQ(HrQueryAllRows(t, nullptr, nullptr, nullptr, 0, &rows), S_OK);
-        ASSERT_EQ(rows->cRows, 1u);
-        MAPIUID uid{};
-        const SPropValue* uidValue = PpropFindProp(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_SERVICE_UID);
-        ASSERT_NE(uidValue, nullptr);
-        std::memcpy(uid.ab, uidValue->Value.bin.lpb, 16);
-        FreeProws(rows);
-        t->Release();
-        std::string path = std::string(DRAVIK_SAMPLES_DIR "/") + GetParam();
-        SPropValue v{};
-        v.ulPropTag = PR_PST_PATH;
-        v.Value.lpszA = path.data();
-        ASSERT_EQ(svc->ConfigureMsgService(&uid, 0, 0, 1, &v), S_OK);
-        svc->Release();
-        admin->Release();
-        ASSERT_EQ(MAPILogonEx(0, name.data(), nullptr, MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE, &m_session),
-                  S_OK);
-
-        LPMAPITABLE stores = nullptr;
-        ASSERT_EQ(m_session->GetMsgStoresTable(0, &stores), S_OK);
-        ASSERT_EQ(HrQueryAllRows(stores, nullptr, nullptr, nullptr, 0, &rows), S_OK);
-        ASSERT_EQ(rows->cRows, 1u);
-        const SPropValue* eid = PpropFindProp(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_ENTRYID);
-        ASSERT_NE(eid, nullptr);
-        ASSERT_EQ(m_session->OpenMsgStore(0, eid->Value.bin.cb, reinterpret_cast<LPENTRYID>(eid->Value.bin.lpb), nullptr,
-                                          MAPI_BEST_ACCESS, &m_store),
-                  S_OK);
-        FreeProws(rows);
-        stores->Release();
+        // pstsdk-test_ansi.pst and pstsdk-test_unicode.pst are protected with the password "test".
+        SetStorePasswordPrompt(&m_password);
+        const std::string path = std::string(DRAVIK_SAMPLES_DIR "/") + GetParam();
+        ASSERT_EQ(m_logon.Open(path, MAPI_LOGON_UI | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE), S_OK);
+        m_store = m_logon.store;
         m_pst = dravik::pst::Store::open(path);
-    }
-    void TearDown() override
-    {
-        if (m_store)
-            m_store->Release();
-        if (m_session) {
-            m_session->Logoff(0, 0, 0);
-            m_session->Release();
-        }
-        MAPIUninitialize();
-        std::filesystem::remove_all(m_dir);
     }
 
     // Walks a folder's hierarchy through MAPI and the library side by side.
@@ -142,6 +110,26 @@ protected:
             LPSPropValue props = nullptr;
             ASSERT_TRUE(SUCCEEDED(sub->GetProps(nullptr, 0, &count, &props)));
             EXPECT_EQ(Text(FindId(props, count, 0x3001)), name->utf8());
+            // computed: identity, parent, store, and the counts of the folder's tables
+            EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_ENTRYID)), Bytes(eid));
+            EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_PARENT_ENTRYID)), OneBinary(folder, PR_ENTRYID));
+            EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_STORE_ENTRYID)), OneBinary(m_store, PR_ENTRYID));
+            EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_STORE_RECORD_KEY)), m_pst->recordKey());
+            EXPECT_EQ(PpropFindProp(props, count, PR_OBJECT_TYPE)->Value.ul, MAPI_FOLDER);
+            dravik::pst::Folder lib = m_pst->folder(expectedRows[i].rowId);
+            const SPropValue* subfolders = PpropFindProp(props, count, PR_SUBFOLDERS);
+            ASSERT_NE(subfolders, nullptr);
+            auto storedSub = lib.properties().get(0x360A);
+            EXPECT_EQ(subfolders->Value.b != 0,
+                      storedSub ? *storedSub->int64() != 0 : lib.hierarchyTable().rowCount() > 0)
+                << name->utf8();
+            const SPropValue* contentCount = PpropFindProp(props, count, PR_CONTENT_COUNT);
+            ASSERT_NE(contentCount, nullptr);
+            // the count the folder keeps, else the rows of its contents table
+            auto stored = lib.properties().get(0x3602);
+            EXPECT_EQ(contentCount->Value.ul, stored ? static_cast<ULONG>(*stored->int64()) : lib.contentsTable().rowCount())
+                << name->utf8();
+            EXPECT_NE(PpropFindProp(props, count, PR_CONTENT_UNREAD), nullptr);
             MAPIFreeBuffer(props);
             ++folders;
             CheckContents(sub, expectedRows[i].rowId, messages);
@@ -175,6 +163,16 @@ protected:
             ULONG count = 0;
             LPSPropValue props = nullptr;
             ASSERT_TRUE(SUCCEEDED(message->GetProps(nullptr, 0, &count, &props)));
+            const SPropValue* rowType = PpropFindProp(row.lpProps, row.cValues, PR_OBJECT_TYPE);
+            ASSERT_NE(rowType, nullptr);
+            EXPECT_EQ(rowType->Value.ul, MAPI_MESSAGE);
+            EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_ENTRYID)), Bytes(eid));
+            EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_PARENT_ENTRYID)), OneBinary(folder, PR_ENTRYID));
+            EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_STORE_ENTRYID)), OneBinary(m_store, PR_ENTRYID));
+            const SPropValue* hasAttach = PpropFindProp(props, count, PR_HASATTACH);
+            ASSERT_NE(hasAttach, nullptr);
+            if (hasAttach->Value.b)
+                ++m_withAttachments;
             auto subject = m_pst->message(expectedRows[i].rowId).properties().get(0x0037);
             const std::string expectedSubject = SubjectWithoutMarker(subject ? subject->utf8() : std::string());
             EXPECT_EQ(Text(FindId(props, count, 0x0037)), expectedSubject);
@@ -263,8 +261,9 @@ protected:
     int m_attachments = 0;
     size_t m_streamed = 0;
     int m_bigValues = 0;
-    std::string m_dir;
-    LPMAPISESSION m_session = nullptr;
+    int m_withAttachments = 0;
+    dravik::mapi32::testing::PasswordAnswer m_password{"test"};
+    dravik::mapi32::testing::StoreLogon m_logon;
     LPMDB m_store = nullptr;
     std::shared_ptr<dravik::pst::Store> m_pst;
 };
@@ -274,11 +273,27 @@ TEST_P(PstProviderTest, StoreValuesAndRootFolderComeFromTheFile)
     ULONG count = 0;
     LPSPropValue props = nullptr;
     ASSERT_TRUE(SUCCEEDED(m_store->GetProps(nullptr, 0, &count, &props)));
-    EXPECT_EQ(Text(FindId(props, count, 0x3001)), m_pst->properties().get(0x3001)->utf8());
+    // the file's display name, or the file's name where the file has none (an OST)
+    const std::string stored = m_pst->properties().get(0x3001)->utf8();
+    EXPECT_EQ(Text(FindId(props, count, 0x3001)), stored.empty() ? std::string(GetParam()) : stored);
     const SPropValue* key = PpropFindProp(props, count, PR_RECORD_KEY);
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(std::vector<uint8_t>(key->Value.bin.lpb, key->Value.bin.lpb + key->Value.bin.cb), m_pst->recordKey());
     EXPECT_EQ(PpropFindProp(props, count, PR_OBJECT_TYPE)->Value.ul, MAPI_STORE);
+    EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_STORE_ENTRYID)), Bytes(PpropFindProp(props, count, PR_ENTRYID)));
+    EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_STORE_RECORD_KEY)), m_pst->recordKey());
+    // a PST names its IPM subtree; it opens as a folder of the store
+    const SPropValue* ipm = PpropFindProp(props, count, PR_IPM_SUBTREE_ENTRYID);
+    ASSERT_EQ(ipm != nullptr, !m_pst->info().ost);
+    if (ipm) {
+        ULONG ipmType = 0;
+        LPUNKNOWN ipmFolder = nullptr;
+        ASSERT_EQ(m_store->OpenEntry(ipm->Value.bin.cb, reinterpret_cast<LPENTRYID>(ipm->Value.bin.lpb), nullptr, 0,
+                                     &ipmType, &ipmFolder),
+                  S_OK);
+        EXPECT_EQ(ipmType, MAPI_FOLDER);
+        ipmFolder->Release();
+    }
     MAPIFreeBuffer(props);
 
     ULONG objType = 0;
@@ -305,6 +320,7 @@ TEST_P(PstProviderTest, StoreValuesAndRootFolderComeFromTheFile)
     RecordProperty("attachments", m_attachments);
     RecordProperty("streamed", static_cast<int>(m_streamed));
     RecordProperty("bigValues", m_bigValues);
+    RecordProperty("withAttachments", m_withAttachments);
     EXPECT_GT(folders, 0);
     EXPECT_GT(messages, 0);
     root->Release();
