@@ -1022,8 +1022,7 @@ HRESULT OpenEntryId(const Context& ctx, ULONG cb, LPENTRYID eid, ULONG flags, UL
     return OpenByNid(ctx, nid, type, out);
 }
 
-class PstMessage;
-HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, PstMessage** out);
+HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, LPMESSAGE* out);
 
 class PstAttach final : public PstObject<IAttach>
 {
@@ -1061,10 +1060,10 @@ public:
                         return MAPI_E_NOT_FOUND;
                     embedded.emplace(m_attachment.embeddedMessage());
                 }
-                PstMessage* message = nullptr;
+                LPMESSAGE message = nullptr;
                 HRESULT hr = NewMessage(m_ctx, std::move(*embedded), true, &message);
                 if (SUCCEEDED(hr))
-                    *out = reinterpret_cast<LPUNKNOWN>(message);
+                    *out = message;
                 return hr;
             });
         }
@@ -1154,7 +1153,7 @@ private:
 
 // A message's values with the computed ones. An embedded message has no entry
 // ID of its own and no parent folder. Called under the store's lock.
-HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded, PstMessage** out)
+HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded, LPMESSAGE* out)
 {
     const uint32_t codePage = ctx->CodePageOf(message.properties());
     ValueBuilder b(codePage);
@@ -1181,7 +1180,7 @@ HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded
     return S_OK;
 }
 
-HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, PstMessage** out)
+HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, LPMESSAGE* out)
 {
     return Guarded([&] {
         std::lock_guard guard(ctx->lock);
@@ -1324,13 +1323,13 @@ HRESULT OpenByNid(const Context& ctx, uint32_t nid, ULONG* type, LPUNKNOWN* out)
             *out = static_cast<IMAPIFolder*>(new PstFolder(b.values, ctx, std::move(folder)));
             return S_OK;
         }
-        PstMessage* message = nullptr;
+        LPMESSAGE message = nullptr;
         HRESULT hr = NewMessageLocked(ctx, ctx->store->message(nid), false, &message);
         if (FAILED(hr))
             return hr;
         if (type)
             *type = MAPI_MESSAGE;
-        *out = static_cast<IMessage*>(message);
+        *out = message;
         return S_OK;
     });
 }
@@ -1496,6 +1495,18 @@ HRESULT CheckPassword(pst::Store& store, const std::string& path, const std::str
     return MAPI_E_LOGON_FAILED;
 }
 
+// Whether a path names a file that may be opened as a store: a directory or a
+// missing path is no file; a device or a pipe (opening one could block) is no store.
+HRESULT CheckStorePath(const std::string& path)
+{
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return MAPI_E_NOT_FOUND;
+    if (!S_ISREG(st.st_mode))
+        return MAPI_E_CORRUPT_DATA;
+    return S_OK;
+}
+
 // Opens a store file, as logon and configuration do.
 std::shared_ptr<pst::Store> OpenStore(const std::string& path)
 {
@@ -1526,10 +1537,10 @@ void RegisterPstService()
             std::string text;
             if (PROP_ID(props[i].ulPropTag) != PROP_ID(PR_PST_PATH) || !ConfigText(props[i], text) || text.empty())
                 return MAPI_E_INVALID_PARAMETER;
-            struct stat st{};
-            if (stat(text.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-                return MAPI_E_NOT_FOUND;
-            HRESULT hr = Guarded([&] {
+            HRESULT hr = CheckStorePath(text);
+            if (FAILED(hr))
+                return hr;
+            hr = Guarded([&] {
                 OpenStore(text);
                 return S_OK;
             });
@@ -1547,9 +1558,12 @@ void RegisterPstService()
         const std::string path = ConfigString(service.props, PR_PST_PATH);
         if (path.empty())
             return MAPI_E_UNCONFIGURED;
+        HRESULT hr = CheckStorePath(path);
+        if (FAILED(hr))
+            return hr;
         auto ctx = std::make_shared<StoreContext>();
         ctx->path = path;
-        HRESULT hr = Guarded([&]() -> HRESULT {
+        hr = Guarded([&]() -> HRESULT {
             ctx->store = OpenStore(path);
             ctx->recordKey = ctx->store->recordKey();
             const pst::PropertyContext& pc = ctx->store->properties();

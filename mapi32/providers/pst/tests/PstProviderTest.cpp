@@ -145,6 +145,11 @@ protected:
     {
         auto expectedRows = m_pst->folder(nid).contentsTable().rows();
         LPMAPITABLE table = nullptr;
+        ULONG associated = 0;
+        ASSERT_EQ(folder->GetContentsTable(MAPI_ASSOCIATED, &table), S_OK);
+        ASSERT_EQ(table->GetRowCount(0, &associated), S_OK);
+        EXPECT_EQ(associated, m_pst->folder(nid).associatedContentsTable().rowCount());
+        table->Release();
         ASSERT_EQ(folder->GetContentsTable(0, &table), S_OK);
         LPSRowSet rows = nullptr;
         ASSERT_EQ(HrQueryAllRows(table, nullptr, nullptr, nullptr, 0, &rows), S_OK);
