@@ -1,0 +1,68 @@
+// The walk of dravik-dump: every node that Dravik's object tree shows for a
+// session, fully expanded, in the tree's order, written as it is found.
+//
+// The five roots come in the tree's order: "Message Stores" (each store with
+// its "Named Properties", its root folder's subfolders and then its messages,
+// every message with its "Attachments" and "Recipients"), "Status Tables",
+// "Profiles", "Services" and "Address Book(s)" (its containers, each with its
+// sub-containers, then its mail users and distribution lists). Each node is
+// opened with the calls and flags the tree uses; with properties, a node's
+// rows are those the property list shows for it in "Entry Properties" mode.
+//
+// Only the path from the root to the current node is held open; a table is
+// read in pages, so memory does not grow with the size of the store.
+#pragma once
+
+#include "DumpWriter.h"
+
+#include "props/Mapi.h"
+
+#include <csignal>
+#include <string>
+
+class CDumpWalker
+{
+public:
+    // pStop, when given, is polled between objects: once it is non-zero the
+    // walk unwinds, releasing everything it opened.
+    CDumpWalker(IMAPISession* pSession, CDumpWriter& writer, const volatile std::sig_atomic_t* pStop = nullptr);
+
+    // Walks everything. S_OK when the walk was complete; otherwise the first
+    // failure (a store that could not be opened, damaged objects, output that
+    // could not be written, an interruption). Each damaged object is reported
+    // on standard error as it is met and the walk goes on.
+    HRESULT Run();
+
+    // Objects that could not be read, each reported on standard error.
+    int DamagedCount() const { return m_nDamaged; }
+    bool Interrupted() const { return m_bInterrupted; }
+    bool OutputFailed() const { return !m_writer.Ok(); }
+
+private:
+    struct Parent;
+    struct Row;
+
+    bool Continue();
+    void Report(const char* pszWhat, const std::string& strWhere, HRESULT hr);
+
+    void WalkMessageStores();
+    void WalkStatusTable();
+    void WalkProfiles();
+    void WalkServices();
+    void WalkAddressBook();
+
+    // Lists every row of the table under the parent. S_OK, the failure of
+    // reading the table, E_FAIL for an empty table or after a store failed.
+    HRESULT AddTableRows(IMAPITable* pTable, Parent& parent, ULONG ulDisplayTag, int nForcedKind);
+    bool AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, int nForcedKind);
+    void AddContainerChildren(IMAPIContainer* pContainer, Parent& parent);
+    void AddMessageGroups(IMessage* pMessage, bool bHasAttach, Parent& node);
+    void WriteNamedProperties(Parent& parent);
+
+    IMAPISession* m_pSession;
+    CDumpWriter& m_writer;
+    const volatile std::sig_atomic_t* m_pStop;
+    HRESULT m_hrFirst = S_OK;
+    int m_nDamaged = 0;
+    bool m_bInterrupted = false;
+};

@@ -1,0 +1,195 @@
+#include "DumpWriter.h"
+
+#include <cerrno>
+#include <cstdint>
+
+namespace {
+
+// Length of the valid UTF-8 sequence at the start of s, or 0 when the first
+// byte does not begin one (RFC 3629: no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+size_t Utf8SequenceLength(std::string_view s)
+{
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = b(0);
+    if (c < 0x80)
+        return 1;
+    size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0)
+            lo = 0xA0;  // overlong
+        if (c == 0xED)
+            hi = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0)
+            lo = 0x90;  // overlong
+        if (c == 0xF4)
+            hi = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (s.size() < n || b(1) < lo || b(1) > hi)
+        return 0;
+    for (size_t i = 2; i < n; ++i)
+        if (b(i) < 0x80 || b(i) > 0xBF)
+            return 0;
+    return n;
+}
+
+void AppendHex2(std::string& out, unsigned char c)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+}
+
+} // namespace
+
+std::string JsonString(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() + 2);
+    out += '"';
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x80) {
+            const size_t n = Utf8SequenceLength(bytes.substr(i));
+            if (n == 0) {
+                out += "\\ufffd";
+                ++i;
+            } else {
+                out.append(bytes.substr(i, n));
+                i += n;
+            }
+            continue;
+        }
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                out += "\\u00";
+                AppendHex2(out, c);
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+        ++i;
+    }
+    out += '"';
+    return out;
+}
+
+std::string TextLine(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                out += "\\x";
+                AppendHex2(out, c);
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out;
+}
+
+CDumpWriter::CDumpWriter(std::FILE* out, Format format, bool bProps)
+    : m_pOut(out), m_format(format), m_bProps(bProps)
+{
+}
+
+void CDumpWriter::Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const
+{
+    if (m_format == Format::Json) {
+        line += "{\"depth\":" + std::to_string(nDepth) + ",\"kind\":" + JsonString(kind) +
+                ",\"text\":" + JsonString(text);
+        if (m_bProps)
+            line += ",\"props\":[";
+    } else {
+        line.append(static_cast<size_t>(nDepth) * 2, ' ');
+        line.append(kind);
+        line += ": ";
+        line += TextLine(text);
+        line += '\n';
+    }
+}
+
+void CDumpWriter::Write(int nDepth, std::string_view kind, std::string_view text,
+                        const std::vector<CPropRowText>& rows)
+{
+    std::string line;
+    Head(line, nDepth, kind, text);
+    if (m_bProps) {
+        const std::string indent(static_cast<size_t>(nDepth + 1) * 2, ' ');
+        bool first = true;
+        for (const CPropRowText& r : rows) {
+            if (m_format == Format::Json) {
+                line += first ? "{" : ",{";
+                line += "\"tag\":" + JsonString(r.strTag) + ",\"name\":" + JsonString(r.strName) +
+                        ",\"namedId\":" + JsonString(r.strNamedId) + ",\"type\":" + JsonString(r.strType) +
+                        ",\"value\":" + JsonString(r.strValue) + "}";
+            } else {
+                line += indent + TextLine(r.strTag) + '\t' + TextLine(r.strName) + '\t' + TextLine(r.strNamedId) +
+                        '\t' + TextLine(r.strType) + '\t' + TextLine(r.strValue) + '\n';
+            }
+            first = false;
+        }
+    }
+    if (m_format == Format::Json)
+        line += m_bProps ? "]}\n" : "}\n";
+    Emit(line);
+}
+
+void CDumpWriter::WriteNamed(int nDepth, std::string_view kind, std::string_view text,
+                             const std::vector<CNamedPropText>& rows)
+{
+    std::string line;
+    Head(line, nDepth, kind, text);
+    if (m_bProps) {
+        const std::string indent(static_cast<size_t>(nDepth + 1) * 2, ' ');
+        bool first = true;
+        for (const CNamedPropText& r : rows) {
+            if (m_format == Format::Json) {
+                line += first ? "{" : ",{";
+                line += "\"id\":" + JsonString(r.strId) + ",\"kind\":" + JsonString(r.strKind) +
+                        ",\"name\":" + JsonString(r.strName) + ",\"guid\":" + JsonString(r.strGuid) + "}";
+            } else {
+                line += indent + TextLine(r.strId) + '\t' + TextLine(r.strKind) + '\t' + TextLine(r.strName) + '\t' +
+                        TextLine(r.strGuid) + '\n';
+            }
+            first = false;
+        }
+    }
+    if (m_format == Format::Json)
+        line += m_bProps ? "]}\n" : "}\n";
+    Emit(line);
+}
+
+void CDumpWriter::Emit(std::string& line)
+{
+    if (!m_bOk)
+        return;
+    if (std::fwrite(line.data(), 1, line.size(), m_pOut) != line.size() || std::fflush(m_pOut) != 0)
+        m_bOk = false;
+}

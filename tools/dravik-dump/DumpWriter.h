@@ -1,0 +1,56 @@
+// The output of dravik-dump: one line per object, as indented text or as one
+// JSON object per line, each line written and flushed as soon as it is known.
+#pragma once
+
+#include "props/PropText.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A JSON string literal (with its quotes) of arbitrary bytes. Valid UTF-8 is
+// kept as it is; quotes, backslashes and control characters are escaped; every
+// byte that is not part of a valid UTF-8 sequence (a stray continuation byte,
+// a truncated or overlong sequence, an encoded surrogate, a code point above
+// U+10FFFF) becomes U+FFFD, so the result is always valid JSON.
+std::string JsonString(std::string_view bytes);
+
+// A text for one line of the text output: backslash, line feed, carriage
+// return and tab as \\, \n, \r and \t, every other control character
+// (0x00-0x1F, 0x7F) as \xHH. Other bytes are written as they are.
+std::string TextLine(std::string_view bytes);
+
+class CDumpWriter
+{
+public:
+    enum class Format { Text, Json };
+
+    // Writes to out (not owned). With bProps the property rows given to
+    // Write are written too; without, they are ignored.
+    CDumpWriter(std::FILE* out, Format format, bool bProps);
+
+    // One object: its depth in the tree (0 for the roots), its kind
+    // ("category", "store", "folder", ...) and its text, followed (with
+    // bProps) by every property row.
+    void Write(int nDepth, std::string_view kind, std::string_view text, const std::vector<CPropRowText>& rows);
+
+    // The same for the "Named Properties" node, whose rows are the four texts
+    // of each named property (ID, KIND, NAME, GUID).
+    void WriteNamed(int nDepth, std::string_view kind, std::string_view text, const std::vector<CNamedPropText>& rows);
+
+    // False once a write failed (a closed pipe, a full disk): the caller
+    // stops, as nothing more can be delivered.
+    bool Ok() const { return m_bOk; }
+
+    bool WantsProps() const { return m_bProps; }
+
+private:
+    void Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const;
+    void Emit(std::string& line);
+
+    std::FILE* m_pOut;
+    Format m_format;
+    bool m_bProps;
+    bool m_bOk = true;
+};

@@ -1,0 +1,127 @@
+#include "TempProfile.h"
+
+#include "mapi32/mapix.h"
+
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kService = "MSPST MS";
+
+// Releases a MAPI interface when it goes out of scope.
+template <class I>
+struct CReleaser
+{
+    I* p = nullptr;
+    ~CReleaser()
+    {
+        if (p)
+            p->Release();
+    }
+};
+
+} // namespace
+
+HRESULT CTempProfile::Create(const std::string& strStorePath, std::string& strStep)
+{
+    Delete();
+    CReleaser<IProfAdmin> admin;
+    strStep = "MAPIAdminProfiles";
+    HRESULT hr = MAPIAdminProfiles(0, &admin.p);
+    if (FAILED(hr))
+        return hr;
+
+    // CreateProfile refuses a name that is taken, atomically, so two
+    // processes that draw the same name never share or delete one profile.
+    std::mt19937 generator(static_cast<unsigned>(std::time(nullptr)) ^ static_cast<unsigned>(::getpid()) ^
+                           std::random_device{}());
+    std::uniform_int_distribution<int> draw(0, 32767);
+    strStep = "CreateProfile";
+    hr = MAPI_E_NO_ACCESS;
+    std::string strName;
+    for (int nTry = 0; nTry < 1000 && hr == MAPI_E_NO_ACCESS; ++nTry) {
+        char szName[256];
+        std::snprintf(szName, sizeof szName, "PROFILE%06d", draw(generator));
+        strName = szName;
+        hr = admin.p->CreateProfile(strName.data(), nullptr, 0, 0);
+    }
+    if (FAILED(hr))
+        return hr;
+    m_strName = strName;
+
+    hr = Configure(admin.p, strStorePath, strStep);
+    if (FAILED(hr))
+        Delete();
+    return hr;
+}
+
+HRESULT CTempProfile::Configure(IProfAdmin* pAdmin, const std::string& strStorePath, std::string& strStep)
+{
+    CReleaser<IMsgServiceAdmin> services;
+    strStep = "AdminServices";
+    HRESULT hr = pAdmin->AdminServices(m_strName.data(), nullptr, 0, 0, &services.p);
+    if (FAILED(hr))
+        return hr;
+    std::string strService = kService;
+    strStep = "CreateMsgService";
+    hr = services.p->CreateMsgService(strService.data(), m_strName.data(), 0, SERVICE_UI_ALLOWED);
+    if (FAILED(hr))
+        return hr;
+
+    // The service's UID, from its row in the service table.
+    CReleaser<IMAPITable> table;
+    strStep = "GetMsgServiceTable";
+    hr = services.p->GetMsgServiceTable(0, &table.p);
+    if (FAILED(hr))
+        return hr;
+    SizedSPropTagArray(2, columns) = {2, {PR_SERVICE_NAME, PR_SERVICE_UID}};
+    SPropValue name{};
+    name.ulPropTag = PR_SERVICE_NAME;
+    name.Value.lpszA = strService.data();
+    SRestriction restriction{};
+    restriction.rt = RES_CONTENT;
+    restriction.res.resContent.ulFuzzyLevel = FL_FULLSTRING;
+    restriction.res.resContent.ulPropTag = PR_SERVICE_NAME;
+    restriction.res.resContent.lpProp = &name;
+    LPSRowSet pRows = nullptr;
+    strStep = "HrQueryAllRows";
+    hr = HrQueryAllRows(table.p, reinterpret_cast<LPSPropTagArray>(&columns), &restriction, nullptr, 0, &pRows);
+    if (FAILED(hr))
+        return hr;
+    MAPIUID uid{};
+    bool bFound = false;
+    if (pRows && pRows->cRows > 0) {
+        const SPropValue& v = pRows->aRow[0].lpProps[1];
+        if (v.ulPropTag == PR_SERVICE_UID && v.Value.bin.cb == sizeof uid.ab) {
+            for (size_t i = 0; i < sizeof uid.ab; ++i)
+                uid.ab[i] = v.Value.bin.lpb[i];
+            bFound = true;
+        }
+    }
+    if (pRows)
+        FreeProws(pRows);
+    if (!bFound)
+        return MAPI_E_NOT_FOUND;
+
+    std::string strPath = strStorePath;
+    SPropValue path{};
+    path.ulPropTag = PR_PST_PATH;
+    path.Value.lpszA = strPath.data();
+    strStep = "ConfigureMsgService";
+    return services.p->ConfigureMsgService(&uid, 0, 0, 1, &path);
+}
+
+void CTempProfile::Delete()
+{
+    if (m_strName.empty())
+        return;
+    LPPROFADMIN pAdmin = nullptr;
+    if (SUCCEEDED(MAPIAdminProfiles(0, &pAdmin))) {
+        pAdmin->DeleteProfile(m_strName.data(), 0);
+        pAdmin->Release();
+    }
+    m_strName.clear();
+}

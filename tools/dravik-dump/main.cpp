@@ -1,0 +1,309 @@
+// dravik-dump: logs on to a store file or a profile as Dravik does and writes
+// every object that Dravik's tree shows, one line each, as text or JSON.
+#include "DumpWalker.h"
+#include "DumpWriter.h"
+#include "TempProfile.h"
+
+#include "mapi32/hooks.h"
+#include "mapi32/mapix.h"
+#include "props/IniFile.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+constexpr ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHERS | MAPI_EXTENDED;
+
+const char* const kUsageText =
+    "Usage: dravik-dump [--props] [--json] (--file PATH | --profile NAME)\n"
+    "Writes every object Dravik's tree shows for a store file or a MAPI profile:\n"
+    "the message stores with their named properties, folders, messages,\n"
+    "attachments and recipients, then the status table, the profiles, the\n"
+    "message services and the address book.\n"
+    "\n"
+    "  --file PATH     open a store file (.pst or .ost) through a temporary profile,\n"
+    "                  deleted again when the dump ends\n"
+    "  --profile NAME  log on to an existing profile\n"
+    "  --props         also write every property of each object: tag, name,\n"
+    "                  named-property ID, type and value (for \"Named Properties\":\n"
+    "                  ID, kind, name and GUID of each named property)\n"
+    "  --json          one JSON object per line: depth, kind, text and, with\n"
+    "                  --props, props (tag, name, namedId, type, value; for\n"
+    "                  \"Named Properties\": id, kind, name, guid)\n"
+    "  --help          show this text\n"
+    "\n"
+    "Text output: one line per object, \"kind: text\", indented two blanks per\n"
+    "level; property rows follow their object one level deeper, their columns\n"
+    "separated by tabs. Control characters and backslashes in texts are written\n"
+    "as escapes (\\n, \\t, \\\\, \\xHH).\n"
+    "Kinds: category, store, named-properties, folder, message, attachment,\n"
+    "recipient, status, profile, service, abcontainer, mailuser, distlist, unknown.\n"
+    "\n"
+    "A store with a password takes it from $DRAVIK_STORE_PASSWORD, else asks on\n"
+    "the terminal. Property names come from Dravik.ini (the current folder, the\n"
+    "program's folder, then the installed data folder). Profiles are kept in\n"
+    "$DRAVIK_MAPI_PROFILES, else $XDG_CONFIG_HOME/dravik/profiles.\n"
+    "\n"
+    "Exit status: 0 done; 1 logon failed, or objects could not be read (each is\n"
+    "reported on standard error and the walk goes on); 2 bad usage;\n"
+    "128 + the signal's number when interrupted (SIGINT, SIGTERM, SIGHUP).\n";
+
+volatile std::sig_atomic_t g_nStopSignal = 0;
+
+extern "C" void OnStopSignal(int nSignal)
+{
+    g_nStopSignal = nSignal;
+}
+
+// Interrupts end the walk at the next object so that the session is logged
+// off and the temporary profile deleted; a closed output pipe is seen as a
+// failed write instead of ending the process.
+void InstallSignalHandlers()
+{
+    struct sigaction action{};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(nSignal, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int Usage(const char* pszProblem)
+{
+    std::fprintf(stderr, "dravik-dump: %s\n%s", pszProblem, kUsageText);
+    return kUsage;
+}
+
+int Fail(const std::string& strStep, HRESULT hr)
+{
+    const char* pszWhy = "";
+    switch (hr) {
+    case MAPI_E_NOT_FOUND: pszWhy = " (not found)"; break;
+    case MAPI_E_CORRUPT_DATA: pszWhy = " (not a store file, or damaged)"; break;
+    case MAPI_E_LOGON_FAILED: pszWhy = " (logon refused)"; break;
+    case MAPI_E_USER_CANCEL: pszWhy = " (cancelled)"; break;
+    case MAPI_E_NO_ACCESS: pszWhy = " (no access)"; break;
+    case MAPI_E_DISK_ERROR: pszWhy = " (the file cannot be read)"; break;
+    default: break;
+    }
+    std::fprintf(stderr, "dravik-dump: %s failed: error %08X%s\n", strStep.c_str(), static_cast<unsigned>(hr),
+                 pszWhy);
+    return kFailed;
+}
+
+// The dictionary: in the current folder, next to the program, then in the
+// installed data folder.
+bool LoadDictionary()
+{
+    std::vector<fs::path> candidates{fs::path("Dravik.ini")};
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        candidates.push_back(exe.parent_path() / "Dravik.ini");
+    candidates.push_back(fs::path(DRAVIK_INSTALL_DATADIR) / "Dravik.ini");
+    for (const fs::path& p : candidates) {
+        if (fs::is_regular_file(p, ec) && GetIniFile().Load(p.string()))
+            return true;
+    }
+    return false;
+}
+
+// A store's password: $DRAVIK_STORE_PASSWORD, else typed on the terminal
+// without echo. An interrupt or no terminal cancels.
+class CPasswordPrompt final : public dravik::mapi32::IStorePasswordPrompt
+{
+public:
+    HRESULT AskStorePassword(ULONG, const std::string& strStore, const std::string& strPath,
+                             std::string& strPassword) override
+    {
+        if (const char* psz = std::getenv("DRAVIK_STORE_PASSWORD")) {
+            // Asked again only after a wrong password: do not loop on it.
+            if (m_bUsedEnvironment)
+                return MAPI_E_USER_CANCEL;
+            m_bUsedEnvironment = true;
+            strPassword = psz;
+            return S_OK;
+        }
+        const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0)
+            return MAPI_E_USER_CANCEL;
+        const std::string strPrompt =
+            "Password for \"" + TextLine(strStore) + "\" (" + TextLine(strPath) + "): ";
+        [[maybe_unused]] ssize_t n = ::write(fd, strPrompt.data(), strPrompt.size());
+        termios saved{};
+        const bool bTerminal = ::tcgetattr(fd, &saved) == 0;
+        if (bTerminal) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        }
+        HRESULT hr = MAPI_E_USER_CANCEL;
+        strPassword.clear();
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            const int r = ::poll(&p, 1, 200);
+            if (g_nStopSignal)
+                break;
+            if (r <= 0)
+                continue;
+            char c = 0;
+            if (::read(fd, &c, 1) != 1)
+                break;
+            if (c == '\n' || c == '\r') {
+                hr = S_OK;
+                break;
+            }
+            strPassword += c;
+        }
+        if (bTerminal)
+            ::tcsetattr(fd, TCSAFLUSH, &saved);
+        n = ::write(fd, "\n", 1);
+        ::close(fd);
+        if (FAILED(hr))
+            strPassword.clear();
+        return hr;
+    }
+
+private:
+    bool m_bUsedEnvironment = false;
+};
+
+struct COptions
+{
+    bool bProps = false;
+    bool bJson = false;
+    std::string strFile;
+    std::string strProfile;
+    bool bFile = false;
+    bool bProfile = false;
+};
+
+// 0 to go on, else the exit status (help or bad usage).
+int ParseArguments(int argc, char** argv, COptions& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsageText, stdout);
+            return -1;
+        }
+        if (arg == "--props") {
+            options.bProps = true;
+        } else if (arg == "--json") {
+            options.bJson = true;
+        } else if (arg == "--file" || arg == "--profile") {
+            if (i + 1 >= argc)
+                return Usage((arg + " needs a value").c_str());
+            if (options.bFile || options.bProfile)
+                return Usage("give one of --file and --profile, once");
+            (arg == "--file" ? options.bFile : options.bProfile) = true;
+            (arg == "--file" ? options.strFile : options.strProfile) = argv[++i];
+        } else {
+            return Usage(("unknown argument \"" + arg + "\"").c_str());
+        }
+    }
+    if (!options.bFile && !options.bProfile)
+        return Usage("give --file PATH or --profile NAME");
+    if ((options.bFile && options.strFile.empty()) || (options.bProfile && options.strProfile.empty()))
+        return Usage("the store file or profile name is empty");
+    return 0;
+}
+
+int Interrupted()
+{
+    std::fprintf(stderr, "dravik-dump: interrupted\n");
+    return 128 + g_nStopSignal;
+}
+
+int Dump(const COptions& options)
+{
+    CTempProfile tempProfile;
+    std::string strProfile = options.strProfile;
+    if (options.bFile) {
+        std::error_code ec;
+        const fs::path path = fs::absolute(options.strFile, ec);
+        std::string strStep;
+        const HRESULT hr = tempProfile.Create(ec ? options.strFile : path.string(), strStep);
+        if (FAILED(hr))
+            return Fail(strStep + " (\"" + TextLine(options.strFile) + "\")", hr);
+        strProfile = tempProfile.Name();
+    }
+    if (g_nStopSignal)
+        return Interrupted();
+
+    LPMAPISESSION pSession = nullptr;
+    HRESULT hr = MAPILogonEx(0, strProfile.data(), nullptr, kLogonFlags, &pSession);
+    if (FAILED(hr))
+        return Fail("MAPILogonEx (\"" + TextLine(options.bFile ? options.strFile : strProfile) + "\")", hr);
+    if (g_nStopSignal) {
+        pSession->Logoff(0, 0, 0);
+        pSession->Release();
+        return Interrupted();
+    }
+
+    CDumpWriter writer(stdout, options.bJson ? CDumpWriter::Format::Json : CDumpWriter::Format::Text,
+                       options.bProps);
+    int nResult = kDone;
+    {
+        CDumpWalker walker(pSession, writer, &g_nStopSignal);
+        hr = walker.Run();
+        if (walker.Interrupted()) {
+            nResult = -1;
+        } else if (walker.OutputFailed()) {
+            std::fprintf(stderr, "dravik-dump: the output cannot be written: %s\n", std::strerror(EPIPE));
+            nResult = kFailed;
+        } else if (FAILED(hr)) {
+            std::fprintf(stderr, "dravik-dump: walk failed: %d object%s could not be read: error %08X\n",
+                         walker.DamagedCount(), walker.DamagedCount() == 1 ? "" : "s", static_cast<unsigned>(hr));
+            nResult = kFailed;
+        }
+    }
+    pSession->Logoff(0, 0, 0);
+    pSession->Release();
+    tempProfile.Delete();
+    return nResult < 0 ? Interrupted() : nResult;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    COptions options;
+    if (const int nStatus = ParseArguments(argc, argv, options); nStatus != 0)
+        return nStatus < 0 ? kDone : nStatus;
+    InstallSignalHandlers();
+
+    if (!LoadDictionary() && options.bProps)
+        std::fprintf(stderr, "dravik-dump: Dravik.ini not found: names are shown as their hexadecimal keys\n");
+
+    MAPIINIT_0 init{MAPI_INIT_VERSION, 0};
+    const HRESULT hr = MAPIInitialize(&init);
+    if (FAILED(hr))
+        return Fail("MAPIInitialize", hr);
+    CPasswordPrompt prompt;
+    dravik::mapi32::SetStorePasswordPrompt(&prompt);
+    const int nStatus = Dump(options);
+    dravik::mapi32::SetStorePasswordPrompt(nullptr);
+    MAPIUninitialize();
+    std::fflush(stdout);
+    return nStatus;
+}

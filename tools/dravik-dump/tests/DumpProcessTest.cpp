@@ -1,0 +1,324 @@
+// dravik-dump as a user runs it: its exit statuses and messages, the
+// temporary profile that never outlives a run (done, failed, interrupted,
+// output closed early), logon to an existing profile, exact property lines,
+// and the walk going on past damaged objects.
+#include "DumpTestSupport.h"
+
+#include "mapi32/mapicode.h"
+#include "mapi32/mapitags.h"
+#include "mapi32/mapiutil.h"
+#include "mapi32/mapix.h"
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace dumptest;
+
+namespace {
+
+const std::string kNotAStore = std::string(DRAVIK_SAMPLES_DIR) + "/README.md";
+
+bool Contains(const std::string& haystack, const std::string& needle)
+{
+    return haystack.find(needle) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool HasLine(const std::string& text, const std::string& line)
+{
+    const std::vector<std::string> lines = Lines(text);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// A store written by pstgen into dir; empty when pstgen is not built.
+std::string WriteStore(const fs::path& dir, const std::string& name, const std::vector<std::string>& args)
+{
+#ifdef DRAVIK_PSTGEN_EXE
+    const fs::path path = dir / name;
+    std::vector<std::string> argv{DRAVIK_PSTGEN_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.insert(argv.begin() + 2, path.string());
+    CProcess p(argv, {}, dir / (name + ".out"), dir / (name + ".err"));
+    EXPECT_EQ(p.Wait(), 0) << ReadFile(dir / (name + ".err"));
+    return path.string();
+#else
+    (void)dir, (void)name, (void)args;
+    return std::string();
+#endif
+}
+
+struct CUsageCase
+{
+    const char* name;
+    std::vector<std::string> args;
+    int nExit;
+    const char* stderrHas;  // in standard error (or standard output for --help)
+};
+
+void PrintTo(const CUsageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DumpExitStatus : public ::testing::TestWithParam<CUsageCase>
+{
+};
+
+TEST_P(DumpExitStatus, ReportsTheFailingStepAndLeavesNoProfile)
+{
+    CTempDir profiles;
+    const CResult r = RunDump(GetParam().args, profiles.Path());
+    EXPECT_EQ(r.nExit, GetParam().nExit) << r.strErr;
+    EXPECT_TRUE(Contains(GetParam().nExit == 0 ? r.strOut : r.strErr, GetParam().stderrHas))
+        << "stdout: " << r.strOut << "\nstderr: " << r.strErr;
+    if (GetParam().nExit != 0) {
+        EXPECT_EQ(r.strOut, "") << "nothing is dumped after a failure";
+    }
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DumpExitStatus,
+    ::testing::Values(
+        CUsageCase{"Help", {"--help"}, 0, "Usage: dravik-dump [--props] [--json] (--file PATH | --profile NAME)"},
+        CUsageCase{"NoArguments", {}, 2, "give --file PATH or --profile NAME"},
+        CUsageCase{"UnknownArgument", {"--file", "x.pst", "--tree"}, 2, "unknown argument \"--tree\""},
+        CUsageCase{"MissingValue", {"--props", "--file"}, 2, "--file needs a value"},
+        CUsageCase{"FileAndProfile", {"--file", "x.pst", "--profile", "P"}, 2, "give one of --file and --profile"},
+        CUsageCase{"NoSuchFile", {"--file", "/nonexistent/store.pst"}, 1,
+                   "ConfigureMsgService (\"/nonexistent/store.pst\") failed: error 8004010F"},
+        CUsageCase{"NotAStoreFile", {"--json", "--file", kNotAStore}, 1, "failed: error 8004011B"},
+        CUsageCase{"NoSuchProfile", {"--profile", "NoSuchProfile"}, 1, "MAPILogonEx (\"NoSuchProfile\") failed: error"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DumpProfile, LogsOnToAnExistingProfileAndLeavesItInPlace)
+{
+    CTempDir profiles;
+    ASSERT_EQ(::setenv("DRAVIK_MAPI_PROFILES", profiles.Path().c_str(), 1), 0);
+    ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
+    {
+        LPPROFADMIN pAdmin = nullptr;
+        ASSERT_EQ(MAPIAdminProfiles(0, &pAdmin), S_OK);
+        std::string name = "Two Stores", service = "MSPST MS";
+        ASSERT_EQ(pAdmin->CreateProfile(name.data(), nullptr, 0, 0), S_OK);
+        LPSERVICEADMIN pServices = nullptr;
+        ASSERT_EQ(pAdmin->AdminServices(name.data(), nullptr, 0, 0, &pServices), S_OK);
+        for (const char* file : {"pstsdk-sample1.pst", "pstsdk-submessage.pst"}) {
+            ASSERT_EQ(pServices->CreateMsgService(service.data(), nullptr, 0, 0), S_OK);
+            LPMAPITABLE pTable = nullptr;
+            ASSERT_EQ(pServices->GetMsgServiceTable(0, &pTable), S_OK);
+            LPSRowSet pRows = nullptr;
+            ASSERT_EQ(HrQueryAllRows(pTable, nullptr, nullptr, nullptr, 0, &pRows), S_OK);
+            pTable->Release();
+            // The service just created is the last row.
+            const SRow& row = pRows->aRow[pRows->cRows - 1];
+            LPSPropValue pUid = PpropFindProp(row.lpProps, row.cValues, PR_SERVICE_UID);
+            ASSERT_NE(pUid, nullptr);
+            MAPIUID uid{};
+            std::copy(pUid->Value.bin.lpb, pUid->Value.bin.lpb + 16, uid.ab);
+            FreeProws(pRows);
+            std::string path = Sample(file);
+            SPropValue value{};
+            value.ulPropTag = PR_PST_PATH;
+            value.Value.lpszA = path.data();
+            ASSERT_EQ(pServices->ConfigureMsgService(&uid, 0, 0, 1, &value), S_OK);
+        }
+        pServices->Release();
+        pAdmin->Release();
+    }
+    MAPIUninitialize();
+
+    const CResult r = RunDump({"--json", "--profile", "Two Stores"}, profiles.Path());
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    std::vector<std::string> stores, profileRows;
+    for (const QJsonObject& o : JsonLines(r.strOut)) {
+        if (o["kind"] == QStringLiteral("store"))
+            stores.push_back(o["text"].toString().toStdString());
+        if (o["kind"] == QStringLiteral("profile"))
+            profileRows.push_back(o["text"].toString().toStdString());
+    }
+    EXPECT_EQ(stores.size(), 2u) << r.strOut;
+    EXPECT_EQ(profileRows, std::vector<std::string>{"Two Stores"});
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{"Two Stores.prof"})
+        << "the user's profile stays, and no other is left";
+}
+
+// The demo store's lines as the property list shows them, checked by hand:
+// a named property with its numeric name, one with a string name (no numeric
+// ID), a PT_ERROR value, binary values, the object type with its name, and a
+// string name under "Named Properties".
+TEST(DumpProps, DemoStoreShowsPropertyRowsAsThePropertyListDoes)
+{
+    CTempDir dir;
+    const std::string demo = WriteStore(dir.Path(), "demo.pst", {"demo"});
+    if (demo.empty())
+        GTEST_SKIP() << "pstgen is not built";
+    CTempDir profiles;
+    const CResult r = RunDump({"--props", "--file", demo}, profiles.Path());
+    ASSERT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_EQ(r.strErr, "");
+    const std::string& out = r.strOut;
+    for (const char* line : {
+             "  store: Dravik Demo Store",
+             "    0x0ffe0003\tPR_OBJECT_TYPE\t\tPT_LONG\t1 [MAPI_STORE]",
+             "    0x80020003\t0x00008002\t0x00000001\tPT_LONG\t42",
+             "    named-properties: Named Properties",
+             "      \tMNID_STRING\tKeywords\t{00020329-0000-0000-C000-000000000046}",
+             "      0x00008580\tMNID_ID\t\t{00062008-0000-0000-C000-000000000046}",
+             "        message: Large and unusual values",
+             "          0x1000000a\tPR_BODY\t\tPT_ERROR\t",
+             "            attachment: QUARTE~1.TXT",
+             "              0x37010102\tPR_ATTACH_DATA_BIN\t\tPT_BINARY\t00010203FEFF",
+             "              0x3701000a\tPR_ATTACH_DATA_BIN\t\tPT_ERROR\t",
+         })
+        EXPECT_TRUE(HasLine(out, line)) << "missing line: " << line;
+    // Lines whose string type (PT_STRING8 or PT_UNICODE) is not the point:
+    // a string-named property has no numeric Named ID, and a text with a line
+    // end keeps to its line.
+    for (const auto& [head, tail] : std::vector<std::pair<std::string, std::string>>{
+             {"    0x8003001", "\t0x00008003\t\tPT_"},
+             {"          0x1000001", "\tPR_BODY\t\tPT_"},
+         }) {
+        const std::vector<std::string> lines = Lines(out);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.rfind(head, 0) == 0 && Contains(l, tail);
+        })) << "no line " << head << "..." << tail;
+    }
+    EXPECT_TRUE(Contains(out, "\tMessage \"Welcome to Dravik\".\\r\\n\n"));
+
+    // The same rows as JSON.
+    const CResult j = RunDump({"--props", "--json", "--file", demo}, profiles.Path());
+    ASSERT_EQ(j.nExit, 0) << j.strErr;
+    bool found = false;
+    for (const QJsonObject& o : JsonLines(j.strOut)) {
+        if (o["kind"] != QStringLiteral("store"))
+            continue;
+        EXPECT_EQ(o["depth"].toInt(), 1);
+        EXPECT_EQ(o["text"].toString(), QStringLiteral("Dravik Demo Store"));
+        for (const QJsonValue& v : o["props"].toArray()) {
+            if (v.toObject()["tag"] == QStringLiteral("0x80020003")) {
+                found = true;
+                EXPECT_EQ(v.toObject(), (QJsonObject{{"tag", "0x80020003"},
+                                                     {"name", "0x00008002"},
+                                                     {"namedId", "0x00000001"},
+                                                     {"type", "PT_LONG"},
+                                                     {"value", "42"}}));
+            }
+        }
+    }
+    EXPECT_TRUE(found);
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
+}
+
+// The text output is the JSON output written the other way.
+TEST(DumpFormats, TextAndJsonListTheSameObjects)
+{
+    CTempDir profiles;
+    const std::string sample = Sample("pst-extractor-enron.pst");
+    const CResult text = RunDump({"--file", sample}, profiles.Path());
+    const CResult json = RunDump({"--json", "--file", sample}, profiles.Path());
+    ASSERT_EQ(text.nExit, 0) << text.strErr;
+    ASSERT_EQ(json.nExit, 0) << json.strErr;
+    std::vector<std::string> fromJson;
+    for (const QJsonObject& o : JsonLines(json.strOut)) {
+        std::string t = o["text"].toString().toStdString();
+        std::string escaped;
+        for (char c : t)
+            escaped += c == '\\' ? std::string("\\\\") : c == '\n' ? std::string("\\n") : std::string(1, c);
+        fromJson.push_back(std::string(static_cast<size_t>(o["depth"].toInt()) * 2, ' ') +
+                           o["kind"].toString().toStdString() + ": " + escaped);
+    }
+    std::vector<std::string> textLines = Lines(text.strOut);
+    // The only lines that differ are those of the temporary profile, whose name is drawn.
+    ASSERT_EQ(textLines.size(), fromJson.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < textLines.size(); ++i)
+        if (textLines[i] != fromJson[i]) {
+            ++differ;
+            EXPECT_TRUE(Contains(textLines[i], "PROFILE")) << textLines[i] << "\n" << fromJson[i];
+        }
+    EXPECT_LE(differ, 2u);
+}
+
+struct CSignalCase
+{
+    const char* name;
+    int nSignal;
+};
+
+void PrintTo(const CSignalCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DumpInterrupted : public ::testing::TestWithParam<CSignalCase>
+{
+};
+
+// Interrupted in the middle of a large store, the dump stops at the next
+// object, logs off, deletes its profile and exits with 128 + the signal;
+// every line it wrote is complete.
+TEST_P(DumpInterrupted, StopsCleanlyAndDeletesTheTemporaryProfile)
+{
+    CTempDir dir;
+    const std::string store = WriteStore(dir.Path(), "large.pst",
+                                         {"scale", "--folders", "2", "--messages", "2000", "--attachment-size",
+                                          "2000", "--body-size", "500"});
+    if (store.empty())
+        GTEST_SKIP() << "pstgen is not built";
+    CTempDir profiles;
+    const fs::path out = dir.Path() / "out", err = dir.Path() / "err";
+    CProcess p({DumpExe(), "--props", "--json", "--file", store}, {{"DRAVIK_MAPI_PROFILES", profiles.Path().string()}},
+               out, err);
+    // Wait until the walk is among the messages.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        const std::string sofar = ReadFile(out);
+        if (!p.Running() || std::chrono::steady_clock::now() > deadline ||
+            std::count(sofar.begin(), sofar.end(), '\n') >= 200)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(p.Running()) << "the dump ended before it could be interrupted";
+    ::kill(p.Pid(), GetParam().nSignal);
+    EXPECT_EQ(p.Wait(), 128 + GetParam().nSignal);
+    EXPECT_TRUE(Contains(ReadFile(err), "dravik-dump: interrupted")) << ReadFile(err);
+    const std::string written = ReadFile(out);
+    EXPECT_FALSE(Contains(written, "\"Status Tables\"")) << "the walk went on after the signal";
+    EXPECT_FALSE(written.empty());
+    EXPECT_EQ(written.back(), '\n');
+    JsonLines(written);
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, DumpInterrupted,
+                         ::testing::Values(CSignalCase{"SIGINT", SIGINT}, CSignalCase{"SIGTERM", SIGTERM}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A reader that goes away (dravik-dump ... | head -1) ends the dump with a
+// failure, not with SIGPIPE, so the temporary profile is still deleted.
+TEST(DumpOutput, ClosedPipeEndsTheDumpAndDeletesTheProfile)
+{
+    CTempDir profiles;
+    const std::string cmd = "DRAVIK_MAPI_PROFILES='" + profiles.Path().string() + "' '" + DumpExe() +
+                            "' --props --file '" + Sample("pst-extractor-outlookcom.ost") + "' 2>/dev/null";
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[256];
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    EXPECT_STREQ(line, "category: Message Stores\n");
+    const int status = ::pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
+}
+
+} // namespace
