@@ -472,17 +472,11 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_loggedOff)
             return MAPI_E_END_OF_SESSION;
-        // The default store: the one flagged so, else the first store.
-        const LoggedOnService* def = nullptr;
-        for (const LoggedOnService& s : m_services)
-            if (s.service->isStore && (s.entry.resourceFlags & SERVICE_DEFAULT_STORE))
-                def = &s;
+        const LoggedOnService* def = DefaultStore();
         std::deque<RowBuilder> rows;
         for (const LoggedOnService& s : m_services) {
             if (!s.service->isStore)
                 continue;
-            if (!def)
-                def = &s;
             const bool isDefault = def == &s;
             RowBuilder& r = rows.emplace_back();
             r.Bool(PR_DEFAULT_STORE, isDefault);
@@ -544,8 +538,9 @@ public:
             return MAPI_E_END_OF_SESSION;
         std::deque<RowBuilder> rows;
         ULONG rowid = 0;
+        // No status object can be opened, so no IMAPIStatus method is offered (PR_RESOURCE_METHODS 0).
         auto add = [&](const std::string& display, const std::string& provider, ULONG type, ULONG code,
-                       const BYTE* uid) {
+                       const BYTE* uid, ULONG flags) {
             RowBuilder& r = rows.emplace_back();
             r.Text(PR_DISPLAY_NAME, display);
             r.Text(PR_PROVIDER_DISPLAY, provider);
@@ -553,7 +548,7 @@ public:
             r.Long(PR_STATUS_CODE, code);
             r.Long(PR_OBJECT_TYPE, MAPI_STATUS);
             r.Long(PR_RESOURCE_METHODS, 0);
-            r.Long(PR_RESOURCE_FLAGS, 0);
+            r.Long(PR_RESOURCE_FLAGS, flags);
             r.Text(PR_STATUS_STRING, code & STATUS_AVAILABLE ? "Available" : "Not available");
             std::string eid(4, '\0');
             eid.append(reinterpret_cast<const char*>(uid), 16);
@@ -562,11 +557,13 @@ public:
             r.Long(PR_ROWID, rowid++);
             r.Text(PR_PROVIDER_DLL_NAME, "dravik-mapi32");
         };
-        add("MAPI Subsystem", "MAPI Subsystem", MAPI_SUBSYSTEM, STATUS_AVAILABLE, kSubsystemUid);
+        add("MAPI Subsystem", "MAPI Subsystem", MAPI_SUBSYSTEM, STATUS_AVAILABLE, kSubsystemUid, 0);
+        const LoggedOnService* def = DefaultStore();
         for (const LoggedOnService& s : m_services)
             add(StoreName(s), s.service->providerDisplay, s.service->resourceType,
-                s.logon ? s.logon->StatusCode() : STATUS_FAILURE, s.entry.uid.ab);
-        add("Address Book", "Address Book", MAPI_AB, STATUS_AVAILABLE, kAddressBookUid);
+                s.logon ? s.logon->StatusCode() : STATUS_FAILURE, s.entry.uid.ab,
+                &s == def ? STATUS_DEFAULT_STORE : 0);
+        add("Address Book", "Address Book", MAPI_AB, STATUS_AVAILABLE, kAddressBookUid, 0);
         return TableOf(rows, kStatusColumns, out);
     }
 
@@ -634,6 +631,22 @@ private:
     {
         std::lock_guard lock(m_mutex);
         return m_loggedOff;
+    }
+
+    // The default store: the one flagged so, else the first store. Called under m_mutex.
+    const LoggedOnService* DefaultStore() const
+    {
+        const LoggedOnService* first = nullptr;
+        const LoggedOnService* flagged = nullptr;
+        for (const LoggedOnService& s : m_services) {
+            if (!s.service->isStore)
+                continue;
+            if (s.entry.resourceFlags & SERVICE_DEFAULT_STORE)
+                flagged = &s;
+            if (!first)
+                first = &s;
+        }
+        return flagged ? flagged : first;
     }
 
     static std::string StoreName(const LoggedOnService& s)

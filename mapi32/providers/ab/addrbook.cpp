@@ -3,69 +3,99 @@
 #include "mapi32/mapicode.h"
 #include "mapi32/mapiguid.h"
 #include "mapi32/mapitags.h"
-#include "mapi32/propobject.h"
-#include "mapi32/table.h"
+#include "mapi32/providers/ab/abentryid.h"
+#include "mapi32/providers/ab/abprops.h"
+#include "mapi32/providers/ab/directory.h"
 
 #include <cstring>
-#include <mutex>
+#include <memory>
+#include <optional>
 
 namespace dravik::mapi32 {
 namespace {
 
-std::mutex g_sourceMutex;
-AddressBookSource g_source;
+using namespace ab;
 
-AddressBookSource Source()
+constexpr ULONG kAbRecipients = 0x00000001;     // AB_RECIPIENTS
+constexpr ULONG kAbSubcontainers = 0x00000002;  // AB_SUBCONTAINERS
+constexpr ULONG kAbUnmodifiable = 0x00000008;   // AB_UNMODIFIABLE
+
+const std::vector<ULONG> kHierarchyColumns = {PR_INSTANCE_KEY, PR_ENTRYID,    PR_DISPLAY_NAME,    PR_OBJECT_TYPE,
+                                              PR_DISPLAY_TYPE, PR_CONTAINER_FLAGS, PR_DEPTH};
+const std::vector<ULONG> kContentsColumns = {PR_INSTANCE_KEY, PR_ENTRYID,     PR_DISPLAY_NAME, PR_ADDRTYPE,
+                                             PR_EMAIL_ADDRESS, PR_OBJECT_TYPE, PR_DISPLAY_TYPE, PR_RECORD_KEY,
+                                             PR_SEARCH_KEY};
+
+using DirectoryPtr = std::shared_ptr<Directory>;
+
+HRESULT OpenAbEntry(const DirectoryPtr& dir, ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type,
+                    LPUNKNOWN* out);
+
+void Provider(PropSet& p)
 {
-    std::lock_guard lock(g_sourceMutex);
-    return g_source;
+    p.SetBinary(PR_AB_PROVIDER_ID, std::vector<uint8_t>(kAbProviderUid.ab, kAbProviderUid.ab + 16));
 }
 
-// The root container's entry ID: flags and a fixed provider UID.
-BYTE g_rootEid[20] = {0, 0, 0, 0, 0x44, 0x52, 0x56, 0x4B, 0x41, 0x42, 0x52, 0x54,
-                      0x9A, 0x31, 0x27, 0x70, 0x0C, 0x11, 0xEF, 0x03};
-
-SPropValue Long(ULONG tag, ULONG v)
+PropSet RootProps()
 {
-    SPropValue p{};
-    p.ulPropTag = tag;
-    p.Value.ul = v;
+    const std::vector<uint8_t> eid = EncodeAbEntryId({});
+    PropSet p;
+    p.SetBinary(PR_ENTRYID, eid);
+    p.SetBinary(PR_RECORD_KEY, eid);
+    p.SetText(PR_DISPLAY_NAME, "");
+    p.SetLong(PR_OBJECT_TYPE, MAPI_ABCONT);
+    p.SetLong(PR_DISPLAY_TYPE, DT_NOT_SPECIFIC);
+    p.SetLong(PR_CONTAINER_FLAGS, kAbSubcontainers | kAbUnmodifiable);
+    Provider(p);
     return p;
 }
 
-SPropValue Text(ULONG tag, const char* s)
+PropSet ContainerProps(const ContainerInfo& c)
 {
-    SPropValue p{};
-    p.ulPropTag = tag;
-    p.Value.lpszA = const_cast<char*>(s);
+    const std::vector<uint8_t> eid = c.EntryId();
+    PropSet p;
+    p.SetBinary(PR_ENTRYID, eid);
+    p.SetBinary(PR_RECORD_KEY, eid);
+    p.SetText(PR_DISPLAY_NAME, c.displayName);
+    p.SetLong(PR_OBJECT_TYPE, MAPI_ABCONT);
+    p.SetLong(PR_DISPLAY_TYPE, DT_NOT_SPECIFIC);
+    p.SetLong(PR_CONTAINER_FLAGS, kAbRecipients | kAbUnmodifiable);
+    p.SetBinary(PR_PARENT_ENTRYID, EncodeAbEntryId({}));
+    Provider(p);
     return p;
 }
 
-SPropValue Bin(ULONG tag, BYTE* b, ULONG cb)
+HRESULT TableOf(const std::vector<PropSet>& sets, const std::vector<ULONG>& columns, ULONG flags, LPMAPITABLE* out)
 {
-    SPropValue p{};
-    p.ulPropTag = tag;
-    p.Value.bin.cb = cb;
-    p.Value.bin.lpb = b;
-    return p;
+    std::vector<const PropSet*> rows;
+    for (const PropSet& s : sets)
+        rows.push_back(&s);
+    return MakeTable(rows, columns, (flags & MAPI_UNICODE) != 0, out);
 }
 
-const std::vector<ULONG> kHierarchyColumns = {PR_ENTRYID, PR_DISPLAY_NAME, PR_OBJECT_TYPE, PR_DISPLAY_TYPE,
-                                              PR_CONTAINER_FLAGS, PR_DEPTH, PR_INSTANCE_KEY};
-const std::vector<ULONG> kContentsColumns = {PR_ENTRYID, PR_DISPLAY_NAME, PR_OBJECT_TYPE, PR_DISPLAY_TYPE,
-                                             PR_ADDRTYPE, PR_EMAIL_ADDRESS, PR_INSTANCE_KEY};
+// Hands out a new object (holding one reference) as the interface asked for, or its own.
+HRESULT Hand(LPUNKNOWN object, LPCIID iid, ULONG objectType, ULONG* type, LPUNKNOWN* out)
+{
+    if (iid) {
+        void* p = nullptr;
+        HRESULT hr = object->QueryInterface(*iid, &p);
+        object->Release();
+        if (FAILED(hr))
+            return hr;
+        object = static_cast<LPUNKNOWN>(p);
+    }
+    *type = objectType;
+    *out = object;
+    return S_OK;
+}
 
-class CABRoot final : public PropObject<IABContainer>
+class CABContainer final : public AbProp<IABContainer>
 {
 public:
-    explicit CABRoot(IMAPISession* session)
-        : PropObject({Bin(PR_ENTRYID, g_rootEid, sizeof g_rootEid), Long(PR_OBJECT_TYPE, MAPI_ABCONT),
-                      Text(PR_DISPLAY_NAME, ""), Long(PR_DISPLAY_TYPE, DT_NOT_SPECIFIC),
-                      Long(PR_CONTAINER_FLAGS, 0x00000001 /* AB_RECIPIENTS */ | 0x00000004 /* AB_SUBCONTAINERS */)}),
-          m_session(session)
+    // The root container without `info`, a contacts folder's container with it.
+    CABContainer(DirectoryPtr dir, std::optional<ContainerInfo> info)
+        : AbProp(info ? ContainerProps(*info) : RootProps()), m_dir(std::move(dir)), m_info(std::move(info))
     {
-        if (m_session)
-            m_session->AddRef();
     }
 
     HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
@@ -80,50 +110,245 @@ public:
         *ppv = nullptr;
         return MAPI_E_INTERFACE_NOT_SUPPORTED;
     }
-    HRESULT GetContentsTable(ULONG, LPMAPITABLE* out) override { return CreateMemoryTable({}, kContentsColumns, out); }
-    HRESULT GetHierarchyTable(ULONG, LPMAPITABLE* out) override
+    HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* out) override
     {
-        AddressBookSource src = Source();
-        if (!src.hierarchy)
-            return CreateMemoryTable({}, kHierarchyColumns, out);
-        std::vector<std::vector<SPropValue>> rows;
-        std::shared_ptr<void> keep;
-        HRESULT hr = src.hierarchy(m_session, rows, keep);
-        if (FAILED(hr))
-            return hr;
-        return CreateMemoryTable(rows, kHierarchyColumns, out);
+        if (!out)
+            return MAPI_E_INVALID_PARAMETER;
+        *out = nullptr;
+        std::vector<PropSet> rows;
+        if (m_info) {
+            HRESULT hr = m_dir->Contents(*m_info, rows);
+            if (FAILED(hr))
+                return hr;
+        }
+        return TableOf(rows, kContentsColumns, flags, out);  // the root holds containers only
     }
-    HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type, LPUNKNOWN* out) override
+    HRESULT GetHierarchyTable(ULONG flags, LPMAPITABLE* out) override
     {
-        AddressBookSource src = Source();
-        if (!src.openEntry)
-            return MAPI_E_NOT_FOUND;
-        return src.openEntry(m_session, cb, eid, type, out);
+        if (!out)
+            return MAPI_E_INVALID_PARAMETER;
+        *out = nullptr;
+        std::vector<PropSet> rows;
+        if (!m_info) {
+            std::vector<ContainerInfo> containers;
+            HRESULT hr = m_dir->Containers(containers);
+            if (FAILED(hr))
+                return hr;
+            for (const ContainerInfo& c : containers) {
+                PropSet& row = rows.emplace_back(ContainerProps(c));
+                row.SetLong(PR_DEPTH, 0);
+            }
+        }
+        return TableOf(rows, kHierarchyColumns, flags, out);  // a contacts folder's container has none below it
+    }
+    HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type, LPUNKNOWN* out) override
+    {
+        return OpenAbEntry(m_dir, cb, eid, iid, flags, type, out);
     }
     HRESULT SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT GetSearchCriteria(ULONG, LPSRestriction*, LPENTRYLIST*, ULONG*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT CreateEntry(ULONG, LPENTRYID, ULONG, LPMAPIPROP*) override { return MAPI_E_NO_ACCESS; }
+    HRESULT GetSearchCriteria(ULONG, LPSRestriction* r, LPENTRYLIST* l, ULONG*) override
+    {
+        if (r)
+            *r = nullptr;
+        if (l)
+            *l = nullptr;
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT CreateEntry(ULONG, LPENTRYID, ULONG, LPMAPIPROP* out) override
+    {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_ACCESS;
+    }
     HRESULT CopyEntries(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
     HRESULT DeleteEntries(LPENTRYLIST, ULONG) override { return MAPI_E_NO_ACCESS; }
     HRESULT ResolveNames(LPSPropTagArray, ULONG, LPADRLIST, LPFlagList) override { return MAPI_E_NO_SUPPORT; }
 
-private:
-    ~CABRoot() override
+protected:
+    HRESULT OpenObjectProperty(ULONG tag, REFIID iid, LPUNKNOWN* out) override
     {
-        if (m_session)
-            m_session->Release();
+        if (iid != IID_IMAPITable)
+            return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        LPMAPITABLE table = nullptr;
+        HRESULT hr = PROP_ID(tag) == PROP_ID(PR_CONTAINER_CONTENTS)    ? GetContentsTable(0, &table)
+                     : PROP_ID(tag) == PROP_ID(PR_CONTAINER_HIERARCHY) ? GetHierarchyTable(0, &table)
+                                                                       : MAPI_E_NOT_FOUND;
+        *out = table;
+        return hr;
     }
-    IMAPISession* m_session;
+
+private:
+    ~CABContainer() override = default;
+    DirectoryPtr m_dir;
+    std::optional<ContainerInfo> m_info;
 };
 
-class CAddrBook final : public PropObject<IAddrBook>
+class CMailUser final : public AbProp<IMailUser>
+{
+public:
+    explicit CMailUser(PropSet props) : AbProp(std::move(props)) {}
+
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
+    {
+        if (!ppv)
+            return MAPI_E_INVALID_PARAMETER;
+        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IMailUser) {
+            AddRef();
+            *ppv = static_cast<IMailUser*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return MAPI_E_INTERFACE_NOT_SUPPORTED;
+    }
+
+private:
+    ~CMailUser() override = default;
+};
+
+class CDistList final : public AbProp<IDistList>
+{
+public:
+    CDistList(DirectoryPtr dir, AbEntryId id, PropSet props)
+        : AbProp(std::move(props)), m_dir(std::move(dir)), m_id(std::move(id))
+    {
+    }
+
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
+    {
+        if (!ppv)
+            return MAPI_E_INVALID_PARAMETER;
+        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IMAPIContainer || riid == IID_IDistList) {
+            AddRef();
+            *ppv = static_cast<IDistList*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return MAPI_E_INTERFACE_NOT_SUPPORTED;
+    }
+    HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* out) override
+    {
+        if (!out)
+            return MAPI_E_INVALID_PARAMETER;
+        *out = nullptr;
+        std::vector<PropSet> rows;
+        HRESULT hr = m_dir->Members(m_id, rows);
+        if (FAILED(hr))
+            return hr;
+        return TableOf(rows, kContentsColumns, flags, out);
+    }
+    HRESULT GetHierarchyTable(ULONG, LPMAPITABLE* out) override
+    {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_SUPPORT;  // a distribution list has members, no containers
+    }
+    HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type, LPUNKNOWN* out) override
+    {
+        return OpenAbEntry(m_dir, cb, eid, iid, flags, type, out);
+    }
+    HRESULT SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT GetSearchCriteria(ULONG, LPSRestriction* r, LPENTRYLIST* l, ULONG*) override
+    {
+        if (r)
+            *r = nullptr;
+        if (l)
+            *l = nullptr;
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT CreateEntry(ULONG, LPENTRYID, ULONG, LPMAPIPROP* out) override
+    {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_ACCESS;
+    }
+    HRESULT CopyEntries(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT DeleteEntries(LPENTRYLIST, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT ResolveNames(LPSPropTagArray, ULONG, LPADRLIST, LPFlagList) override { return MAPI_E_NO_SUPPORT; }
+
+protected:
+    HRESULT OpenObjectProperty(ULONG tag, REFIID iid, LPUNKNOWN* out) override
+    {
+        if (iid != IID_IMAPITable || PROP_ID(tag) != PROP_ID(PR_CONTAINER_CONTENTS))
+            return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        LPMAPITABLE table = nullptr;
+        HRESULT hr = GetContentsTable(0, &table);
+        *out = table;
+        return hr;
+    }
+
+private:
+    ~CDistList() override = default;
+    DirectoryPtr m_dir;
+    AbEntryId m_id;
+};
+
+HRESULT OpenAbEntry(const DirectoryPtr& dir, ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type,
+                    LPUNKNOWN* out)
+{
+    if (!type || !out)
+        return MAPI_E_INVALID_PARAMETER;
+    *out = nullptr;
+    if (flags & MAPI_MODIFY)
+        return MAPI_E_NO_ACCESS;
+    if (cb == 0 || !eid)
+        return Hand(static_cast<IABContainer*>(new CABContainer(dir, std::nullopt)), iid, MAPI_ABCONT, type, out);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(eid);
+    AbEntryId id;
+    switch (DecodeAbEntryId(bytes, cb, id)) {
+    case EntryIdCheck::Malformed:
+        return MAPI_E_INVALID_ENTRYID;
+    case EntryIdCheck::Foreign: {
+        OneOffEntry oneOff;
+        if (!DecodeOneOff(bytes, cb, oneOff))
+            return MAPI_E_INVALID_ENTRYID;
+        PropSet props = Directory::OneOffProps(std::vector<uint8_t>(bytes, bytes + cb), oneOff);
+        return Hand(static_cast<IMailUser*>(new CMailUser(std::move(props))), iid, MAPI_MAILUSER, type, out);
+    }
+    case EntryIdCheck::Ours:
+        break;
+    }
+    HRESULT hr = S_OK;
+    switch (id.kind) {
+    case AbKind::Root:
+        return Hand(static_cast<IABContainer*>(new CABContainer(dir, std::nullopt)), iid, MAPI_ABCONT, type, out);
+    case AbKind::Container: {
+        ContainerInfo info;
+        if (FAILED(hr = dir->FindContainer(id, info)))
+            return hr;
+        return Hand(static_cast<IABContainer*>(new CABContainer(dir, std::move(info))), iid, MAPI_ABCONT, type, out);
+    }
+    case AbKind::MailUser: {
+        PropSet props;
+        if (FAILED(hr = dir->Entry(id, props)))
+            return hr;
+        return Hand(static_cast<IMailUser*>(new CMailUser(std::move(props))), iid, MAPI_MAILUSER, type, out);
+    }
+    case AbKind::DistList: {
+        PropSet props;
+        if (FAILED(hr = dir->Entry(id, props)))
+            return hr;
+        return Hand(static_cast<IDistList*>(new CDistList(dir, std::move(id), std::move(props))), iid, MAPI_DISTLIST,
+                    type, out);
+    }
+    }
+    return MAPI_E_INVALID_ENTRYID;
+}
+
+PropSet AddressBookProps()
+{
+    PropSet p;
+    p.SetLong(PR_OBJECT_TYPE, MAPI_ADDRBOOK);
+    p.SetText(PR_DISPLAY_NAME, "Address Book");
+    p.SetBinary(PR_AB_DEFAULT_DIR, EncodeAbEntryId({}));
+    return p;
+}
+
+class CAddrBook final : public AbProp<IAddrBook>
 {
 public:
     explicit CAddrBook(IMAPISession* session)
-        : PropObject({Long(PR_OBJECT_TYPE, MAPI_ADDRBOOK)}), m_session(session)
+        : AbProp(AddressBookProps()), m_dir(std::make_shared<Directory>(session))
     {
-        if (m_session)
-            m_session->AddRef();
     }
 
     HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
@@ -138,20 +363,9 @@ public:
         *ppv = nullptr;
         return MAPI_E_INTERFACE_NOT_SUPPORTED;
     }
-    HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type, LPUNKNOWN* out) override
+    HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type, LPUNKNOWN* out) override
     {
-        if (!type || !out)
-            return MAPI_E_INVALID_PARAMETER;
-        *out = nullptr;
-        if (cb == 0 || !eid || (cb == sizeof g_rootEid && std::memcmp(eid, g_rootEid, cb) == 0)) {
-            *type = MAPI_ABCONT;
-            *out = static_cast<IABContainer*>(new CABRoot(m_session));
-            return S_OK;
-        }
-        AddressBookSource src = Source();
-        if (!src.openEntry)
-            return MAPI_E_UNKNOWN_ENTRYID;
-        return src.openEntry(m_session, cb, eid, type, out);
+        return OpenAbEntry(m_dir, cb, eid, iid, flags, type, out);
     }
     HRESULT CompareEntryIDs(ULONG cb1, LPENTRYID e1, ULONG cb2, LPENTRYID e2, ULONG, ULONG* result) override
     {
@@ -162,8 +376,35 @@ public:
     }
     HRESULT Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT Unadvise(ULONG) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT CreateOneOff(LPSTR, LPSTR, LPSTR, ULONG, ULONG*, LPENTRYID*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT NewEntry(ULONG, ULONG, ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG*, LPENTRYID*) override { return MAPI_E_NO_SUPPORT; }
+    // A Unicode one-off entry ID; the strings are UTF-16 with MAPI_UNICODE, else narrow (UTF-8).
+    HRESULT CreateOneOff(LPSTR name, LPSTR addrType, LPSTR address, ULONG flags, ULONG* cb, LPENTRYID* eid) override
+    {
+        if (!name || !addrType || !address || !cb || !eid)
+            return MAPI_E_INVALID_PARAMETER;
+        auto text = [flags](LPSTR s) {
+            if (!(flags & MAPI_UNICODE))
+                return std::string(s);
+            SPropValue v{};
+            v.ulPropTag = PT_UNICODE;
+            v.Value.lpszW = reinterpret_cast<LPWSTR>(s);
+            PropSet p;
+            p.SetValue(v);
+            return *p.Text(0);
+        };
+        const std::vector<uint8_t> bytes = EncodeOneOff({text(name), text(addrType), text(address)});
+        void* p = nullptr;
+        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(bytes.size()), &p);
+        if (FAILED(hr))
+            return hr;
+        std::memcpy(p, bytes.data(), bytes.size());
+        *cb = static_cast<ULONG>(bytes.size());
+        *eid = static_cast<LPENTRYID>(p);
+        return S_OK;
+    }
+    HRESULT NewEntry(ULONG, ULONG, ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG*, LPENTRYID*) override
+    {
+        return MAPI_E_NO_ACCESS;
+    }
     HRESULT ResolveName(ULONG, ULONG, LPSTR, LPADRLIST) override { return MAPI_E_NO_SUPPORT; }
     HRESULT Address(ULONG*, LPADRPARM, LPADRLIST*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT Details(ULONG*, LPFNDISMISS, LPVOID, ULONG, LPENTRYID, LPFNBUTTON, LPVOID, LPSTR, ULONG) override
@@ -180,46 +421,37 @@ public:
             *eid = nullptr;
         return MAPI_E_NOT_FOUND;
     }
-    HRESULT SetPAB(ULONG, LPENTRYID) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT SetPAB(ULONG, LPENTRYID) override { return MAPI_E_NO_ACCESS; }
     HRESULT GetDefaultDir(ULONG* cb, LPENTRYID* eid) override
     {
         if (!cb || !eid)
             return MAPI_E_INVALID_PARAMETER;
+        const std::vector<uint8_t> root = EncodeAbEntryId({});
         void* p = nullptr;
-        HRESULT hr = MAPIAllocateBuffer(sizeof g_rootEid, &p);
+        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(root.size()), &p);
         if (FAILED(hr))
             return hr;
-        std::memcpy(p, g_rootEid, sizeof g_rootEid);
-        *cb = sizeof g_rootEid;
+        std::memcpy(p, root.data(), root.size());
+        *cb = static_cast<ULONG>(root.size());
         *eid = static_cast<LPENTRYID>(p);
         return S_OK;
     }
-    HRESULT SetDefaultDir(ULONG, LPENTRYID) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT SetDefaultDir(ULONG, LPENTRYID) override { return MAPI_E_NO_ACCESS; }
     HRESULT GetSearchPath(ULONG, LPSRowSet* rows) override
     {
         if (rows)
             *rows = nullptr;
         return MAPI_E_NO_SUPPORT;
     }
-    HRESULT SetSearchPath(ULONG, LPSRowSet) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT SetSearchPath(ULONG, LPSRowSet) override { return MAPI_E_NO_ACCESS; }
     HRESULT PrepareRecips(ULONG, LPSPropTagArray, LPADRLIST) override { return MAPI_E_NO_SUPPORT; }
 
 private:
-    ~CAddrBook() override
-    {
-        if (m_session)
-            m_session->Release();
-    }
-    IMAPISession* m_session;
+    ~CAddrBook() override = default;
+    DirectoryPtr m_dir;
 };
 
 } // namespace
-
-void SetAddressBookSource(AddressBookSource source)
-{
-    std::lock_guard lock(g_sourceMutex);
-    g_source = std::move(source);
-}
 
 HRESULT CreateAddressBook(IMAPISession* session, LPADRBOOK* out)
 {

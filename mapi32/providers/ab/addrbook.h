@@ -1,32 +1,22 @@
-// The session's address book: IAddrBook whose OpenEntry with no entry ID
-// opens the root container. The root's hierarchy comes from a
-// HierarchySource, so the containers of the session's stores can be listed
-// there; without one the hierarchy is empty.
+// The session's address book (IAddrBook), read-only, over the contacts of the
+// session's stores:
+//  - OpenEntry with no entry ID gives the root container (MAPI_ABCONT); its
+//    hierarchy table lists one container per contacts folder of the stores;
+//  - a container's contents table lists each contact's e-mail addresses
+//    (Email1..Email3) as MAPI_MAILUSER rows and each distribution list as a
+//    MAPI_DISTLIST row;
+//  - OpenEntry of a row's PR_ENTRYID (on the address book or a container)
+//    gives an IABContainer, IMailUser or IDistList; a distribution list's
+//    contents table lists its members; a one-off entry ID opens as a mail user.
+// Unknown or malformed entry IDs fail with MAPI_E_INVALID_ENTRYID, entry IDs
+// of objects that are gone with MAPI_E_NOT_FOUND; every write with MAPI_E_NO_ACCESS.
+// With MAPI_UNICODE, tables and GetProps give strings as PT_UNICODE.
+// The entry ID layout is described in abentryid.h.
 #pragma once
 
 #include "mapi32/mapidefs.h"
 
-#include <functional>
-#include <memory>
-#include <vector>
-
 namespace dravik::mapi32 {
-
-// Rows of the root container's hierarchy table for a session. Each row should
-// hold at least PR_ENTRYID, PR_DISPLAY_NAME, PR_OBJECT_TYPE (MAPI_ABCONT),
-// PR_DISPLAY_TYPE and PR_CONTAINER_FLAGS; keepAlive owns the memory the
-// values point into until the table has copied them. Containers below the root are opened
-// by the source too.
-struct AddressBookSource
-{
-    std::function<HRESULT(IMAPISession* session, std::vector<std::vector<SPropValue>>& rows,
-                          std::shared_ptr<void>& keepAlive)>
-        hierarchy;
-    std::function<HRESULT(IMAPISession* session, ULONG cbEntryID, LPENTRYID lpEntryID, ULONG* lpulObjType,
-                          LPUNKNOWN* lppUnk)>
-        openEntry;
-};
-void SetAddressBookSource(AddressBookSource source);
 
 // A new address book over a session (which it keeps a reference to).
 HRESULT CreateAddressBook(IMAPISession* session, LPADRBOOK* lppAdrBook);
