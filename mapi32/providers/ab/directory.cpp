@@ -267,10 +267,11 @@ HRESULT Directory::Names(const std::vector<uint8_t>& storeEntryId, IMsgStore* st
         pointers[i] = &names[i];
     }
     LPSPropTagArray tags = nullptr;
-    HRESULT hr = store->GetIDsFromNames(kLidCount, pointers, 0, &tags);
-    if (FAILED(hr))
-        return hr;  // a store without named properties answers with PT_ERROR tags, not a failure
     NamedIds result;
+    if (FAILED(store->GetIDsFromNames(kLidCount, pointers, 0, &tags))) {
+        out = std::move(result);  // a store that cannot name properties: contacts without addresses, lists without members
+        return S_OK;
+    }
     for (size_t i = 0; i < kLidCount && tags && i < tags->cValues; ++i)
         if (PROP_TYPE(tags->aulPropTag[i]) != PT_ERROR && PROP_ID(tags->aulPropTag[i]) >= 0x8000)
             result.ids[i] = PROP_ID(tags->aulPropTag[i]);
@@ -332,16 +333,18 @@ void Directory::Walk(IMAPIFolder* folder, const std::vector<uint8_t>& storeEntry
 HRESULT Directory::Containers(std::vector<ContainerInfo>& out)
 {
     std::lock_guard lock(m_mutex);
-    if (m_containers) {
-        out = *m_containers;
-        return S_OK;
-    }
     if (!m_session)
         return MAPI_E_END_OF_SESSION;
+    // Asked every time, also when the containers are known: a session that has
+    // logged off answers MAPI_E_END_OF_SESSION, and so does its address book.
     Ref<IMAPITable> stores;
     HRESULT hr = m_session->GetMsgStoresTable(0, stores.out());
     if (FAILED(hr))
         return hr;
+    if (m_containers) {
+        out = *m_containers;
+        return S_OK;
+    }
     Rows rows;
     hr = HrQueryAllRows(stores.get(), nullptr, nullptr, nullptr, 0, &rows.rows);
     if (FAILED(hr))

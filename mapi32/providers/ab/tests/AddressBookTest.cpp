@@ -591,6 +591,17 @@ TEST_F(AddressBookTest, TwoStoresGiveContainersFromBothAndStatusRows)
     EXPECT_EQ(Text(status[2], PR_DISPLAY_NAME), Text(stores[1], PR_DISPLAY_NAME));
     EXPECT_EQ(Long(status[1], PR_RESOURCE_FLAGS) & STATUS_DEFAULT_STORE, STATUS_DEFAULT_STORE);
     EXPECT_EQ(Long(status[2], PR_RESOURCE_FLAGS) & STATUS_DEFAULT_STORE, 0u);
+
+    // Once the session has logged off, the address book it gave out ends with it.
+    auto* root = OpenAs<IABContainer>({}, MAPI_ABCONT);
+    ASSERT_NE(root, nullptr);
+    ASSERT_EQ(m_session->Logoff(0, 0, 0), S_OK);
+    EXPECT_EQ(root->GetHierarchyTable(0, &t), MAPI_E_END_OF_SESSION);
+    root->Release();
+    ULONG type = 0;
+    HRESULT hr = S_OK;
+    EXPECT_EQ(Open(Bin(containers[0], PR_ENTRYID), type, hr), nullptr);
+    EXPECT_EQ(hr, MAPI_E_END_OF_SESSION);
 }
 
 TEST(AbEntryIdTest, RoundTripAndDamage)
