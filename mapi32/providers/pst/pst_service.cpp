@@ -537,6 +537,8 @@ HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectT
         std::vector<ULONG> added = {PR_INSTANCE_KEY, PR_OBJECT_TYPE};
         if (objectType == MAPI_FOLDER || objectType == MAPI_MESSAGE)
             added.insert(added.begin(), PR_ENTRYID);
+        if (objectType == MAPI_MESSAGE)
+            added.push_back(PR_HASATTACH);  // what clients test before asking for attachments
         if (objectType == MAPI_ATTACH)
             added.push_back(PR_ATTACH_NUM);  // the row's position: what OpenAttach takes
         for (ULONG tag : added)
@@ -570,6 +572,11 @@ HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectT
             }
             if (!b.has(PR_OBJECT_TYPE))
                 b.addLong(PR_OBJECT_TYPE, objectType);
+            if (objectType == MAPI_MESSAGE && !b.has(PR_HASATTACH)) {
+                const SPropValue* messageFlags = b.find(kIdMessageFlags);
+                if (messageFlags && PROP_TYPE(messageFlags->ulPropTag) == PT_LONG)
+                    b.addBool(PR_HASATTACH, (messageFlags->Value.ul & kMsgFlagHasAttach) != 0);
+            }
             if (objectType == MAPI_ATTACH && !b.has(PR_ATTACH_NUM))
                 b.addLong(PR_ATTACH_NUM, static_cast<ULONG>(i));
             StringForms& f = forms.emplace_back();

@@ -176,6 +176,9 @@ protected:
             EXPECT_EQ(Bytes(PpropFindProp(props, count, PR_STORE_ENTRYID)), OneBinary(m_store, PR_ENTRYID));
             const SPropValue* hasAttach = PpropFindProp(props, count, PR_HASATTACH);
             ASSERT_NE(hasAttach, nullptr);
+            const SPropValue* rowHasAttach = PpropFindProp(row.lpProps, row.cValues, PR_HASATTACH);
+            ASSERT_NE(rowHasAttach, nullptr);  // the row says so too, from its message flags
+            EXPECT_EQ(rowHasAttach->Value.b, hasAttach->Value.b);
             if (hasAttach->Value.b)
                 ++m_withAttachments;
             auto subject = m_pst->message(expectedRows[i].rowId).properties().get(0x0037);
