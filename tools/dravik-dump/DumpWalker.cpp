@@ -417,6 +417,12 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
             hr = parent.pAddrBook->OpenEntry(pEid->Value.bin.cb, EntryBytes(*pEid), nullptr, 0, &ulType, &pUnk);
         if (SUCCEEDED(hr))
             entry = As<IMAPIProp>(pUnk);
+        // The tree passes over this silently: a recipient's entry ID often
+        // belongs to no store of the session. A folder or message that its own
+        // store lists and cannot open, or a failure that says so, is damage.
+        else if (nKind == static_cast<int>(MAPI_FOLDER) || nKind == static_cast<int>(MAPI_MESSAGE) ||
+                 hr == MAPI_E_CORRUPT_DATA || hr == MAPI_E_DISK_ERROR || hr == MAPI_E_NOT_ENOUGH_MEMORY)
+            Report("an object cannot be opened", parent.strPath + "/" + strText, hr);
     }
     if (entry) {
         const HRESULT hr = entryProps.LoadProps(entry.Get(), TRUE);

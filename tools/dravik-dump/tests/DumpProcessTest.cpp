@@ -8,6 +8,8 @@
 #include "mapi32/mapitags.h"
 #include "mapi32/mapiutil.h"
 #include "mapi32/mapix.h"
+#include "pst/messaging/store.h"
+#include "pst/messaging/walk.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -318,6 +320,52 @@ TEST(DumpOutput, ClosedPipeEndsTheDumpAndDeletesTheProfile)
     const int status = ::pclose(pipe);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
+}
+
+// A copy of a real store with one message's data block overwritten: that
+// message is reported on standard error with the error and its path, every
+// other object is dumped, the walk reaches the address book, and the exit
+// status says the dump is incomplete.
+TEST(DumpDamaged, ADamagedMessageIsReportedAndTheWalkGoesOn)
+{
+    const std::string path = Sample("pst-extractor-enron.pst");
+    uint32_t victim = 0;
+    dravik::pst::BlockEntry block;
+    {
+        auto store = dravik::pst::Store::open(path);
+        dravik::pst::walkStore(*store, [&](const dravik::pst::WalkEvent& e) {
+            if (e.kind == dravik::pst::WalkEvent::Kind::Message && !victim && e.depth > 1)
+                victim = e.nid;
+        });
+        ASSERT_NE(victim, 0u);
+        block = store->ndb().block(store->ndb().node(victim).bidData);
+    }
+    CTempDir dir;
+    std::string bytes = ReadFile(path);
+    ASSERT_LE(block.ib + block.cb, bytes.size());
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(block.ib),
+              bytes.begin() + static_cast<std::ptrdiff_t>(block.ib + block.cb), '\xFF');
+    const fs::path damaged = dir.Path() / "damaged.pst";
+    std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+
+    CTempDir profiles;
+    const CResult good = RunDump({"--json", "--file", path}, profiles.Path());
+    const CResult r = RunDump({"--props", "--json", "--file", damaged.string()}, profiles.Path());
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_TRUE(Contains(r.strErr, "dravik-dump: an object cannot be opened: \"Message Stores/")) << r.strErr;
+    EXPECT_TRUE(Contains(r.strErr, "error 8004011B")) << r.strErr;
+    EXPECT_TRUE(Contains(r.strErr, "dravik-dump: walk failed: 1 object could not be read")) << r.strErr;
+    const auto count = [](const std::vector<QJsonObject>& lines, const char* kind) {
+        return std::count_if(lines.begin(), lines.end(), [&](const QJsonObject& o) { return o["kind"] == kind; });
+    };
+    const std::vector<QJsonObject> goodLines = JsonLines(good.strOut), lines = JsonLines(r.strOut);
+    // The damaged message keeps its row; it only loses its groups.
+    EXPECT_EQ(count(lines, "message"), count(goodLines, "message"));
+    EXPECT_EQ(count(lines, "folder"), count(goodLines, "folder"));
+    EXPECT_GE(count(lines, "recipient") + count(lines, "attachment"),
+              count(goodLines, "recipient") + count(goodLines, "attachment") - 50);
+    EXPECT_EQ(lines.back()["kind"], goodLines.back()["kind"]);
     EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
 }
 

@@ -1,0 +1,163 @@
+// The output lines: JSON strings valid for any bytes, text lines that keep to
+// one line, and the layout of objects and property rows.
+#include "DumpWriter.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+struct CEscapeCase
+{
+    const char* name;
+    std::string bytes;
+    std::string json;  // with its quotes
+    std::string text;
+};
+
+void PrintTo(const CEscapeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Escaping : public ::testing::TestWithParam<CEscapeCase>
+{
+};
+
+TEST_P(Escaping, JsonAndText)
+{
+    EXPECT_EQ(JsonString(GetParam().bytes), GetParam().json);
+    EXPECT_EQ(TextLine(GetParam().bytes), GetParam().text);
+}
+
+using namespace std::string_literals;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Escaping,
+    ::testing::Values(
+        CEscapeCase{"Plain", "Inbox", "\"Inbox\"", "Inbox"},
+        CEscapeCase{"QuoteAndBackslash", "a\"b\\c", "\"a\\\"b\\\\c\"", "a\"b\\\\c"},
+        CEscapeCase{"LineEndsAndTab", "a\r\n\tb", "\"a\\r\\n\\tb\"", "a\\r\\n\\tb"},
+        CEscapeCase{"OtherControls", "\x01\x1f\x7f\b\f", "\"\\u0001\\u001F\\u007F\\b\\f\"", "\\x01\\x1F\\x7F\\x08\\x0C"},
+        CEscapeCase{"NulInside", "a\0b"s, "\"a\\u0000b\"", "a\\x00b"},
+        CEscapeCase{"Utf8Kept", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"",
+                    "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        CEscapeCase{"StrayContinuation", "a\x80z", "\"a\\ufffdz\"", "a\x80z"},
+        CEscapeCase{"Latin1Byte", "caf\xE9!", "\"caf\\ufffd!\"", "caf\xE9!"},
+        CEscapeCase{"TruncatedAtEnd", "\xE2\x82", "\"\\ufffd\\ufffd\"", "\xE2\x82"},
+        CEscapeCase{"Overlong", "\xC0\xAF\xE0\x80\xAF", "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\"",
+                    "\xC0\xAF\xE0\x80\xAF"},
+        CEscapeCase{"EncodedSurrogate", "\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\"", "\xED\xA0\x80"},
+        CEscapeCase{"AboveUnicode", "\xF4\x90\x80\x80\xF5", "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\"",
+                    "\xF4\x90\x80\x80\xF5"},
+        CEscapeCase{"LastCodePoint", "\xF4\x8F\xBF\xBF", "\"\xF4\x8F\xBF\xBF\"", "\xF4\x8F\xBF\xBF"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever the bytes, the result is one valid JSON string that a strict
+// parser reads back; valid UTF-8 comes back unchanged.
+TEST(Escaping, AnyBytesGiveValidJson)
+{
+    std::mt19937 rng(7);
+    for (int n = 0; n < 2000; ++n) {
+        std::string bytes(rng() % 40, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(rng() % 4 == 0 ? rng() % 0x20 : rng() % 256);
+        const std::string doc = "[" + JsonString(bytes) + "]";
+        QJsonParseError error{};
+        const QJsonDocument parsed = QJsonDocument::fromJson(QByteArray::fromStdString(doc), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << doc;
+        const QString back = parsed.array().at(0).toString();
+        const QString expected = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        if (!expected.contains(QChar(0xFFFD))) {
+            EXPECT_EQ(back, expected);
+        }
+        EXPECT_EQ(TextLine(bytes).find_first_of("\n\r\t"), std::string::npos);
+    }
+}
+
+std::string Written(CDumpWriter::Format format, bool bProps, const std::function<void(CDumpWriter&)>& write)
+{
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* f = ::open_memstream(&buffer, &size);
+    {
+        CDumpWriter writer(f, format, bProps);
+        write(writer);
+        EXPECT_TRUE(writer.Ok());
+    }
+    std::fclose(f);
+    std::string out(buffer, size);
+    std::free(buffer);
+    return out;
+}
+
+const std::vector<CPropRowText> kRows = {{"0x0037001e", "PR_SUBJECT", "", "PT_STRING8", "Re: \"x\"\n"},
+                                         {"0x8005000a", "0x00008005", "0x00008501", "PT_ERROR", ""}};
+const std::vector<CNamedPropText> kNames = {{"0x00008501", "MNID_ID", "", "{00062008-0000-0000-C000-000000000046}"},
+                                            {"", "MNID_STRING", "Keywords", "{00020329-0000-0000-C000-000000000046}"}};
+
+TEST(Writer, TextLines)
+{
+    EXPECT_EQ(Written(CDumpWriter::Format::Text, false,
+                      [](CDumpWriter& w) {
+                          w.Write(0, "category", "Message Stores", kRows);
+                          w.Write(3, "message", "Two\nlines", kRows);
+                      }),
+              "category: Message Stores\n"
+              "      message: Two\\nlines\n");
+    EXPECT_EQ(Written(CDumpWriter::Format::Text, true,
+                      [](CDumpWriter& w) {
+                          w.Write(1, "message", "Hi", kRows);
+                          w.WriteNamed(2, "named-properties", "Named Properties", kNames);
+                          w.Write(0, "category", "Profiles", {});
+                      }),
+              "  message: Hi\n"
+              "    0x0037001e\tPR_SUBJECT\t\tPT_STRING8\tRe: \"x\"\\n\n"
+              "    0x8005000a\t0x00008005\t0x00008501\tPT_ERROR\t\n"
+              "    named-properties: Named Properties\n"
+              "      0x00008501\tMNID_ID\t\t{00062008-0000-0000-C000-000000000046}\n"
+              "      \tMNID_STRING\tKeywords\t{00020329-0000-0000-C000-000000000046}\n"
+              "category: Profiles\n");
+}
+
+TEST(Writer, JsonLines)
+{
+    EXPECT_EQ(Written(CDumpWriter::Format::Json, false,
+                      [](CDumpWriter& w) { w.Write(2, "folder", "In\"box", kRows); }),
+              "{\"depth\":2,\"kind\":\"folder\",\"text\":\"In\\\"box\"}\n");
+    EXPECT_EQ(Written(CDumpWriter::Format::Json, true,
+                      [](CDumpWriter& w) {
+                          w.Write(1, "message", "Hi", kRows);
+                          w.Write(0, "category", "Services", {});
+                          w.WriteNamed(2, "named-properties", "Named Properties", kNames);
+                      }),
+              "{\"depth\":1,\"kind\":\"message\",\"text\":\"Hi\",\"props\":["
+              "{\"tag\":\"0x0037001e\",\"name\":\"PR_SUBJECT\",\"namedId\":\"\",\"type\":\"PT_STRING8\","
+              "\"value\":\"Re: \\\"x\\\"\\n\"},"
+              "{\"tag\":\"0x8005000a\",\"name\":\"0x00008005\",\"namedId\":\"0x00008501\",\"type\":\"PT_ERROR\","
+              "\"value\":\"\"}]}\n"
+              "{\"depth\":0,\"kind\":\"category\",\"text\":\"Services\",\"props\":[]}\n"
+              "{\"depth\":2,\"kind\":\"named-properties\",\"text\":\"Named Properties\",\"props\":["
+              "{\"id\":\"0x00008501\",\"kind\":\"MNID_ID\",\"name\":\"\","
+              "\"guid\":\"{00062008-0000-0000-C000-000000000046}\"},"
+              "{\"id\":\"\",\"kind\":\"MNID_STRING\",\"name\":\"Keywords\","
+              "\"guid\":\"{00020329-0000-0000-C000-000000000046}\"}]}\n");
+}
+
+TEST(Writer, FailedWriteIsReported)
+{
+    std::FILE* f = std::fopen("/dev/full", "w");
+    ASSERT_NE(f, nullptr);
+    CDumpWriter writer(f, CDumpWriter::Format::Text, false);
+    writer.Write(0, "category", "Message Stores", {});
+    EXPECT_FALSE(writer.Ok());
+    std::fclose(f);
+}
+
+} // namespace
