@@ -307,7 +307,7 @@ wr::Message Contact(const std::string& name, const std::map<int, std::string>& e
 TEST_F(AddressBookTest, DistListSampleMatchesPffexport)
 {
     const std::string file = DRAVIK_SAMPLES_DIR "/java-libpst-dist-list.pst";
-    Logon({file});
+    ASSERT_NO_FATAL_FAILURE(Logon({file}));
     const auto pff = PffContacts(file, m_work);
 
     const std::vector<Props> containers = Containers();
@@ -397,7 +397,7 @@ TEST_F(AddressBookTest, DistListSampleMatchesPffexport)
 
 TEST_F(AddressBookTest, DemoStoreContactsListAndObjects)
 {
-    Logon({Write("demo.pst", wr::demoStore())});
+    ASSERT_NO_FATAL_FAILURE(Logon({Write("demo.pst", wr::demoStore())}));
     const std::vector<Props> containers = Containers();
     ASSERT_EQ(containers.size(), 1u);
     EXPECT_EQ(Text(containers[0], PR_DISPLAY_NAME), "Contacts");
@@ -504,7 +504,7 @@ TEST_F(AddressBookTest, AddressesFoldersAndListMembersOfAWrittenStore)
         w.addMessage(contacts, list);
         w.finish();
     }
-    Logon({path});
+    ASSERT_NO_FATAL_FAILURE(Logon({path}));
 
     const std::vector<Props> containers = Containers();
     ASSERT_EQ(containers.size(), 2u);
@@ -539,7 +539,7 @@ TEST_F(AddressBookTest, StoreWithoutContactsHasAnEmptyRoot)
 {
     wr::StoreDescription d;
     d.ipmSubtree.folders.push_back({"Inbox", "IPF.Note", {}, {}, {Item("IPM.Note", "Hello")}, {}});
-    Logon({Write("plain.pst", d)});
+    ASSERT_NO_FATAL_FAILURE(Logon({Write("plain.pst", d)}));
     auto* root = OpenAs<IABContainer>({}, MAPI_ABCONT);
     ASSERT_NE(root, nullptr);
     const Props props = AllProps(root);
@@ -556,7 +556,7 @@ TEST_F(AddressBookTest, StoreWithoutContactsHasAnEmptyRoot)
 
 TEST_F(AddressBookTest, TwoStoresGiveContainersFromBothAndStatusRows)
 {
-    Logon({Write("demo.pst", wr::demoStore()), DRAVIK_SAMPLES_DIR "/java-libpst-dist-list.pst"});
+    ASSERT_NO_FATAL_FAILURE(Logon({Write("demo.pst", wr::demoStore()), DRAVIK_SAMPLES_DIR "/java-libpst-dist-list.pst"}));
     LPMAPITABLE t = nullptr;
     ASSERT_EQ(m_session->GetMsgStoresTable(0, &t), S_OK);
     const std::vector<Props> stores = AllRows(t);
@@ -655,7 +655,7 @@ TEST(AbEntryIdTest, RoundTripAndDamage)
 
 TEST_F(AddressBookTest, UnknownForeignAndStaleEntryIds)
 {
-    Logon({Write("demo.pst", wr::demoStore())});
+    ASSERT_NO_FATAL_FAILURE(Logon({Write("demo.pst", wr::demoStore())}));
     const std::vector<Props> containers = Containers();
     ASSERT_EQ(containers.size(), 1u);
     const Bytes containerEid = Bin(containers[0], PR_ENTRYID);
@@ -715,3 +715,32 @@ TEST_F(AddressBookTest, UnknownForeignAndStaleEntryIds)
     EXPECT_EQ(Text(grace, PR_EMAIL_ADDRESS), "grace@example.org");
     EXPECT_EQ(Bin(grace, PR_ENTRYID), oneOff);
 }
+
+// Every sample store that opens without a password (Unicode, ANSI, OST): the address book lists its contacts
+// folders, and every row of every container opens by its entry ID as the kind
+// of object the row says, with the row's name.
+class AddressBookSampleTest : public AddressBookTest, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P(AddressBookSampleTest, EveryRowOpens)
+{
+    ASSERT_NO_FATAL_FAILURE(Logon({std::string(DRAVIK_SAMPLES_DIR "/") + GetParam()}));
+    size_t entries = 0;
+    for (const Props& c : Containers()) {
+        for (const Props& r : Contents(Bin(c, PR_ENTRYID))) {
+            const ULONG type = Long(r, PR_OBJECT_TYPE);
+            ASSERT_TRUE(type == MAPI_MAILUSER || type == MAPI_DISTLIST);
+            const Props p = EntryProps(Bin(r, PR_ENTRYID), type);
+            EXPECT_EQ(Text(p, PR_DISPLAY_NAME), Text(r, PR_DISPLAY_NAME));
+            EXPECT_EQ(Text(p, PR_EMAIL_ADDRESS), Text(r, PR_EMAIL_ADDRESS));
+            ++entries;
+        }
+    }
+    RecordProperty("entries", static_cast<int>(entries));
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, AddressBookSampleTest,
+                         ::testing::Values("pstsdk-sample1.pst", "pstsdk-sample2.pst", "pstsdk-submessage.pst",
+                                           "java-libpst-dist-list.pst", "pst-extractor-enron.pst",
+                                           "pst-extractor-outlookcom.ost"));
