@@ -533,6 +533,46 @@ TEST_F(PstProviderRules, DamagedMessageFailsOnlyItself)
     }
 }
 
+// A damaged contents table fails GetContentsTable alone: the folder opens with
+// the counts it keeps, its other tables read.
+TEST_F(PstProviderRules, DamagedTableFailsOnlyItself)
+{
+    const std::string path = Write(ThreeMessages());
+    StoreLogon logon;
+    ASSERT_EQ(logon.Open(path), S_OK);
+    std::vector<uint8_t> inboxId;
+    {
+        Contents c;
+        ReadInbox(logon.store, 0, c);
+        LPSPropValue eid = nullptr;
+        ASSERT_EQ(HrGetOneProp(c.folder, PR_ENTRYID, &eid), S_OK);
+        inboxId.assign(eid->Value.bin.lpb, eid->Value.bin.lpb + eid->Value.bin.cb);
+        MAPIFreeBuffer(eid);
+    }
+    logon.Logoff();
+    const uint32_t nid = inboxId[20] | (inboxId[21] << 8) | (inboxId[22] << 16) | (uint32_t(inboxId[23]) << 24);
+    DamageNode(path, (nid & ~0x1Fu) | 0x0E);  // NID_TYPE_CONTENTS_TABLE of the folder
+
+    ASSERT_EQ(logon.Logon(), S_OK);
+    LPUNKNOWN unk = nullptr;
+    ASSERT_EQ(logon.store->OpenEntry(static_cast<ULONG>(inboxId.size()), reinterpret_cast<LPENTRYID>(inboxId.data()),
+                                     nullptr, 0, nullptr, &unk),
+              S_OK);
+    auto* inbox = static_cast<LPMAPIFOLDER>(unk);
+    LPSPropValue count = nullptr;
+    ASSERT_EQ(HrGetOneProp(inbox, PR_CONTENT_COUNT, &count), S_OK);
+    EXPECT_EQ(count->Value.ul, 3u);
+    MAPIFreeBuffer(count);
+    LPMAPITABLE table = nullptr;
+    EXPECT_EQ(inbox->GetContentsTable(0, &table), MAPI_E_CORRUPT_DATA);
+    EXPECT_EQ(table, nullptr);
+    ASSERT_EQ(inbox->GetHierarchyTable(0, &table), S_OK);
+    table->Release();
+    ASSERT_EQ(inbox->GetContentsTable(MAPI_ASSOCIATED, &table), S_OK);
+    table->Release();
+    inbox->Release();
+}
+
 // A file truncated or overwritten while a session has it open fails calls
 // cleanly: an error, never a crash or a hang.
 TEST_F(PstProviderRules, StoreFileChangedWhileOpenFailsCleanly)
