@@ -37,6 +37,7 @@ public:
     int DamagedCount() const { return m_nDamaged; }
     bool Interrupted() const { return m_bInterrupted; }
     bool OutputFailed() const { return !m_writer.Ok(); }
+    int OutputError() const { return m_writer.Error(); }
 
 private:
     struct Parent;

@@ -190,6 +190,9 @@ void CDumpWriter::Emit(std::string& line)
 {
     if (!m_bOk)
         return;
-    if (std::fwrite(line.data(), 1, line.size(), m_pOut) != line.size() || std::fflush(m_pOut) != 0)
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), m_pOut) != line.size() || std::fflush(m_pOut) != 0) {
         m_bOk = false;
+        m_nErrno = errno != 0 ? errno : EIO;
+    }
 }

@@ -42,6 +42,8 @@ public:
     // False once a write failed (a closed pipe, a full disk): the caller
     // stops, as nothing more can be delivered.
     bool Ok() const { return m_bOk; }
+    // The errno of the failed write.
+    int Error() const { return m_nErrno; }
 
     bool WantsProps() const { return m_bProps; }
 
@@ -53,4 +55,5 @@ private:
     Format m_format;
     bool m_bProps;
     bool m_bOk = true;
+    int m_nErrno = 0;
 };

@@ -269,7 +269,7 @@ int Dump(const COptions& options)
         if (walker.Interrupted()) {
             nResult = -1;
         } else if (walker.OutputFailed()) {
-            std::fprintf(stderr, "dravik-dump: the output cannot be written: %s\n", std::strerror(EPIPE));
+            std::fprintf(stderr, "dravik-dump: the output cannot be written: %s\n", std::strerror(walker.OutputError()));
             nResult = kFailed;
         } else if (FAILED(hr)) {
             std::fprintf(stderr, "dravik-dump: walk failed: %d object%s could not be read: error %08X\n",

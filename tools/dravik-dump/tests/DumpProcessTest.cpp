@@ -62,7 +62,8 @@ struct CUsageCase
     const char* name;
     std::vector<std::string> args;
     int nExit;
-    const char* stderrHas;  // in standard error (or standard output for --help)
+    std::string stderrHas;  // in standard error (or standard output for --help)
+    std::map<std::string, std::string> env = {};
 };
 
 void PrintTo(const CUsageCase& c, std::ostream* os)
@@ -77,7 +78,7 @@ class DumpExitStatus : public ::testing::TestWithParam<CUsageCase>
 TEST_P(DumpExitStatus, ReportsTheFailingStepAndLeavesNoProfile)
 {
     CTempDir profiles;
-    const CResult r = RunDump(GetParam().args, profiles.Path());
+    const CResult r = RunDump(GetParam().args, profiles.Path(), GetParam().env);
     EXPECT_EQ(r.nExit, GetParam().nExit) << r.strErr;
     EXPECT_TRUE(Contains(GetParam().nExit == 0 ? r.strOut : r.strErr, GetParam().stderrHas))
         << "stdout: " << r.strOut << "\nstderr: " << r.strErr;
@@ -98,7 +99,15 @@ INSTANTIATE_TEST_SUITE_P(
         CUsageCase{"NoSuchFile", {"--file", "/nonexistent/store.pst"}, 1,
                    "ConfigureMsgService (\"/nonexistent/store.pst\") failed: error 8004010F"},
         CUsageCase{"NotAStoreFile", {"--json", "--file", kNotAStore}, 1, "failed: error 8004011B"},
-        CUsageCase{"NoSuchProfile", {"--profile", "NoSuchProfile"}, 1, "MAPILogonEx (\"NoSuchProfile\") failed: error"}),
+        CUsageCase{"NoSuchProfile", {"--profile", "NoSuchProfile"}, 1, "MAPILogonEx (\"NoSuchProfile\") failed: error"},
+        // No password and no terminal to ask on: the logon is cancelled.
+        CUsageCase{"PasswordNotGiven", {"--file", Sample("java-libpst-passworded.pst")}, 1,
+                   "MAPILogonEx (\"" + Sample("java-libpst-passworded.pst") + "\") failed: error 80040113"},
+        CUsageCase{"WrongPassword",
+                   {"--file", Sample("pstsdk-test_ansi.pst")},
+                   1,
+                   "failed: error 80040111",
+                   {{"DRAVIK_STORE_PASSWORD", "wrong"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DumpProfile, LogsOnToAnExistingProfileAndLeavesItInPlace)

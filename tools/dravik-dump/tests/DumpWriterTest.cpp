@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <random>
 
@@ -157,6 +158,7 @@ TEST(Writer, FailedWriteIsReported)
     CDumpWriter writer(f, CDumpWriter::Format::Text, false);
     writer.Write(0, "category", "Message Stores", {});
     EXPECT_FALSE(writer.Ok());
+    EXPECT_EQ(writer.Error(), ENOSPC);
     std::fclose(f);
 }
 
