@@ -34,7 +34,6 @@ public:
     bool Has(ULONG tag) const { return Find(PROP_ID(tag)) != nullptr; }
     const std::string* Text(ULONG tag) const;  // by property ID; null unless text
     const SPropValue* Raw(ULONG tag) const;    // by property ID; null for text or absent
-    size_t Size() const { return m_entries.size(); }
 
     // Every value, strings as PT_UNICODE when wide. The values point into this
     // set and into `keep`, which must outlive them.

@@ -475,12 +475,17 @@ TEST_F(AddressBookTest, DemoStoreContactsListAndObjects)
     container->Release();
 }
 
-TEST_F(AddressBookTest, AddressesFoldersAndListMembersOfAWrittenStore)
+class WrittenStoreTest : public AddressBookTest, public ::testing::WithParamInterface<wr::StoreFormat>
+{
+};
+
+TEST_P(WrittenStoreTest, AddressesFoldersAndListMembers)
 {
     // Contacts with Email1 and Email3, with none; a note among them; a contacts
     // folder below another; a list whose member is a contact's Email3 by wrapped
     // entry ID, without the one-off copy.
     wr::StoreOptions options;
+    options.format = GetParam();
     const std::string path = (m_work / "contacts.pst").string();
     {
         wr::StoreWriter w(path, options);
@@ -534,6 +539,8 @@ TEST_F(AddressBookTest, AddressesFoldersAndListMembersOfAWrittenStore)
     EXPECT_EQ(Text(members[0], PR_EMAIL_ADDRESS), "ada@home.example");
     EXPECT_EQ(Bin(members[0], PR_ENTRYID), Bin(rows[1], PR_ENTRYID));
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, WrittenStoreTest, ::testing::Values(wr::StoreFormat::Unicode, wr::StoreFormat::Ansi));
 
 TEST_F(AddressBookTest, StoreWithoutContactsHasAnEmptyRoot)
 {
