@@ -1,0 +1,478 @@
+#include "pst_store.h"
+
+#include "mapi32/mapiguid.h"
+#include "mapi32/table.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace dravik::mapi32::pst_provider {
+
+HRESULT FromError(const pst::Error& e)
+{
+    switch (e.kind()) {
+    case pst::ErrorKind::NotFound: return MAPI_E_NOT_FOUND;
+    case pst::ErrorKind::Io: return MAPI_E_DISK_ERROR;
+    default: return MAPI_E_CORRUPT_DATA;
+    }
+}
+
+bool IsFolderNid(uint32_t nid)
+{
+    const uint32_t type = nid & 0x1F;
+    return type == pst::NID_TYPE_NORMAL_FOLDER || type == pst::NID_TYPE_SEARCH_FOLDER;
+}
+
+bool IsMessageNid(uint32_t nid)
+{
+    const uint32_t type = nid & 0x1F;
+    return type == pst::NID_TYPE_NORMAL_MESSAGE || type == 0x08;  // NID_TYPE_ASSOC_MESSAGE
+}
+namespace {
+
+// The code page of a contents-table row's 8-bit strings: the row's own
+// declaration, else, when the row has 8-bit text that is not ASCII, the
+// message's, else the folder's. Called under the store's lock.
+uint32_t RowCodePage(const StoreContext& ctx, const pst::TableRow& row, uint32_t fallback)
+{
+    for (uint16_t id : {kIdMessageCodepage, kIdInternetCpid})
+        if (const pst::Property* p = row.find(id))
+            if (auto cp = DeclaredCodePage(*p))
+                return *cp;
+    const bool needed = std::any_of(row.cells.begin(), row.cells.end(), [](const pst::Property& p) {
+        return (p.type & ~MV_FLAG) == PT_STRING8 &&
+               std::any_of(p.raw.begin(), p.raw.end(), [](uint8_t b) { return b >= 0x80; });
+    });
+    if (!needed || !IsMessageNid(row.rowId))
+        return fallback;
+    try {
+        return ctx.CodePageOf(ctx.store->message(row.rowId).properties());
+    } catch (const pst::Error&) {
+        return fallback;
+    }
+}
+
+// Where a stream's bytes come from: a range-read value of a property context, or
+// bytes made in memory (converted text, computed values).
+class ValueStream final : public IStream
+{
+public:
+    // A value of a property context, read in ranges; owner keeps the context alive.
+    ValueStream(Context ctx, IUnknown* owner, const pst::PropertyContext& pc, const pst::PropEntry& entry)
+        : m_ctx(std::move(ctx)), m_owner(owner), m_pc(&pc), m_entry(entry), m_size(entry.size)
+    {
+        if (m_owner)
+            m_owner->AddRef();
+    }
+    explicit ValueStream(std::vector<uint8_t> bytes) : m_bytes(std::move(bytes)), m_size(m_bytes.size()) {}
+
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
+    {
+        if (!ppv)
+            return MAPI_E_INVALID_PARAMETER;
+        if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream) {
+            AddRef();
+            *ppv = static_cast<IStream*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return MAPI_E_INTERFACE_NOT_SUPPORTED;
+    }
+    ULONG AddRef() override { return ++m_refs; }
+    ULONG Release() override
+    {
+        ULONG r = --m_refs;
+        if (r == 0)
+            delete this;
+        return r;
+    }
+    HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override
+    {
+        if (pcbRead)
+            *pcbRead = 0;
+        if (!pv && cb)
+            return STG_E_INVALIDPOINTER;
+        const uint64_t left = m_pos < m_size ? m_size - m_pos : 0;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(cb, left));
+        if (n == 0)
+            return S_OK;
+        if (m_pc) {
+            HRESULT hr = Guarded([&]() -> HRESULT {
+                std::lock_guard guard(m_ctx->lock);
+                std::vector<uint8_t> bytes = m_pc->readRange(m_entry, m_pos, n);
+                if (bytes.size() != n)
+                    return MAPI_E_CORRUPT_DATA;
+                std::memcpy(pv, bytes.data(), n);
+                return S_OK;
+            });
+            if (FAILED(hr))
+                return hr;
+        } else {
+            std::memcpy(pv, m_bytes.data() + m_pos, n);
+        }
+        m_pos += n;
+        if (pcbRead)
+            *pcbRead = static_cast<ULONG>(n);
+        return S_OK;
+    }
+    HRESULT Write(const void*, ULONG, ULONG* written) override
+    {
+        if (written)
+            *written = 0;
+        return STG_E_ACCESSDENIED;
+    }
+    HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPos) override
+    {
+        int64_t base = 0;
+        switch (origin) {
+        case STREAM_SEEK_SET: base = 0; break;
+        case STREAM_SEEK_CUR: base = static_cast<int64_t>(m_pos); break;
+        case STREAM_SEEK_END: base = static_cast<int64_t>(m_size); break;
+        default: return STG_E_INVALIDFUNCTION;
+        }
+        const int64_t target = base + move.QuadPart;
+        if (target < 0)
+            return STG_E_INVALIDFUNCTION;
+        m_pos = static_cast<uint64_t>(target);
+        if (newPos)
+            newPos->QuadPart = m_pos;
+        return S_OK;
+    }
+    HRESULT SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+    HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT Commit(DWORD) override { return STG_E_ACCESSDENIED; }
+    HRESULT Revert() override { return S_OK; }
+    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT Stat(STATSTG* stat, DWORD) override
+    {
+        if (!stat)
+            return STG_E_INVALIDPOINTER;
+        *stat = STATSTG{};
+        stat->type = STGTY_STREAM;
+        stat->cbSize.QuadPart = m_size;
+        stat->grfMode = STGM_READ;
+        return S_OK;
+    }
+    HRESULT Clone(IStream** out) override
+    {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_SUPPORT;
+    }
+
+private:
+    ~ValueStream()
+    {
+        if (m_owner)
+            m_owner->Release();
+    }
+    std::atomic<ULONG> m_refs{1};
+    Context m_ctx;
+    IUnknown* m_owner = nullptr;
+    const pst::PropertyContext* m_pc = nullptr;
+    pst::PropEntry m_entry;
+    std::vector<uint8_t> m_bytes;
+    uint64_t m_size = 0;
+    uint64_t m_pos = 0;
+};
+
+std::vector<uint8_t> Utf8Bytes(std::u16string_view text)
+{
+    std::string s = pst_text::ToUtf8(text);
+    return {s.begin(), s.end()};
+}
+
+std::vector<uint8_t> Utf16Bytes(std::u16string_view text)
+{
+    std::vector<uint8_t> out;
+    out.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        out.push_back(static_cast<uint8_t>(c & 0xFF));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return out;
+}
+
+} // namespace
+
+// A table context as a memory table: its columns and cells in the file's order,
+// with PR_ENTRYID (folders and messages), PR_INSTANCE_KEY and PR_OBJECT_TYPE
+// added to every row. Rows hold each string in both forms, so either tag finds
+// it; the default columns name the form the caller asked for.
+HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectType, uint32_t codePage,
+                  ULONG flags, LPMAPITABLE* out)
+{
+    if (!out)
+        return MAPI_E_INVALID_PARAMETER;
+    *out = nullptr;
+    const ULONG strings = (flags & MAPI_UNICODE) ? PT_UNICODE : PT_STRING8;
+    const ULONG other = strings == PT_UNICODE ? PT_STRING8 : PT_UNICODE;
+    return Guarded([&]() -> HRESULT {
+        std::vector<ULONG> columns;
+        for (const pst::TableColumn& c : tc.columns())
+            columns.push_back(IsStringType(c.type()) ? PROP_TAG((c.type() & MV_FLAG) | strings, c.id()) : c.tag);
+        std::vector<ULONG> added = {PR_INSTANCE_KEY, PR_OBJECT_TYPE};
+        if (objectType == MAPI_FOLDER || objectType == MAPI_MESSAGE)
+            added.insert(added.begin(), PR_ENTRYID);
+        if (objectType == MAPI_MESSAGE)
+            added.push_back(PR_HASATTACH);  // what clients test before asking for attachments
+        if (objectType == MAPI_ATTACH)
+            added.push_back(PR_ATTACH_NUM);  // the row's position: what OpenAttach takes
+        for (ULONG tag : added)
+            if (std::find_if(columns.begin(), columns.end(), [&](ULONG c) { return PROP_ID(c) == PROP_ID(tag); }) ==
+                columns.end())
+                columns.push_back(tag);
+        std::deque<ValueBuilder> builders;  // each row's storage, alive until the table has copied it
+        std::deque<StringForms> forms;
+        std::vector<std::vector<SPropValue>> rows;
+        const size_t count = tc.rowCount();
+        rows.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            const pst::TableRow row = tc.row(i);
+            const uint32_t cp = objectType == MAPI_MESSAGE ? RowCodePage(*ctx, row, codePage) : codePage;
+            ValueBuilder& b = builders.emplace_back(cp);
+            for (const pst::Property& cell : row.cells) {
+                if (pst::isVariableType(cell.type) && cell.raw.size() > kMaxInlineValue)
+                    b.addError(cell.id, MAPI_E_NOT_ENOUGH_MEMORY);
+                else
+                    b.add(cell);
+            }
+            if (objectType == MAPI_FOLDER || objectType == MAPI_MESSAGE) {
+                if (!b.has(PR_ENTRYID))
+                    b.addBinary(PR_ENTRYID, ctx->EntryId(row.rowId));
+            }
+            if (!b.has(PR_INSTANCE_KEY)) {
+                std::vector<uint8_t> key(4);
+                for (int k = 0; k < 4; ++k)
+                    key[static_cast<size_t>(k)] = static_cast<uint8_t>(row.rowId >> (8 * k));
+                b.addBinary(PR_INSTANCE_KEY, key);
+            }
+            if (!b.has(PR_OBJECT_TYPE))
+                b.addLong(PR_OBJECT_TYPE, objectType);
+            if (objectType == MAPI_MESSAGE && !b.has(PR_HASATTACH)) {
+                const SPropValue* messageFlags = b.find(kIdMessageFlags);
+                if (messageFlags && PROP_TYPE(messageFlags->ulPropTag) == PT_LONG)
+                    b.addBool(PR_HASATTACH, (messageFlags->Value.ul & kMsgFlagHasAttach) != 0);
+            }
+            if (objectType == MAPI_ATTACH && !b.has(PR_ATTACH_NUM))
+                b.addLong(PR_ATTACH_NUM, static_cast<ULONG>(i));
+            StringForms& f = forms.emplace_back();
+            std::vector<SPropValue>& values = rows.emplace_back();
+            values.reserve(b.values.size() + 4);
+            for (const SPropValue& v : b.values) {
+                values.push_back(f.In(v, strings));
+                if (IsStringType(PROP_TYPE(v.ulPropTag)))
+                    values.push_back(f.In(v, other));
+            }
+        }
+        return CreateMemoryTable(rows, columns, out);
+    });
+}
+
+// IMAPIProp::OpenProperty as IID_IStream, read-only. The value comes from the
+// object's values when it holds it, else, for a value too large for GetProps,
+// from the file. Strings are delivered in the form the tag names: PT_STRING8 as
+// UTF-8, PT_UNICODE as UTF-16LE; a binary value's bytes as they are for either
+// PT_BINARY or PT_STRING8 (an 8-bit stream of bytes).
+HRESULT OpenValueStream(const Context& ctx, IUnknown* owner, const pst::PropertyContext& pc, const PropertySet& values,
+                        uint32_t codePage, ULONG tag, LPCIID iid, ULONG flags, LPUNKNOWN* out)
+{
+    if (!out || !iid)
+        return MAPI_E_INVALID_PARAMETER;
+    *out = nullptr;
+    if (flags & (MAPI_MODIFY | MAPI_CREATE))
+        return MAPI_E_NO_ACCESS;
+    if (*iid != IID_IStream && *iid != IID_ISequentialStream)
+        return MAPI_E_INTERFACE_NOT_SUPPORTED;
+    const ULONG id = PROP_ID(tag);
+    const ULONG want = PROP_TYPE(tag);
+    if (want & MV_FLAG)
+        return MAPI_E_NO_SUPPORT;
+    auto deliver = [&](std::vector<uint8_t> bytes) {
+        *out = static_cast<IStream*>(new ValueStream(std::move(bytes)));
+        return S_OK;
+    };
+    auto text = [&](std::u16string s) {
+        return deliver(want == PT_UNICODE || want == PT_UNSPECIFIED ? Utf16Bytes(s) : Utf8Bytes(s));
+    };
+    const SPropValue* v = values.Find(id);
+    if (v && PROP_TYPE(v->ulPropTag) != PT_ERROR) {
+        const ULONG have = PROP_TYPE(v->ulPropTag);
+        if (have == PT_UNICODE && (want == PT_STRING8 || want == PT_UNICODE || want == PT_UNSPECIFIED))
+            return Guarded([&] { return text(v->Value.lpszW ? std::u16string(v->Value.lpszW) : std::u16string()); });
+        if (!IsStringType(have) && !pst::isVariableType(static_cast<uint16_t>(have)))
+            return MAPI_E_NO_SUPPORT;  // fixed-size values have no stream
+        if (have == PT_BINARY || (!IsStringType(have) && !(have & MV_FLAG))) {
+            if (want != have && want != PT_UNSPECIFIED && want != PT_STRING8 && want != PT_BINARY)
+                return MAPI_E_NOT_FOUND;
+            return Guarded([&] { return deliver({v->Value.bin.lpb, v->Value.bin.lpb + v->Value.bin.cb}); });
+        }
+        return MAPI_E_NO_SUPPORT;
+    }
+    return Guarded([&]() -> HRESULT {
+        std::unique_lock guard(ctx->lock);
+        const pst::PropEntry* e = pc.find(static_cast<uint16_t>(id));
+        if (!e)
+            return MAPI_E_NOT_FOUND;
+        if (e->place == pst::PropEntry::Place::Missing)
+            return MAPI_E_CORRUPT_DATA;
+        if ((e->type & MV_FLAG) || e->type == PT_OBJECT || !pst::isVariableType(e->type))
+            return MAPI_E_NO_SUPPORT;
+        if (e->type == PT_UNICODE || e->type == PT_STRING8) {
+            if (want != PT_UNICODE && want != PT_STRING8 && want != PT_UNSPECIFIED)
+                return MAPI_E_NOT_FOUND;
+            if (e->type == PT_UNICODE && want != PT_STRING8 && id != kIdSubject) {
+                guard.unlock();
+                *out = static_cast<IStream*>(new ValueStream(ctx, owner, pc, *e));
+                return S_OK;
+            }
+            // A conversion: the whole value, converted in memory.
+            pst::Property p = pc.read(*e);
+            guard.unlock();
+            std::u16string s =
+                e->type == PT_UNICODE ? pst_text::FromUtf16Le(p.raw) : pst_text::Decode(p.raw, codePage);
+            StripSubjectMarker(static_cast<uint16_t>(id), s);
+            return text(std::move(s));
+        }
+        if (want != e->type && want != PT_UNSPECIFIED && want != PT_STRING8 && want != PT_BINARY)
+            return MAPI_E_NOT_FOUND;
+        guard.unlock();
+        *out = static_cast<IStream*>(new ValueStream(ctx, owner, pc, *e));
+        return S_OK;
+    });
+}
+
+// IMAPIProp::GetNamesFromIDs over the store's named-property map. With no tag
+// list, every named property (of one property set, if given) is returned along
+// with its tags.
+HRESULT NamesFromIds(const Context& ctx, LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG* count,
+                     LPMAPINAMEID** names)
+{
+    if (!count || !names || !lppPropTags)
+        return MAPI_E_INVALID_PARAMETER;
+    *count = 0;
+    *names = nullptr;
+    try {
+        std::lock_guard guard(ctx->lock);
+        const pst::NameMap& map = ctx->store->nameMap();
+        std::vector<ULONG> tags;
+        const bool all = *lppPropTags == nullptr;
+        if (all) {
+            for (const pst::NamedProperty& np : map.all())
+                if (!lpPropSetGuid || std::memcmp(lpPropSetGuid, np.guid.data(), 16) == 0)
+                    tags.push_back(PROP_TAG(PT_UNSPECIFIED, np.propId));
+        } else {
+            tags.assign((*lppPropTags)->aulPropTag, (*lppPropTags)->aulPropTag + (*lppPropTags)->cValues);
+        }
+        void* root = nullptr;
+        if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(sizeof(LPMAPINAMEID) * std::max<size_t>(tags.size(), 1)), &root)))
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        auto* out = static_cast<LPMAPINAMEID*>(root);
+        bool missing = false;
+        for (size_t i = 0; i < tags.size(); ++i) {
+            out[i] = nullptr;
+            // Only IDs from 0x8000 up are named; below, no name whatever the map holds.
+            const pst::NamedProperty* np =
+                PROP_ID(tags[i]) >= 0x8000 ? map.find(static_cast<uint16_t>(PROP_ID(tags[i]))) : nullptr;
+            if (!np) {
+                missing = true;
+                continue;
+            }
+            void* p = nullptr;
+            if (FAILED(MAPIAllocateMore(sizeof(MAPINAMEID), root, &p))) {
+                MAPIFreeBuffer(root);
+                return MAPI_E_NOT_ENOUGH_MEMORY;
+            }
+            auto* id = static_cast<LPMAPINAMEID>(p);
+            *id = MAPINAMEID{};
+            if (FAILED(MAPIAllocateMore(sizeof(GUID), root, &p))) {
+                MAPIFreeBuffer(root);
+                return MAPI_E_NOT_ENOUGH_MEMORY;
+            }
+            std::memcpy(p, np->guid.data(), 16);  // the file's order is the in-memory order here
+            id->lpguid = static_cast<LPGUID>(p);
+            if (np->kind == pst::NamedProperty::Kind::Id) {
+                id->ulKind = MNID_ID;
+                id->Kind.lID = static_cast<LONG>(np->lid);
+            } else {
+                id->ulKind = MNID_STRING;
+                const size_t bytes = (np->nameUtf16.size() & ~size_t{1}) + 2;
+                if (FAILED(MAPIAllocateMore(static_cast<ULONG>(bytes), root, &p))) {
+                    MAPIFreeBuffer(root);
+                    return MAPI_E_NOT_ENOUGH_MEMORY;
+                }
+                std::memset(p, 0, bytes);
+                std::memcpy(p, np->nameUtf16.data(), bytes - 2);
+                id->Kind.lpwstrName = static_cast<LPWSTR>(p);
+            }
+            out[i] = id;
+        }
+        if (all) {
+            void* t = nullptr;
+            if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size())), &t))) {
+                MAPIFreeBuffer(root);
+                return MAPI_E_NOT_ENOUGH_MEMORY;
+            }
+            auto* a = static_cast<LPSPropTagArray>(t);
+            a->cValues = static_cast<ULONG>(tags.size());
+            std::copy(tags.begin(), tags.end(), a->aulPropTag);
+            *lppPropTags = a;
+        }
+        *count = static_cast<ULONG>(tags.size());
+        *names = out;
+        return missing ? MAPI_W_ERRORS_RETURNED : S_OK;
+    } catch (const pst::Error& e) {
+        return FromError(e);
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+}
+
+// IMAPIProp::GetIDsFromNames over the store's map; names it does not hold give
+// PT_ERROR tags. The map is never extended: the store is read-only.
+HRESULT IdsFromNames(const Context& ctx, ULONG cNames, LPMAPINAMEID* lppNames, ULONG flags, LPSPropTagArray* out)
+{
+    if (!out)
+        return MAPI_E_INVALID_PARAMETER;
+    *out = nullptr;
+    if (flags & MAPI_CREATE)
+        return MAPI_E_NO_ACCESS;
+    if (cNames == 0 || !lppNames)
+        return MAPI_E_NO_SUPPORT;  // listing every ID of the store: GetNamesFromIDs does that
+    try {
+        std::lock_guard guard(ctx->lock);
+        const pst::NameMap& map = ctx->store->nameMap();
+        void* t = nullptr;
+        if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(cNames)), &t)))
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        auto* a = static_cast<LPSPropTagArray>(t);
+        a->cValues = cNames;
+        bool missing = false;
+        for (ULONG i = 0; i < cNames; ++i) {
+            std::optional<uint16_t> id;
+            const MAPINAMEID* name = lppNames[i];
+            if (name && name->lpguid) {
+                pst::Guid guid{};
+                std::memcpy(guid.data(), name->lpguid, 16);
+                if (name->ulKind == MNID_ID) {
+                    id = map.idOf(guid, static_cast<uint32_t>(name->Kind.lID));
+                } else if (name->ulKind == MNID_STRING && name->Kind.lpwstrName) {
+                    std::u16string w(name->Kind.lpwstrName);
+                    id = map.idOf(guid, pst::utf16ToUtf8(reinterpret_cast<const uint8_t*>(w.data()), w.size() * 2));
+                }
+            }
+            a->aulPropTag[i] = id ? PROP_TAG(PT_UNSPECIFIED, *id) : PROP_TAG(PT_ERROR, 0);
+            missing = missing || !id;
+        }
+        *out = a;
+        return missing ? MAPI_W_ERRORS_RETURNED : S_OK;
+    } catch (const pst::Error& e) {
+        return FromError(e);
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+}
+
+} // namespace dravik::mapi32::pst_provider

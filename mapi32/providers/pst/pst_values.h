@@ -1,0 +1,182 @@
+// The property values of the store provider's objects: built from the file's
+// values with strings held as UTF-16, handed out as IMAPIProp::GetProps and
+// GetPropList do, with or without MAPI_UNICODE.
+#pragma once
+
+#include "pst_text.h"
+
+#include "mapi32/mapidefs.h"
+#include "mapi32/mapiutil.h"
+
+#include "pst/ltp/ltp.h"
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dravik::mapi32::pst_provider {
+
+// Values larger than this are not delivered by GetProps (PT_ERROR MAPI_E_NOT_ENOUGH_MEMORY);
+// OpenProperty delivers them whole.
+constexpr uint64_t kMaxInlineValue = 0x8000;
+
+constexpr uint16_t kIdSubject = 0x0037;
+constexpr uint16_t kIdMessageFlags = 0x0E07;
+constexpr uint16_t kIdAttachData = 0x3701;
+constexpr uint16_t kIdInternetCpid = 0x3FDE;    // PR_INTERNET_CPID
+constexpr uint16_t kIdMessageCodepage = 0x3FFD; // PR_MESSAGE_CODEPAGE
+constexpr uint16_t kIdCodePageId = 0x66C3;      // PR_CODE_PAGE_ID
+constexpr ULONG kMsgFlagRead = 0x01;            // MSGFLAG_READ
+constexpr ULONG kMsgFlagHasAttach = 0x10;       // MSGFLAG_HASATTACH
+constexpr ULONG kFolderRoot = 0;                // FOLDER_ROOT
+
+// MS-PST 2.4.3.2: the folders every PST holds, by NID (an OST names them otherwise).
+constexpr uint32_t kNidIpmSubtree = 0x8022;
+constexpr uint32_t kNidSearchRoot = 0x8042;
+constexpr uint32_t kNidDeletedItems = 0x8062;
+
+// PT_STRING8 or PT_UNICODE, single or multi-valued.
+bool IsStringType(ULONG type);
+
+// Stores may keep PR_SUBJECT with a marker in front: the character 0x01 and a
+// character holding the length of the subject's prefix ("RE: "). MAPI clients
+// get the subject without those two characters.
+void StripSubjectMarker(uint16_t id, std::u16string& text);
+
+// A code page declared by a value, if iconv can read it.
+std::optional<uint32_t> DeclaredCodePage(const std::optional<pst::Property>& p);
+
+// SPropValues over storage this builder owns, every string as PT_UNICODE; they
+// are deep-copied by the objects and tables that take them, so the builder lives
+// only while building.
+class ValueBuilder
+{
+public:
+    explicit ValueBuilder(uint32_t codePage = pst_text::kDefaultCodePage) : m_codePage(codePage) {}
+
+    std::vector<SPropValue> values;
+
+    const SPropValue* find(ULONG id) const
+    {
+        for (const SPropValue& v : values)
+            if (PROP_ID(v.ulPropTag) == id)
+                return &v;
+        return nullptr;
+    }
+    bool has(ULONG tag) const { return find(PROP_ID(tag)) != nullptr; }
+    void addLong(ULONG tag, ULONG value)
+    {
+        SPropValue v{};
+        v.ulPropTag = tag;
+        v.Value.ul = value;
+        values.push_back(v);
+    }
+    void addBool(ULONG tag, bool value)
+    {
+        SPropValue v{};
+        v.ulPropTag = tag;
+        v.Value.b = value ? 1 : 0;
+        values.push_back(v);
+    }
+    void addError(ULONG id, SCODE code)
+    {
+        SPropValue v{};
+        v.ulPropTag = PROP_TAG(PT_ERROR, id);
+        v.Value.err = code;
+        values.push_back(v);
+    }
+    void addBinary(ULONG tag, std::vector<uint8_t> bytes)
+    {
+        std::vector<uint8_t>& b = keep(std::move(bytes));
+        SPropValue v{};
+        v.ulPropTag = tag;
+        v.Value.bin.cb = static_cast<ULONG>(b.size());
+        v.Value.bin.lpb = b.data();
+        values.push_back(v);
+    }
+    void addString(ULONG id, std::u16string text)
+    {
+        SPropValue v{};
+        v.ulPropTag = PROP_TAG(PT_UNICODE, id);
+        v.Value.lpszW = keepText(std::move(text));
+        values.push_back(v);
+    }
+    // A value as the file holds it; one that cannot be read becomes PT_ERROR.
+    void add(const pst::Property& p);
+    // The values of a property context; large ones and ones that cannot be read
+    // become PT_ERROR values, so one bad value fails only itself.
+    void addContext(const pst::PropertyContext& pc);
+
+private:
+    std::u16string decode(uint16_t type, const std::vector<uint8_t>& raw) const
+    {
+        return type == PT_UNICODE ? pst_text::FromUtf16Le(raw) : pst_text::Decode(raw, m_codePage);
+    }
+    std::vector<uint8_t>& keep(std::vector<uint8_t> bytes)
+    {
+        m_bytes.push_back(std::move(bytes));
+        return m_bytes.back();
+    }
+    LPWSTR keepText(std::u16string text)
+    {
+        m_texts.push_back(std::move(text));
+        return m_texts.back().data();
+    }
+    void addMulti(const pst::Property& p);
+
+    uint32_t m_codePage;
+    std::deque<std::vector<uint8_t>> m_bytes;
+    std::deque<std::u16string> m_texts;
+    std::deque<std::vector<void*>> m_pointers;
+    std::deque<std::vector<SBinary>> m_bins;
+};
+
+// A value with its strings in the form asked for (PT_STRING8 as UTF-8 or
+// PT_UNICODE); the converted text lives in this object.
+class StringForms
+{
+public:
+    SPropValue In(const SPropValue& v, ULONG stringType);
+
+private:
+    // Values held are PT_UNICODE; only the narrow form is ever made from them.
+    void* narrow(const void* text)
+    {
+        const auto* w = static_cast<const char16_t*>(text);
+        m_narrow.push_back(w ? pst_text::ToUtf8(w) : std::string());
+        return m_narrow.back().data();
+    }
+    std::deque<std::string> m_narrow;
+    std::deque<std::vector<void*>> m_pointers;
+};
+
+// Frees a MAPI buffer.
+struct MapiFree
+{
+    void operator()(void* p) const { MAPIFreeBuffer(p); }
+};
+
+// The values of one object, strings held as PT_UNICODE, handed out as IMAPIProp does.
+class PropertySet
+{
+public:
+    // Takes deep copies of the values; throws std::bad_alloc when they cannot be copied.
+    explicit PropertySet(const std::vector<SPropValue>& values);
+    const SPropValue* Find(ULONG id) const
+    {
+        for (ULONG i = 0; i < m_count; ++i)
+            if (PROP_ID(m_buffer.get()[i].ulPropTag) == id)
+                return &m_buffer.get()[i];
+        return nullptr;
+    }
+    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) const;
+    HRESULT GetPropList(ULONG flags, LPSPropTagArray* out) const;
+
+private:
+    std::unique_ptr<SPropValue, MapiFree> m_buffer;
+    ULONG m_count = 0;
+};
+
+} // namespace dravik::mapi32::pst_provider
