@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -188,6 +189,23 @@ TEST_F(PstProviderRules, EightBitStringsAreReadInTheirCodePage)
         Contents c;
         ReadInbox(logon.store, flags, c);
         ASSERT_EQ(c.rows->cRows, cases.size());
+        {
+            // the rows also answer for the other form of their strings
+            LPMAPITABLE table = nullptr;
+            ASSERT_EQ(c.folder->GetContentsTable(flags, &table), S_OK);
+            SizedSPropTagArray(1, other) = {1, {flags ? PR_SUBJECT_A : PR_SUBJECT_W}};
+            LPSRowSet rows = nullptr;
+            ASSERT_EQ(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&other), nullptr, nullptr, 0, &rows), S_OK);
+            ASSERT_EQ(rows->cRows, cases.size());
+            for (size_t i = 0; i < cases.size(); ++i) {
+                if (flags)
+                    EXPECT_EQ(Narrow(rows->aRow[i].lpProps[0]), cases[i].utf8);
+                else
+                    EXPECT_EQ(Wide(rows->aRow[i].lpProps[0]), pst_text::FromUtf8(cases[i].utf8));
+            }
+            FreeProws(rows);
+            table->Release();
+        }
         for (size_t i = 0; i < cases.size(); ++i) {
             SCOPED_TRACE(cases[i].utf8);
             const SRow& row = c.rows->aRow[i];
@@ -214,16 +232,29 @@ TEST_F(PstProviderRules, EightBitStringsAreReadInTheirCodePage)
             for (ULONG k = 0; k < count; ++k)
                 EXPECT_NE(PROP_TYPE(props[k].ulPropTag), flags ? ULONG{PT_STRING8} : ULONG{PT_UNICODE});
             MAPIFreeBuffer(props);
-            // an explicit tag decides the form, whatever the flags
-            std::vector<BYTE> buffer(CbNewSPropTagArray(2));
+            // an explicit tag decides the form, whatever the flags; PT_UNSPECIFIED takes
+            // the flags' form; another type is not found
+            std::vector<BYTE> buffer(CbNewSPropTagArray(4));
             auto* tags = reinterpret_cast<LPSPropTagArray>(buffer.data());
-            tags->cValues = 2;
+            tags->cValues = 4;
             tags->aulPropTag[0] = PR_SUBJECT_A;
             tags->aulPropTag[1] = PR_SUBJECT_W;
-            ASSERT_EQ(message->GetProps(tags, flags, &count, &props), S_OK);
+            tags->aulPropTag[2] = PROP_TAG(PT_UNSPECIFIED, 0x0037);
+            tags->aulPropTag[3] = PROP_TAG(PT_LONG, 0x0037);
+            ASSERT_EQ(message->GetProps(tags, flags, &count, &props), MAPI_W_ERRORS_RETURNED);
+            ASSERT_EQ(count, 4u);
             EXPECT_EQ(Narrow(props[0]), cases[i].utf8);
             EXPECT_EQ(Wide(props[1]), pst_text::FromUtf8(cases[i].utf8));
+            EXPECT_EQ(props[2].ulPropTag, flags ? PR_SUBJECT_W : PR_SUBJECT_A);
+            EXPECT_EQ(props[3].ulPropTag, PROP_TAG(PT_ERROR, 0x0037));
+            EXPECT_EQ(props[3].Value.err, MAPI_E_NOT_FOUND);
             MAPIFreeBuffer(props);
+            LPSPropTagArray list = nullptr;
+            ASSERT_EQ(message->GetPropList(flags, &list), S_OK);
+            EXPECT_NE(std::find(list->aulPropTag, list->aulPropTag + list->cValues,
+                                flags ? PR_SUBJECT_W : PR_SUBJECT_A),
+                      list->aulPropTag + list->cValues);
+            MAPIFreeBuffer(list);
             message->Release();
         }
     }
