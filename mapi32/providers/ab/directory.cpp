@@ -522,13 +522,13 @@ HRESULT Directory::Members(const AbEntryId& list, std::vector<PropSet>& out)
                                        list.storeEntryId, wrapped.embedded};
                 const ULONG objectType = kind == kWrappedDistList ? MAPI_DISTLIST : MAPI_MAILUSER;
                 PropSet row;
-                PropSet target_props;
+                PropSet targetProps;
                 if (haveOneOff) {
                     Address(row, EncodeAbEntryId(target), oneOff.displayName, oneOff.addressType, oneOff.address,
                             objectType);
-                } else if (SUCCEEDED(Entry(target, target_props))) {
-                    Address(row, EncodeAbEntryId(target), TextOr(target_props, PROP_ID(PR_DISPLAY_NAME)),
-                            TextOr(target_props, PROP_ID(PR_ADDRTYPE)), TextOr(target_props, PROP_ID(PR_EMAIL_ADDRESS)),
+                } else if (SUCCEEDED(Entry(target, targetProps))) {
+                    Address(row, EncodeAbEntryId(target), TextOr(targetProps, PROP_ID(PR_DISPLAY_NAME)),
+                            TextOr(targetProps, PROP_ID(PR_ADDRTYPE)), TextOr(targetProps, PROP_ID(PR_EMAIL_ADDRESS)),
                             objectType);
                 } else {
                     Address(row, EncodeAbEntryId(target), "", "", "", objectType);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -540,7 +541,8 @@ TEST_P(WrittenStoreTest, AddressesFoldersAndListMembers)
     EXPECT_EQ(Bin(members[0], PR_ENTRYID), Bin(rows[1], PR_ENTRYID));
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, WrittenStoreTest, ::testing::Values(wr::StoreFormat::Unicode, wr::StoreFormat::Ansi));
+INSTANTIATE_TEST_SUITE_P(Formats, WrittenStoreTest, ::testing::Values(wr::StoreFormat::Unicode, wr::StoreFormat::Ansi),
+                         [](const auto& info) { return info.param == wr::StoreFormat::Ansi ? "Ansi" : "Unicode"; });
 
 TEST_F(AddressBookTest, StoreWithoutContactsHasAnEmptyRoot)
 {
@@ -750,4 +752,9 @@ TEST_P(AddressBookSampleTest, EveryRowOpens)
 INSTANTIATE_TEST_SUITE_P(Samples, AddressBookSampleTest,
                          ::testing::Values("pstsdk-sample1.pst", "pstsdk-sample2.pst", "pstsdk-submessage.pst",
                                            "java-libpst-dist-list.pst", "pst-extractor-enron.pst",
-                                           "pst-extractor-outlookcom.ost"));
+                                           "pst-extractor-outlookcom.ost"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                             return name;
+                         });
