@@ -281,7 +281,7 @@ TEST_P(DumpInterrupted, StopsCleanlyAndDeletesTheTemporaryProfile)
 {
     CTempDir dir;
     const std::string store = WriteStore(dir.Path(), "large.pst",
-                                         {"scale", "--folders", "2", "--messages", "2000", "--attachment-size",
+                                         {"scale", "--folders", "4", "--messages", "2500", "--attachment-size",
                                           "2000", "--body-size", "500"});
     if (store.empty())
         GTEST_SKIP() << "pstgen is not built";
