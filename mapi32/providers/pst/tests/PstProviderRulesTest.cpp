@@ -173,6 +173,7 @@ TEST_F(PstProviderRules, EightBitStringsAreReadInTheirCodePage)
         {"\x93\xfa\x96\x7b\x8c\xea", 932, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"},            // Japanese "nihongo"
         {"\xd6\xd0\xce\xc4", 936, "\xe4\xb8\xad\xe6\x96\x87"},                               // Chinese "zhongwen"
         {"caf\xe9", 0, "caf\xc3\xa9"},                                                       // store default, 1252
+        {"na\xefve", 1200, "na\xc3\xafve"},  // UTF-16 declared for 8-bit text: the store's code page
         {"\x01\x04RE: Report", 0, "RE: Report"},                                             // prefix marker
     };
     StoreDescription d;
