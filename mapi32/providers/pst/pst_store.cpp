@@ -46,11 +46,15 @@ uint32_t RowCodePage(const StoreContext& ctx, const pst::TableRow& row, uint32_t
     });
     if (!needed || !IsMessageNid(row.rowId))
         return fallback;
+    if (auto known = ctx.messageCodePages.find(row.rowId); known != ctx.messageCodePages.end())
+        return known->second;
+    uint32_t cp = fallback;
     try {
-        return ctx.CodePageOf(ctx.store->message(row.rowId).properties());
+        cp = ctx.CodePageOf(ctx.store->message(row.rowId).properties());
     } catch (const pst::Error&) {
-        return fallback;
     }
+    ctx.messageCodePages.emplace(row.rowId, cp);
+    return cp;
 }
 
 // Where a stream's bytes come from: a range-read value of a property context, or

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 namespace dravik::mapi32::pst_provider {
 
@@ -45,6 +46,8 @@ struct StoreContext
     uint32_t codePage = pst_text::kDefaultCodePage;
     // The library reads through one reader with caches: every read of the store is made under this.
     mutable std::mutex lock;
+    // The code pages of messages read for contents-table rows, by NID (under the lock).
+    mutable std::unordered_map<uint32_t, uint32_t> messageCodePages;
 
     // MS-PST 2.2.1: rgbFlags (4 bytes, zero), the store's record key (uid), the NID.
     std::vector<uint8_t> EntryId(uint32_t nid) const
