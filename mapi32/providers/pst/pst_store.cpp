@@ -29,6 +29,7 @@ bool IsMessageNid(uint32_t nid)
     const uint32_t type = nid & 0x1F;
     return type == pst::NID_TYPE_NORMAL_MESSAGE || type == 0x08;  // NID_TYPE_ASSOC_MESSAGE
 }
+
 namespace {
 
 // The code page of a contents-table row's 8-bit strings: the row's own
