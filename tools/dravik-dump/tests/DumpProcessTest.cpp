@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <set>
 
 using namespace dumptest;
 
@@ -160,6 +162,35 @@ TEST(DumpProfile, LogsOnToAnExistingProfileAndLeavesItInPlace)
     EXPECT_EQ(profileRows, std::vector<std::string>{"Two Stores"});
     EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{"Two Stores.prof"})
         << "the user's profile stays, and no other is left";
+}
+
+// Dumps started together in one profile folder each make a temporary
+// profile of their own and delete only that one.
+TEST(DumpProfile, ConcurrentDumpsKeepTheirTemporaryProfilesApart)
+{
+    CTempDir profiles, dir;
+    std::vector<std::unique_ptr<CProcess>> runs;
+    for (int i = 0; i < 4; ++i) {
+        const std::string n = std::to_string(i);
+        runs.push_back(std::make_unique<CProcess>(
+            std::vector<std::string>{DumpExe(), "--json", "--file", Sample("pst-extractor-enron.pst")},
+            std::map<std::string, std::string>{{"DRAVIK_MAPI_PROFILES", profiles.Path().string()}},
+            dir.Path() / ("out" + n), dir.Path() / ("err" + n)));
+    }
+    std::set<std::string> names;
+    for (int i = 0; i < 4; ++i) {
+        const std::string n = std::to_string(i);
+        EXPECT_EQ(runs[i]->Wait(), 0) << ReadFile(dir.Path() / ("err" + n));
+        const std::vector<QJsonObject> lines = JsonLines(ReadFile(dir.Path() / ("out" + n)));
+        for (const QJsonObject& o : lines)
+            if (o["kind"] == QStringLiteral("service"))
+                names.insert(o["text"].toString().toStdString());
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const QJsonObject& o) { return o["kind"] == QStringLiteral("message"); }),
+                  71);
+    }
+    EXPECT_EQ(names.size(), 4u) << "each dump shows its own temporary profile's service";
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
 }
 
 // The demo store's lines as the property list shows them, checked by hand:
