@@ -55,20 +55,21 @@ std::string JsonString(std::string_view bytes)
     std::string out;
     out.reserve(bytes.size() + 2);
     out += '"';
+    size_t plain = 0;  // start of the run of bytes written as they are
     size_t i = 0;
     while (i < bytes.size()) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c >= 0x80) {
-            const size_t n = Utf8SequenceLength(bytes.substr(i));
-            if (n == 0) {
-                out += "\\ufffd";
-                ++i;
-            } else {
-                out.append(bytes.substr(i, n));
-                i += n;
-            }
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            ++i;
             continue;
         }
+        if (c >= 0x80) {
+            if (const size_t n = Utf8SequenceLength(bytes.substr(i)); n != 0) {
+                i += n;
+                continue;
+            }
+        }
+        out.append(bytes.substr(plain, i - plain));
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -78,15 +79,16 @@ std::string JsonString(std::string_view bytes)
         case '\b': out += "\\b"; break;
         case '\f': out += "\\f"; break;
         default:
-            if (c < 0x20 || c == 0x7F) {
+            if (c >= 0x80) {
+                out += "\\ufffd";
+            } else {
                 out += "\\u00";
                 AppendHex2(out, c);
-            } else {
-                out += static_cast<char>(c);
             }
         }
-        ++i;
+        plain = ++i;
     }
+    out.append(bytes.substr(plain));
     out += '"';
     return out;
 }
@@ -95,22 +97,24 @@ std::string TextLine(std::string_view bytes)
 {
     std::string out;
     out.reserve(bytes.size());
-    for (const char ch : bytes) {
-        const unsigned char c = static_cast<unsigned char>(ch);
+    size_t plain = 0;  // start of the run of bytes written as they are
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x20 && c != 0x7F && c != '\\')
+            continue;
+        out.append(bytes.substr(plain, i - plain));
+        plain = i + 1;
         switch (c) {
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (c < 0x20 || c == 0x7F) {
-                out += "\\x";
-                AppendHex2(out, c);
-            } else {
-                out += ch;
-            }
+            out += "\\x";
+            AppendHex2(out, c);
         }
     }
+    out.append(bytes.substr(plain));
     return out;
 }
 
