@@ -255,6 +255,8 @@ int Dump(const COptions& options)
 
     LPMAPISESSION pSession = nullptr;
     HRESULT hr = MAPILogonEx(0, strProfile.data(), nullptr, kLogonFlags, &pSession);
+    if (FAILED(hr) && g_nStopSignal)
+        return Interrupted();  // e.g. Ctrl+C at the password prompt
     if (FAILED(hr))
         return Fail("MAPILogonEx (\"" + TextLine(options.bFile ? options.strFile : strProfile) + "\")", hr);
     if (g_nStopSignal) {

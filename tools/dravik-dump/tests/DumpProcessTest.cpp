@@ -11,6 +11,9 @@
 #include "pst/messaging/store.h"
 #include "pst/messaging/walk.h"
 
+#include <poll.h>
+#include <pty.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -406,6 +409,80 @@ TEST(DumpDamaged, ADamagedMessageIsReportedAndTheWalkGoesOn)
     EXPECT_GE(count(lines, "recipient") + count(lines, "attachment"),
               count(goodLines, "recipient") + count(goodLines, "attachment") - 50);
     EXPECT_EQ(lines.back()["kind"], goodLines.back()["kind"]);
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
+}
+
+// A store password typed on the terminal: asked for with the store's name,
+// not echoed, accepted; Ctrl+C at the prompt ends the dump as an interrupt.
+class DumpTerminal : public ::testing::Test
+{
+protected:
+    // Starts the dump on a new pseudo-terminal; fd is its master side.
+    pid_t Start(const fs::path& profiles, int& fd)
+    {
+        const std::string exe = DumpExe(), store = Sample("java-libpst-passworded.pst");
+        const pid_t pid = ::forkpty(&fd, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            ::setenv("DRAVIK_MAPI_PROFILES", profiles.c_str(), 1);
+            ::unsetenv("DRAVIK_STORE_PASSWORD");
+            ::execl(exe.c_str(), exe.c_str(), "--file", store.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    }
+    // What the terminal shows until it contains `until` or the dump ends.
+    static std::string ReadUntil(int fd, const std::string& until)
+    {
+        std::string seen;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (seen.find(until) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            seen.append(buffer, static_cast<size_t>(n));
+        }
+        return seen;
+    }
+    static int Wait(pid_t pid)
+    {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
+    }
+};
+
+TEST_F(DumpTerminal, PasswordIsAskedWithoutEcho)
+{
+    CTempDir profiles;
+    int fd = -1;
+    const pid_t pid = Start(profiles.Path(), fd);
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(Contains(ReadUntil(fd, "): "), "Password for \"Personal Folders\" ("));
+    ASSERT_EQ(::write(fd, "a6xnjH\n", 7), 7);
+    const std::string shown = ReadUntil(fd, "category: Address Book(s)");
+    EXPECT_FALSE(Contains(shown, "a6xnjH")) << "the password was echoed";
+    EXPECT_TRUE(Contains(shown, "  store: Personal Folders")) << shown;
+    ReadUntil(fd, "\n\n");  // the rest, so that the dump is not blocked on a full terminal
+    EXPECT_EQ(Wait(pid), 0);
+    ::close(fd);
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
+}
+
+TEST_F(DumpTerminal, InterruptAtThePasswordPrompt)
+{
+    CTempDir profiles;
+    int fd = -1;
+    const pid_t pid = Start(profiles.Path(), fd);
+    ASSERT_GT(pid, 0);
+    ReadUntil(fd, "): ");
+    ::kill(pid, SIGINT);
+    EXPECT_TRUE(Contains(ReadUntil(fd, "interrupted"), "dravik-dump: interrupted"));
+    EXPECT_EQ(Wait(pid), 128 + SIGINT);
+    ::close(fd);
     EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
 }
 
