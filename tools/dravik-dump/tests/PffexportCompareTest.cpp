@@ -277,6 +277,19 @@ TEST_P(PffexportComparison, FoldersMessagesRecipientsAndAttachmentsAgree)
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QJsonObject& o) {
         return o["depth"].toInt() == 0 && o["text"].toString() == QStringLiteral("Address Book(s)");
     })) << "the walk did not reach the address book";
+    // Without --props the walk is the same: the same objects with the same texts.
+    const CResult plain = RunDump({"--json", "--file", sample}, profiles.Path(), env);
+    EXPECT_EQ(plain.nExit, 0) << plain.strErr;
+    const auto objects = [](const std::vector<QJsonObject>& json) {
+        std::vector<std::string> list;
+        for (const QJsonObject& o : json)  // the temporary profile's name is drawn anew each time
+            if (o["kind"] != QStringLiteral("profile") && o["kind"] != QStringLiteral("service"))
+                list.push_back(std::to_string(o["depth"].toInt()) + " " + o["kind"].toString().toStdString() +
+                               ": " + o["text"].toString().toStdString());
+        return list;
+    };
+    EXPECT_EQ(objects(JsonLines(plain.strOut)), objects(lines));
+
     Tree ours;
     ReadDump(lines, ours);
     ASSERT_TRUE(ours.count("")) << "no store in the dump";
