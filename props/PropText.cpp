@@ -207,7 +207,8 @@ long LeadingNumber(const std::string& text)
 
 std::string NamedIdText(IMAPIProp* pSource, ULONG ulPropTag)
 {
-    if (!pSource)
+    // IDs below 0x8000 never have a name, so they are not asked about.
+    if (!pSource || PROP_ID(ulPropTag) < 0x8000)
         return std::string();
     SizedSPropTagArray(1, oneTag) = {1, {ulPropTag}};
     LPSPropTagArray pTags = reinterpret_cast<LPSPropTagArray>(&oneTag);
@@ -215,7 +216,10 @@ std::string NamedIdText(IMAPIProp* pSource, ULONG ulPropTag)
     LPMAPINAMEID* ppNames = nullptr;
     pSource->GetNamesFromIDs(&pTags, nullptr, 0, &cNames, &ppNames);
     std::string text;
-    if (ppNames && cNames >= 1 && ppNames[0]) {
+    // A string name has no numeric ID: Kind then holds a string pointer, whose
+    // bits mean nothing, so the cell stays empty (the store's named-property
+    // listing shows such names).
+    if (ppNames && cNames >= 1 && ppNames[0] && ppNames[0]->ulKind == MNID_ID) {
         char sz[16];
         std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(ppNames[0]->Kind.lID));
         text = sz;

@@ -58,7 +58,8 @@ class CPropValueArray;
 // The five texts of one row of a property listing: TAG ("0x%08x" of the
 // tag), TAG Name and Type (the dictionary's names, else their "0x%08x" keys),
 // Named ID ("0x%08X" of the numeric ID of the tag's name, asked of pSource;
-// empty without a source or a name) and Value (FormatProp into 1024 bytes;
+// empty without a source, without a name, and for a string name, which has
+// no numeric ID) and Value (FormatProp into 1024 bytes;
 // PR_OBJECT_TYPE gets " [object type name]" appended).
 struct CPropRowText
 {

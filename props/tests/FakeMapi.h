@@ -243,8 +243,14 @@ private:
             auto* guid = reinterpret_cast<LPGUID>(name + 1);
             *guid = it->second.guid;
             name->lpguid = guid;
-            name->ulKind = MNID_ID;
-            name->Kind.lID = it->second.id;
+            name->ulKind = it->second.kind;
+            if (it->second.kind == MNID_STRING) {
+                const size_t cb = (it->second.name.size() + 1) * sizeof(WCHAR);
+                MAPIAllocateMore(static_cast<ULONG>(cb), pv, reinterpret_cast<LPVOID*>(&name->Kind.lpwstrName));
+                std::memcpy(name->Kind.lpwstrName, it->second.name.c_str(), cb);
+            } else {
+                name->Kind.lID = it->second.id;
+            }
             array[i] = name;
         }
         *lpcNames = pTags->cValues;

@@ -314,8 +314,11 @@ TEST(FormatPropRow, GivesTheListingsColumns)
     SPropValue objType = Value(PROP_TAG(PT_LONG, 0x0FFE));
     objType.Value.l = 5;
     SPropValue oddType = Value(PROP_TAG(0x1234, 0x0E07));
-    obj.values = {subject, named, objType, oddType};
+    SPropValue stringNamed = Value(PROP_TAG(PT_LONG, 0x8502));
+    stringNamed.Value.l = 7;
+    obj.values = {subject, named, objType, oddType, stringNamed};
     obj.namesById[0x8501] = {common, MNID_ID, 0x8218, u""};
+    obj.namesById[0x8502] = {common, MNID_STRING, 0, u"Keywords"};
 
     CPropValueArray props;
     ASSERT_EQ(props.LoadProps(&obj, 1), S_OK);
@@ -344,7 +347,8 @@ TEST(FormatPropRow, GivesTheListingsColumns)
     EXPECT_EQ(row.strType, "0x00001234");
     EXPECT_EQ(row.strValue, "<Unknown Property Type: 00001234>");
 
-    EXPECT_EQ(FormatPropRow(props, 4, &obj).strTag, "") << "past the end";
+    EXPECT_EQ(FormatPropRow(props, 4, &obj).strNamedId, "") << "a string name has no numeric ID";
+    EXPECT_EQ(FormatPropRow(props, 5, &obj).strTag, "") << "past the end";
     GetIniFile().Clear();
 }
 

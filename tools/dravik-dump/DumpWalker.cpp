@@ -130,32 +130,6 @@ bool HasChildren(const CPropValueArray& p, int nKind, const CPropValueArray& row
     return p.IsTrue(PR_HASATTACH) && row.GetLong(PR_CONTENT_COUNT) > 0;
 }
 
-// The "Named ID" of a property of pSource: "0x%08X" of the numeric ID of its
-// name. Empty without a source, below 0x8000 (such IDs have no name), for a
-// property without a name, and for a string name, which has no numeric ID
-// (its name is listed under the store's "Named Properties").
-std::string NamedIdText(IMAPIProp* pSource, ULONG ulPropTag)
-{
-    if (!pSource || PROP_ID(ulPropTag) < 0x8000)
-        return std::string();
-    SizedSPropTagArray(1, oneTag) = {1, {ulPropTag}};
-    LPSPropTagArray pTags = reinterpret_cast<LPSPropTagArray>(&oneTag);
-    ULONG cNames = 0;
-    LPMAPINAMEID* ppNames = nullptr;
-    pSource->GetNamesFromIDs(&pTags, nullptr, 0, &cNames, &ppNames);
-    std::string text;
-    if (ppNames && cNames >= 1 && ppNames[0] && ppNames[0]->ulKind == MNID_ID) {
-        char sz[16];
-        std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(ppNames[0]->Kind.lID));
-        text = sz;
-    }
-    if (ppNames)
-        MAPIFreeBuffer(ppNames);
-    if (pTags && pTags != reinterpret_cast<LPSPropTagArray>(&oneTag))
-        MAPIFreeBuffer(pTags);
-    return text;
-}
-
 // Every row of a property listing of these values, in the order the list
 // shows them before any sort: each row is inserted at the top, so the last
 // value comes first. pSource is the object the values came from (it is asked
@@ -165,8 +139,7 @@ std::vector<CPropRowText> ListRows(const CPropValueArray& props, IMAPIProp* pSou
     std::vector<CPropRowText> rows;
     rows.reserve(props.Count());
     for (ULONG i = props.Count(); i-- > 0;) {
-        rows.push_back(FormatPropRow(props, i, nullptr));
-        rows.back().strNamedId = NamedIdText(pSource, props.At(i)->ulPropTag);
+        rows.push_back(FormatPropRow(props, i, pSource));
     }
     return rows;
 }
