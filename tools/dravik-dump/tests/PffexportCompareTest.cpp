@@ -3,157 +3,21 @@
 // folder with their subjects, recipient counts and attachment names.
 #include "DumpTestSupport.h"
 
+#include "PffExport.h"
+
 #include <algorithm>
-#include <regex>
-#include <set>
 
 using namespace dumptest;
+namespace pff = dravik::pffexport;
 
 namespace {
 
-struct Item
-{
-    std::string messageClass;  // the dump's side only
-    std::string subject;       // empty when pffexport shows none
-    size_t recipients = 0;
-    std::vector<std::string> attachments;  // sorted; "<embedded>" for an attached message
-    std::string where;
-    // pffexport writes neither recipients nor attachments for meeting requests and responses.
-    bool details = true;
-};
-using Tree = std::map<std::string, std::vector<Item>>;  // folder path -> its messages
-
-std::string Describe(const Item& i)
-{
-    std::string s = "'" + i.subject + "' recipients=" + std::to_string(i.recipients) + " attachments=[";
-    for (const auto& a : i.attachments)
-        s += a + ";";
-    return s + "] " + i.where;
-}
-
-std::string Trim(std::string s)
-{
-    const char* ws = " \t\r\n";
-    s.erase(0, s.find_first_not_of(ws));
-    const auto end = s.find_last_not_of(ws);
-    s.erase(end == std::string::npos ? 0 : end + 1);
-    return s;
-}
-
-// pffexport writes file names with characters such as '!', '&' and '~'
-// replaced by '_', and shortens long ones with "..." in the middle.
-std::string ExportedName(std::string n)
-{
-    for (auto& c : n)
-        if (!(isalnum(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80 ||
-              std::string_view(" .-_(),'[]{}+=@$^`;#").find(c) != std::string_view::npos))
-            c = '_';
-    return n;
-}
-
-bool SameName(const std::string& pff, std::string ours)
-{
-    if (pff == ours)
-        return true;
-    ours = ExportedName(ours);
-    if (pff == ours)
-        return true;
-    const auto dots = pff.find("...");
-    if (dots == std::string::npos)
-        return false;
-    const std::string head = pff.substr(0, dots), tail = pff.substr(dots + 3);
-    return ours.size() >= head.size() + tail.size() && ours.compare(0, head.size(), head) == 0 &&
-           ours.compare(ours.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // A tree item's text is cut to 254 bytes: a longer subject matches on that part.
-bool SameSubject(const std::string& pff, const std::string& ours)
+bool SameSubject(const std::string& exported, const std::string& ours)
 {
-    if (pff == ours)
+    if (exported == ours)
         return true;
-    return ours.size() >= 250 && pff.compare(0, ours.size(), ours) == 0;
-}
-
-bool SameItem(const Item& pff, const Item& ours)
-{
-    if (!pff.details)
-        return SameSubject(pff.subject, ours.subject);
-    if (pff.recipients != ours.recipients || pff.attachments.size() != ours.attachments.size())
-        return false;
-    if (!pff.subject.empty() && !SameSubject(pff.subject, ours.subject))
-        return false;
-    std::vector<bool> used(ours.attachments.size());
-    for (const auto& a : pff.attachments) {
-        bool found = false;
-        for (size_t i = 0; i < ours.attachments.size() && !found; ++i)
-            if (!used[i] && SameName(a, ours.attachments[i]))
-                used[i] = found = true;
-        if (!found)
-            return false;
-    }
-    return true;
-}
-
-// ---- pffexport's side: its export tree.
-
-bool IsItemDir(const fs::path& p)
-{
-    static const std::regex itemName("[A-Za-z]+[0-9]{5}");
-    if (!std::regex_match(p.filename().string(), itemName))
-        return false;
-    for (const auto& e : fs::directory_iterator(p))
-        if (e.is_regular_file())
-            return true;
-    return false;
-}
-
-Item ReadPffItem(const fs::path& dir)
-{
-    Item it;
-    it.where = dir.string();
-    it.details = dir.filename().string().rfind("Meeting", 0) != 0;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        if (!e.is_regular_file() || e.path().extension() != ".txt")
-            continue;
-        std::ifstream f(e.path());
-        std::string line;
-        const bool recipients = e.path().filename() == "Recipients.txt";
-        while (std::getline(f, line)) {
-            if (recipients && line.rfind("Display name:", 0) == 0)
-                ++it.recipients;
-            if (!recipients && it.subject.empty() && line.rfind("Subject:", 0) == 0)
-                it.subject = Trim(line.substr(8));
-        }
-    }
-    const fs::path att = dir / "Attachments";
-    if (fs::is_directory(att)) {
-        static const std::regex fileName("[0-9]+_(.*)");
-        for (const auto& e : fs::directory_iterator(att)) {
-            std::smatch m;
-            const std::string n = e.path().filename().string();
-            if (e.is_directory())
-                it.attachments.push_back("<embedded>");
-            else if (std::regex_match(n, m, fileName))
-                it.attachments.push_back(m[1]);
-            else
-                it.attachments.push_back(n);
-        }
-    }
-    std::sort(it.attachments.begin(), it.attachments.end());
-    return it;
-}
-
-void ReadPffFolder(const fs::path& dir, const std::string& path, Tree& tree)
-{
-    auto& items = tree[path];
-    for (const auto& e : fs::directory_iterator(dir)) {
-        if (!e.is_directory())
-            continue;
-        if (IsItemDir(e.path()))
-            items.push_back(ReadPffItem(e.path()));
-        else
-            ReadPffFolder(e.path(), path + "/" + e.path().filename().string(), tree);
-    }
+    return ours.size() >= 250 && exported.compare(0, ours.size(), ours) == 0;
 }
 
 // ---- the dump's side: its JSON lines, one store.
@@ -163,14 +27,14 @@ void ReadPffFolder(const fs::path& dir, const std::string& path, Tree& tree)
 std::string AttachmentName(const QJsonObject& o)
 {
     if (PropValue(o, "0x3705") == "5")
-        return "<embedded>";
+        return pff::kEmbedded;
     for (const char* id : {"0x3707", "0x3704", "0x3001"})
         if (std::string v = PropValue(o, id); !v.empty())
             return v;
     return o["text"].toString().toStdString();
 }
 
-void ReadDump(const std::vector<QJsonObject>& lines, Tree& tree)
+void ReadDump(const std::vector<QJsonObject>& lines, pff::Tree& tree)
 {
     struct Level
     {
@@ -179,8 +43,8 @@ void ReadDump(const std::vector<QJsonObject>& lines, Tree& tree)
         std::string path;  // of a folder
     };
     std::vector<Level> stack;
-    std::vector<Item>* pItems = nullptr;
-    Item* pMessage = nullptr;
+    std::vector<pff::Message>* pItems = nullptr;
+    pff::Message* pMessage = nullptr;
     std::string group;  // the message group we are in
     bool inStores = false;
     for (const QJsonObject& o : lines) {
@@ -200,14 +64,14 @@ void ReadDump(const std::vector<QJsonObject>& lines, Tree& tree)
             tree[""];
         } else if (kind == "folder") {
             const std::string parentPath = parentKind == "folder" ? stack.back().path : "";
-            const std::string path = parentPath + "/" + ExportedName(text);
+            const std::string path = pff::folderPath(parentPath, text);
             tree[path];
             stack.push_back({depth, kind, path});
             continue;
         } else if (kind == "message" && parentKind == "folder") {
             pItems = &tree[stack.back().path];
-            Item it;
-            it.subject = Trim(text);
+            pff::Message it;
+            it.subject = pff::trim(text);
             it.messageClass = PropValue(o, "0x001a");
             it.where = "dump line " + std::to_string(&o - lines.data() + 1);
             pItems->push_back(std::move(it));
@@ -243,26 +107,10 @@ TEST_P(PffexportComparison, FoldersMessagesRecipientsAndAttachmentsAgree)
 {
     const std::string sample = Sample(GetParam().file);
     ASSERT_TRUE(fs::exists(sample)) << sample;
-    ASSERT_EQ(std::system("command -v pffexport > /dev/null"), 0) << "pffexport (pff-tools) is not installed";
 
-    CTempDir tmp;
-    const fs::path log = tmp.Path() / "log.txt";
-    const std::string cmd = "pffexport -m all -f all -t '" + (tmp.Path() / "x").string() + "' '" + sample + "' > '" +
-                            log.string() + "' 2>&1";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    Tree pff;
-    ReadPffFolder(tmp.Path() / "x.export", "", pff);
-    // pffexport leaves out items of classes it does not know ("Skipped item 1 out of 1 of type: IPM.Post.").
-    std::set<std::string> skippedClasses;
-    {
-        std::ifstream f(log);
-        std::string line;
-        static const std::regex skipped("Skipped item [0-9]+ out of [0-9]+ of type: (.*)\\.");
-        std::smatch m;
-        while (std::getline(f, line))
-            if (std::regex_match(line, m, skipped))
-                skippedClasses.insert(m[1]);
-    }
+    pff::Export exported;
+    std::string error;
+    ASSERT_TRUE(pff::run(sample, exported, error)) << error;
 
     CTempDir profiles;
     std::map<std::string, std::string> env;
@@ -290,47 +138,16 @@ TEST_P(PffexportComparison, FoldersMessagesRecipientsAndAttachmentsAgree)
     };
     EXPECT_EQ(objects(JsonLines(plain.strOut)), objects(lines));
 
-    Tree ours;
+    pff::Tree ours;
     ReadDump(lines, ours);
     ASSERT_TRUE(ours.count("")) << "no store in the dump";
 
-    std::vector<std::string> pffFolders, ourFolders, onlyPff, onlyOurs;
-    for (const auto& [k, v] : pff)
-        pffFolders.push_back(k);
-    for (const auto& [k, v] : ours)
-        ourFolders.push_back(k);
-    std::set_difference(pffFolders.begin(), pffFolders.end(), ourFolders.begin(), ourFolders.end(),
-                        std::back_inserter(onlyPff));
-    std::set_difference(ourFolders.begin(), ourFolders.end(), pffFolders.begin(), pffFolders.end(),
-                        std::back_inserter(onlyOurs));
-    EXPECT_EQ(onlyPff, std::vector<std::string>{}) << "folders only pffexport shows";
-    EXPECT_EQ(onlyOurs, std::vector<std::string>{}) << "folders only the dump shows";
-
-    size_t compared = 0;
-    for (const auto& [path, pffItems] : pff) {
-        const auto it = ours.find(path);
-        if (it == ours.end())
-            continue;
-        auto ourItems = it->second;
-        std::erase_if(ourItems, [&](const Item& o) { return skippedClasses.count(o.messageClass) > 0; });
-        EXPECT_EQ(pffItems.size(), ourItems.size()) << "message count of folder '" << path << "'";
-        for (const Item& p : pffItems) {
-            const auto m =
-                std::find_if(ourItems.begin(), ourItems.end(), [&p](const Item& o) { return SameItem(p, o); });
-            if (m == ourItems.end()) {
-                std::string near;
-                for (const Item& o : ourItems)
-                    if (SameSubject(p.subject, o.subject))
-                        near += "\n  the dump: " + Describe(o);
-                ADD_FAILURE() << "no message matches pffexport's " << Describe(p) << " in folder '" << path << "'"
-                              << near;
-                continue;
-            }
-            ourItems.erase(m);
-            ++compared;
-        }
-    }
-    RecordProperty("messagesCompared", static_cast<int>(compared));
+    const pff::Comparison c = pff::compare(exported, ours, "the dump", SameSubject);
+    EXPECT_EQ(c.foldersOnlyInPff, std::vector<std::string>{}) << "folders only pffexport shows";
+    EXPECT_EQ(c.foldersOnlyInOurs, std::vector<std::string>{}) << "folders only the dump shows";
+    for (const std::string& d : c.messageDifferences)
+        ADD_FAILURE() << d;
+    RecordProperty("messagesCompared", static_cast<int>(c.messagesCompared));
 }
 
 // The password of test_ansi and test_unicode is "test". The passworded sample

@@ -1,0 +1,82 @@
+// pffexport (libpff's exporter, from pff-tools) as an oracle for tests: it is run on a store
+// file, its export folder is read into folders and messages, and another reader's view of the
+// same store is compared with it.
+//
+// Where pffexport shows a store differently from what the store holds, the difference is
+// allowed for here, in one place, and nowhere else:
+//  - items of classes it does not know are left out ("Skipped item 1 out of 1 of type:
+//    IPM.Post." in its log): the other side's messages of those classes are not compared;
+//  - meeting requests and responses get neither recipients nor attachments: only their
+//    subjects are compared;
+//  - file names have characters such as '!', '&' and '~' replaced by '_', and long ones are
+//    shortened with "..." in the middle: folder paths are built with the replacement, and an
+//    attachment name matches either way;
+//  - items it digs out of free space ("Exporting recovered items.", among them blocks it
+//    cannot read, as in java-libpst-dist-list.pst) go to a folder of their own, which is not
+//    read: only the folder tree of the store is compared.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace dravik::pffexport {
+
+// One message as a reader shows it.
+struct Message {
+    std::string messageClass;  // the other reader's side only: pffexport writes none
+    std::string subject;       // trimmed; empty when pffexport shows none
+    size_t recipients = 0;
+    std::vector<std::string> attachments;  // sorted; kEmbedded for an attached message
+    std::string where;                     // where to look for it, for failure messages
+    bool details = true;  // false where pffexport writes neither recipients nor attachments
+};
+
+// The name of an attachment that is a message.
+inline constexpr const char* kEmbedded = "<embedded>";
+
+// Folder path -> its messages. The root folder is "", a folder below it "/Name", and so on.
+using Tree = std::map<std::string, std::vector<Message>>;
+
+// The path of a folder named displayName below the folder at parentPath, as pffexport
+// writes it.
+std::string folderPath(const std::string& parentPath, const std::string& displayName);
+
+// s without the white space around it, as pffexport writes a subject.
+std::string trim(std::string s);
+
+// One message in a line, for failure messages.
+std::string describe(const Message& m);
+
+// What pffexport exports from a store file.
+struct Export {
+    Tree folders;
+    std::set<std::string> skippedClasses;  // the message classes it left out
+};
+
+// Runs `pffexport -m all -f all` on the store file into a temporary folder (removed again)
+// and reads its export into out. False with the reason in error when pffexport is not
+// installed or fails.
+bool run(const std::string& storePath, Export& out, std::string& error);
+
+// Compares subjects: pffexport's and the other reader's.
+using SubjectMatch = std::function<bool(const std::string& pff, const std::string& ours)>;
+
+// The differences between pffexport's export and another reader's tree of the same store.
+struct Comparison {
+    std::vector<std::string> foldersOnlyInPff;
+    std::vector<std::string> foldersOnlyInOurs;
+    // A folder whose message counts differ, or a message of pffexport's that no message
+    // of the other side matches (with the other side's messages of the same subject).
+    std::vector<std::string> messageDifferences;
+    size_t messagesCompared = 0;
+};
+
+// oursName names the other side in messages ("the dump"). sameSubject defaults to equality.
+Comparison compare(const Export& pff, const Tree& ours, const std::string& oursName,
+                   const SubjectMatch& sameSubject = {});
+
+}  // namespace dravik::pffexport
