@@ -9,6 +9,7 @@
 #include "mapi32/provider.h"
 #include "mapi32/providers/ab/addrbook.h"
 #include "mapi32/table.h"
+#include "mapi32/unknown.h"
 
 #include <algorithm>
 #include <atomic>
@@ -133,37 +134,10 @@ const char* NameArg(LPSTR s) { return s ? s : ""; }
 const std::vector<ULONG> kServiceColumns = {PR_SERVICE_NAME, PR_SERVICE_UID, PR_DISPLAY_NAME, PR_RESOURCE_FLAGS,
                                             PR_INSTANCE_KEY, PR_SERVICE_DLL_NAME, PR_SERVICE_ENTRY_NAME};
 
-class CMsgServiceAdmin final : public IMsgServiceAdmin
+class CMsgServiceAdmin final : public Unknown<IMsgServiceAdmin, IID_IMsgServiceAdmin>
 {
 public:
     explicit CMsgServiceAdmin(std::string profile) : m_profile(std::move(profile)) {}
-
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMsgServiceAdmin) {
-            AddRef();
-            *ppv = static_cast<IMsgServiceAdmin*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG r = --m_refs;
-        if (r == 0)
-            delete this;
-        return r;
-    }
-    HRESULT GetLastError(HRESULT, ULONG, LPMAPIERROR* e) override
-    {
-        if (e)
-            *e = nullptr;
-        return S_OK;
-    }
 
     HRESULT GetMsgServiceTable(ULONG, LPMAPITABLE* out) override
     {
@@ -296,42 +270,14 @@ public:
 
 private:
     ~CMsgServiceAdmin() = default;
-    std::atomic<ULONG> m_refs{1};
     std::string m_profile;
 };
 
 // ---------------------------------------------------------------- IProfAdmin
 
-class CProfAdmin final : public IProfAdmin
+class CProfAdmin final : public Unknown<IProfAdmin, IID_IProfAdmin>
 {
 public:
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IProfAdmin) {
-            AddRef();
-            *ppv = static_cast<IProfAdmin*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG r = --m_refs;
-        if (r == 0)
-            delete this;
-        return r;
-    }
-    HRESULT GetLastError(HRESULT, ULONG, LPMAPIERROR* e) override
-    {
-        if (e)
-            *e = nullptr;
-        return S_OK;
-    }
-
     HRESULT GetProfileTable(ULONG, LPMAPITABLE* out) override
     {
         if (!out)
@@ -404,7 +350,6 @@ public:
 
 private:
     ~CProfAdmin() = default;
-    std::atomic<ULONG> m_refs{1};
 };
 
 // ---------------------------------------------------------------- IMAPISession
@@ -429,39 +374,12 @@ const std::vector<ULONG> kStatusColumns = {PR_DISPLAY_NAME, PR_PROVIDER_DISPLAY,
                                            PR_RESOURCE_FLAGS, PR_STATUS_STRING, PR_ENTRYID, PR_INSTANCE_KEY,
                                            PR_ROWID, PR_PROVIDER_DLL_NAME};
 
-class CMAPISession final : public IMAPISession
+class CMAPISession final : public Unknown<IMAPISession, IID_IMAPISession>
 {
 public:
     CMAPISession(std::string profile, std::vector<LoggedOnService> services)
         : m_profile(std::move(profile)), m_services(std::move(services))
     {
-    }
-
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPISession) {
-            AddRef();
-            *ppv = static_cast<IMAPISession*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG r = --m_refs;
-        if (r == 0)
-            delete this;
-        return r;
-    }
-    HRESULT GetLastError(HRESULT, ULONG, LPMAPIERROR* e) override
-    {
-        if (e)
-            *e = nullptr;
-        return S_OK;
     }
 
     HRESULT GetMsgStoresTable(ULONG, LPMAPITABLE* out) override
@@ -655,7 +573,6 @@ private:
         return n.empty() ? s.entry.displayName : n;
     }
 
-    std::atomic<ULONG> m_refs{1};
     std::mutex m_mutex;
     std::string m_profile;
     std::vector<LoggedOnService> m_services;

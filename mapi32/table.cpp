@@ -3,9 +3,9 @@
 #include "mapi32/mapicode.h"
 #include "mapi32/mapiguid.h"
 #include "mapi32/mapiutil.h"
+#include "mapi32/unknown.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <map>
@@ -210,7 +210,7 @@ HRESULT CopyTags(const std::vector<ULONG>& tags, LPSPropTagArray* out)
     return S_OK;
 }
 
-class CMemoryTable final : public IMAPITable
+class CMemoryTable final : public Unknown<IMAPITable, IID_IMAPITable>
 {
 public:
     CMemoryTable(std::vector<Row> rows, std::vector<ULONG> columns)
@@ -219,33 +219,6 @@ public:
         ResetView();
     }
 
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPITable) {
-            AddRef();
-            *ppv = static_cast<IMAPITable*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG r = --m_refs;
-        if (r == 0)
-            delete this;
-        return r;
-    }
-
-    HRESULT GetLastError(HRESULT, ULONG, LPMAPIERROR* e) override
-    {
-        if (e)
-            *e = nullptr;
-        return S_OK;
-    }
     HRESULT Advise(ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT Unadvise(ULONG) override { return MAPI_E_NO_SUPPORT; }
     HRESULT GetStatus(ULONG* status, ULONG* type) override
@@ -507,7 +480,6 @@ private:
         return S_OK;
     }
 
-    std::atomic<ULONG> m_refs{1};
     std::vector<Row> m_rows;
     std::vector<ULONG> m_columns;
     std::vector<bool> m_filter;  // empty: no restriction

@@ -3,6 +3,7 @@
 #include "mapi32/providers/ab/abentryid.h"
 #include "mapi32/mapitags.h"
 #include "mapi32/table.h"
+#include "mapi32/unknown.h"
 
 #include <algorithm>
 #include <cstring>
@@ -207,31 +208,11 @@ HRESULT MakeTable(const std::vector<const PropSet*>& rows, std::vector<ULONG> co
 
 namespace {
 
-class MemoryStream final : public IStream
+class MemoryStream final : public Unknown<IStream, IID_ISequentialStream, IID_IStream>
 {
 public:
     explicit MemoryStream(std::vector<uint8_t> bytes) : m_bytes(std::move(bytes)) {}
 
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream) {
-            AddRef();
-            *ppv = static_cast<IStream*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG r = --m_refs;
-        if (r == 0)
-            delete this;
-        return r;
-    }
     HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override
     {
         if (pcbRead)
@@ -297,7 +278,6 @@ public:
 
 private:
     ~MemoryStream() = default;
-    std::atomic<ULONG> m_refs{1};
     std::vector<uint8_t> m_bytes;
     uint64_t m_pos = 0;
 };

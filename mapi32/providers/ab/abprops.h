@@ -8,8 +8,8 @@
 #include "mapi32/mapidefs.h"
 #include "mapi32/mapiguid.h"
 #include "mapi32/mapiutil.h"
+#include "mapi32/unknown.h"
 
-#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -72,24 +72,10 @@ HRESULT CreateMemoryStream(std::vector<uint8_t> bytes, LPSTREAM* out);
 
 // GetProps, GetPropList and OpenProperty (IID_IStream) over a PropSet; every
 // write fails with MAPI_E_NO_ACCESS. The objects have no named properties.
-template <typename Base>
-class AbProp : public Base
+template <typename Base, const IID&... Iids>
+class AbProp : public Unknown<Base, Iids...>
 {
 public:
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG r = --m_refs;
-        if (r == 0)
-            delete this;
-        return r;
-    }
-    HRESULT GetLastError(HRESULT, ULONG, LPMAPIERROR* e) override
-    {
-        if (e)
-            *e = nullptr;
-        return S_OK;
-    }
     HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_ACCESS; }
     HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override
     {
@@ -242,9 +228,6 @@ protected:
     virtual HRESULT OpenObjectProperty(ULONG, REFIID, LPUNKNOWN*) { return MAPI_E_INTERFACE_NOT_SUPPORTED; }
 
     PropSet m_props;
-
-private:
-    std::atomic<ULONG> m_refs{1};
 };
 
 } // namespace dravik::mapi32::ab

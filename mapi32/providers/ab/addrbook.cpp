@@ -89,7 +89,8 @@ HRESULT Hand(LPUNKNOWN object, LPCIID iid, ULONG objectType, ULONG* type, LPUNKN
     return S_OK;
 }
 
-class CABContainer final : public AbProp<IABContainer>
+class CABContainer final
+    : public AbProp<IABContainer, IID_IMAPIProp, IID_IMAPIContainer, IID_IABContainer>
 {
 public:
     // The root container without `info`, a contacts folder's container with it.
@@ -98,18 +99,6 @@ public:
     {
     }
 
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IMAPIContainer || riid == IID_IABContainer) {
-            AddRef();
-            *ppv = static_cast<IABContainer*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
     HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* out) override
     {
         if (!out)
@@ -183,29 +172,16 @@ private:
     std::optional<ContainerInfo> m_info;
 };
 
-class CMailUser final : public AbProp<IMailUser>
+class CMailUser final : public AbProp<IMailUser, IID_IMAPIProp, IID_IMailUser>
 {
 public:
     explicit CMailUser(PropSet props) : AbProp(std::move(props)) {}
-
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IMailUser) {
-            AddRef();
-            *ppv = static_cast<IMailUser*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
 
 private:
     ~CMailUser() override = default;
 };
 
-class CDistList final : public AbProp<IDistList>
+class CDistList final : public AbProp<IDistList, IID_IMAPIProp, IID_IMAPIContainer, IID_IDistList>
 {
 public:
     CDistList(DirectoryPtr dir, AbEntryId id, PropSet props)
@@ -213,18 +189,6 @@ public:
     {
     }
 
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IMAPIContainer || riid == IID_IDistList) {
-            AddRef();
-            *ppv = static_cast<IDistList*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
     HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* out) override
     {
         if (!out)
@@ -343,7 +307,7 @@ PropSet AddressBookProps()
     return p;
 }
 
-class CAddrBook final : public AbProp<IAddrBook>
+class CAddrBook final : public AbProp<IAddrBook, IID_IMAPIProp, IID_IAddrBook>
 {
 public:
     explicit CAddrBook(IMAPISession* session)
@@ -351,18 +315,6 @@ public:
     {
     }
 
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IAddrBook) {
-            AddRef();
-            *ppv = static_cast<IAddrBook*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
     HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type, LPUNKNOWN* out) override
     {
         return OpenAbEntry(m_dir, cb, eid, iid, flags, type, out);

@@ -14,12 +14,12 @@
 #include "mapi32/hooks.h"
 #include "mapi32/mapiguid.h"
 #include "mapi32/provider.h"
+#include "mapi32/unknown.h"
 
 #include "pst/ndb/crc.h"
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <filesystem>
 
 namespace dravik::mapi32 {
@@ -30,24 +30,10 @@ using namespace pst_provider;
 // What every object of the provider shares: reference counting, its values
 // (handed out by GetProps and GetPropList with or without MAPI_UNICODE), names
 // from the store's map, and refusal of every write.
-template <typename Base>
-class PstObject : public Base
+template <typename Base, const IID&... Iids>
+class PstObject : public Unknown<Base, Iids...>
 {
 public:
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG r = --m_refs;
-        if (r == 0)
-            delete this;
-        return r;
-    }
-    HRESULT GetLastError(HRESULT, ULONG, LPMAPIERROR* e) override
-    {
-        if (e)
-            *e = nullptr;
-        return S_OK;
-    }
     HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_ACCESS; }
     HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override
     {
@@ -95,9 +81,6 @@ protected:
 
     PropertySet m_props;
     Context m_ctx;
-
-private:
-    std::atomic<ULONG> m_refs{1};
 };
 
 HRESULT OpenByNid(const Context& ctx, uint32_t nid, ULONG* type, LPUNKNOWN* out);
@@ -119,24 +102,12 @@ HRESULT OpenEntryId(const Context& ctx, ULONG cb, LPENTRYID eid, ULONG flags, UL
 
 HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, LPMESSAGE* out);
 
-class PstAttach final : public PstObject<IAttach>
+class PstAttach final : public PstObject<IAttach, IID_IMAPIProp, IID_IAttachment>
 {
 public:
     PstAttach(const std::vector<SPropValue>& values, Context ctx, pst::Attachment attachment, uint32_t codePage)
         : PstObject(values, std::move(ctx)), m_attachment(std::move(attachment)), m_codePage(codePage)
     {
-    }
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IAttachment) {
-            AddRef();
-            *ppv = static_cast<IAttach*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
     }
     // PR_ATTACH_DATA_OBJ opens as IID_IMessage when the attachment is an embedded message.
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
@@ -170,24 +141,12 @@ private:
     uint32_t m_codePage;
 };
 
-class PstMessage final : public PstObject<IMessage>
+class PstMessage final : public PstObject<IMessage, IID_IMAPIProp, IID_IMessage>
 {
 public:
     PstMessage(const std::vector<SPropValue>& values, Context ctx, pst::Message message, uint32_t codePage)
         : PstObject(values, std::move(ctx)), m_message(std::move(message)), m_codePage(codePage)
     {
-    }
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IMessage) {
-            AddRef();
-            *ppv = static_cast<IMessage*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
     }
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
@@ -283,24 +242,12 @@ HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, LPME
     });
 }
 
-class PstFolder final : public PstObject<IMAPIFolder>
+class PstFolder final : public PstObject<IMAPIFolder, IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder>
 {
 public:
     PstFolder(const std::vector<SPropValue>& values, Context ctx, pst::Folder folder)
         : PstObject(values, std::move(ctx)), m_folder(std::move(folder))
     {
-    }
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IMAPIContainer || riid == IID_IMAPIFolder) {
-            AddRef();
-            *ppv = static_cast<IMAPIFolder*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
     }
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
@@ -429,22 +376,10 @@ HRESULT OpenByNid(const Context& ctx, uint32_t nid, ULONG* type, LPUNKNOWN* out)
     });
 }
 
-class PstMsgStore final : public PstObject<IMsgStore>
+class PstMsgStore final : public PstObject<IMsgStore, IID_IMAPIProp, IID_IMsgStore>
 {
 public:
     PstMsgStore(const std::vector<SPropValue>& values, Context ctx) : PstObject(values, std::move(ctx)) {}
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IMsgStore) {
-            AddRef();
-            *ppv = static_cast<IMsgStore*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
         return OpenValueStream(m_ctx, this, m_ctx->store->properties(), m_props, m_ctx->codePage, tag, iid, flags,

@@ -2,9 +2,9 @@
 
 #include "mapi32/mapiguid.h"
 #include "mapi32/table.h"
+#include "mapi32/unknown.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 namespace dravik::mapi32::pst_provider {
@@ -60,7 +60,7 @@ uint32_t RowCodePage(const StoreContext& ctx, const pst::TableRow& row, uint32_t
 
 // Where a stream's bytes come from: a range-read value of a property context, or
 // bytes made in memory (converted text, computed values).
-class ValueStream final : public IStream
+class ValueStream final : public Unknown<IStream, IID_ISequentialStream, IID_IStream>
 {
 public:
     // A value of a property context, read in ranges; owner keeps the context alive.
@@ -72,26 +72,6 @@ public:
     }
     explicit ValueStream(std::vector<uint8_t> bytes) : m_bytes(std::move(bytes)), m_size(m_bytes.size()) {}
 
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppv) override
-    {
-        if (!ppv)
-            return MAPI_E_INVALID_PARAMETER;
-        if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream) {
-            AddRef();
-            *ppv = static_cast<IStream*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG r = --m_refs;
-        if (r == 0)
-            delete this;
-        return r;
-    }
     HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override
     {
         if (pcbRead)
@@ -173,7 +153,6 @@ private:
         if (m_owner)
             m_owner->Release();
     }
-    std::atomic<ULONG> m_refs{1};
     Context m_ctx;
     IUnknown* m_owner = nullptr;
     const pst::PropertyContext* m_pc = nullptr;
