@@ -21,6 +21,83 @@ LPENTRYID EntryBytes(const SPropValue& entry)
     return reinterpret_cast<LPENTRYID>(entry.Value.bin.lpb);
 }
 
+// What a traced operation does when its wrapper holds no object of its
+// interface: whether it still writes its line, and what it returns.
+struct EmptyRule
+{
+    bool bTrace;
+    HRESULT hr;
+};
+constexpr EmptyRule kTraceThenInvalid{true, MAPI_E_INVALID_PARAMETER};
+constexpr EmptyRule kSilently(HRESULT hr)
+{
+    return {false, hr};
+}
+
+// The one shape of a traced operation: the line is written before the call,
+// whatever its outcome; the call gets the wrapper's interface and its HRESULT
+// is the result.
+template <class I, class Call>
+HRESULT Traced(const CTypedWrapper<I>& wrapper, const char* pszLine, Call&& call,
+               EmptyRule empty = kTraceThenInvalid)
+{
+    I* pObj = wrapper.Obj();
+    if (pObj == nullptr) {
+        if (empty.bTrace)
+            wrapper.Trace(pszLine);
+        return empty.hr;
+    }
+    wrapper.Trace(pszLine);
+    return call(*pObj);
+}
+
+// A traced request for a table, method(ulFlags, &pTable); on success the
+// table goes to the output, which releases the one it held.
+template <class I, class Method>
+HRESULT TracedTable(const CTypedWrapper<I>& wrapper, const char* pszLine, Method method, ULONG ulFlags,
+                    CTableRef& table, EmptyRule empty = kTraceThenInvalid)
+{
+    return Traced(
+        wrapper, pszLine,
+        [&](I& obj) {
+            LPMAPITABLE pTable = nullptr;
+            const HRESULT hr = (obj.*method)(ulFlags, &pTable);
+            if (SUCCEEDED(hr))
+                table.Assign(pTable);
+            return hr;
+        },
+        empty);
+}
+
+// A traced call that hands out one object of type T through its last
+// argument; on success the object goes to the output wrapper together with
+// this wrapper's trace slot.
+template <class T, class I, class Call>
+HRESULT TracedOpen(const CTypedWrapper<I>& wrapper, const char* pszLine, CMAPIWrapper& out, Call&& call)
+{
+    return Traced(wrapper, pszLine, [&](I& obj) {
+        T* pResult = nullptr;
+        const HRESULT hr = call(obj, &pResult);
+        if (SUCCEEDED(hr))
+            out.Attach(pResult, wrapper.m_ppTrace);
+        return hr;
+    });
+}
+
+// A traced OpenEntry of the entry, or of the root when pEntry is null (no
+// entry identifier); the object type it reports is not needed.
+template <class I>
+HRESULT TracedOpenEntry(const CTypedWrapper<I>& wrapper, const char* pszLine, const SPropValue* pEntry,
+                        ULONG ulFlags, CMAPIWrapper& out)
+{
+    return TracedOpen<IUnknown>(wrapper, pszLine, out, [&](I& obj, LPUNKNOWN* ppObj) {
+        const ULONG cbEntry = pEntry != nullptr ? pEntry->Value.bin.cb : 0;
+        const LPENTRYID pEntryId = pEntry != nullptr ? EntryBytes(*pEntry) : nullptr;
+        ULONG ulType = 0;
+        return obj.OpenEntry(cbEntry, pEntryId, nullptr, ulFlags, &ulType, ppObj);
+    });
+}
+
 } // namespace
 
 // --- holders -------------------------------------------------------------
@@ -106,95 +183,61 @@ HRESULT CSessionWrapper::Logon(const char* pszProfile, const char* pszPassword, 
 
 HRESULT CSessionWrapper::Logoff(ULONG ulUIParam, ULONG ulFlags)
 {
-    IMAPISession* pSession = Obj();
-    if (pSession == nullptr)
-        return S_OK;
-    Trace("IMAPISession->Logoff()\n");
-    const HRESULT hr = pSession->Logoff(ulUIParam, ulFlags, 0);
-    if (SUCCEEDED(hr))
-        Release();
-    return hr;
+    // No session: nothing to log off, and nothing written.
+    return Traced(
+        *this, "IMAPISession->Logoff()\n",
+        [&](IMAPISession& session) {
+            const HRESULT hr = session.Logoff(ulUIParam, ulFlags, 0);
+            if (SUCCEEDED(hr))
+                Release();
+            return hr;
+        },
+        kSilently(S_OK));
 }
 
 HRESULT CSessionWrapper::GetMsgStoresTable(CTableRef& table)
 {
-    Trace("IMAPISession->GetMsgStoresTable()\n");
-    IMAPISession* pSession = Obj();
-    if (pSession == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = pSession->GetMsgStoresTable(0, &pTable);
-    if (SUCCEEDED(hr))
-        table.Assign(pTable);
-    return hr;
+    return TracedTable(*this, "IMAPISession->GetMsgStoresTable()\n", &IMAPISession::GetMsgStoresTable, 0, table);
 }
 
 HRESULT CSessionWrapper::GetStatusTable(CTableRef& table)
 {
-    Trace("IMAPISession->GetStatusTable()\n");
-    IMAPISession* pSession = Obj();
-    if (pSession == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = pSession->GetStatusTable(0, &pTable);
-    if (SUCCEEDED(hr))
-        table.Assign(pTable);
-    return hr;
+    return TracedTable(*this, "IMAPISession->GetStatusTable()\n", &IMAPISession::GetStatusTable, 0, table);
 }
 
 HRESULT CSessionWrapper::GetProfileTable(CTableRef& table)
 {
-    LPPROFADMIN pAdmin = nullptr;
-    HRESULT hr = MAPIAdminProfiles(0, &pAdmin);
+    // The administration object lives for this one request; its opening is
+    // not traced.
+    CProfAdminWrapper admin;
+    const HRESULT hr = AdminProfiles(0, admin);
     if (FAILED(hr))
         return hr;
-    Trace("IProfAdmin->GetProfileTable()\n");
-    LPMAPITABLE pTable = nullptr;
-    hr = pAdmin->GetProfileTable(0, &pTable);
-    if (SUCCEEDED(hr))
-        table.Assign(pTable);
-    pAdmin->Release();
-    return hr;
+    return TracedTable(admin, "IProfAdmin->GetProfileTable()\n", &IProfAdmin::GetProfileTable, 0, table);
 }
 
 HRESULT CSessionWrapper::OpenMsgStore(const SPropValue& entry, CMsgStoreWrapper& store)
 {
-    Trace("IMAPISession->OpenMsgStore()\n");
-    IMAPISession* pSession = Obj();
-    if (pSession == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPMDB pStore = nullptr;
-    const HRESULT hr = pSession->OpenMsgStore(0, entry.Value.bin.cb, EntryBytes(entry), nullptr,
-                                              MAPI_BEST_ACCESS, &pStore);
-    if (SUCCEEDED(hr))
-        store.Attach(pStore, m_ppTrace);
-    return hr;
+    return TracedOpen<IMsgStore>(*this, "IMAPISession->OpenMsgStore()\n", store,
+                                 [&](IMAPISession& session, LPMDB* ppStore) {
+                                     return session.OpenMsgStore(0, entry.Value.bin.cb, EntryBytes(entry), nullptr,
+                                                                 MAPI_BEST_ACCESS, ppStore);
+                                 });
 }
 
 HRESULT CSessionWrapper::AdminServices(CServiceAdminWrapper& admin)
 {
-    Trace("IMAPISession->AdminServices()\n");
-    IMAPISession* pSession = Obj();
-    if (pSession == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPSERVICEADMIN pAdmin = nullptr;
-    const HRESULT hr = pSession->AdminServices(0, &pAdmin);
-    if (SUCCEEDED(hr))
-        admin.Attach(pAdmin, m_ppTrace);
-    return hr;
+    return TracedOpen<IMsgServiceAdmin>(
+        *this, "IMAPISession->AdminServices()\n", admin,
+        [](IMAPISession& session, LPSERVICEADMIN* ppAdmin) { return session.AdminServices(0, ppAdmin); });
 }
 
 HRESULT CSessionWrapper::OpenAddressBook(ULONG ulUIParam, LPCIID lpInterface, ULONG ulFlags, CAddrBookWrapper& book)
 {
-    Trace("IMAPISession->OpenAddressBook()\n");
-    IMAPISession* pSession = Obj();
-    if (pSession == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPADRBOOK pBook = nullptr;
-    const HRESULT hr = pSession->OpenAddressBook(ulUIParam, lpInterface, ulFlags, &pBook);
-    if (SUCCEEDED(hr))
-        book.Attach(pBook, m_ppTrace);
-    return hr;
+    return TracedOpen<IAddrBook>(*this, "IMAPISession->OpenAddressBook()\n", book,
+                                 [&](IMAPISession& session, LPADRBOOK* ppBook) {
+                                     return session.OpenAddressBook(ulUIParam, lpInterface, ulFlags, ppBook);
+                                 });
 }
 
 HRESULT CSessionWrapper::AdminProfiles(ULONG ulFlags, CProfAdminWrapper& admin)
@@ -210,79 +253,55 @@ HRESULT CSessionWrapper::AdminProfiles(ULONG ulFlags, CProfAdminWrapper& admin)
 
 HRESULT CProfAdminWrapper::CreateProfile(const char* pszName, ULONG ulFlags)
 {
-    Trace("IProfAdmin->CreateProfile()\n");
-    IProfAdmin* pAdmin = Obj();
-    if (pAdmin == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    return pAdmin->CreateProfile(Str(pszName), nullptr, 0, ulFlags);
+    return Traced(*this, "IProfAdmin->CreateProfile()\n",
+                  [&](IProfAdmin& admin) { return admin.CreateProfile(Str(pszName), nullptr, 0, ulFlags); });
 }
 
 HRESULT CProfAdminWrapper::DeleteProfile(const char* pszName)
 {
-    Trace("IProfAdmin->DeleteProfile()\n");
-    IProfAdmin* pAdmin = Obj();
-    if (pAdmin == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    return pAdmin->DeleteProfile(Str(pszName), 0);
+    return Traced(*this, "IProfAdmin->DeleteProfile()\n",
+                  [&](IProfAdmin& admin) { return admin.DeleteProfile(Str(pszName), 0); });
 }
 
 HRESULT CProfAdminWrapper::AdminServices(const char* pszProfile, const char* pszPassword, ULONG ulUIParam,
                                          ULONG ulFlags, CServiceAdminWrapper& admin)
 {
-    Trace("IProfAdmin->AdminServices()\n");
-    IProfAdmin* pAdmin = Obj();
-    if (pAdmin == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPSERVICEADMIN pService = nullptr;
-    const HRESULT hr = pAdmin->AdminServices(Str(pszProfile), Str(pszPassword), ulUIParam, ulFlags, &pService);
-    if (SUCCEEDED(hr))
-        admin.Attach(pService, m_ppTrace);
-    return hr;
+    return TracedOpen<IMsgServiceAdmin>(*this, "IProfAdmin->AdminServices()\n", admin,
+                                        [&](IProfAdmin& profAdmin, LPSERVICEADMIN* ppAdmin) {
+                                            return profAdmin.AdminServices(Str(pszProfile), Str(pszPassword),
+                                                                           ulUIParam, ulFlags, ppAdmin);
+                                        });
 }
 
 HRESULT CServiceAdminWrapper::CreateMsgService(const char* pszService, const char* pszDisplayName, ULONG ulFlags)
 {
-    Trace("IServiceAdmin->CreateMsgService()\n");
-    IMsgServiceAdmin* pAdmin = Obj();
-    if (pAdmin == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    try {
-        return pAdmin->CreateMsgService(Str(pszService), Str(pszDisplayName), 0, ulFlags);
-    } catch (...) {
-        return S_OK;
-    }
+    return Traced(*this, "IServiceAdmin->CreateMsgService()\n", [&](IMsgServiceAdmin& admin) -> HRESULT {
+        // A provider that throws has made the service as far as it could.
+        try {
+            return admin.CreateMsgService(Str(pszService), Str(pszDisplayName), 0, ulFlags);
+        } catch (...) {
+            return S_OK;
+        }
+    });
 }
 
 HRESULT CServiceAdminWrapper::GetMsgServiceTable(CTableRef& table)
 {
-    Trace("IServiceAdmin->GetMsgServiceTable()\n");
-    IMsgServiceAdmin* pAdmin = Obj();
-    if (pAdmin == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = pAdmin->GetMsgServiceTable(0, &pTable);
-    if (SUCCEEDED(hr))
-        table.Assign(pTable);
-    return hr;
+    return TracedTable(*this, "IServiceAdmin->GetMsgServiceTable()\n", &IMsgServiceAdmin::GetMsgServiceTable, 0,
+                       table);
 }
 
 HRESULT CServiceAdminWrapper::ConfigureService(const char* pszService, const char* pszValue1, const char* pszValue2)
 {
-    IMsgServiceAdmin* pAdmin = Obj();
     HRESULT hr = S_OK;
     CTableRef table;
     LPSRowSet pRows = nullptr;
     try {
         SizedSPropTagArray(2, columns) = {2, {PR_SERVICE_NAME, PR_SERVICE_UID}};
 
-        Trace("IServiceAdmin->GetMsgServiceTable()\n");
-        if (pAdmin == nullptr)
-            return MAPI_E_INVALID_PARAMETER;
-        LPMAPITABLE pTable = nullptr;
-        hr = pAdmin->GetMsgServiceTable(0, &pTable);
+        hr = GetMsgServiceTable(table);
         if (FAILED(hr))
             return hr;
-        table.Assign(pTable);
 
         // The row of the service, by its exact name.
         SPropValue name{};
@@ -326,7 +345,7 @@ HRESULT CServiceAdminWrapper::ConfigureService(const char* pszService, const cha
                 if (row.lpProps[i].ulPropTag == PR_SERVICE_UID && row.lpProps[i].Value.bin.cb >= sizeof(MAPIUID))
                     pUid = reinterpret_cast<LPMAPIUID>(row.lpProps[i].Value.bin.lpb);
             }
-            hr = pUid == nullptr ? MAPI_E_NOT_FOUND : pAdmin->ConfigureMsgService(pUid, 0, 0, cValues, values);
+            hr = pUid == nullptr ? MAPI_E_NOT_FOUND : Obj()->ConfigureMsgService(pUid, 0, 0, cValues, values);
         }
     } catch (...) {
         // The result is that of the last call that returned.
@@ -341,138 +360,63 @@ HRESULT CServiceAdminWrapper::ConfigureService(const char* pszService, const cha
 
 HRESULT CMsgStoreWrapper::OpenRoot(CFolderWrapper& folder)
 {
-    Trace("IMAPIStore->OpenEntry()\n");
-    IMsgStore* pStore = Obj();
-    if (pStore == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    ULONG ulType = 0;
-    LPUNKNOWN pObj = nullptr;
-    const HRESULT hr = pStore->OpenEntry(0, nullptr, nullptr, MAPI_BEST_ACCESS, &ulType, &pObj);
-    if (SUCCEEDED(hr))
-        folder.Attach(pObj, m_ppTrace);
-    return hr;
+    return TracedOpenEntry(*this, "IMAPIStore->OpenEntry()\n", nullptr, MAPI_BEST_ACCESS, folder);
 }
 
 HRESULT CMsgStoreWrapper::OpenEntry(const SPropValue& entry, CMAPIWrapper& out, ULONG ulFlags)
 {
-    Trace("IMAPIStore->OpenEntry()\n");
-    IMsgStore* pStore = Obj();
-    if (pStore == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    ULONG ulType = 0;
-    LPUNKNOWN pObj = nullptr;
-    const HRESULT hr = pStore->OpenEntry(entry.Value.bin.cb, EntryBytes(entry), nullptr, ulFlags, &ulType, &pObj);
-    if (SUCCEEDED(hr))
-        out.Attach(pObj, m_ppTrace);
-    return hr;
+    return TracedOpenEntry(*this, "IMAPIStore->OpenEntry()\n", &entry, ulFlags, out);
 }
 
 HRESULT CFolderWrapper::GetContentsTable(CTableRef& table)
 {
-    Trace("IMAPIFolder->GetContentsTable()\n");
-    IMAPIContainer* pFolder = Obj();
-    if (pFolder == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = pFolder->GetContentsTable(0, &pTable);
-    if (SUCCEEDED(hr))
-        table.Assign(pTable);
-    return hr;
+    return TracedTable(*this, "IMAPIFolder->GetContentsTable()\n", &IMAPIContainer::GetContentsTable, 0, table);
 }
 
 HRESULT CFolderWrapper::GetHierarchyTable(CTableRef& table)
 {
-    Trace("IMAPIFolder->GetHierarchyTable()\n");
-    IMAPIContainer* pFolder = Obj();
-    if (pFolder == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = pFolder->GetHierarchyTable(0, &pTable);
-    if (SUCCEEDED(hr))
-        table.Assign(pTable);
-    return hr;
+    return TracedTable(*this, "IMAPIFolder->GetHierarchyTable()\n", &IMAPIContainer::GetHierarchyTable, 0, table);
 }
 
 HRESULT CFolderWrapper::OpenEntry(const SPropValue& entry, CMAPIWrapper& out)
 {
-    Trace("IMAPIFolder->OpenEntry()\n");
-    IMAPIContainer* pFolder = Obj();
-    if (pFolder == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    ULONG ulType = 0;
-    LPUNKNOWN pObj = nullptr;
-    const HRESULT hr =
-        pFolder->OpenEntry(entry.Value.bin.cb, EntryBytes(entry), nullptr, MAPI_BEST_ACCESS, &ulType, &pObj);
-    if (SUCCEEDED(hr))
-        out.Attach(pObj, m_ppTrace);
-    return hr;
+    return TracedOpenEntry(*this, "IMAPIFolder->OpenEntry()\n", &entry, MAPI_BEST_ACCESS, out);
 }
 
+// A message wrapper without a message fails its table requests with E_FAIL
+// and writes nothing.
 HRESULT CMessageWrapper::GetRecipientTable(CTableRef& table)
 {
-    IMessage* pMessage = Obj();
-    if (pMessage == nullptr)
-        return E_FAIL;
-    Trace("IMessage->GetRecipientTable()\n");
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = pMessage->GetRecipientTable(MAPI_UNICODE, &pTable);
-    if (SUCCEEDED(hr))
-        table.Assign(pTable);
-    return hr;
+    return TracedTable(*this, "IMessage->GetRecipientTable()\n", &IMessage::GetRecipientTable, MAPI_UNICODE, table,
+                       kSilently(E_FAIL));
 }
 
 HRESULT CMessageWrapper::GetAttachmentTable(CTableRef& table)
 {
-    IMessage* pMessage = Obj();
-    if (pMessage == nullptr)
-        return E_FAIL;
-    Trace("IMessage->GetAttachmentTable()\n");
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = pMessage->GetAttachmentTable(MAPI_UNICODE, &pTable);
-    if (SUCCEEDED(hr))
-        table.Assign(pTable);
-    return hr;
+    return TracedTable(*this, "IMessage->GetAttachmentTable()\n", &IMessage::GetAttachmentTable, MAPI_UNICODE,
+                       table, kSilently(E_FAIL));
 }
 
 HRESULT CMessageWrapper::OpenAttach(ULONG ulAttachNum, LPATTACH& pAttach)
 {
-    Trace("IMessage->OpenAttach()\n");
-    IMessage* pMessage = Obj();
-    if (pMessage == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    LPATTACH pResult = nullptr;
-    const HRESULT hr = pMessage->OpenAttach(ulAttachNum, &IID_IAttachment, MAPI_BEST_ACCESS, &pResult);
-    if (SUCCEEDED(hr))
-        pAttach = pResult;
-    return hr;
+    // The attachment is handed out raw: no wrapper, no trace slot.
+    return Traced(*this, "IMessage->OpenAttach()\n", [&](IMessage& message) {
+        LPATTACH pResult = nullptr;
+        const HRESULT hr = message.OpenAttach(ulAttachNum, &IID_IAttachment, MAPI_BEST_ACCESS, &pResult);
+        if (SUCCEEDED(hr))
+            pAttach = pResult;
+        return hr;
+    });
 }
 
 HRESULT CAddrBookWrapper::OpenRoot(CFolderWrapper& folder)
 {
-    Trace("IADRBook->OpenEntry()\n");
-    IAddrBook* pBook = Obj();
-    if (pBook == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    ULONG ulType = 0;
-    LPUNKNOWN pObj = nullptr;
-    const HRESULT hr = pBook->OpenEntry(0, nullptr, nullptr, MAPI_BEST_ACCESS, &ulType, &pObj);
-    if (SUCCEEDED(hr))
-        folder.Attach(pObj, m_ppTrace);
-    return hr;
+    return TracedOpenEntry(*this, "IADRBook->OpenEntry()\n", nullptr, MAPI_BEST_ACCESS, folder);
 }
 
 HRESULT CAddrBookWrapper::OpenEntry(const SPropValue& entry, CMAPIWrapper& out, ULONG ulFlags)
 {
-    Trace("IADRBook->OpenEntry()\n");
-    IAddrBook* pBook = Obj();
-    if (pBook == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    ULONG ulType = 0;
-    LPUNKNOWN pObj = nullptr;
-    const HRESULT hr = pBook->OpenEntry(entry.Value.bin.cb, EntryBytes(entry), nullptr, ulFlags, &ulType, &pObj);
-    if (SUCCEEDED(hr))
-        out.Attach(pObj, m_ppTrace);
-    return hr;
+    return TracedOpenEntry(*this, "IADRBook->OpenEntry()\n", &entry, ulFlags, out);
 }
 
 // --- free functions -----------------------------------------------------------

@@ -26,16 +26,19 @@ struct RecordingWriter : CMAPITraceWriter
 
 // Every traced operation on an empty wrapper: the line it writes, what it
 // returns, and that its output stays as it was.
+using EmptyCall = std::function<HRESULT(CMAPITraceSlot*)>;
+
 struct EmptyCase
 {
     const char* pszName;
-    std::function<HRESULT(CMAPITraceSlot*)> call;
+    EmptyCall call;
     const char* pszLine;
     HRESULT hr;
 };
 
+// fn(wrapper) on an empty wrapper of type W bound to the slot.
 template <class W, class Fn>
-std::function<HRESULT(CMAPITraceSlot*)> OnEmpty(Fn fn)
+EmptyCall OnEmpty(Fn fn)
 {
     return [fn](CMAPITraceSlot* pSlot) {
         W wrapper;
@@ -44,128 +47,91 @@ std::function<HRESULT(CMAPITraceSlot*)> OnEmpty(Fn fn)
     };
 }
 
-// Table outputs must keep a null table; wrapper outputs must stay empty.
-HRESULT TableStaysNull(HRESULT hr, const CTableRef& table)
+// A table request: the output table stays null.
+template <class W>
+EmptyCall Table(HRESULT (W::*method)(CTableRef&))
 {
-    EXPECT_EQ(table.Get(), nullptr);
-    return hr;
+    return OnEmpty<W>([method](W& wrapper) {
+        CTableRef table;
+        const HRESULT hr = (wrapper.*method)(table);
+        EXPECT_EQ(table.Get(), nullptr);
+        return hr;
+    });
 }
 
-HRESULT OutputStaysEmpty(HRESULT hr, const CMAPIWrapper& out)
+// An open into an output wrapper of type Out: the output stays empty.
+template <class W, class Out, class Fn>
+EmptyCall Open(Fn fn)
 {
-    EXPECT_EQ(out.m_pObj, nullptr);
-    EXPECT_EQ(out.m_ppTrace, nullptr);
-    return hr;
+    return OnEmpty<W>([fn](W& wrapper) {
+        Out out;
+        const HRESULT hr = fn(wrapper, out);
+        EXPECT_EQ(out.m_pObj, nullptr);
+        EXPECT_EQ(out.m_ppTrace, nullptr);
+        return hr;
+    });
 }
 
-SPropValue NoEntry()
-{
-    SPropValue entry{};
-    entry.ulPropTag = PR_ENTRYID;
-    return entry;
-}
+const SPropValue kNoEntry{PR_ENTRYID, 0, {}};
+constexpr HRESULT kInvalid = MAPI_E_INVALID_PARAMETER;
 
 const EmptyCase kEmptyCases[] = {
-    {"Session.Logoff", OnEmpty<CSessionWrapper>([](CSessionWrapper& w) { return w.Logoff(0, 2); }), "", S_OK},
-    {"Session.GetMsgStoresTable", OnEmpty<CSessionWrapper>([](CSessionWrapper& w) {
-         CTableRef t;
-         return TableStaysNull(w.GetMsgStoresTable(t), t);
+    {"Session.Logoff", OnEmpty<CSessionWrapper>([](auto& w) { return w.Logoff(0, 2); }), "", S_OK},
+    {"Session.GetMsgStoresTable", Table(&CSessionWrapper::GetMsgStoresTable), "IMAPISession->GetMsgStoresTable()\n",
+     kInvalid},
+    {"Session.GetStatusTable", Table(&CSessionWrapper::GetStatusTable), "IMAPISession->GetStatusTable()\n",
+     kInvalid},
+    {"Session.OpenMsgStore",
+     Open<CSessionWrapper, CMsgStoreWrapper>([](auto& w, auto& out) { return w.OpenMsgStore(kNoEntry, out); }),
+     "IMAPISession->OpenMsgStore()\n", kInvalid},
+    {"Session.AdminServices",
+     Open<CSessionWrapper, CServiceAdminWrapper>([](auto& w, auto& out) { return w.AdminServices(out); }),
+     "IMAPISession->AdminServices()\n", kInvalid},
+    {"Session.OpenAddressBook",
+     Open<CSessionWrapper, CAddrBookWrapper>([](auto& w, auto& out) { return w.OpenAddressBook(0, nullptr, 0, out); }),
+     "IMAPISession->OpenAddressBook()\n", kInvalid},
+    {"ProfAdmin.CreateProfile", OnEmpty<CProfAdminWrapper>([](auto& w) { return w.CreateProfile("P", 0); }),
+     "IProfAdmin->CreateProfile()\n", kInvalid},
+    {"ProfAdmin.DeleteProfile", OnEmpty<CProfAdminWrapper>([](auto& w) { return w.DeleteProfile("P"); }),
+     "IProfAdmin->DeleteProfile()\n", kInvalid},
+    {"ProfAdmin.AdminServices", Open<CProfAdminWrapper, CServiceAdminWrapper>([](auto& w, auto& out) {
+         return w.AdminServices("P", nullptr, 0, 0, out);
      }),
-     "IMAPISession->GetMsgStoresTable()\n", MAPI_E_INVALID_PARAMETER},
-    {"Session.GetStatusTable", OnEmpty<CSessionWrapper>([](CSessionWrapper& w) {
-         CTableRef t;
-         return TableStaysNull(w.GetStatusTable(t), t);
-     }),
-     "IMAPISession->GetStatusTable()\n", MAPI_E_INVALID_PARAMETER},
-    {"Session.OpenMsgStore", OnEmpty<CSessionWrapper>([](CSessionWrapper& w) {
-         CMsgStoreWrapper out;
-         return OutputStaysEmpty(w.OpenMsgStore(NoEntry(), out), out);
-     }),
-     "IMAPISession->OpenMsgStore()\n", MAPI_E_INVALID_PARAMETER},
-    {"Session.AdminServices", OnEmpty<CSessionWrapper>([](CSessionWrapper& w) {
-         CServiceAdminWrapper out;
-         return OutputStaysEmpty(w.AdminServices(out), out);
-     }),
-     "IMAPISession->AdminServices()\n", MAPI_E_INVALID_PARAMETER},
-    {"Session.OpenAddressBook", OnEmpty<CSessionWrapper>([](CSessionWrapper& w) {
-         CAddrBookWrapper out;
-         return OutputStaysEmpty(w.OpenAddressBook(0, nullptr, 0, out), out);
-     }),
-     "IMAPISession->OpenAddressBook()\n", MAPI_E_INVALID_PARAMETER},
-    {"ProfAdmin.CreateProfile", OnEmpty<CProfAdminWrapper>([](CProfAdminWrapper& w) { return w.CreateProfile("P", 0); }),
-     "IProfAdmin->CreateProfile()\n", MAPI_E_INVALID_PARAMETER},
-    {"ProfAdmin.DeleteProfile", OnEmpty<CProfAdminWrapper>([](CProfAdminWrapper& w) { return w.DeleteProfile("P"); }),
-     "IProfAdmin->DeleteProfile()\n", MAPI_E_INVALID_PARAMETER},
-    {"ProfAdmin.AdminServices", OnEmpty<CProfAdminWrapper>([](CProfAdminWrapper& w) {
-         CServiceAdminWrapper out;
-         return OutputStaysEmpty(w.AdminServices("P", nullptr, 0, 0, out), out);
-     }),
-     "IProfAdmin->AdminServices()\n", MAPI_E_INVALID_PARAMETER},
-    {"ServiceAdmin.CreateMsgService", OnEmpty<CServiceAdminWrapper>([](CServiceAdminWrapper& w) {
-         return w.CreateMsgService("MSPST MS", "P", 0);
-     }),
-     "IServiceAdmin->CreateMsgService()\n", MAPI_E_INVALID_PARAMETER},
-    {"ServiceAdmin.GetMsgServiceTable", OnEmpty<CServiceAdminWrapper>([](CServiceAdminWrapper& w) {
-         CTableRef t;
-         return TableStaysNull(w.GetMsgServiceTable(t), t);
-     }),
-     "IServiceAdmin->GetMsgServiceTable()\n", MAPI_E_INVALID_PARAMETER},
-    {"ServiceAdmin.ConfigureService", OnEmpty<CServiceAdminWrapper>([](CServiceAdminWrapper& w) {
-         return w.ConfigureService("MSPST MS", "/x.pst", nullptr);
-     }),
-     "IServiceAdmin->GetMsgServiceTable()\n", MAPI_E_INVALID_PARAMETER},
-    {"MsgStore.OpenRoot", OnEmpty<CMsgStoreWrapper>([](CMsgStoreWrapper& w) {
-         CFolderWrapper out;
-         return OutputStaysEmpty(w.OpenRoot(out), out);
-     }),
-     "IMAPIStore->OpenEntry()\n", MAPI_E_INVALID_PARAMETER},
-    {"MsgStore.OpenEntry", OnEmpty<CMsgStoreWrapper>([](CMsgStoreWrapper& w) {
-         CMAPIWrapper out;
-         return OutputStaysEmpty(w.OpenEntry(NoEntry(), out, 0), out);
-     }),
-     "IMAPIStore->OpenEntry()\n", MAPI_E_INVALID_PARAMETER},
-    {"Folder.GetContentsTable", OnEmpty<CFolderWrapper>([](CFolderWrapper& w) {
-         CTableRef t;
-         return TableStaysNull(w.GetContentsTable(t), t);
-     }),
-     "IMAPIFolder->GetContentsTable()\n", MAPI_E_INVALID_PARAMETER},
-    {"Folder.GetHierarchyTable", OnEmpty<CFolderWrapper>([](CFolderWrapper& w) {
-         CTableRef t;
-         return TableStaysNull(w.GetHierarchyTable(t), t);
-     }),
-     "IMAPIFolder->GetHierarchyTable()\n", MAPI_E_INVALID_PARAMETER},
-    {"Folder.OpenEntry", OnEmpty<CFolderWrapper>([](CFolderWrapper& w) {
-         CMAPIWrapper out;
-         return OutputStaysEmpty(w.OpenEntry(NoEntry(), out), out);
-     }),
-     "IMAPIFolder->OpenEntry()\n", MAPI_E_INVALID_PARAMETER},
-    {"Message.GetRecipientTable", OnEmpty<CMessageWrapper>([](CMessageWrapper& w) {
-         CTableRef t;
-         return TableStaysNull(w.GetRecipientTable(t), t);
-     }),
-     "", E_FAIL},
-    {"Message.GetAttachmentTable", OnEmpty<CMessageWrapper>([](CMessageWrapper& w) {
-         CTableRef t;
-         return TableStaysNull(w.GetAttachmentTable(t), t);
-     }),
-     "", E_FAIL},
-    {"Message.OpenAttach", OnEmpty<CMessageWrapper>([](CMessageWrapper& w) {
+     "IProfAdmin->AdminServices()\n", kInvalid},
+    {"ServiceAdmin.CreateMsgService",
+     OnEmpty<CServiceAdminWrapper>([](auto& w) { return w.CreateMsgService("MSPST MS", "P", 0); }),
+     "IServiceAdmin->CreateMsgService()\n", kInvalid},
+    {"ServiceAdmin.GetMsgServiceTable", Table(&CServiceAdminWrapper::GetMsgServiceTable),
+     "IServiceAdmin->GetMsgServiceTable()\n", kInvalid},
+    {"ServiceAdmin.ConfigureService",
+     OnEmpty<CServiceAdminWrapper>([](auto& w) { return w.ConfigureService("MSPST MS", "/x.pst", nullptr); }),
+     "IServiceAdmin->GetMsgServiceTable()\n", kInvalid},
+    {"MsgStore.OpenRoot", Open<CMsgStoreWrapper, CFolderWrapper>([](auto& w, auto& out) { return w.OpenRoot(out); }),
+     "IMAPIStore->OpenEntry()\n", kInvalid},
+    {"MsgStore.OpenEntry",
+     Open<CMsgStoreWrapper, CMAPIWrapper>([](auto& w, auto& out) { return w.OpenEntry(kNoEntry, out, 0); }),
+     "IMAPIStore->OpenEntry()\n", kInvalid},
+    {"Folder.GetContentsTable", Table(&CFolderWrapper::GetContentsTable), "IMAPIFolder->GetContentsTable()\n",
+     kInvalid},
+    {"Folder.GetHierarchyTable", Table(&CFolderWrapper::GetHierarchyTable), "IMAPIFolder->GetHierarchyTable()\n",
+     kInvalid},
+    {"Folder.OpenEntry",
+     Open<CFolderWrapper, CMAPIWrapper>([](auto& w, auto& out) { return w.OpenEntry(kNoEntry, out); }),
+     "IMAPIFolder->OpenEntry()\n", kInvalid},
+    {"Message.GetRecipientTable", Table(&CMessageWrapper::GetRecipientTable), "", E_FAIL},
+    {"Message.GetAttachmentTable", Table(&CMessageWrapper::GetAttachmentTable), "", E_FAIL},
+    {"Message.OpenAttach", OnEmpty<CMessageWrapper>([](auto& w) {
          LPATTACH pAttach = nullptr;
          const HRESULT hr = w.OpenAttach(0, pAttach);
          EXPECT_EQ(pAttach, nullptr);
          return hr;
      }),
-     "IMessage->OpenAttach()\n", MAPI_E_INVALID_PARAMETER},
-    {"AddrBook.OpenRoot", OnEmpty<CAddrBookWrapper>([](CAddrBookWrapper& w) {
-         CFolderWrapper out;
-         return OutputStaysEmpty(w.OpenRoot(out), out);
-     }),
-     "IADRBook->OpenEntry()\n", MAPI_E_INVALID_PARAMETER},
-    {"AddrBook.OpenEntry", OnEmpty<CAddrBookWrapper>([](CAddrBookWrapper& w) {
-         CMAPIWrapper out;
-         return OutputStaysEmpty(w.OpenEntry(NoEntry(), out, 0), out);
-     }),
-     "IADRBook->OpenEntry()\n", MAPI_E_INVALID_PARAMETER},
+     "IMessage->OpenAttach()\n", kInvalid},
+    {"AddrBook.OpenRoot", Open<CAddrBookWrapper, CFolderWrapper>([](auto& w, auto& out) { return w.OpenRoot(out); }),
+     "IADRBook->OpenEntry()\n", kInvalid},
+    {"AddrBook.OpenEntry",
+     Open<CAddrBookWrapper, CMAPIWrapper>([](auto& w, auto& out) { return w.OpenEntry(kNoEntry, out, 0); }),
+     "IADRBook->OpenEntry()\n", kInvalid},
 };
 
 } // namespace
@@ -272,6 +238,23 @@ protected:
         ASSERT_EQ(services.ConfigureService("MSPST MS", strPath.c_str(), nullptr), S_OK);
         ASSERT_EQ(m_session.Logon(pszProfile, nullptr, MAPI_NEW_SESSION | MAPI_EXTENDED), S_OK);
         ASSERT_TRUE(m_session.IsLoggedOn());
+        EXPECT_EQ(m_writer.strText, "IProfAdmin->CreateProfile()\n"
+                                    "IProfAdmin->AdminServices()\n"
+                                    "IServiceAdmin->CreateMsgService()\n"
+                                    "IServiceAdmin->GetMsgServiceTable()\n"
+                                    "HrQueryAllRows()\n"
+                                    " IServiceAdmin->ConfigureMsgService()\n"
+                                    "MAPILogonEx()\n");
+        m_writer.strText.clear();
+    }
+
+    void LogOff(const char* pszProfile)
+    {
+        m_writer.strText.clear();
+        EXPECT_EQ(m_session.Logoff(0, 0), S_OK);
+        EXPECT_FALSE(m_session.IsLoggedOn());
+        EXPECT_EQ(m_profAdmin.DeleteProfile(pszProfile), S_OK);
+        EXPECT_EQ(m_writer.strText, "IMAPISession->Logoff()\nIProfAdmin->DeleteProfile()\n");
     }
 
     std::string m_strDir;
@@ -357,17 +340,7 @@ TEST_F(WrapperWalk, StoreFolderMessageAndAttachment)
         EXPECT_TRUE(FAILED(message.OpenAttach(0x7fffffff, pKept)));
         EXPECT_EQ(pKept, pAttach);
     }
-    EXPECT_EQ(m_session.Logoff(0, 0), S_OK);
-    EXPECT_FALSE(m_session.IsLoggedOn());
-    EXPECT_EQ(m_profAdmin.DeleteProfile("WALK"), S_OK);
     EXPECT_EQ(m_writer.strText,
-              "IProfAdmin->CreateProfile()\n"
-              "IProfAdmin->AdminServices()\n"
-              "IServiceAdmin->CreateMsgService()\n"
-              "IServiceAdmin->GetMsgServiceTable()\n"
-              "HrQueryAllRows()\n"
-              " IServiceAdmin->ConfigureMsgService()\n"
-              "MAPILogonEx()\n"
               "IMAPISession->GetMsgStoresTable()\n"
               "IMAPISession->OpenMsgStore()\n"
               "IMAPIStore->OpenEntry()\n"
@@ -386,9 +359,8 @@ TEST_F(WrapperWalk, StoreFolderMessageAndAttachment)
               "IMessage->GetRecipientTable()\n"
               "IMessage->GetAttachmentTable()\n"
               "IMessage->OpenAttach()\n"
-              "IMessage->OpenAttach()\n"
-              "IMAPISession->Logoff()\n"
-              "IProfAdmin->DeleteProfile()\n");
+              "IMessage->OpenAttach()\n");
+    LogOff("WALK");
 }
 
 TEST_F(WrapperWalk, SessionTablesServicesAndAddressBook)
@@ -434,16 +406,7 @@ TEST_F(WrapperWalk, SessionTablesServicesAndAddressBook)
         EXPECT_TRUE(FAILED(book.OpenEntry(bad, none, 0)));
         EXPECT_EQ(none.m_pObj, nullptr);
     }
-    EXPECT_EQ(m_session.Logoff(0, 0), S_OK);
-    EXPECT_EQ(m_profAdmin.DeleteProfile("BOOK"), S_OK);
     EXPECT_EQ(m_writer.strText,
-              "IProfAdmin->CreateProfile()\n"
-              "IProfAdmin->AdminServices()\n"
-              "IServiceAdmin->CreateMsgService()\n"
-              "IServiceAdmin->GetMsgServiceTable()\n"
-              "HrQueryAllRows()\n"
-              " IServiceAdmin->ConfigureMsgService()\n"
-              "MAPILogonEx()\n"
               "IMAPISession->GetStatusTable()\n"
               "IProfAdmin->GetProfileTable()\n"
               "IMAPISession->AdminServices()\n"
@@ -452,7 +415,6 @@ TEST_F(WrapperWalk, SessionTablesServicesAndAddressBook)
               "IADRBook->OpenEntry()\n"
               "IMAPIFolder->GetHierarchyTable()\n"
               "IADRBook->OpenEntry()\n"
-              "IADRBook->OpenEntry()\n"
-              "IMAPISession->Logoff()\n"
-              "IProfAdmin->DeleteProfile()\n");
+              "IADRBook->OpenEntry()\n");
+    LogOff("BOOK");
 }
