@@ -3,7 +3,6 @@
 #include "mapi32/providers/ab/abentryid.h"
 #include "mapi32/mapitags.h"
 #include "mapi32/table.h"
-#include "mapi32/unknown.h"
 
 #include <algorithm>
 #include <cstring>
@@ -204,92 +203,6 @@ HRESULT MakeTable(const std::vector<const PropSet*>& rows, std::vector<ULONG> co
         values.push_back(std::move(row));
     }
     return CreateMemoryTable(values, columns, out);
-}
-
-namespace {
-
-class MemoryStream final : public Unknown<IStream, IID_ISequentialStream, IID_IStream>
-{
-public:
-    explicit MemoryStream(std::vector<uint8_t> bytes) : m_bytes(std::move(bytes)) {}
-
-    HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override
-    {
-        if (pcbRead)
-            *pcbRead = 0;
-        if (!pv && cb)
-            return STG_E_INVALIDPOINTER;
-        const uint64_t left = m_pos < m_bytes.size() ? m_bytes.size() - m_pos : 0;
-        const auto n = static_cast<size_t>(std::min<uint64_t>(cb, left));
-        if (n)
-            std::memcpy(pv, m_bytes.data() + m_pos, n);
-        m_pos += n;
-        if (pcbRead)
-            *pcbRead = static_cast<ULONG>(n);
-        return S_OK;
-    }
-    HRESULT Write(const void*, ULONG, ULONG* written) override
-    {
-        if (written)
-            *written = 0;
-        return STG_E_ACCESSDENIED;
-    }
-    HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPos) override
-    {
-        int64_t base = 0;
-        switch (origin) {
-        case STREAM_SEEK_SET: base = 0; break;
-        case STREAM_SEEK_CUR: base = static_cast<int64_t>(m_pos); break;
-        case STREAM_SEEK_END: base = static_cast<int64_t>(m_bytes.size()); break;
-        default: return STG_E_INVALIDFUNCTION;
-        }
-        if (move.QuadPart < 0 && -move.QuadPart > base)
-            return STG_E_INVALIDFUNCTION;
-        m_pos = static_cast<uint64_t>(base + move.QuadPart);
-        if (newPos)
-            newPos->QuadPart = m_pos;
-        return S_OK;
-    }
-    HRESULT SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-    HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT Commit(DWORD) override { return STG_E_ACCESSDENIED; }
-    HRESULT Revert() override { return S_OK; }
-    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT Stat(STATSTG* stat, DWORD) override
-    {
-        if (!stat)
-            return STG_E_INVALIDPOINTER;
-        *stat = STATSTG{};
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = m_bytes.size();
-        stat->grfMode = STGM_READ;
-        return S_OK;
-    }
-    HRESULT Clone(IStream** out) override
-    {
-        if (!out)
-            return STG_E_INVALIDPOINTER;
-        auto* copy = new MemoryStream(m_bytes);
-        copy->m_pos = m_pos;
-        *out = copy;
-        return S_OK;
-    }
-
-private:
-    ~MemoryStream() = default;
-    std::vector<uint8_t> m_bytes;
-    uint64_t m_pos = 0;
-};
-
-} // namespace
-
-HRESULT CreateMemoryStream(std::vector<uint8_t> bytes, LPSTREAM* out)
-{
-    if (!out)
-        return MAPI_E_INVALID_PARAMETER;
-    *out = new MemoryStream(std::move(bytes));
-    return S_OK;
 }
 
 } // namespace dravik::mapi32::ab

@@ -8,6 +8,7 @@
 #include "mapi32/mapidefs.h"
 #include "mapi32/mapiguid.h"
 #include "mapi32/mapiutil.h"
+#include "mapi32/memstream.h"
 #include "mapi32/unknown.h"
 
 #include <cstdint>
@@ -66,9 +67,6 @@ private:
 // Builds a table over property sets; PR_INSTANCE_KEY (the row's position) is
 // added to rows without one, string columns become PT_UNICODE when wide.
 HRESULT MakeTable(const std::vector<const PropSet*>& rows, std::vector<ULONG> columns, bool wide, LPMAPITABLE* out);
-
-// A read-only IStream over bytes in memory.
-HRESULT CreateMemoryStream(std::vector<uint8_t> bytes, LPSTREAM* out);
 
 // GetProps, GetPropList and OpenProperty (IID_IStream) over a PropSet; every
 // write fails with MAPI_E_NO_ACCESS. The objects have no named properties.

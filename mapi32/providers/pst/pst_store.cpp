@@ -2,7 +2,7 @@
 
 #include "mapi32/mapiguid.h"
 #include "mapi32/table.h"
-#include "mapi32/unknown.h"
+#include "mapi32/memstream.h"
 
 #include <algorithm>
 #include <cstring>
@@ -58,108 +58,33 @@ uint32_t RowCodePage(const StoreContext& ctx, const pst::TableRow& row, uint32_t
     return cp;
 }
 
-// Where a stream's bytes come from: a range-read value of a property context, or
-// bytes made in memory (converted text, computed values).
-class ValueStream final : public Unknown<IStream, IID_ISequentialStream, IID_IStream>
+// A value of a property context, read in ranges as the stream is read, under
+// the store's lock. The object the context belongs to is the stream's owner,
+// which the stream keeps alive.
+class PropertySource final : public StreamSource
 {
 public:
-    // A value of a property context, read in ranges; owner keeps the context alive.
-    ValueStream(Context ctx, IUnknown* owner, const pst::PropertyContext& pc, const pst::PropEntry& entry)
-        : m_ctx(std::move(ctx)), m_owner(owner), m_pc(&pc), m_entry(entry), m_size(entry.size)
+    PropertySource(Context ctx, const pst::PropertyContext& pc, const pst::PropEntry& entry)
+        : m_ctx(std::move(ctx)), m_pc(pc), m_entry(entry)
     {
-        if (m_owner)
-            m_owner->AddRef();
     }
-    explicit ValueStream(std::vector<uint8_t> bytes) : m_bytes(std::move(bytes)), m_size(m_bytes.size()) {}
-
-    HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override
+    uint64_t Size() const override { return m_entry.size; }
+    HRESULT ReadAt(uint64_t offset, void* dest, size_t n) const override
     {
-        if (pcbRead)
-            *pcbRead = 0;
-        if (!pv && cb)
-            return STG_E_INVALIDPOINTER;
-        const uint64_t left = m_pos < m_size ? m_size - m_pos : 0;
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(cb, left));
-        if (n == 0)
+        return Guarded([&]() -> HRESULT {
+            std::lock_guard guard(m_ctx->lock);
+            std::vector<uint8_t> bytes = m_pc.readRange(m_entry, offset, n);
+            if (bytes.size() != n)
+                return MAPI_E_CORRUPT_DATA;
+            std::memcpy(dest, bytes.data(), n);
             return S_OK;
-        if (m_pc) {
-            HRESULT hr = Guarded([&]() -> HRESULT {
-                std::lock_guard guard(m_ctx->lock);
-                std::vector<uint8_t> bytes = m_pc->readRange(m_entry, m_pos, n);
-                if (bytes.size() != n)
-                    return MAPI_E_CORRUPT_DATA;
-                std::memcpy(pv, bytes.data(), n);
-                return S_OK;
-            });
-            if (FAILED(hr))
-                return hr;
-        } else {
-            std::memcpy(pv, m_bytes.data() + m_pos, n);
-        }
-        m_pos += n;
-        if (pcbRead)
-            *pcbRead = static_cast<ULONG>(n);
-        return S_OK;
-    }
-    HRESULT Write(const void*, ULONG, ULONG* written) override
-    {
-        if (written)
-            *written = 0;
-        return STG_E_ACCESSDENIED;
-    }
-    HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPos) override
-    {
-        int64_t base = 0;
-        switch (origin) {
-        case STREAM_SEEK_SET: base = 0; break;
-        case STREAM_SEEK_CUR: base = static_cast<int64_t>(m_pos); break;
-        case STREAM_SEEK_END: base = static_cast<int64_t>(m_size); break;
-        default: return STG_E_INVALIDFUNCTION;
-        }
-        const int64_t target = base + move.QuadPart;
-        if (target < 0)
-            return STG_E_INVALIDFUNCTION;
-        m_pos = static_cast<uint64_t>(target);
-        if (newPos)
-            newPos->QuadPart = m_pos;
-        return S_OK;
-    }
-    HRESULT SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-    HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT Commit(DWORD) override { return STG_E_ACCESSDENIED; }
-    HRESULT Revert() override { return S_OK; }
-    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT Stat(STATSTG* stat, DWORD) override
-    {
-        if (!stat)
-            return STG_E_INVALIDPOINTER;
-        *stat = STATSTG{};
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = m_size;
-        stat->grfMode = STGM_READ;
-        return S_OK;
-    }
-    HRESULT Clone(IStream** out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_SUPPORT;
+        });
     }
 
 private:
-    ~ValueStream()
-    {
-        if (m_owner)
-            m_owner->Release();
-    }
     Context m_ctx;
-    IUnknown* m_owner = nullptr;
-    const pst::PropertyContext* m_pc = nullptr;
+    const pst::PropertyContext& m_pc;
     pst::PropEntry m_entry;
-    std::vector<uint8_t> m_bytes;
-    uint64_t m_size = 0;
-    uint64_t m_pos = 0;
 };
 
 std::vector<uint8_t> Utf8Bytes(std::u16string_view text)
@@ -275,8 +200,16 @@ HRESULT OpenValueStream(const Context& ctx, IUnknown* owner, const pst::Property
     if (want & MV_FLAG)
         return MAPI_E_NO_SUPPORT;
     auto deliver = [&](std::vector<uint8_t> bytes) {
-        *out = static_cast<IStream*>(new ValueStream(std::move(bytes)));
-        return S_OK;
+        LPSTREAM stream = nullptr;
+        HRESULT hr = CreateMemoryStream(std::move(bytes), &stream);
+        *out = stream;
+        return hr;
+    };
+    auto fromFile = [&](const pst::PropEntry& e) {
+        LPSTREAM stream = nullptr;
+        HRESULT hr = CreateSourceStream(std::make_shared<PropertySource>(ctx, pc, e), owner, &stream);
+        *out = stream;
+        return hr;
     };
     auto text = [&](std::u16string s) {
         return deliver(want == PT_UNICODE || want == PT_UNSPECIFIED ? Utf16Bytes(s) : Utf8Bytes(s));
@@ -309,8 +242,7 @@ HRESULT OpenValueStream(const Context& ctx, IUnknown* owner, const pst::Property
                 return MAPI_E_NOT_FOUND;
             if (e->type == PT_UNICODE && want != PT_STRING8 && id != kIdSubject) {
                 guard.unlock();
-                *out = static_cast<IStream*>(new ValueStream(ctx, owner, pc, *e));
-                return S_OK;
+                return fromFile(*e);
             }
             // A conversion: the whole value, converted in memory.
             pst::Property p = pc.read(*e);
@@ -323,8 +255,7 @@ HRESULT OpenValueStream(const Context& ctx, IUnknown* owner, const pst::Property
         if (want != e->type && want != PT_UNSPECIFIED && want != PT_STRING8 && want != PT_BINARY)
             return MAPI_E_NOT_FOUND;
         guard.unlock();
-        *out = static_cast<IStream*>(new ValueStream(ctx, owner, pc, *e));
-        return S_OK;
+        return fromFile(*e);
     });
 }
 
