@@ -18,53 +18,6 @@ constexpr LONG kRowsPerPage = 256;
 constexpr int NODE_ADDRBOOK_ROOT = 14;
 constexpr int NODE_NAMED_PROPS = 17;
 
-// Owns one reference to a MAPI interface.
-template <class I>
-class CRef
-{
-public:
-    CRef() = default;
-    explicit CRef(I* p) : m_p(p) {}
-    ~CRef() { Reset(); }
-    CRef(const CRef&) = delete;
-    CRef& operator=(const CRef&) = delete;
-    CRef(CRef&& other) noexcept : m_p(other.m_p) { other.m_p = nullptr; }
-    CRef& operator=(CRef&& other) noexcept
-    {
-        if (this != &other) {
-            Reset(other.m_p);
-            other.m_p = nullptr;
-        }
-        return *this;
-    }
-    I* operator->() const { return m_p; }
-
-    void Reset(I* p = nullptr)
-    {
-        if (m_p)
-            m_p->Release();
-        m_p = p;
-    }
-    I* Get() const { return m_p; }
-    explicit operator bool() const { return m_p != nullptr; }
-
-private:
-    I* m_p = nullptr;
-};
-
-// An object from OpenEntry as interface I; the reference moves into the
-// result, or is released when the object is not an I.
-template <class I>
-CRef<I> As(LPUNKNOWN pUnk)
-{
-    if (!pUnk)
-        return CRef<I>();
-    if (I* p = dynamic_cast<I*>(pUnk))
-        return CRef<I>(p);
-    pUnk->Release();
-    return CRef<I>();
-}
-
 // A store logged off before its last reference goes, as the tree does.
 class CStoreRef
 {
@@ -102,17 +55,29 @@ private:
 
 // The entry ID of a row: a PT_BINARY PR_ENTRYID (a column without a value
 // comes as PT_ERROR and is no entry ID).
-const SPropValue* EntryId(const CPropValueArray& props)
+const SBinary* EntryId(const CPropValueArray& props)
 {
     const SPropValue* p = props.Find(PR_ENTRYID);
     if (!p || PROP_TYPE(p->ulPropTag) != PT_BINARY)
         return nullptr;
-    return p;
+    return &p->Value.bin;
 }
 
-LPENTRYID EntryBytes(const SPropValue& v)
+// No entry ID: what OpenEntry takes for the root of a store or address book.
+constexpr SBinary kRootEntry{0, nullptr};
+
+// Opens the entry through pSource (a store, a container, the address book)
+// as interface I. The result of OpenEntry: out stays empty when it failed or
+// when the object is not an I.
+template <class I, class Source>
+HRESULT OpenEntryAs(Source* pSource, const SBinary& eid, ULONG ulFlags, CRef<I>& out)
 {
-    return reinterpret_cast<LPENTRYID>(v.Value.bin.lpb);
+    ULONG ulType = 0;
+    LPUNKNOWN pUnk = nullptr;
+    const HRESULT hr =
+        pSource->OpenEntry(eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), nullptr, ulFlags, &ulType, &pUnk);
+    out = As<I>(SUCCEEDED(hr) ? pUnk : nullptr);
+    return hr;
 }
 
 // The tree's children test: P has children when its PR_SUBFOLDERS is TRUE,
@@ -130,6 +95,14 @@ bool HasChildren(const CPropValueArray& p, int nKind, const CPropValueArray& row
     return p.IsTrue(PR_HASATTACH) && row.GetLong(PR_CONTENT_COUNT) > 0;
 }
 
+// The tree's text of a node with these values: a message's subject, else the
+// value of the display column.
+void FormatNodeText(const CPropValueArray& p, ULONG ulDisplayTag, std::string& strText)
+{
+    p.FormatProp(strText, kTreeItemChars,
+                 p.GetLong(PR_OBJECT_TYPE) == static_cast<LONG>(MAPI_MESSAGE) ? PR_SUBJECT : ulDisplayTag);
+}
+
 // Every row of a property listing of these values, in the order the list
 // shows them before any sort: each row is inserted at the top, so the last
 // value comes first. pSource is the object the values came from (it is asked
@@ -143,6 +116,71 @@ std::vector<CPropRowText> ListRows(const CPropValueArray& props, IMAPIProp* pSou
     }
     return rows;
 }
+
+// The roots that list one table of the session: their text, how the table is
+// asked for, what a failure to get it is reported as, the column that gives
+// a row its text, the kind of every row and the kind name of MAPI_STATUS rows.
+struct CRootTable
+{
+    const char* pszName;
+    HRESULT (*pfnOpen)(IMAPISession* pSession, LPMAPITABLE* ppTable);
+    const char* pszFailure;
+    ULONG ulDisplayTag;
+    int nKind;
+    const char* pszStatus;
+};
+
+HRESULT OpenStoresTable(IMAPISession* pSession, LPMAPITABLE* ppTable)
+{
+    return pSession->GetMsgStoresTable(0, ppTable);
+}
+
+HRESULT OpenStatusTable(IMAPISession* pSession, LPMAPITABLE* ppTable)
+{
+    return pSession->GetStatusTable(0, ppTable);
+}
+
+HRESULT OpenProfileTable(IMAPISession*, LPMAPITABLE* ppTable)
+{
+    CRef<IProfAdmin> admin;
+    const HRESULT hr = MAPIAdminProfiles(0, admin.Out());
+    return FAILED(hr) ? hr : admin->GetProfileTable(0, ppTable);
+}
+
+HRESULT OpenServiceTable(IMAPISession* pSession, LPMAPITABLE* ppTable)
+{
+    CRef<IMsgServiceAdmin> admin;
+    const HRESULT hr = pSession->AdminServices(0, admin.Out());
+    return FAILED(hr) ? hr : admin->GetMsgServiceTable(0, ppTable);
+}
+
+// In the tree's order; "Address Book(s)" comes last.
+const CRootTable kRootTables[] = {
+    {"Message Stores", OpenStoresTable, "the message stores table cannot be read", PR_DISPLAY_NAME, MAPI_STORE,
+     "status"},
+    {"Status Tables", OpenStatusTable, "the status table cannot be read", PR_PROVIDER_DISPLAY, MAPI_STATUS, "status"},
+    {"Profiles", OpenProfileTable, "the profile table cannot be read", PR_DISPLAY_NAME, MAPI_PROFSECT, "status"},
+    {"Services", OpenServiceTable, "the message service table cannot be read", PR_DISPLAY_NAME, MAPI_STATUS,
+     "service"},
+};
+
+constexpr const char* kAddressBook = "Address Book(s)";
+
+// A message's groups, in the tree's order: their text, how the table is
+// asked for, what a failure to get it is reported as and the kind of every
+// row.
+struct CMessageGroup
+{
+    const char* pszName;
+    HRESULT (IMessage::*pfnTable)(ULONG ulFlags, LPMAPITABLE* ppTable);
+    const char* pszFailure;
+    ULONG ulKind;
+};
+
+const CMessageGroup kMessageGroups[] = {
+    {"Attachments", &IMessage::GetAttachmentTable, "the attachments cannot be listed", MAPI_ATTACH},
+    {"Recipients", &IMessage::GetRecipientTable, "the recipients cannot be listed", MAPI_MAILUSER},
+};
 
 } // namespace
 
@@ -160,6 +198,27 @@ struct CDumpWalker::Parent
     const char* pszMailUser = "mailuser";  // kind name of MAPI_MAILUSER rows here
     const char* pszStatus = "status";      // kind name of MAPI_STATUS rows here
     bool bNamedWritten = false;   // a store's "Named Properties" was written
+
+    // A root's rows, below its line at depth 0.
+    static Parent Root(const char* pszName)
+    {
+        Parent root;
+        root.nDepth = 1;
+        root.strPath = pszName;
+        return root;
+    }
+
+    // The rows below the node with this text: one level deeper, opened
+    // through the same store or address book.
+    Parent Child(const std::string& strText) const
+    {
+        Parent child;
+        child.nDepth = nDepth + 1;
+        child.strPath = strPath + "/" + strText;
+        child.pStore = pStore;
+        child.pAddrBook = pAddrBook;
+        return child;
+    }
 };
 
 CDumpWalker::CDumpWalker(IMAPISession* pSession, CDumpWriter& writer, const volatile std::sig_atomic_t* pStop)
@@ -187,13 +246,16 @@ void CDumpWalker::Report(const char* pszWhat, const std::string& strWhere, HRESU
 
 HRESULT CDumpWalker::Run()
 {
-    WalkMessageStores();
-    if (Continue())
-        WalkStatusTable();
-    if (Continue())
-        WalkProfiles();
-    if (Continue())
-        WalkServices();
+    for (const CRootTable& root : kRootTables) {
+        if (&root != &kRootTables[0] && !Continue())
+            continue;
+        m_writer.Write(0, "category", root.pszName, {});
+        CRef<IMAPITable> table;
+        const HRESULT hr = root.pfnOpen(m_pSession, table.Out());
+        Parent parent = Parent::Root(root.pszName);
+        parent.pszStatus = root.pszStatus;
+        ListTable(hr, table.Get(), root.pszFailure, parent, root.ulDisplayTag, root.nKind);
+    }
     if (Continue())
         WalkAddressBook();
     Continue();
@@ -204,118 +266,30 @@ HRESULT CDumpWalker::Run()
     return m_hrFirst;
 }
 
-void CDumpWalker::WalkMessageStores()
-{
-    m_writer.Write(0, "category", "Message Stores", {});
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = m_pSession->GetMsgStoresTable(0, &pTable);
-    CRef<IMAPITable> table(pTable);
-    if (FAILED(hr)) {
-        Report("the message stores table cannot be read", "Message Stores", hr);
-        return;
-    }
-    Parent parent;
-    parent.nDepth = 1;
-    parent.strPath = "Message Stores";
-    AddTableRows(table.Get(), parent, PR_DISPLAY_NAME, MAPI_STORE);
-}
-
-void CDumpWalker::WalkStatusTable()
-{
-    m_writer.Write(0, "category", "Status Tables", {});
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = m_pSession->GetStatusTable(0, &pTable);
-    CRef<IMAPITable> table(pTable);
-    if (FAILED(hr)) {
-        Report("the status table cannot be read", "Status Tables", hr);
-        return;
-    }
-    Parent parent;
-    parent.nDepth = 1;
-    parent.strPath = "Status Tables";
-    AddTableRows(table.Get(), parent, PR_PROVIDER_DISPLAY, MAPI_STATUS);
-}
-
-void CDumpWalker::WalkProfiles()
-{
-    m_writer.Write(0, "category", "Profiles", {});
-    LPPROFADMIN pAdmin = nullptr;
-    HRESULT hr = MAPIAdminProfiles(0, &pAdmin);
-    CRef<IProfAdmin> admin(pAdmin);
-    LPMAPITABLE pTable = nullptr;
-    if (SUCCEEDED(hr))
-        hr = admin->GetProfileTable(0, &pTable);
-    CRef<IMAPITable> table(pTable);
-    admin.Reset();
-    if (FAILED(hr)) {
-        Report("the profile table cannot be read", "Profiles", hr);
-        return;
-    }
-    Parent parent;
-    parent.nDepth = 1;
-    parent.strPath = "Profiles";
-    AddTableRows(table.Get(), parent, PR_DISPLAY_NAME, MAPI_PROFSECT);
-}
-
-void CDumpWalker::WalkServices()
-{
-    m_writer.Write(0, "category", "Services", {});
-    LPSERVICEADMIN pAdmin = nullptr;
-    HRESULT hr = m_pSession->AdminServices(0, &pAdmin);
-    CRef<IMsgServiceAdmin> admin(pAdmin);
-    LPMAPITABLE pTable = nullptr;
-    if (SUCCEEDED(hr))
-        hr = admin->GetMsgServiceTable(0, &pTable);
-    CRef<IMAPITable> table(pTable);
-    if (FAILED(hr)) {
-        Report("the message service table cannot be read", "Services", hr);
-        return;
-    }
-    Parent parent;
-    parent.nDepth = 1;
-    parent.strPath = "Services";
-    parent.pszStatus = "service";
-    AddTableRows(table.Get(), parent, PR_DISPLAY_NAME, MAPI_STATUS);
-}
-
 void CDumpWalker::WalkAddressBook()
 {
-    LPADRBOOK pBook = nullptr;
-    const HRESULT hrBook = m_pSession->OpenAddressBook(0, nullptr, 0, &pBook);
-    CRef<IAddrBook> book(pBook);
+    CRef<IAddrBook> book;
+    const HRESULT hrBook = m_pSession->OpenAddressBook(0, nullptr, 0, book.Out());
     CPropValueArray props;
     CRef<IMAPIContainer> root;
     if (book) {
         props.LoadProps(book.Get(), TRUE);
-        ULONG ulType = 0;
-        LPUNKNOWN pUnk = nullptr;
-        const HRESULT hr = book->OpenEntry(0, nullptr, nullptr, MAPI_BEST_ACCESS, &ulType, &pUnk);
-        root = As<IMAPIContainer>(SUCCEEDED(hr) ? pUnk : nullptr);
-        if (!root)
-            Report("the root container of the address book cannot be opened", "Address Book(s)",
-                   FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+        root = OpenContainer(book.Get(), &kRootEntry, "the root container of the address book cannot be opened",
+                             kAddressBook);
     } else {
-        Report("the address book cannot be opened", "Address Book(s)", hrBook);
+        Report("the address book cannot be opened", kAddressBook, hrBook);
     }
     // The root shows the address book's own properties as its row values.
-    m_writer.Write(0, "category", "Address Book(s)", m_writer.WantsProps() ? ListRows(props, nullptr)
-                                                                            : std::vector<CPropRowText>{});
+    m_writer.Write(0, "category", kAddressBook, PropRows(props, nullptr));
     if (!root || !Continue())
         return;
-    LPMAPITABLE pTable = nullptr;
-    const HRESULT hr = root->GetHierarchyTable(0, &pTable);
-    CRef<IMAPITable> table(pTable);
-    if (FAILED(hr)) {
-        Report("the address book's containers cannot be listed", "Address Book(s)", hr);
-        return;
-    }
-    Parent parent;
-    parent.nDepth = 1;
+    CRef<IMAPITable> table;
+    const HRESULT hr = root->GetHierarchyTable(0, table.Out());
+    Parent parent = Parent::Root(kAddressBook);
     parent.nKind = NODE_ADDRBOOK_ROOT;
-    parent.strPath = "Address Book(s)";
     parent.pAddrBook = book.Get();
     parent.pContainer = root.Get();
-    AddTableRows(table.Get(), parent, PR_DISPLAY_NAME, -1);
+    ListTable(hr, table.Get(), "the address book's containers cannot be listed", parent, PR_DISPLAY_NAME, -1);
 }
 
 void CDumpWalker::WriteNamedProperties(Parent& parent)
@@ -328,6 +302,40 @@ void CDumpWalker::WriteNamedProperties(Parent& parent)
             Report("the named properties cannot be read", parent.strPath + "/Named Properties", hr);
     }
     m_writer.WriteNamed(parent.nDepth, "named-properties", "Named Properties", rows);
+}
+
+std::vector<CPropRowText> CDumpWalker::PropRows(const CPropValueArray& props, IMAPIProp* pSource) const
+{
+    return m_writer.WantsProps() ? ListRows(props, pSource) : std::vector<CPropRowText>{};
+}
+
+void CDumpWalker::LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere)
+{
+    const HRESULT hr = props.LoadProps(pObject, TRUE);
+    if (FAILED(hr))
+        Report("the properties of an object cannot be read", strWhere, hr);
+}
+
+template <class Source>
+CRef<IMAPIContainer> CDumpWalker::OpenContainer(Source* pSource, const SBinary* pEid, const char* pszFailure,
+                                                const std::string& strWhere, ULONG ulFlags)
+{
+    CRef<IMAPIContainer> container;
+    HRESULT hr = MAPI_E_INVALID_ENTRYID;
+    if (pSource && pEid)
+        hr = OpenEntryAs(pSource, *pEid, ulFlags, container);
+    if (!container)
+        Report(pszFailure, strWhere, FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+    return container;
+}
+
+void CDumpWalker::ListTable(HRESULT hr, IMAPITable* pTable, const char* pszFailure, Parent& parent,
+                            ULONG ulDisplayTag, int nForcedKind, bool bNoSupportIsEmpty)
+{
+    if (SUCCEEDED(hr))
+        AddTableRows(pTable, parent, ulDisplayTag, nForcedKind);
+    else if (!bNoSupportIsEmpty || hr != MAPI_E_NO_SUPPORT)
+        Report(pszFailure, parent.strPath, hr);
 }
 
 HRESULT CDumpWalker::AddTableRows(IMAPITable* pTable, Parent& parent, ULONG ulDisplayTag, int nForcedKind)
@@ -370,8 +378,7 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
     CPropValueArray rowProps;
     rowProps.AttachRow(row);
     std::string strText;
-    rowProps.FormatProp(strText, kTreeItemChars,
-                        rowProps.GetLong(PR_OBJECT_TYPE) == static_cast<LONG>(MAPI_MESSAGE) ? PR_SUBJECT : ulDisplayTag);
+    FormatNodeText(rowProps, ulDisplayTag, strText);
     int nKind = nForcedKind != -1 ? nForcedKind : rowProps.GetLong(PR_OBJECT_TYPE);
     bool bChildren = HasChildren(rowProps, nKind, rowProps);
 
@@ -379,43 +386,30 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
     // through the address book for its containers and mail users.
     CRef<IMAPIProp> entry;
     CPropValueArray entryProps;
-    const SPropValue* pEid = EntryId(rowProps);
+    const SBinary* pEid = EntryId(rowProps);
     if (pEid && (parent.pStore || nKind == static_cast<int>(MAPI_MAILUSER) || nKind == static_cast<int>(MAPI_ABCONT))) {
-        ULONG ulType = 0;
-        LPUNKNOWN pUnk = nullptr;
         HRESULT hr = MAPI_E_NOT_FOUND;
         if (parent.pStore)
-            hr = parent.pStore->OpenEntry(pEid->Value.bin.cb, EntryBytes(*pEid), nullptr, 0, &ulType, &pUnk);
+            hr = OpenEntryAs(parent.pStore, *pEid, 0, entry);
         else if (parent.pAddrBook)
-            hr = parent.pAddrBook->OpenEntry(pEid->Value.bin.cb, EntryBytes(*pEid), nullptr, 0, &ulType, &pUnk);
-        if (SUCCEEDED(hr))
-            entry = As<IMAPIProp>(pUnk);
+            hr = OpenEntryAs(parent.pAddrBook, *pEid, 0, entry);
         // The tree passes over this silently: a recipient's entry ID often
         // belongs to no store of the session. A folder or message that its own
         // store lists and cannot open, or a failure that says so, is damage.
-        else if (nKind == static_cast<int>(MAPI_FOLDER) || nKind == static_cast<int>(MAPI_MESSAGE) ||
-                 hr == MAPI_E_CORRUPT_DATA || hr == MAPI_E_DISK_ERROR || hr == MAPI_E_NOT_ENOUGH_MEMORY)
+        if (FAILED(hr) && (nKind == static_cast<int>(MAPI_FOLDER) || nKind == static_cast<int>(MAPI_MESSAGE) ||
+                           hr == MAPI_E_CORRUPT_DATA || hr == MAPI_E_DISK_ERROR || hr == MAPI_E_NOT_ENOUGH_MEMORY))
             Report("an object cannot be opened", parent.strPath + "/" + strText, hr);
     }
     if (entry) {
-        const HRESULT hr = entryProps.LoadProps(entry.Get(), TRUE);
-        if (FAILED(hr))
-            Report("the properties of an object cannot be read", parent.strPath + "/" + strText, hr);
+        LoadProps(entry.Get(), entryProps, parent.strPath + "/" + strText);
         if (!bChildren)
             bChildren = HasChildren(entryProps, nKind, rowProps);
         nKind = nForcedKind != -1 ? nForcedKind : entryProps.GetLong(PR_OBJECT_TYPE);
-        entryProps.FormatProp(strText,
-                              kTreeItemChars,
-                              entryProps.GetLong(PR_OBJECT_TYPE) == static_cast<LONG>(MAPI_MESSAGE) ? PR_SUBJECT
-                                                                                                   : ulDisplayTag);
+        FormatNodeText(entryProps, ulDisplayTag, strText);
     }
 
-    Parent node;
-    node.nDepth = parent.nDepth + 1;
+    Parent node = parent.Child(strText);
     node.nKind = nKind;
-    node.strPath = parent.strPath + "/" + strText;
-    node.pStore = parent.pStore;
-    node.pAddrBook = parent.pAddrBook;
 
     const char* pszKind = "unknown";
     CStoreRef store;
@@ -424,62 +418,36 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
     switch (nKind) {
     case MAPI_STORE: {
         pszKind = "store";
-        const HRESULT hr =
-            pEid ? m_pSession->OpenMsgStore(0, pEid->Value.bin.cb, EntryBytes(*pEid), nullptr, MAPI_BEST_ACCESS,
-                                            store.Out())
-                 : MAPI_E_INVALID_ENTRYID;
+        const HRESULT hr = pEid ? m_pSession->OpenMsgStore(0, pEid->cb, reinterpret_cast<LPENTRYID>(pEid->lpb),
+                                                           nullptr, MAPI_BEST_ACCESS, store.Out())
+                                : MAPI_E_INVALID_ENTRYID;
         if (FAILED(hr)) {
             // As in the tree, the listing of the stores ends here.
             Report("MAPI GetMessageStore Failure", node.strPath, hr);
             return false;
         }
-        ULONG ulType = 0;
-        LPUNKNOWN pUnk = nullptr;
-        const HRESULT hrRoot = store.Get()->OpenEntry(0, nullptr, nullptr, MAPI_BEST_ACCESS, &ulType, &pUnk);
-        container = As<IMAPIContainer>(SUCCEEDED(hrRoot) ? pUnk : nullptr);
-        if (!container)
-            Report("the root folder cannot be opened", node.strPath,
-                   FAILED(hrRoot) ? hrRoot : MAPI_E_INTERFACE_NOT_SUPPORTED);
+        container = OpenContainer(store.Get(), &kRootEntry, "the root folder cannot be opened", node.strPath);
         bChildren = true;
         node.pStore = store.Get();
         break;
     }
-    case MAPI_FOLDER: {
+    case MAPI_FOLDER:
         pszKind = "folder";
-        HRESULT hr = MAPI_E_INVALID_ENTRYID;
-        LPUNKNOWN pUnk = nullptr;
-        if (pEid && parent.pContainer) {
-            ULONG ulType = 0;
-            hr = parent.pContainer->OpenEntry(pEid->Value.bin.cb, EntryBytes(*pEid), nullptr, MAPI_BEST_ACCESS,
-                                              &ulType, &pUnk);
-        }
-        container = As<IMAPIContainer>(SUCCEEDED(hr) ? pUnk : nullptr);
-        if (!container)
-            Report("Failed to locate subfolder", node.strPath, FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+        container = OpenContainer(parent.pContainer, pEid, "Failed to locate subfolder", node.strPath);
         break;
-    }
-    case MAPI_ABCONT: {
+    case MAPI_ABCONT:
         pszKind = "abcontainer";
-        HRESULT hr = MAPI_E_INVALID_ENTRYID;
-        LPUNKNOWN pUnk = nullptr;
-        if (pEid && parent.pAddrBook) {
-            ULONG ulType = 0;
-            hr = parent.pAddrBook->OpenEntry(pEid->Value.bin.cb, EntryBytes(*pEid), nullptr, 0, &ulType, &pUnk);
-        }
-        container = As<IMAPIContainer>(SUCCEEDED(hr) ? pUnk : nullptr);
-        if (!container)
-            Report("an address book container cannot be opened", node.strPath,
-                   FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+        container =
+            OpenContainer(parent.pAddrBook, pEid, "an address book container cannot be opened", node.strPath, 0);
         break;
-    }
     case MAPI_ATTACH: {
         pszKind = "attachment";
         HRESULT hr = MAPI_E_NOT_FOUND;
-        LPATTACH pAttach = nullptr;
         if (parent.pMessage)
             hr = parent.pMessage->OpenAttach(static_cast<ULONG>(rowProps.GetLong(PR_ATTACH_NUM)), &IID_IAttachment,
-                                             MAPI_BEST_ACCESS, &pAttach);
-        attach.Reset(SUCCEEDED(hr) ? pAttach : nullptr);
+                                             MAPI_BEST_ACCESS, attach.Out());
+        if (FAILED(hr))
+            attach.Reset();
         rowProps.FormatProp(strText, kTreeItemChars, PR_ATTACH_FILENAME);
         node.strPath = parent.strPath + "/" + strText;
         if (!attach)
@@ -497,31 +465,27 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
 
     // The node's line, with what the property list shows for it in "Entry
     // Properties" mode: the object the node stands for, else its row values.
+    std::vector<CPropRowText> rows;
     if (m_writer.WantsProps()) {
-        IMAPIProp* pObject = nullptr;
+        IMAPIProp* pObject = entry.Get();
         if (nKind == static_cast<int>(MAPI_STORE))
             pObject = store.Get();
         else if (nKind == static_cast<int>(MAPI_FOLDER))
             pObject = container.Get();
         else if (nKind == static_cast<int>(MAPI_ATTACH))
             pObject = attach.Get();
-        else
-            pObject = entry.Get();
         if (pObject && pObject == entry.Get()) {
             // The entry's properties were read above, just as the list reads them.
-            m_writer.Write(parent.nDepth, pszKind, strText, ListRows(entryProps, pObject));
+            rows = ListRows(entryProps, pObject);
         } else if (pObject) {
             CPropValueArray objectProps;
-            const HRESULT hr = objectProps.LoadProps(pObject, TRUE);
-            if (FAILED(hr))
-                Report("the properties of an object cannot be read", node.strPath, hr);
-            m_writer.Write(parent.nDepth, pszKind, strText, ListRows(objectProps, pObject));
+            LoadProps(pObject, objectProps, node.strPath);
+            rows = ListRows(objectProps, pObject);
         } else {
-            m_writer.Write(parent.nDepth, pszKind, strText, ListRows(rowProps, nullptr));
+            rows = ListRows(rowProps, nullptr);
         }
-    } else {
-        m_writer.Write(parent.nDepth, pszKind, strText, {});
     }
+    m_writer.Write(parent.nDepth, pszKind, strText, rows);
     if (!Continue())
         return false;
 
@@ -541,61 +505,42 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
 
 void CDumpWalker::AddContainerChildren(IMAPIContainer* pContainer, Parent& node)
 {
-    LPMAPITABLE pTable = nullptr;
-    HRESULT hr = pContainer->GetHierarchyTable(0, &pTable);
-    CRef<IMAPITable> table(pTable);
-    if (SUCCEEDED(hr))
-        AddTableRows(table.Get(), node, PR_DISPLAY_NAME, -1);
-    else if (hr != MAPI_E_NO_SUPPORT)
-        Report("the subfolders cannot be listed", node.strPath, hr);
+    CRef<IMAPITable> table;
+    HRESULT hr = pContainer->GetHierarchyTable(0, table.Out());
+    ListTable(hr, table.Get(), "the subfolders cannot be listed", node, PR_DISPLAY_NAME, -1, true);
     // The address book's root shows only its sub-containers.
     if (node.nKind == NODE_ADDRBOOK_ROOT || !Continue())
         return;
-    pTable = nullptr;
-    hr = pContainer->GetContentsTable(0, &pTable);
-    table.Reset(pTable);
-    if (SUCCEEDED(hr))
-        AddTableRows(table.Get(), node, PR_DISPLAY_NAME, -1);
-    else if (hr != MAPI_E_NO_SUPPORT)
-        Report("the contents cannot be listed", node.strPath, hr);
+    hr = pContainer->GetContentsTable(0, table.Out());
+    ListTable(hr, table.Get(), "the contents cannot be listed", node, PR_DISPLAY_NAME, -1, true);
 }
 
 void CDumpWalker::AddMessageGroups(IMessage* pMessage, bool bHasAttach, Parent& node)
 {
-    // Each group appears only when its table has at least one row.
-    const auto group = [&](const char* pszName, LPMAPITABLE pTable, ULONG ulForcedKind) {
-        CRef<IMAPITable> table(pTable);
-        ULONG ulCount = 0;
-        const HRESULT hr = table->GetRowCount(0, &ulCount);
+    for (const CMessageGroup& group : kMessageGroups) {
+        if (group.ulKind == MAPI_ATTACH && !bHasAttach)
+            continue;
+        if (!Continue())
+            return;
+        CRef<IMAPITable> table;
+        HRESULT hr = (pMessage->*group.pfnTable)(MAPI_UNICODE, table.Out());
         if (FAILED(hr)) {
-            Report("a table cannot be read", node.strPath + "/" + pszName, hr);
-            return;
+            Report(group.pszFailure, node.strPath, hr);
+            continue;
         }
-        if (ulCount == 0)
-            return;
-        m_writer.Write(node.nDepth, "category", pszName, {});
-        Parent groupNode;
-        groupNode.nDepth = node.nDepth + 1;
-        groupNode.strPath = node.strPath + "/" + pszName;
-        groupNode.pStore = node.pStore;
+        // Each group appears only when its table has at least one row.
+        Parent groupNode = node.Child(group.pszName);
         groupNode.pMessage = pMessage;
         groupNode.pszMailUser = "recipient";
-        AddTableRows(table.Get(), groupNode, PR_DISPLAY_NAME, static_cast<int>(ulForcedKind));
-    };
-    if (bHasAttach && Continue()) {
-        LPMAPITABLE pTable = nullptr;
-        const HRESULT hr = pMessage->GetAttachmentTable(MAPI_UNICODE, &pTable);
-        if (SUCCEEDED(hr))
-            group("Attachments", pTable, MAPI_ATTACH);
-        else
-            Report("the attachments cannot be listed", node.strPath, hr);
-    }
-    if (Continue()) {
-        LPMAPITABLE pTable = nullptr;
-        const HRESULT hr = pMessage->GetRecipientTable(MAPI_UNICODE, &pTable);
-        if (SUCCEEDED(hr))
-            group("Recipients", pTable, MAPI_MAILUSER);
-        else
-            Report("the recipients cannot be listed", node.strPath, hr);
+        ULONG ulCount = 0;
+        hr = table->GetRowCount(0, &ulCount);
+        if (FAILED(hr)) {
+            Report("a table cannot be read", groupNode.strPath, hr);
+            continue;
+        }
+        if (ulCount == 0)
+            continue;
+        m_writer.Write(node.nDepth, "category", group.pszName, {});
+        AddTableRows(table.Get(), groupNode, PR_DISPLAY_NAME, static_cast<int>(group.ulKind));
     }
 }

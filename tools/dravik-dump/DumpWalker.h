@@ -14,11 +14,13 @@
 #pragma once
 
 #include "DumpWriter.h"
+#include "MapiRef.h"
 
 #include "props/Mapi.h"
 
 #include <csignal>
 #include <string>
+#include <vector>
 
 class CDumpWalker
 {
@@ -46,12 +48,13 @@ private:
     bool Continue();
     void Report(const char* pszWhat, const std::string& strWhere, HRESULT hr);
 
-    void WalkMessageStores();
-    void WalkStatusTable();
-    void WalkProfiles();
-    void WalkServices();
     void WalkAddressBook();
 
+    // The rows of a table just asked for (hr: the result of asking) under
+    // the parent; a failure to get the table is reported as pszFailure, but
+    // with bNoSupportIsEmpty MAPI_E_NO_SUPPORT is a container without one.
+    void ListTable(HRESULT hr, IMAPITable* pTable, const char* pszFailure, Parent& parent, ULONG ulDisplayTag,
+                   int nForcedKind, bool bNoSupportIsEmpty = false);
     // Lists every row of the table under the parent. S_OK, the failure of
     // reading the table, E_FAIL for an empty table or after a store failed.
     HRESULT AddTableRows(IMAPITable* pTable, Parent& parent, ULONG ulDisplayTag, int nForcedKind);
@@ -59,6 +62,17 @@ private:
     void AddContainerChildren(IMAPIContainer* pContainer, Parent& parent);
     void AddMessageGroups(IMessage* pMessage, bool bHasAttach, Parent& node);
     void WriteNamedProperties(Parent& parent);
+
+    // The container pEid names (kRootEntry: the root) opened through
+    // pSource; when it cannot be (no entry ID or no source: as an invalid
+    // entry ID), the failure is reported as pszFailure.
+    template <class Source>
+    CRef<IMAPIContainer> OpenContainer(Source* pSource, const SBinary* pEid, const char* pszFailure,
+                                       const std::string& strWhere, ULONG ulFlags = MAPI_BEST_ACCESS);
+    // The object's properties into props; a failure is reported.
+    void LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere);
+    // The property rows of these values when the output has them, else none.
+    std::vector<CPropRowText> PropRows(const CPropValueArray& props, IMAPIProp* pSource) const;
 
     IMAPISession* m_pSession;
     CDumpWriter& m_writer;

@@ -139,23 +139,32 @@ void CDumpWriter::Head(std::string& line, int nDepth, std::string_view kind, std
     }
 }
 
-void CDumpWriter::Write(int nDepth, std::string_view kind, std::string_view text,
-                        const std::vector<CPropRowText>& rows)
+template <class Row, size_t N>
+void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
+                              const CColumn<Row> (&columns)[N])
 {
     std::string line;
     Head(line, nDepth, kind, text);
     if (m_bProps) {
         const std::string indent(static_cast<size_t>(nDepth + 1) * 2, ' ');
         bool first = true;
-        for (const CPropRowText& r : rows) {
+        for (const Row& r : rows) {
             if (m_format == Format::Json) {
                 line += first ? "{" : ",{";
-                line += "\"tag\":" + JsonString(r.strTag) + ",\"name\":" + JsonString(r.strName) +
-                        ",\"namedId\":" + JsonString(r.strNamedId) + ",\"type\":" + JsonString(r.strType) +
-                        ",\"value\":" + JsonString(r.strValue) + "}";
+                for (size_t i = 0; i < N; ++i) {
+                    line += i == 0 ? "\"" : ",\"";
+                    line += columns[i].pszKey;
+                    line += "\":" + JsonString(r.*columns[i].pText);
+                }
+                line += '}';
             } else {
-                line += indent + TextLine(r.strTag) + '\t' + TextLine(r.strName) + '\t' + TextLine(r.strNamedId) +
-                        '\t' + TextLine(r.strType) + '\t' + TextLine(r.strValue) + '\n';
+                line += indent;
+                for (size_t i = 0; i < N; ++i) {
+                    if (i != 0)
+                        line += '\t';
+                    line += TextLine(r.*columns[i].pText);
+                }
+                line += '\n';
             }
             first = false;
         }
@@ -165,29 +174,25 @@ void CDumpWriter::Write(int nDepth, std::string_view kind, std::string_view text
     Emit(line);
 }
 
+void CDumpWriter::Write(int nDepth, std::string_view kind, std::string_view text,
+                        const std::vector<CPropRowText>& rows)
+{
+    static constexpr CColumn<CPropRowText> kColumns[] = {{"tag", &CPropRowText::strTag},
+                                                         {"name", &CPropRowText::strName},
+                                                         {"namedId", &CPropRowText::strNamedId},
+                                                         {"type", &CPropRowText::strType},
+                                                         {"value", &CPropRowText::strValue}};
+    WriteObject(nDepth, kind, text, rows, kColumns);
+}
+
 void CDumpWriter::WriteNamed(int nDepth, std::string_view kind, std::string_view text,
                              const std::vector<CNamedPropText>& rows)
 {
-    std::string line;
-    Head(line, nDepth, kind, text);
-    if (m_bProps) {
-        const std::string indent(static_cast<size_t>(nDepth + 1) * 2, ' ');
-        bool first = true;
-        for (const CNamedPropText& r : rows) {
-            if (m_format == Format::Json) {
-                line += first ? "{" : ",{";
-                line += "\"id\":" + JsonString(r.strId) + ",\"kind\":" + JsonString(r.strKind) +
-                        ",\"name\":" + JsonString(r.strName) + ",\"guid\":" + JsonString(r.strGuid) + "}";
-            } else {
-                line += indent + TextLine(r.strId) + '\t' + TextLine(r.strKind) + '\t' + TextLine(r.strName) + '\t' +
-                        TextLine(r.strGuid) + '\n';
-            }
-            first = false;
-        }
-    }
-    if (m_format == Format::Json)
-        line += m_bProps ? "]}\n" : "}\n";
-    Emit(line);
+    static constexpr CColumn<CNamedPropText> kColumns[] = {{"id", &CNamedPropText::strId},
+                                                           {"kind", &CNamedPropText::strKind},
+                                                           {"name", &CNamedPropText::strName},
+                                                           {"guid", &CNamedPropText::strGuid}};
+    WriteObject(nDepth, kind, text, rows, kColumns);
 }
 
 void CDumpWriter::Emit(std::string& line)

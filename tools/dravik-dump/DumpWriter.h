@@ -48,6 +48,19 @@ public:
     bool WantsProps() const { return m_bProps; }
 
 private:
+    // A column of a property row: its JSON key and its text.
+    template <class Row>
+    struct CColumn
+    {
+        const char* pszKey;
+        std::string Row::*pText;
+    };
+
+    // The object's line and, with bProps, one row (JSON: one object) per row
+    // of rows, its columns in the order given.
+    template <class Row, size_t N>
+    void WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
+                     const CColumn<Row> (&columns)[N]);
     void Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const;
     void Emit(std::string& line);
 
