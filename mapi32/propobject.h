@@ -1,149 +1,167 @@
-// A read-only IMAPIProp over values held in memory, for the subsystem's own
-// objects (address book, its containers). Base is the MAPI interface derived
-// from IMAPIProp that the object implements; iid lists are checked by the object.
+// Read-only IMAPIProp objects.
+//
+// ReadOnlyProp<Base, Iids...> is the IMAPIProp of an object nobody may change:
+// SaveChanges, SetProps and DeleteProps fail with MAPI_E_NO_ACCESS, CopyTo and
+// CopyProps with MAPI_E_NO_SUPPORT. A provider whose objects hold their values
+// in their own form builds on it.
+//
+// PropObject<Base, Iids...> adds the rest over a PropSet, values held in memory:
+// GetProps, GetPropList, OpenProperty as a stream, and no named properties.
+// Text is kept as UTF-8 and handed out as MAPI asks for it: PT_UNICODE with
+// MAPI_UNICODE (or when that type is asked for by tag), PT_STRING8 otherwise.
 #pragma once
 
 #include "mapi32/mapicode.h"
+#include "mapi32/mapidefs.h"
+#include "mapi32/mapiguid.h"
 #include "mapi32/mapiutil.h"
+#include "mapi32/unknown.h"
 
-#include <atomic>
+#include <cstdint>
+#include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace dravik::mapi32 {
 
-template <typename Base>
-class PropObject : public Base
+// UTF-8 as UTF-16; a byte that starts no valid sequence becomes U+FFFD.
+std::u16string Utf8ToUtf16(const std::string& utf8);
+
+class PropSet
 {
 public:
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG r = --m_refs;
-        if (r == 0)
-            delete this;
-        return r;
-    }
+    // Each setter replaces a value of the same property ID.
+    void SetText(ULONG tag, const std::string& utf8);
+    void SetLong(ULONG tag, ULONG value);
+    void SetBool(ULONG tag, bool value);
+    void SetBinary(ULONG tag, const std::vector<uint8_t>& bytes);
+    // Any value; single-valued strings become text, everything else is deep-copied.
+    void SetValue(const SPropValue& value);
+    // Adds the values of `from` whose IDs lie in [firstId, lastId] and that this set lacks.
+    void Merge(const PropSet& from, ULONG firstId, ULONG lastId);
 
-    HRESULT GetLastError(HRESULT, ULONG, LPMAPIERROR* e) override
-    {
-        if (e)
-            *e = nullptr;
-        return S_OK;
-    }
-    HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* out) override
-    {
-        if (!count || !out)
-            return MAPI_E_INVALID_PARAMETER;
-        *out = nullptr;
-        *count = 0;
-        std::vector<SPropValue> result;
-        bool missing = false;
-        if (!tags) {
-            result = m_values;
-        } else {
-            for (ULONG i = 0; i < tags->cValues; ++i) {
-                LPSPropValue v = PpropFindProp(m_values.data(), static_cast<ULONG>(m_values.size()), tags->aulPropTag[i]);
-                if (v) {
-                    result.push_back(*v);
-                } else {
-                    SPropValue e{};
-                    e.ulPropTag = CHANGE_PROP_TYPE(tags->aulPropTag[i], PT_ERROR);
-                    e.Value.err = MAPI_E_NOT_FOUND;
-                    result.push_back(e);
-                    missing = true;
-                }
-            }
-        }
-        HRESULT hr = ScDupPropset(static_cast<int>(result.size()), result.data(), nullptr, out);
-        if (FAILED(hr))
-            return hr;
-        *count = static_cast<ULONG>(result.size());
-        return missing ? MAPI_W_ERRORS_RETURNED : S_OK;
-    }
-    HRESULT GetPropList(ULONG, LPSPropTagArray* out) override
-    {
-        if (!out)
-            return MAPI_E_INVALID_PARAMETER;
-        void* p = nullptr;
-        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(m_values.size())), &p);
-        if (FAILED(hr))
-            return hr;
-        auto* a = static_cast<LPSPropTagArray>(p);
-        a->cValues = static_cast<ULONG>(m_values.size());
-        for (size_t i = 0; i < m_values.size(); ++i)
-            a->aulPropTag[i] = m_values[i].ulPropTag;
-        *out = a;
-        return S_OK;
-    }
-    HRESULT OpenProperty(ULONG, LPCIID, ULONG, ULONG, LPUNKNOWN* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray* problems) override
-    {
-        if (problems)
-            *problems = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT DeleteProps(LPSPropTagArray, LPSPropProblemArray* problems) override
-    {
-        if (problems)
-            *problems = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                   LPSPropProblemArray* problems) override
-    {
-        if (problems)
-            *problems = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                      LPSPropProblemArray* problems) override
-    {
-        if (problems)
-            *problems = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG* count, LPMAPINAMEID** names) override
-    {
-        if (!count || !names)
-            return MAPI_E_INVALID_PARAMETER;
-        *count = 0;
-        *names = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray* tags) override
-    {
-        if (tags)
-            *tags = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
+    bool Has(ULONG tag) const { return Find(PROP_ID(tag)) != nullptr; }
+    const std::string* Text(ULONG tag) const;  // by property ID; null unless text
+    const SPropValue* Raw(ULONG tag) const;    // by property ID; null for text or absent
 
-protected:
-    // Takes deep copies of the values.
-    explicit PropObject(const std::vector<SPropValue>& values)
-    {
-        LPSPropValue dup = nullptr;
-        if (SUCCEEDED(ScDupPropset(static_cast<int>(values.size()), const_cast<LPSPropValue>(values.data()), nullptr, &dup))) {
-            m_buffer.reset(dup);
-            m_values.assign(dup, dup + values.size());
-        }
-    }
-    virtual ~PropObject() = default;
+    // Every value, strings as PT_UNICODE when wide. The values point into this
+    // set and into `keep`, which must outlive them.
+    std::vector<SPropValue> Values(bool wide, std::deque<std::u16string>& keep) const;
+    // The value for a requested tag: PT_UNSPECIFIED gives the natural type, a
+    // string type gives text in that type; false when absent or of another type.
+    bool Value(ULONG tag, bool wide, std::deque<std::u16string>& keep, SPropValue& out) const;
+    // The value's bytes for a stream: text as UTF-8 (PT_STRING8) or UTF-16LE
+    // (PT_UNICODE), binary as is. False for absent values and other types.
+    bool StreamBytes(ULONG tag, std::vector<uint8_t>& out) const;
+
+    // IMAPIProp::GetProps and GetPropList over the set.
+    HRESULT GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
+                     LPSPropValue* lppPropArray) const;
+    HRESULT GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray) const;
+    // IMAPIProp::OpenProperty as IID_IStream or IID_ISequentialStream: the
+    // value's bytes; MAPI_E_NOT_FOUND when absent, MAPI_E_INTERFACE_NOT_SUPPORTED
+    // for a value that has no stream.
+    HRESULT OpenStream(ULONG ulPropTag, LPUNKNOWN* lppUnk) const;
 
 private:
     struct Free
     {
         void operator()(SPropValue* p) const { MAPIFreeBuffer(p); }
     };
-    std::atomic<ULONG> m_refs{1};
-    std::unique_ptr<SPropValue, Free> m_buffer;
-    std::vector<SPropValue> m_values;
+    struct Entry
+    {
+        ULONG id = 0;
+        bool isText = false;
+        std::string text;
+        std::shared_ptr<SPropValue> value;  // one MAPI allocation, for every other type
+    };
+    Entry* Find(ULONG id);
+    const Entry* Find(ULONG id) const;
+    Entry& Slot(ULONG id);
+    std::vector<Entry> m_entries;
+};
+
+// IMAPIProp::GetNamesFromIDs and GetIDsFromNames of an object without named
+// properties: each ID asked for gets a NULL name (with no tag list, there are
+// none to list), each name a PT_ERROR tag; MAPI_CREATE fails with MAPI_E_NO_ACCESS.
+HRESULT NoNamesFromIds(LPSPropTagArray* lppPropTags, ULONG* lpcPropNames, LPMAPINAMEID** lpppPropNames);
+HRESULT NoIdsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNames, ULONG ulFlags, LPSPropTagArray* lppPropTags);
+
+template <typename Base, const IID&... Iids>
+class ReadOnlyProp : public Unknown<Base, Iids...>
+{
+public:
+    HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray* lppProblems) override
+    {
+        return Refuse(lppProblems, MAPI_E_NO_ACCESS);
+    }
+    HRESULT DeleteProps(LPSPropTagArray, LPSPropProblemArray* lppProblems) override
+    {
+        return Refuse(lppProblems, MAPI_E_NO_ACCESS);
+    }
+    HRESULT CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
+                   LPSPropProblemArray* lppProblems) override
+    {
+        return Refuse(lppProblems, MAPI_E_NO_SUPPORT);
+    }
+    HRESULT CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
+                      LPSPropProblemArray* lppProblems) override
+    {
+        return Refuse(lppProblems, MAPI_E_NO_SUPPORT);
+    }
+
+private:
+    static HRESULT Refuse(LPSPropProblemArray* lppProblems, HRESULT hr)
+    {
+        if (lppProblems)
+            *lppProblems = nullptr;
+        return hr;
+    }
+};
+
+template <typename Base, const IID&... Iids>
+class PropObject : public ReadOnlyProp<Base, Iids...>
+{
+public:
+    HRESULT GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
+                     LPSPropValue* lppPropArray) override
+    {
+        return m_props.GetProps(lpPropTagArray, ulFlags, lpcValues, lppPropArray);
+    }
+    HRESULT GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray) override
+    {
+        return m_props.GetPropList(ulFlags, lppPropTagArray);
+    }
+    HRESULT OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG, ULONG ulFlags, LPUNKNOWN* lppUnk) override
+    {
+        if (!lppUnk || !lpiid)
+            return MAPI_E_INVALID_PARAMETER;
+        *lppUnk = nullptr;
+        if (ulFlags & (MAPI_MODIFY | MAPI_CREATE))
+            return MAPI_E_NO_ACCESS;
+        if (*lpiid != IID_IStream && *lpiid != IID_ISequentialStream)
+            return OpenObjectProperty(ulPropTag, *lpiid, lppUnk);
+        return m_props.OpenStream(ulPropTag, lppUnk);
+    }
+    HRESULT GetNamesFromIDs(LPSPropTagArray* lppPropTags, LPGUID, ULONG, ULONG* lpcPropNames,
+                            LPMAPINAMEID** lpppPropNames) override
+    {
+        return NoNamesFromIds(lppPropTags, lpcPropNames, lpppPropNames);
+    }
+    HRESULT GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNames, ULONG ulFlags,
+                            LPSPropTagArray* lppPropTags) override
+    {
+        return NoIdsFromNames(cPropNames, lppPropNames, ulFlags, lppPropTags);
+    }
+
+protected:
+    explicit PropObject(PropSet props) : m_props(std::move(props)) {}
+    // OpenProperty with an interface other than a stream.
+    virtual HRESULT OpenObjectProperty(ULONG, REFIID, LPUNKNOWN*) { return MAPI_E_INTERFACE_NOT_SUPPORTED; }
+
+    PropSet m_props;
 };
 
 } // namespace dravik::mapi32

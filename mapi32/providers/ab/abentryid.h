@@ -81,7 +81,6 @@ bool DecodeWrapped(const uint8_t* bytes, size_t cb, WrappedEntryId& out);
 std::vector<uint8_t> SearchKey(const std::string& addressType, const std::string& address);
 
 // Text conversions used by the address book (UTF-8 inside).
-std::u16string Utf8ToUtf16(const std::string& utf8);
 std::string Utf16leToUtf8(const uint8_t* bytes, size_t cb);
 
 } // namespace dravik::mapi32::ab

@@ -90,12 +90,12 @@ HRESULT Hand(LPUNKNOWN object, LPCIID iid, ULONG objectType, ULONG* type, LPUNKN
 }
 
 class CABContainer final
-    : public AbProp<IABContainer, IID_IMAPIProp, IID_IMAPIContainer, IID_IABContainer>
+    : public PropObject<IABContainer, IID_IMAPIProp, IID_IMAPIContainer, IID_IABContainer>
 {
 public:
     // The root container without `info`, a contacts folder's container with it.
     CABContainer(DirectoryPtr dir, std::optional<ContainerInfo> info)
-        : AbProp(info ? ContainerProps(*info) : RootProps()), m_dir(std::move(dir)), m_info(std::move(info))
+        : PropObject(info ? ContainerProps(*info) : RootProps()), m_dir(std::move(dir)), m_info(std::move(info))
     {
     }
 
@@ -172,20 +172,20 @@ private:
     std::optional<ContainerInfo> m_info;
 };
 
-class CMailUser final : public AbProp<IMailUser, IID_IMAPIProp, IID_IMailUser>
+class CMailUser final : public PropObject<IMailUser, IID_IMAPIProp, IID_IMailUser>
 {
 public:
-    explicit CMailUser(PropSet props) : AbProp(std::move(props)) {}
+    explicit CMailUser(PropSet props) : PropObject(std::move(props)) {}
 
 private:
     ~CMailUser() override = default;
 };
 
-class CDistList final : public AbProp<IDistList, IID_IMAPIProp, IID_IMAPIContainer, IID_IDistList>
+class CDistList final : public PropObject<IDistList, IID_IMAPIProp, IID_IMAPIContainer, IID_IDistList>
 {
 public:
     CDistList(DirectoryPtr dir, AbEntryId id, PropSet props)
-        : AbProp(std::move(props)), m_dir(std::move(dir)), m_id(std::move(id))
+        : PropObject(std::move(props)), m_dir(std::move(dir)), m_id(std::move(id))
     {
     }
 
@@ -307,11 +307,11 @@ PropSet AddressBookProps()
     return p;
 }
 
-class CAddrBook final : public AbProp<IAddrBook, IID_IMAPIProp, IID_IAddrBook>
+class CAddrBook final : public PropObject<IAddrBook, IID_IMAPIProp, IID_IAddrBook>
 {
 public:
     explicit CAddrBook(IMAPISession* session)
-        : AbProp(AddressBookProps()), m_dir(std::make_shared<Directory>(session))
+        : PropObject(AddressBookProps()), m_dir(std::make_shared<Directory>(session))
     {
     }
 

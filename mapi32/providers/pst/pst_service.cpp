@@ -14,7 +14,7 @@
 #include "mapi32/hooks.h"
 #include "mapi32/mapiguid.h"
 #include "mapi32/provider.h"
-#include "mapi32/unknown.h"
+#include "mapi32/propobject.h"
 
 #include "pst/ndb/crc.h"
 
@@ -31,41 +31,14 @@ using namespace pst_provider;
 // (handed out by GetProps and GetPropList with or without MAPI_UNICODE), names
 // from the store's map, and refusal of every write.
 template <typename Base, const IID&... Iids>
-class PstObject : public Unknown<Base, Iids...>
+class PstObject : public ReadOnlyProp<Base, Iids...>
 {
 public:
-    HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_ACCESS; }
     HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override
     {
         return m_props.GetProps(tags, flags, count, out);
     }
     HRESULT GetPropList(ULONG flags, LPSPropTagArray* out) override { return m_props.GetPropList(flags, out); }
-    HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray* problems) override
-    {
-        if (problems)
-            *problems = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT DeleteProps(LPSPropTagArray, LPSPropProblemArray* problems) override
-    {
-        if (problems)
-            *problems = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                   LPSPropProblemArray* problems) override
-    {
-        if (problems)
-            *problems = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                      LPSPropProblemArray* problems) override
-    {
-        if (problems)
-            *problems = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
     HRESULT GetNamesFromIDs(LPSPropTagArray* tags, LPGUID guid, ULONG, ULONG* count, LPMAPINAMEID** names) override
     {
         return NamesFromIds(m_ctx, tags, guid, count, names);
@@ -77,7 +50,6 @@ public:
 
 protected:
     PstObject(const std::vector<SPropValue>& values, Context ctx) : m_props(values), m_ctx(std::move(ctx)) {}
-    virtual ~PstObject() = default;
 
     PropertySet m_props;
     Context m_ctx;
