@@ -1,4 +1,5 @@
 #include "TempProfile.h"
+#include "MapiRef.h"
 
 #include "mapi32/mapix.h"
 
@@ -11,26 +12,14 @@ namespace {
 
 constexpr const char* kService = "MSPST MS";
 
-// Releases a MAPI interface when it goes out of scope.
-template <class I>
-struct CReleaser
-{
-    I* p = nullptr;
-    ~CReleaser()
-    {
-        if (p)
-            p->Release();
-    }
-};
-
 } // namespace
 
 HRESULT CTempProfile::Create(const std::string& strStorePath, std::string& strStep)
 {
     Delete();
-    CReleaser<IProfAdmin> admin;
+    CRef<IProfAdmin> admin;
     strStep = "MAPIAdminProfiles";
-    HRESULT hr = MAPIAdminProfiles(0, &admin.p);
+    HRESULT hr = MAPIAdminProfiles(0, admin.Out());
     if (FAILED(hr))
         return hr;
 
@@ -46,13 +35,13 @@ HRESULT CTempProfile::Create(const std::string& strStorePath, std::string& strSt
         char szName[256];
         std::snprintf(szName, sizeof szName, "PROFILE%06d", draw(generator));
         strName = szName;
-        hr = admin.p->CreateProfile(strName.data(), nullptr, 0, 0);
+        hr = admin->CreateProfile(strName.data(), nullptr, 0, 0);
     }
     if (FAILED(hr))
         return hr;
     m_strName = strName;
 
-    hr = Configure(admin.p, strStorePath, strStep);
+    hr = Configure(admin.Get(), strStorePath, strStep);
     if (FAILED(hr))
         Delete();
     return hr;
@@ -60,21 +49,21 @@ HRESULT CTempProfile::Create(const std::string& strStorePath, std::string& strSt
 
 HRESULT CTempProfile::Configure(IProfAdmin* pAdmin, const std::string& strStorePath, std::string& strStep)
 {
-    CReleaser<IMsgServiceAdmin> services;
+    CRef<IMsgServiceAdmin> services;
     strStep = "AdminServices";
-    HRESULT hr = pAdmin->AdminServices(m_strName.data(), nullptr, 0, 0, &services.p);
+    HRESULT hr = pAdmin->AdminServices(m_strName.data(), nullptr, 0, 0, services.Out());
     if (FAILED(hr))
         return hr;
     std::string strService = kService;
     strStep = "CreateMsgService";
-    hr = services.p->CreateMsgService(strService.data(), m_strName.data(), 0, SERVICE_UI_ALLOWED);
+    hr = services->CreateMsgService(strService.data(), m_strName.data(), 0, SERVICE_UI_ALLOWED);
     if (FAILED(hr))
         return hr;
 
     // The service's UID, from its row in the service table.
-    CReleaser<IMAPITable> table;
+    CRef<IMAPITable> table;
     strStep = "GetMsgServiceTable";
-    hr = services.p->GetMsgServiceTable(0, &table.p);
+    hr = services->GetMsgServiceTable(0, table.Out());
     if (FAILED(hr))
         return hr;
     SizedSPropTagArray(2, columns) = {2, {PR_SERVICE_NAME, PR_SERVICE_UID}};
@@ -88,7 +77,7 @@ HRESULT CTempProfile::Configure(IProfAdmin* pAdmin, const std::string& strStoreP
     restriction.res.resContent.lpProp = &name;
     LPSRowSet pRows = nullptr;
     strStep = "HrQueryAllRows";
-    hr = HrQueryAllRows(table.p, reinterpret_cast<LPSPropTagArray>(&columns), &restriction, nullptr, 0, &pRows);
+    hr = HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), &restriction, nullptr, 0, &pRows);
     if (FAILED(hr))
         return hr;
     MAPIUID uid{};
@@ -111,17 +100,15 @@ HRESULT CTempProfile::Configure(IProfAdmin* pAdmin, const std::string& strStoreP
     path.ulPropTag = PR_PST_PATH;
     path.Value.lpszA = strPath.data();
     strStep = "ConfigureMsgService";
-    return services.p->ConfigureMsgService(&uid, 0, 0, 1, &path);
+    return services->ConfigureMsgService(&uid, 0, 0, 1, &path);
 }
 
 void CTempProfile::Delete()
 {
     if (m_strName.empty())
         return;
-    LPPROFADMIN pAdmin = nullptr;
-    if (SUCCEEDED(MAPIAdminProfiles(0, &pAdmin))) {
-        pAdmin->DeleteProfile(m_strName.data(), 0);
-        pAdmin->Release();
-    }
+    CRef<IProfAdmin> admin;
+    if (SUCCEEDED(MAPIAdminProfiles(0, admin.Out())))
+        admin->DeleteProfile(m_strName.data(), 0);
     m_strName.clear();
 }
