@@ -133,23 +133,13 @@ std::string lastLines(const fs::path& file, size_t count) {
     return s;
 }
 
-// A folder under the system's temporary folder, removed with the object.
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "dravik-pffexport.XXXXXX").string();
-        if (::mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
-    }
-    ~TempDir() {
+// A folder removed with all it holds when this goes.
+struct RemovedOnExit {
+    fs::path dir;
+    ~RemovedOnExit() {
         std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
+        fs::remove_all(dir, ec);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
 };
 
 }  // namespace
@@ -177,20 +167,22 @@ bool run(const std::string& storePath, Export& out, std::string& error) {
         error = "pffexport (pff-tools) is not installed";
         return false;
     }
-    TempDir tmp;
-    if (tmp.path().empty()) {
+    std::string dirName = (fs::temp_directory_path() / "dravik-pffexport.XXXXXX").string();
+    if (::mkdtemp(dirName.data()) == nullptr) {
         error = "no temporary folder for pffexport's export";
         return false;
     }
-    const fs::path log = tmp.path() / "log.txt";
-    const std::string cmd = "pffexport -m all -f all -t " + shellQuoted((tmp.path() / "x").string()) + " " +
+    const RemovedOnExit removed{dirName};
+    const fs::path& dir = removed.dir;
+    const fs::path log = dir / "log.txt";
+    const std::string cmd = "pffexport -m all -f all -t " + shellQuoted((dir / "x").string()) + " " +
                             shellQuoted(storePath) + " > " + shellQuoted(log.string()) + " 2>&1";
     if (const int status = std::system(cmd.c_str()); status != 0) {
         error = cmd + " ended with status " + std::to_string(status) + ":\n" + lastLines(log, 20);
         return false;
     }
     out = Export{};
-    readFolder(tmp.path() / "x.export", "", out.folders);
+    readFolder(dir / "x.export", "", out.folders);
     out.skippedClasses = skippedClasses(log);
     return true;
 }
