@@ -240,17 +240,10 @@ HRESULT PropSet::GetPropList(ULONG flags, LPSPropTagArray* out) const
         return MAPI_E_INVALID_PARAMETER;
     *out = nullptr;
     std::deque<std::u16string> keep;
-    const std::vector<SPropValue> values = Values((flags & MAPI_UNICODE) != 0, keep);
-    void* p = nullptr;
-    HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(values.size())), &p);
-    if (FAILED(hr))
-        return hr;
-    auto* a = static_cast<LPSPropTagArray>(p);
-    a->cValues = static_cast<ULONG>(values.size());
-    for (size_t i = 0; i < values.size(); ++i)
-        a->aulPropTag[i] = values[i].ulPropTag;
-    *out = a;
-    return S_OK;
+    std::vector<ULONG> tags;
+    for (const SPropValue& v : Values((flags & MAPI_UNICODE) != 0, keep))
+        tags.push_back(v.ulPropTag);
+    return CopyTagArray(tags, out);
 }
 
 HRESULT PropSet::OpenStream(ULONG tag, LPUNKNOWN* out) const
@@ -282,14 +275,11 @@ HRESULT NoNamesFromIds(LPSPropTagArray* tags, ULONG* count, LPMAPINAMEID** names
     for (ULONG i = 0; i < n; ++i)
         array[i] = nullptr;
     if (!*tags) {
-        void* t = nullptr;
-        hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(0)), &t);
+        hr = CopyTagArray({}, tags);
         if (FAILED(hr)) {
             MAPIFreeBuffer(p);
             return hr;
         }
-        static_cast<LPSPropTagArray>(t)->cValues = 0;
-        *tags = static_cast<LPSPropTagArray>(t);
     }
     *count = n;
     *names = array;

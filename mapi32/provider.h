@@ -73,4 +73,8 @@ std::string ConfigString(const ServiceProps& props, ULONG tag);
 std::string MakeStoreEntryID(const MAPIUID& serviceUid);
 bool ParseStoreEntryID(ULONG cb, const ENTRYID* eid, MAPIUID& serviceUid);
 
+// CompareEntryIDs of an object whose entry IDs name the same entry only when
+// they are the same bytes (the session's, the address book's).
+HRESULT CompareEntryIdBytes(ULONG cb1, const ENTRYID* e1, ULONG cb2, const ENTRYID* e2, ULONG* lpulResult);
+
 } // namespace dravik::mapi32

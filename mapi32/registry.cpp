@@ -102,4 +102,12 @@ bool ParseStoreEntryID(ULONG cb, const ENTRYID* eid, MAPIUID& serviceUid)
     return true;
 }
 
+HRESULT CompareEntryIdBytes(ULONG cb1, const ENTRYID* e1, ULONG cb2, const ENTRYID* e2, ULONG* lpulResult)
+{
+    if (!lpulResult)
+        return MAPI_E_INVALID_PARAMETER;
+    *lpulResult = cb1 == cb2 && (cb1 == 0 || (e1 && e2 && std::memcmp(e1, e2, cb1) == 0));
+    return S_OK;
+}
+
 } // namespace dravik::mapi32

@@ -133,6 +133,8 @@ const char* NameArg(LPSTR s) { return s ? s : ""; }
 
 const std::vector<ULONG> kServiceColumns = {PR_SERVICE_NAME, PR_SERVICE_UID, PR_DISPLAY_NAME, PR_RESOURCE_FLAGS,
                                             PR_INSTANCE_KEY, PR_SERVICE_DLL_NAME, PR_SERVICE_ENTRY_NAME};
+const std::vector<ULONG> kProviderColumns = {PR_DISPLAY_NAME, PR_PROVIDER_DISPLAY, PR_RESOURCE_TYPE, PR_SERVICE_UID,
+                                             PR_INSTANCE_KEY, PR_SERVICE_NAME};
 
 class CMsgServiceAdmin final : public Unknown<IMsgServiceAdmin, IID_IMsgServiceAdmin>
 {
@@ -141,26 +143,15 @@ public:
 
     HRESULT GetMsgServiceTable(ULONG, LPMAPITABLE* out) override
     {
-        if (!out)
-            return MAPI_E_INVALID_PARAMETER;
-        *out = nullptr;
-        Profile p;
-        HRESULT hr = ProfileStore::Read(m_profile, p);
-        if (FAILED(hr))
-            return hr;
-        std::deque<RowBuilder> rows(p.services.size());
-        for (size_t i = 0; i < p.services.size(); ++i) {
-            const ServiceEntry& s = p.services[i];
-            const MessageService* ms = FindMessageService(s.service);
-            rows[i].Text(PR_SERVICE_NAME, s.service);
-            rows[i].Uid(PR_SERVICE_UID, s.uid);
-            rows[i].Text(PR_DISPLAY_NAME, s.displayName);
-            rows[i].Long(PR_RESOURCE_FLAGS, s.resourceFlags);
-            rows[i].Uid(PR_INSTANCE_KEY, s.uid);
-            rows[i].Text(PR_SERVICE_DLL_NAME, ms ? ms->dllName : std::string());
-            rows[i].Text(PR_SERVICE_ENTRY_NAME, ms ? ms->entryName : std::string());
-        }
-        return TableOf(rows, kServiceColumns, out);
+        return ServiceTable(kServiceColumns, out, [](const ServiceEntry& s, const MessageService* ms, RowBuilder& r) {
+            r.Text(PR_SERVICE_NAME, s.service);
+            r.Uid(PR_SERVICE_UID, s.uid);
+            r.Text(PR_DISPLAY_NAME, s.displayName);
+            r.Long(PR_RESOURCE_FLAGS, s.resourceFlags);
+            r.Uid(PR_INSTANCE_KEY, s.uid);
+            r.Text(PR_SERVICE_DLL_NAME, ms ? ms->dllName : std::string());
+            r.Text(PR_SERVICE_ENTRY_NAME, ms ? ms->entryName : std::string());
+        });
     }
 
     HRESULT CreateMsgService(LPSTR service, LPSTR display, ULONG, ULONG) override
@@ -189,11 +180,7 @@ public:
     {
         if (!uid)
             return MAPI_E_INVALID_PARAMETER;
-        return ProfileStore::Update(m_profile, [&](Profile& p) -> HRESULT {
-            auto it = std::find_if(p.services.begin(), p.services.end(),
-                                   [&](const ServiceEntry& s) { return std::memcmp(s.uid.ab, uid->ab, 16) == 0; });
-            if (it == p.services.end())
-                return MAPI_E_NOT_FOUND;
+        return UpdateService(*uid, [](Profile& p, ServiceIt it) -> HRESULT {
             p.services.erase(it);
             return S_OK;
         });
@@ -205,13 +192,9 @@ public:
     {
         if (!uid || !display || !*display)
             return MAPI_E_INVALID_PARAMETER;
-        return ProfileStore::Update(m_profile, [&](Profile& p) -> HRESULT {
-            for (ServiceEntry& s : p.services)
-                if (std::memcmp(s.uid.ab, uid->ab, 16) == 0) {
-                    s.displayName = display;
-                    return S_OK;
-                }
-            return MAPI_E_NOT_FOUND;
+        return UpdateService(*uid, [&](Profile&, ServiceIt it) -> HRESULT {
+            it->displayName = display;
+            return S_OK;
         });
     }
 
@@ -219,15 +202,11 @@ public:
     {
         if (!uid || (cValues && !props))
             return MAPI_E_INVALID_PARAMETER;
-        return ProfileStore::Update(m_profile, [&](Profile& p) -> HRESULT {
-            for (ServiceEntry& s : p.services)
-                if (std::memcmp(s.uid.ab, uid->ab, 16) == 0) {
-                    const MessageService* ms = FindMessageService(s.service);
-                    if (!ms || !ms->configure)
-                        return MAPI_E_NOT_FOUND;
-                    return ms->configure(cValues, props, s.props);
-                }
-            return MAPI_E_NOT_FOUND;
+        return UpdateService(*uid, [&](Profile&, ServiceIt it) -> HRESULT {
+            const MessageService* ms = FindMessageService(it->service);
+            if (!ms || !ms->configure)
+                return MAPI_E_NOT_FOUND;
+            return ms->configure(cValues, props, it->props);
         });
     }
 
@@ -247,6 +226,39 @@ public:
     HRESULT SetPrimaryIdentity(LPMAPIUID, ULONG) override { return MAPI_E_NO_SUPPORT; }
     HRESULT GetProviderTable(ULONG, LPMAPITABLE* out) override
     {
+        return ServiceTable(kProviderColumns, out, [](const ServiceEntry& s, const MessageService* ms, RowBuilder& r) {
+            r.Text(PR_DISPLAY_NAME, s.displayName);
+            r.Text(PR_PROVIDER_DISPLAY, ms ? ms->providerDisplay : std::string());
+            r.Long(PR_RESOURCE_TYPE, ms ? ms->resourceType : 0);
+            r.Uid(PR_SERVICE_UID, s.uid);
+            r.Uid(PR_INSTANCE_KEY, s.uid);
+            r.Text(PR_SERVICE_NAME, s.service);
+        });
+    }
+
+private:
+    using ServiceIt = std::vector<ServiceEntry>::iterator;
+
+    ~CMsgServiceAdmin() = default;
+
+    // Changes the profile's service of this UID as change does; MAPI_E_NOT_FOUND when it has none.
+    template <typename Change>
+    HRESULT UpdateService(const MAPIUID& uid, Change change) const
+    {
+        return ProfileStore::Update(m_profile, [&](Profile& p) -> HRESULT {
+            auto it = std::find_if(p.services.begin(), p.services.end(),
+                                   [&](const ServiceEntry& s) { return std::memcmp(s.uid.ab, uid.ab, 16) == 0; });
+            if (it == p.services.end())
+                return MAPI_E_NOT_FOUND;
+            return change(p, it);
+        });
+    }
+
+    // A table with one row per service of the profile, as fill makes it from
+    // the service and its registered MessageService (null when unknown).
+    template <typename Fill>
+    HRESULT ServiceTable(const std::vector<ULONG>& columns, LPMAPITABLE* out, Fill fill) const
+    {
         if (!out)
             return MAPI_E_INVALID_PARAMETER;
         *out = nullptr;
@@ -255,21 +267,11 @@ public:
         if (FAILED(hr))
             return hr;
         std::deque<RowBuilder> rows(p.services.size());
-        for (size_t i = 0; i < p.services.size(); ++i) {
-            const MessageService* ms = FindMessageService(p.services[i].service);
-            rows[i].Text(PR_DISPLAY_NAME, p.services[i].displayName);
-            rows[i].Text(PR_PROVIDER_DISPLAY, ms ? ms->providerDisplay : std::string());
-            rows[i].Long(PR_RESOURCE_TYPE, ms ? ms->resourceType : 0);
-            rows[i].Uid(PR_SERVICE_UID, p.services[i].uid);
-            rows[i].Uid(PR_INSTANCE_KEY, p.services[i].uid);
-            rows[i].Text(PR_SERVICE_NAME, p.services[i].service);
-        }
-        return TableOf(rows, {PR_DISPLAY_NAME, PR_PROVIDER_DISPLAY, PR_RESOURCE_TYPE, PR_SERVICE_UID,
-                              PR_INSTANCE_KEY, PR_SERVICE_NAME}, out);
+        for (size_t i = 0; i < p.services.size(); ++i)
+            fill(p.services[i], FindMessageService(p.services[i].service), rows[i]);
+        return TableOf(rows, columns, out);
     }
 
-private:
-    ~CMsgServiceAdmin() = default;
     std::string m_profile;
 };
 
@@ -493,10 +495,7 @@ public:
     }
     HRESULT CompareEntryIDs(ULONG cb1, LPENTRYID e1, ULONG cb2, LPENTRYID e2, ULONG, ULONG* result) override
     {
-        if (!result)
-            return MAPI_E_INVALID_PARAMETER;
-        *result = cb1 == cb2 && (cb1 == 0 || (e1 && e2 && std::memcmp(e1, e2, cb1) == 0));
-        return S_OK;
+        return CompareEntryIdBytes(cb1, e1, cb2, e2, result);
     }
     HRESULT Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT Unadvise(ULONG) override { return MAPI_E_NO_SUPPORT; }

@@ -197,19 +197,6 @@ bool Matches(const SRestriction* r, const SPropValue* props, ULONG count, int de
     }
 }
 
-HRESULT CopyTags(const std::vector<ULONG>& tags, LPSPropTagArray* out)
-{
-    void* p = nullptr;
-    HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size())), &p);
-    if (FAILED(hr))
-        return hr;
-    auto* a = static_cast<LPSPropTagArray>(p);
-    a->cValues = static_cast<ULONG>(tags.size());
-    std::copy(tags.begin(), tags.end(), a->aulPropTag);
-    *out = a;
-    return S_OK;
-}
-
 class CMemoryTable final : public Unknown<IMAPITable, IID_IMAPITable>
 {
 public:
@@ -242,13 +229,13 @@ public:
             return MAPI_E_INVALID_PARAMETER;
         *out = nullptr;
         if (!(flags & TBL_ALL_COLUMNS))
-            return CopyTags(m_columns, out);
+            return CopyTagArray(m_columns, out);
         std::vector<ULONG> all;
         for (const Row& row : m_rows)
             for (ULONG i = 0; i < row.count; ++i)
                 if (std::find(all.begin(), all.end(), row.props.get()[i].ulPropTag) == all.end())
                     all.push_back(row.props.get()[i].ulPropTag);
-        return CopyTags(all, out);
+        return CopyTagArray(all, out);
     }
     HRESULT GetRowCount(ULONG, ULONG* count) override
     {
@@ -516,6 +503,19 @@ HRESULT CreateMemoryTable(const std::vector<std::vector<SPropValue>>& rows, cons
         copies.push_back(std::move(row));
     }
     *lppTable = new CMemoryTable(std::move(copies), defaultColumns);
+    return S_OK;
+}
+
+HRESULT CopyTagArray(const std::vector<ULONG>& tags, LPSPropTagArray* out)
+{
+    void* p = nullptr;
+    HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size())), &p);
+    if (FAILED(hr))
+        return hr;
+    auto* a = static_cast<LPSPropTagArray>(p);
+    a->cValues = static_cast<ULONG>(tags.size());
+    std::copy(tags.begin(), tags.end(), a->aulPropTag);
+    *out = a;
     return S_OK;
 }
 

@@ -23,4 +23,7 @@ bool RestrictionMatches(const SRestriction* restriction, const SPropValue* props
 // value as bytes; false for other types.
 bool ValueText(const SPropValue& v, std::string& out);
 
+// The tags as an SPropTagArray in one buffer to free with MAPIFreeBuffer.
+HRESULT CopyTagArray(const std::vector<ULONG>& tags, LPSPropTagArray* out);
+
 } // namespace dravik::mapi32

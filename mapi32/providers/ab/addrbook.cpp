@@ -3,6 +3,7 @@
 #include "mapi32/mapicode.h"
 #include "mapi32/mapiguid.h"
 #include "mapi32/mapitags.h"
+#include "mapi32/provider.h"
 #include "mapi32/providers/ab/abentryid.h"
 #include "mapi32/providers/ab/abprops.h"
 #include "mapi32/providers/ab/directory.h"
@@ -321,10 +322,7 @@ public:
     }
     HRESULT CompareEntryIDs(ULONG cb1, LPENTRYID e1, ULONG cb2, LPENTRYID e2, ULONG, ULONG* result) override
     {
-        if (!result)
-            return MAPI_E_INVALID_PARAMETER;
-        *result = cb1 == cb2 && (cb1 == 0 || (e1 && e2 && std::memcmp(e1, e2, cb1) == 0));
-        return S_OK;
+        return CompareEntryIdBytes(cb1, e1, cb2, e2, result);
     }
     HRESULT Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT Unadvise(ULONG) override { return MAPI_E_NO_SUPPORT; }

@@ -324,16 +324,9 @@ HRESULT NamesFromIds(const Context& ctx, LPSPropTagArray* lppPropTags, LPGUID lp
             }
             out[i] = id;
         }
-        if (all) {
-            void* t = nullptr;
-            if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size())), &t))) {
-                MAPIFreeBuffer(root);
-                return MAPI_E_NOT_ENOUGH_MEMORY;
-            }
-            auto* a = static_cast<LPSPropTagArray>(t);
-            a->cValues = static_cast<ULONG>(tags.size());
-            std::copy(tags.begin(), tags.end(), a->aulPropTag);
-            *lppPropTags = a;
+        if (all && FAILED(CopyTagArray(tags, lppPropTags))) {
+            MAPIFreeBuffer(root);
+            return MAPI_E_NOT_ENOUGH_MEMORY;
         }
         *count = static_cast<ULONG>(tags.size());
         *names = out;

@@ -1,6 +1,7 @@
 #include "pst_values.h"
 
 #include "mapi32/mapicode.h"
+#include "mapi32/table.h"
 
 #include "pst/util/error.h"
 
@@ -220,20 +221,13 @@ HRESULT PropertySet::GetPropList(ULONG flags, LPSPropTagArray* out) const
     if (!out)
         return MAPI_E_INVALID_PARAMETER;
     *out = nullptr;
-    void* p = nullptr;
-    HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(m_count)), &p);
-    if (FAILED(hr))
-        return hr;
-    auto* a = static_cast<LPSPropTagArray>(p);
-    a->cValues = m_count;
     const ULONG strings = (flags & MAPI_UNICODE) ? PT_UNICODE : PT_STRING8;
+    std::vector<ULONG> tags(m_count);
     for (ULONG i = 0; i < m_count; ++i) {
         const ULONG tag = m_buffer.get()[i].ulPropTag;
-        a->aulPropTag[i] =
-            IsStringType(PROP_TYPE(tag)) ? CHANGE_PROP_TYPE(tag, (PROP_TYPE(tag) & MV_FLAG) | strings) : tag;
+        tags[i] = IsStringType(PROP_TYPE(tag)) ? CHANGE_PROP_TYPE(tag, (PROP_TYPE(tag) & MV_FLAG) | strings) : tag;
     }
-    *out = a;
-    return S_OK;
+    return CopyTagArray(tags, out);
 }
 
 } // namespace dravik::mapi32::pst_provider
