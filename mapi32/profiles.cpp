@@ -306,78 +306,74 @@ HRESULT ProfileStore::List(std::vector<std::string>& names, std::string& default
     return S_OK;
 }
 
-HRESULT ProfileStore::Read(const std::string& name, Profile& profile)
+namespace {
+
+// Runs f on the folder, locked (shared to read, exclusive to write), once the
+// profile's name has been checked.
+template <typename F>
+HRESULT WithFolderLocked(const std::string& name, bool exclusive, F f)
 {
     if (HRESULT hr = ValidateProfileName(name.c_str()); FAILED(hr))
         return hr;
-    const std::string dir = Folder();
-    FolderLock lock(dir, false);
+    const std::string dir = ProfileStore::Folder();
+    FolderLock lock(dir, exclusive);
     if (!lock.ok())
         return MAPI_E_NO_ACCESS;
-    return ReadLocked(dir, name, profile);
+    return f(dir);
+}
+
+} // namespace
+
+HRESULT ProfileStore::Read(const std::string& name, Profile& profile)
+{
+    return WithFolderLocked(name, false, [&](const std::string& dir) { return ReadLocked(dir, name, profile); });
 }
 
 HRESULT ProfileStore::Create(const std::string& name)
 {
-    if (HRESULT hr = ValidateProfileName(name.c_str()); FAILED(hr))
-        return hr;
-    const std::string dir = Folder();
-    FolderLock lock(dir, true);
-    if (!lock.ok())
-        return MAPI_E_NO_ACCESS;
-    const std::string path = PathOf(dir, name);
-    if (FileExists(path))
-        return MAPI_E_NO_ACCESS;
-    Profile p;
-    p.name = name;
-    return WriteAtomic(dir, path, Serialize(p));
+    return WithFolderLocked(name, true, [&](const std::string& dir) {
+        const std::string path = PathOf(dir, name);
+        if (FileExists(path))
+            return MAPI_E_NO_ACCESS;
+        Profile p;
+        p.name = name;
+        return WriteAtomic(dir, path, Serialize(p));
+    });
 }
 
 HRESULT ProfileStore::Delete(const std::string& name)
 {
-    if (HRESULT hr = ValidateProfileName(name.c_str()); FAILED(hr))
-        return hr;
-    const std::string dir = Folder();
-    FolderLock lock(dir, true);
-    if (!lock.ok())
-        return MAPI_E_NO_ACCESS;
-    if (::unlink(PathOf(dir, name).c_str()) != 0)
-        return errno == ENOENT ? MAPI_E_NOT_FOUND : MAPI_E_NO_ACCESS;
-    if (ReadDefaultLocked(dir) == name)
-        ::unlink((dir + "/" + kDefaultFile).c_str());
-    return S_OK;
+    return WithFolderLocked(name, true, [&](const std::string& dir) -> HRESULT {
+        if (::unlink(PathOf(dir, name).c_str()) != 0)
+            return errno == ENOENT ? MAPI_E_NOT_FOUND : MAPI_E_NO_ACCESS;
+        if (ReadDefaultLocked(dir) == name)
+            ::unlink((dir + "/" + kDefaultFile).c_str());
+        return S_OK;
+    });
 }
 
 HRESULT ProfileStore::Update(const std::string& name, const std::function<HRESULT(Profile&)>& change)
 {
-    if (HRESULT hr = ValidateProfileName(name.c_str()); FAILED(hr))
-        return hr;
-    const std::string dir = Folder();
-    FolderLock lock(dir, true);
-    if (!lock.ok())
-        return MAPI_E_NO_ACCESS;
-    Profile p;
-    HRESULT hr = ReadLocked(dir, name, p);
-    if (FAILED(hr))
-        return hr;
-    hr = change(p);
-    if (FAILED(hr))
-        return hr;
-    HRESULT w = WriteAtomic(dir, PathOf(dir, name), Serialize(p));
-    return FAILED(w) ? w : hr;
+    return WithFolderLocked(name, true, [&](const std::string& dir) {
+        Profile p;
+        HRESULT hr = ReadLocked(dir, name, p);
+        if (FAILED(hr))
+            return hr;
+        hr = change(p);
+        if (FAILED(hr))
+            return hr;
+        HRESULT w = WriteAtomic(dir, PathOf(dir, name), Serialize(p));
+        return FAILED(w) ? w : hr;
+    });
 }
 
 HRESULT ProfileStore::SetDefault(const std::string& name)
 {
-    if (HRESULT hr = ValidateProfileName(name.c_str()); FAILED(hr))
-        return hr;
-    const std::string dir = Folder();
-    FolderLock lock(dir, true);
-    if (!lock.ok())
-        return MAPI_E_NO_ACCESS;
-    if (!FileExists(PathOf(dir, name)))
-        return MAPI_E_NOT_FOUND;
-    return WriteAtomic(dir, dir + "/" + kDefaultFile, Hex(name) + "\n");
+    return WithFolderLocked(name, true, [&](const std::string& dir) {
+        if (!FileExists(PathOf(dir, name)))
+            return MAPI_E_NOT_FOUND;
+        return WriteAtomic(dir, dir + "/" + kDefaultFile, Hex(name) + "\n");
+    });
 }
 
 std::string UidHex(const MAPIUID& uid)

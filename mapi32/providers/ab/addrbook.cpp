@@ -90,13 +90,48 @@ HRESULT Hand(LPUNKNOWN object, LPCIID iid, ULONG objectType, ULONG* type, LPUNKN
     return S_OK;
 }
 
+// What the address book's containers share: entries open through the
+// directory; they neither search nor change.
+template <typename Base, const IID&... Iids>
+class AbContainer : public PropObject<Base, Iids...>
+{
+public:
+    HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type, LPUNKNOWN* out) override
+    {
+        return OpenAbEntry(m_dir, cb, eid, iid, flags, type, out);
+    }
+    HRESULT SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT GetSearchCriteria(ULONG, LPSRestriction* r, LPENTRYLIST* l, ULONG*) override
+    {
+        if (r)
+            *r = nullptr;
+        if (l)
+            *l = nullptr;
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT CreateEntry(ULONG, LPENTRYID, ULONG, LPMAPIPROP* out) override
+    {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_ACCESS;
+    }
+    HRESULT CopyEntries(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT DeleteEntries(LPENTRYLIST, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT ResolveNames(LPSPropTagArray, ULONG, LPADRLIST, LPFlagList) override { return MAPI_E_NO_SUPPORT; }
+
+protected:
+    AbContainer(PropSet props, DirectoryPtr dir) : PropObject<Base, Iids...>(std::move(props)), m_dir(std::move(dir)) {}
+
+    DirectoryPtr m_dir;
+};
+
 class CABContainer final
-    : public PropObject<IABContainer, IID_IMAPIProp, IID_IMAPIContainer, IID_IABContainer>
+    : public AbContainer<IABContainer, IID_IMAPIProp, IID_IMAPIContainer, IID_IABContainer>
 {
 public:
     // The root container without `info`, a contacts folder's container with it.
     CABContainer(DirectoryPtr dir, std::optional<ContainerInfo> info)
-        : PropObject(info ? ContainerProps(*info) : RootProps()), m_dir(std::move(dir)), m_info(std::move(info))
+        : AbContainer(info ? ContainerProps(*info) : RootProps(), std::move(dir)), m_info(std::move(info))
     {
     }
 
@@ -131,28 +166,6 @@ public:
         }
         return TableOf(rows, kHierarchyColumns, flags, out);  // a contacts folder's container has none below it
     }
-    HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type, LPUNKNOWN* out) override
-    {
-        return OpenAbEntry(m_dir, cb, eid, iid, flags, type, out);
-    }
-    HRESULT SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT GetSearchCriteria(ULONG, LPSRestriction* r, LPENTRYLIST* l, ULONG*) override
-    {
-        if (r)
-            *r = nullptr;
-        if (l)
-            *l = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT CreateEntry(ULONG, LPENTRYID, ULONG, LPMAPIPROP* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT CopyEntries(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT DeleteEntries(LPENTRYLIST, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT ResolveNames(LPSPropTagArray, ULONG, LPADRLIST, LPFlagList) override { return MAPI_E_NO_SUPPORT; }
 
 protected:
     HRESULT OpenObjectProperty(ULONG tag, REFIID iid, LPUNKNOWN* out) override
@@ -169,7 +182,6 @@ protected:
 
 private:
     ~CABContainer() override = default;
-    DirectoryPtr m_dir;
     std::optional<ContainerInfo> m_info;
 };
 
@@ -182,11 +194,11 @@ private:
     ~CMailUser() override = default;
 };
 
-class CDistList final : public PropObject<IDistList, IID_IMAPIProp, IID_IMAPIContainer, IID_IDistList>
+class CDistList final : public AbContainer<IDistList, IID_IMAPIProp, IID_IMAPIContainer, IID_IDistList>
 {
 public:
     CDistList(DirectoryPtr dir, AbEntryId id, PropSet props)
-        : PropObject(std::move(props)), m_dir(std::move(dir)), m_id(std::move(id))
+        : AbContainer(std::move(props), std::move(dir)), m_id(std::move(id))
     {
     }
 
@@ -207,28 +219,6 @@ public:
             *out = nullptr;
         return MAPI_E_NO_SUPPORT;  // a distribution list has members, no containers
     }
-    HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type, LPUNKNOWN* out) override
-    {
-        return OpenAbEntry(m_dir, cb, eid, iid, flags, type, out);
-    }
-    HRESULT SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT GetSearchCriteria(ULONG, LPSRestriction* r, LPENTRYLIST* l, ULONG*) override
-    {
-        if (r)
-            *r = nullptr;
-        if (l)
-            *l = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT CreateEntry(ULONG, LPENTRYID, ULONG, LPMAPIPROP* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT CopyEntries(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT DeleteEntries(LPENTRYLIST, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT ResolveNames(LPSPropTagArray, ULONG, LPADRLIST, LPFlagList) override { return MAPI_E_NO_SUPPORT; }
 
 protected:
     HRESULT OpenObjectProperty(ULONG tag, REFIID iid, LPUNKNOWN* out) override
@@ -243,7 +233,6 @@ protected:
 
 private:
     ~CDistList() override = default;
-    DirectoryPtr m_dir;
     AbEntryId m_id;
 };
 
