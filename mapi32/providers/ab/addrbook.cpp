@@ -74,6 +74,19 @@ HRESULT TableOf(const std::vector<PropSet>& sets, const std::vector<ULONG>& colu
     return MakeTable(rows, columns, (flags & MAPI_UNICODE) != 0, out);
 }
 
+// Hands out an entry ID in a buffer of its own.
+HRESULT HandEntryId(const std::vector<uint8_t>& bytes, ULONG* cb, LPENTRYID* eid)
+{
+    void* p = nullptr;
+    HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(bytes.size()), &p);
+    if (FAILED(hr))
+        return hr;
+    std::memcpy(p, bytes.data(), bytes.size());
+    *cb = static_cast<ULONG>(bytes.size());
+    *eid = static_cast<LPENTRYID>(p);
+    return S_OK;
+}
+
 // Hands out a new object (holding one reference) as the interface asked for, or its own.
 HRESULT Hand(LPUNKNOWN object, LPCIID iid, ULONG objectType, ULONG* type, LPUNKNOWN* out)
 {
@@ -330,15 +343,7 @@ public:
             p.SetValue(v);
             return *p.Text(0);
         };
-        const std::vector<uint8_t> bytes = EncodeOneOff({text(name), text(addrType), text(address)});
-        void* p = nullptr;
-        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(bytes.size()), &p);
-        if (FAILED(hr))
-            return hr;
-        std::memcpy(p, bytes.data(), bytes.size());
-        *cb = static_cast<ULONG>(bytes.size());
-        *eid = static_cast<LPENTRYID>(p);
-        return S_OK;
+        return HandEntryId(EncodeOneOff({text(name), text(addrType), text(address)}), cb, eid);
     }
     HRESULT NewEntry(ULONG, ULONG, ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG*, LPENTRYID*) override
     {
@@ -365,15 +370,7 @@ public:
     {
         if (!cb || !eid)
             return MAPI_E_INVALID_PARAMETER;
-        const std::vector<uint8_t> root = EncodeAbEntryId({});
-        void* p = nullptr;
-        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(root.size()), &p);
-        if (FAILED(hr))
-            return hr;
-        std::memcpy(p, root.data(), root.size());
-        *cb = static_cast<ULONG>(root.size());
-        *eid = static_cast<LPENTRYID>(p);
-        return S_OK;
+        return HandEntryId(EncodeAbEntryId({}), cb, eid);
     }
     HRESULT SetDefaultDir(ULONG, LPENTRYID) override { return MAPI_E_NO_ACCESS; }
     HRESULT GetSearchPath(ULONG, LPSRowSet* rows) override
