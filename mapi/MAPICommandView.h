@@ -2,15 +2,49 @@
 // writer appends MAPI call lines to.
 #pragma once
 
+#include <QHash>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 
 class CMAPICommandView : public QPlainTextEdit
 {
     Q_OBJECT
 public:
     explicit CMAPICommandView(QWidget* pParent = nullptr);
+    ~CMAPICommandView() override;
 
-    // Appends text at the end without touching what is there, and scrolls
-    // the end into view.
+    // Appends text at the end without touching what is there, puts the caret
+    // at the new end with no selection, and scrolls the end into view. The
+    // text and the caret are in place at once; laying the new lines out and
+    // scrolling wait until the event loop runs again (or until the pane gets
+    // any event before that), so that the lines of one turn of the event loop
+    // cost one layout pass and one scroll instead of one each, and show when
+    // the lines of a single append would.
     void AppendRaw(const QString& strText);
+
+protected:
+    bool event(QEvent* pEvent) override;
+    bool viewportEvent(QEvent* pEvent) override;
+
+private:
+    // Starts holding back the layout of appended text, unless it is held
+    // back already.
+    void OpenBatch();
+    // Lets the layout take in the text appended since OpenBatch.
+    void CloseBatch();
+    // Run from the event loop after appends: closes the batch and scrolls the
+    // end into view.
+    void FinishAppends();
+
+    // Inserts at the end, inside an edit block while a batch is open.
+    QTextCursor m_appendCursor;
+    // The first block the open batch wrote to; -1 while no batch is open.
+    int m_nBatchFirstBlock = -1;
+    // Appends wait for FinishAppends.
+    bool m_bFinishPending = false;
+    // A call of FinishAppends is posted to the event loop.
+    bool m_bFinishPosted = false;
+    // Width of each line text laid out so far, in the current font.
+    QHash<QString, qreal> m_lineWidths;
+    static constexpr qsizetype kMaxMeasuredTexts = 4096;
 };

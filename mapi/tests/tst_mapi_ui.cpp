@@ -7,7 +7,10 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QAbstractTextDocumentLayout>
 #include <QTimer>
 
 #include <functional>
@@ -26,6 +29,30 @@ void WhenModal(std::function<void(QWidget*)> fn)
         }
         fn(pModal);
     });
+}
+
+// Appends as the pane did before it batched: insert at the end, then set the
+// caret there, which scrolls the end into view, one line at a time.
+void AppendLineByLine(QPlainTextEdit& pane, const QString& strText)
+{
+    QTextCursor cursor(pane.document());
+    cursor.movePosition(QTextCursor::End);
+    const bool bUndo = pane.document()->isUndoRedoEnabled();
+    pane.document()->setUndoRedoEnabled(false);
+    cursor.insertText(strText);
+    pane.document()->setUndoRedoEnabled(bUndo);
+    pane.setTextCursor(cursor);
+}
+
+// The nth trace line: calls that end their line, one that leaves the next
+// line indented, and one line far wider than the pane.
+QString TraceLine(int n)
+{
+    if (n == 37)
+        return QStringLiteral("IMAPIFolder->OpenEntry()").repeated(8) + QLatin1Char('\n');
+    static const char* const lines[] = {"IMAPIFolder->GetContentsTable()\n", "HrQueryAllRows()\n ",
+                                        "IServiceAdmin->ConfigureMsgService()\n", "IMessage->OpenAttach()\n"};
+    return QString::fromLatin1(lines[n % 4]);
 }
 
 } // namespace
@@ -114,6 +141,70 @@ private slots:
         QCOMPARE(pane.textCursor().position(), pane.document()->characterCount() - 1);
         delete *ppSlot;
         delete ppSlot;
+    }
+
+    // The pane shows, after each turn of the event loop, exactly what it
+    // showed when every line was laid out and scrolled to on its own; text
+    // and caret are in place at once.
+    void appendsShowAsLineByLine_data()
+    {
+        QTest::addColumn<QString>("steps");
+        // aN: append N lines; t: let the event loop run; top: scroll to the
+        // top; all: select everything; type: type at the start.
+        QTest::newRow("one turn") << "a300 t";
+        QTest::newRow("several turns") << "a7 t a7 t a30 t a1 t";
+        QTest::newRow("reader scrolled to the top") << "a60 t top t a60 t";
+        QTest::newRow("selection when lines come") << "a20 t all t a20 t";
+        QTest::newRow("caret elsewhere after typing") << "a20 t type t a50 t";
+        QTest::newRow("wide line off screen") << "a36 t a2 a200 t";
+    }
+    void appendsShowAsLineByLine()
+    {
+        QFETCH(QString, steps);
+        QWidget window;
+        window.resize(700, 300);
+        CMAPICommandView batched(&window);
+        CMAPICommandView reference(&window);
+        batched.setGeometry(0, 0, 320, 140);
+        reference.setGeometry(0, 150, 320, 140);
+        // Neither draws a caret, so that their pictures compare.
+        batched.setFocusPolicy(Qt::NoFocus);
+        reference.setFocusPolicy(Qt::NoFocus);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        int nLine = 0;
+        for (const QString& step : steps.split(QLatin1Char(' '))) {
+            if (step.startsWith(QLatin1Char('a'))) {
+                for (int n = step.mid(1).toInt(); n > 0; --n, ++nLine) {
+                    batched.AppendRaw(TraceLine(nLine));
+                    AppendLineByLine(reference, TraceLine(nLine));
+                }
+            } else if (step == QStringLiteral("t")) {
+                QApplication::processEvents();
+                QCOMPARE(batched.verticalScrollBar()->maximum(), reference.verticalScrollBar()->maximum());
+                QCOMPARE(batched.verticalScrollBar()->value(), reference.verticalScrollBar()->value());
+                QCOMPARE(batched.horizontalScrollBar()->maximum(), reference.horizontalScrollBar()->maximum());
+                QCOMPARE(batched.cursorForPosition({0, 0}).blockNumber(),
+                         reference.cursorForPosition({0, 0}).blockNumber());
+                QCOMPARE(batched.viewport()->grab().toImage(), reference.viewport()->grab().toImage());
+            } else {
+                for (CMAPICommandView* pPane : {&batched, &reference}) {
+                    if (step == QStringLiteral("top")) {
+                        pPane->verticalScrollBar()->setValue(0);
+                    } else if (step == QStringLiteral("all")) {
+                        pPane->selectAll();
+                    } else {
+                        pPane->moveCursor(QTextCursor::Start);
+                        pPane->insertPlainText(QStringLiteral("typed "));
+                    }
+                }
+            }
+            QCOMPARE(batched.toPlainText(), reference.toPlainText());
+            QCOMPARE(batched.textCursor().position(), reference.textCursor().position());
+            QCOMPARE(batched.textCursor().anchor(), reference.textCursor().anchor());
+            QCOMPARE(batched.document()->isUndoAvailable(), reference.document()->isUndoAvailable());
+        }
     }
 
     void writerWithoutPaneOrSlotDoesNothing()
