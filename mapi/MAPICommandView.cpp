@@ -29,6 +29,9 @@ CMAPICommandView::CMAPICommandView(QWidget* pParent)
 
 CMAPICommandView::~CMAPICommandView()
 {
+    // No pass of the event loop reaches the pane once its own part is gone.
+    if (QAbstractEventDispatcher* pDispatcher = QAbstractEventDispatcher::instance(thread()))
+        disconnect(pDispatcher, nullptr, this, nullptr);
     // The document is left with no edit block open.
     if (m_nBatchFirstBlock >= 0) {
         m_nBatchFirstBlock = -1;
