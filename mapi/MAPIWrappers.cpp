@@ -345,6 +345,7 @@ HRESULT CServiceAdminWrapper::ConfigureService(const char* pszService, const cha
                 if (row.lpProps[i].ulPropTag == PR_SERVICE_UID && row.lpProps[i].Value.bin.cb >= sizeof(MAPIUID))
                     pUid = reinterpret_cast<LPMAPIUID>(row.lpProps[i].Value.bin.lpb);
             }
+            // The service table came from this wrapper's object, so it holds one.
             hr = pUid == nullptr ? MAPI_E_NOT_FOUND : Obj()->ConfigureMsgService(pUid, 0, 0, cValues, values);
         }
     } catch (...) {
