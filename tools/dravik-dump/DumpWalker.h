@@ -43,7 +43,6 @@ public:
 
 private:
     struct Parent;
-    struct Row;
 
     bool Continue();
     void Report(const char* pszWhat, const std::string& strWhere, HRESULT hr);
