@@ -3,8 +3,8 @@
 //
 // Read copies what lies between the position and the end (nothing past the
 // end, and S_OK); Seek moves anywhere from 0 up, past the end too, and refuses
-// a position below 0 (STG_E_INVALIDFUNCTION); Stat gives the size, as a stream
-// opened for reading. Write, SetSize and Commit fail with STG_E_ACCESSDENIED.
+// a position below 0 or beyond the largest LONGLONG (STG_E_INVALIDFUNCTION);
+// Stat gives the size, as a stream opened for reading. Write, SetSize and Commit fail with STG_E_ACCESSDENIED.
 // A clone shares the bytes, keeps the owner alive too, and starts at the
 // position of the stream it was cloned from.
 #pragma once
