@@ -151,7 +151,8 @@ public:
             return MAPI_E_USER_CANCEL;
         const std::string strPrompt =
             "Password for \"" + TextLine(strStore) + "\" (" + TextLine(strPath) + "): ";
-        [[maybe_unused]] ssize_t n = ::write(fd, strPrompt.data(), strPrompt.size());
+        // Echo goes off (dropping anything typed ahead) before the prompt is
+        // shown, so that nothing typed after seeing the prompt is discarded.
         termios saved{};
         const bool bTerminal = ::tcgetattr(fd, &saved) == 0;
         if (bTerminal) {
@@ -159,6 +160,7 @@ public:
             quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
             ::tcsetattr(fd, TCSAFLUSH, &quiet);
         }
+        [[maybe_unused]] ssize_t n = ::write(fd, strPrompt.data(), strPrompt.size());
         HRESULT hr = MAPI_E_USER_CANCEL;
         strPassword.clear();
         for (;;) {

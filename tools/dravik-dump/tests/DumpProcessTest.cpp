@@ -15,9 +15,11 @@
 #include <pty.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <thread>
 
 using namespace dumptest;
 
@@ -447,10 +449,20 @@ protected:
         }
         return seen;
     }
+    // The dump's exit status; a dump still running after 60 s is killed, so a
+    // stuck prompt fails the test (as 256 + SIGKILL) instead of hanging it.
     static int Wait(pid_t pid)
     {
         int status = 0;
-        ::waitpid(pid, &status, 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
     }
 };
