@@ -17,6 +17,8 @@
 #include "mapi32/mapiutil.h"
 #include "mapi32/unknown.h"
 
+#include "mapi32/utf.h"
+
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -25,8 +27,6 @@
 
 namespace dravik::mapi32 {
 
-// UTF-8 as UTF-16; a byte that starts no valid sequence becomes U+FFFD.
-std::u16string Utf8ToUtf16(const std::string& utf8);
 
 class PropSet
 {

@@ -15,6 +15,7 @@
 #include "mapi32/mapiguid.h"
 #include "mapi32/provider.h"
 #include "mapi32/propobject.h"
+#include "mapi32/utf.h"
 
 #include "pst/ndb/crc.h"
 
@@ -430,7 +431,7 @@ public:
                     if (PROP_ID(v.ulPropTag) != PROP_ID(PR_DISPLAY_NAME))
                         kept.push_back(v);
                 b.values = std::move(kept);
-                b.addString(PROP_ID(PR_DISPLAY_NAME), pst_text::FromUtf8(m_ctx->displayName));
+                b.addString(PROP_ID(PR_DISPLAY_NAME), Utf8ToUtf16(m_ctx->displayName));
             }
             // The special folders MS-PST gives fixed NIDs, where the file does not name them.
             if (!m_ctx->store->info().ost) {
@@ -460,7 +461,7 @@ std::string DisplayNameOf(pst::Store& store, const std::string& path, uint32_t c
                                   : name->type == PT_STRING8 ? pst_text::Decode(name->raw, codePage)
                                                              : std::u16string();
             if (!text.empty())
-                return pst_text::ToUtf8(text);
+                return Utf16ToUtf8(text);
         }
     } catch (const pst::Error&) {
     }
@@ -488,7 +489,7 @@ HRESULT CheckPassword(pst::Store& store, const std::string& path, const std::str
     if (pst::computeCrc(std::span<const uint8_t>(bytes, password.size())) == *crc)
         return S_OK;
     // Outlook keeps the CRC of the password in the ANSI code page; try that form of a non-ASCII password.
-    std::u16string wide = pst_text::FromUtf8(password);
+    std::u16string wide = Utf8ToUtf16(password);
     std::vector<uint8_t> latin;
     for (char16_t c : wide)
         latin.push_back(c < 0x100 ? static_cast<uint8_t>(c) : '?');

@@ -3,6 +3,7 @@
 #include "mapi32/mapiguid.h"
 #include "mapi32/table.h"
 #include "mapi32/memstream.h"
+#include "mapi32/utf.h"
 
 #include <algorithm>
 #include <cstring>
@@ -89,7 +90,7 @@ private:
 
 std::vector<uint8_t> Utf8Bytes(std::u16string_view text)
 {
-    std::string s = pst_text::ToUtf8(text);
+    std::string s = Utf16ToUtf8(text);
     return {s.begin(), s.end()};
 }
 

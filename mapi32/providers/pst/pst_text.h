@@ -20,11 +20,6 @@ bool IsSupportedCodePage(uint32_t codePage);
 // the code page become U+FFFD each. Stops at a terminating NUL.
 std::u16string Decode(std::span<const uint8_t> bytes, uint32_t codePage);
 
-// UTF-16 (stops at a NUL) to UTF-8; unpaired surrogates become U+FFFD.
-std::string ToUtf8(std::u16string_view text);
-// UTF-8 to UTF-16; invalid sequences become U+FFFD.
-std::u16string FromUtf8(std::string_view text);
-
 // UTF-16LE bytes as stored in a file (odd trailing byte dropped, stops at a NUL).
 std::u16string FromUtf16Le(std::span<const uint8_t> bytes);
 

@@ -7,6 +7,7 @@
 
 #include "mapi32/mapidefs.h"
 #include "mapi32/mapiutil.h"
+#include "mapi32/utf.h"
 
 #include "pst/ltp/ltp.h"
 
@@ -145,7 +146,7 @@ private:
     void* narrow(const void* text)
     {
         const auto* w = static_cast<const char16_t*>(text);
-        m_narrow.push_back(w ? pst_text::ToUtf8(w) : std::string());
+        m_narrow.push_back(w ? Utf16ToUtf8(w) : std::string());
         return m_narrow.back().data();
     }
     std::deque<std::string> m_narrow;

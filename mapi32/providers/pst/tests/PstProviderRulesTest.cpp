@@ -5,6 +5,7 @@
 #include "../pst_text.h"
 
 #include "mapi32/mapiguid.h"
+#include "mapi32/utf.h"
 #include "pst/messaging/store.h"
 #include "StoreWriter.h"
 
@@ -202,7 +203,7 @@ TEST_F(PstProviderRules, EightBitStringsAreReadInTheirCodePage)
                 if (flags)
                     EXPECT_EQ(Narrow(rows->aRow[i].lpProps[0]), cases[i].utf8);
                 else
-                    EXPECT_EQ(Wide(rows->aRow[i].lpProps[0]), pst_text::FromUtf8(cases[i].utf8));
+                    EXPECT_EQ(Wide(rows->aRow[i].lpProps[0]), dravik::mapi32::Utf8ToUtf16(cases[i].utf8));
             }
             FreeProws(rows);
             table->Release();
@@ -214,7 +215,7 @@ TEST_F(PstProviderRules, EightBitStringsAreReadInTheirCodePage)
             const SPropValue* cell = PpropFindProp(row.lpProps, row.cValues, PROP_TAG(PT_UNSPECIFIED, 0x0037));
             ASSERT_NE(cell, nullptr);
             if (flags)
-                EXPECT_EQ(Wide(*cell), pst_text::FromUtf8(cases[i].utf8));
+                EXPECT_EQ(Wide(*cell), dravik::mapi32::Utf8ToUtf16(cases[i].utf8));
             else
                 EXPECT_EQ(Narrow(*cell), cases[i].utf8);
             LPUNKNOWN unk = nullptr;
@@ -226,7 +227,7 @@ TEST_F(PstProviderRules, EightBitStringsAreReadInTheirCodePage)
             const SPropValue* subject = PpropFindProp(props, count, PROP_TAG(PT_UNSPECIFIED, 0x0037));
             ASSERT_NE(subject, nullptr);
             if (flags)
-                EXPECT_EQ(Wide(*subject), pst_text::FromUtf8(cases[i].utf8));
+                EXPECT_EQ(Wide(*subject), dravik::mapi32::Utf8ToUtf16(cases[i].utf8));
             else
                 EXPECT_EQ(Narrow(*subject), cases[i].utf8);
             // no string of the other form is handed out
@@ -245,7 +246,7 @@ TEST_F(PstProviderRules, EightBitStringsAreReadInTheirCodePage)
             ASSERT_EQ(message->GetProps(tags, flags, &count, &props), MAPI_W_ERRORS_RETURNED);
             ASSERT_EQ(count, 4u);
             EXPECT_EQ(Narrow(props[0]), cases[i].utf8);
-            EXPECT_EQ(Wide(props[1]), pst_text::FromUtf8(cases[i].utf8));
+            EXPECT_EQ(Wide(props[1]), dravik::mapi32::Utf8ToUtf16(cases[i].utf8));
             EXPECT_EQ(props[2].ulPropTag, flags ? PR_SUBJECT_W : PR_SUBJECT_A);
             EXPECT_EQ(props[3].ulPropTag, PROP_TAG(PT_ERROR, 0x0037));
             EXPECT_EQ(props[3].Value.err, MAPI_E_NOT_FOUND);
@@ -299,7 +300,7 @@ TEST_F(PstProviderRules, LargeValuesComeWholeThroughStreams)
     EXPECT_EQ(big->Value.err, MAPI_E_NOT_ENOUGH_MEMORY);
     MAPIFreeBuffer(props);
 
-    const std::u16string wide = pst_text::FromUtf8(body);
+    const std::u16string wide = dravik::mapi32::Utf8ToUtf16(body);
     std::vector<uint8_t> utf16;
     for (char16_t ch : wide) {
         utf16.push_back(static_cast<uint8_t>(ch & 0xFF));
@@ -731,10 +732,10 @@ TEST(PstText, DecodesCodePagesAndReplacesWhatIsNotText)
     };
     for (const Case& c : cases) {
         const auto* p = reinterpret_cast<const uint8_t*>(c.bytes.data());
-        EXPECT_EQ(pst_text::ToUtf8(pst_text::Decode({p, c.bytes.size()}, c.codePage)), c.utf8) << c.codePage;
+        EXPECT_EQ(dravik::mapi32::Utf16ToUtf8(pst_text::Decode({p, c.bytes.size()}, c.codePage)), c.utf8) << c.codePage;
     }
-    EXPECT_EQ(pst_text::ToUtf8(u"\xd800x"), "\xef\xbf\xbdx");
-    EXPECT_EQ(pst_text::FromUtf8("\xff\xc3\xa9"), u"\xfffd\xe9");
+    EXPECT_EQ(dravik::mapi32::Utf16ToUtf8(u"\xd800x"), "\xef\xbf\xbdx");
+    EXPECT_EQ(dravik::mapi32::Utf8ToUtf16("\xff\xc3\xa9"), u"\xfffd\xe9");
 }
 
 } // namespace

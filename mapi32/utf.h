@@ -1,0 +1,17 @@
+// Conversions between the subsystem's narrow text (UTF-8) and MAPI's wide
+// text (UTF-16 in char16_t units).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace dravik::mapi32 {
+
+// UTF-16 (stops at a NUL) to UTF-8; unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// UTF-8 to UTF-16; each byte that starts no valid sequence (overlong forms and
+// encoded surrogates included) becomes U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+
+} // namespace dravik::mapi32
