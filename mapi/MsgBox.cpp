@@ -1,9 +1,10 @@
 #include "mapi/MsgBox.h"
 
+#include "mapi/Prompts.h"
+
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
-#include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -16,15 +17,6 @@ int DuY(int n) { return n * 13 / 8; }
 QRect DuRect(int x, int y, int cx, int cy)
 {
     return QRect(DuX(x), DuY(y), DuX(cx), std::max(1, DuY(cy)));
-}
-
-QWidget* DefaultOwner()
-{
-    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QMainWindow*>(pWidget) != nullptr && pWidget->isVisible())
-            return pWidget;
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -108,9 +100,6 @@ QString FormatHResultLine(std::int32_t hr)
 
 void ShowErrorReport(const char* pszMessage, const char* pszDetails, std::int32_t hr)
 {
-    CMsgBox dlg(DefaultOwner());
-    dlg.m_strDetails = QString::fromUtf8(pszDetails != nullptr ? pszDetails : "");
-    dlg.m_strMessage = QString::fromUtf8(pszMessage != nullptr ? pszMessage : "");
-    dlg.m_strHResult = FormatHResultLine(hr);
-    dlg.exec();
+    Prompts().ShowErrorReport(QString::fromUtf8(pszMessage != nullptr ? pszMessage : ""),
+                              QString::fromUtf8(pszDetails != nullptr ? pszDetails : ""), hr);
 }

@@ -44,6 +44,6 @@ private:
 // "HRESULT: %08x" of hr taken as an unsigned 32-bit number.
 QString FormatHResultLine(std::int32_t hr);
 
-// Shows the report modally and returns when the user closes it. Null texts
-// count as empty. Owned by the main window when there is one.
+// Shows the report modally, through Prompts(), and returns when the user
+// closes it. Null texts count as empty. Owned by the main window when there is one.
 void ShowErrorReport(const char* pszMessage, const char* pszDetails, std::int32_t hr);
