@@ -1,0 +1,5 @@
+#include "list/EditPropDlg.h"
+
+void RunPropertyEditor(const SPropValue*, IMAPIProp*, bool)
+{
+}
