@@ -7,6 +7,7 @@
 #include "mapi32/hooks.h"
 #include "mapi32/mapix.h"
 #include "props/IniFile.h"
+#include "pst/ndb/ndb.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -239,10 +240,30 @@ int Interrupted()
     return 128 + g_nStopSignal;
 }
 
+// A store file shorter than the end of file its header names was probably
+// cut short: reported once, and the walk goes on (what is missing is reported
+// where the walk meets it). True when reported.
+bool WarnIfTruncated(const std::string& strPath)
+{
+    try {
+        const dravik::pst::Ndb ndb(dravik::pst::openFile(strPath), {.checkCrc = false});
+        if (!ndb.possiblyTruncated())
+            return false;
+        std::fprintf(stderr,
+                     "dravik-dump: \"%s\" is possibly truncated: the file has %llu bytes, its header says %llu\n",
+                     TextLine(strPath).c_str(), static_cast<unsigned long long>(ndb.fileSize()),
+                     static_cast<unsigned long long>(ndb.header().ibFileEof));
+        return true;
+    } catch (const std::exception&) {
+        return false;  // no store header: the logon says what is wrong
+    }
+}
+
 int Dump(const COptions& options)
 {
     CTempProfile tempProfile;
     std::string strProfile = options.strProfile;
+    const bool bTruncated = options.bFile && WarnIfTruncated(options.strFile);
     if (options.bFile) {
         std::error_code ec;
         const fs::path path = fs::absolute(options.strFile, ec);
@@ -279,14 +300,25 @@ int Dump(const COptions& options)
             std::fprintf(stderr, "dravik-dump: the output cannot be written: %s\n", std::strerror(walker.OutputError()));
             nResult = kFailed;
         } else if (FAILED(hr)) {
-            std::fprintf(stderr, "dravik-dump: walk failed: %d object%s could not be read: error %08X\n",
-                         walker.DamagedCount(), walker.DamagedCount() == 1 ? "" : "s", static_cast<unsigned>(hr));
+            std::string strWhat;
+            const auto count = [&strWhat](int n, const char* pszOne, const char* pszMany) {
+                if (n == 0)
+                    return;
+                strWhat += strWhat.empty() ? "" : ", ";
+                strWhat += std::to_string(n) + (n == 1 ? pszOne : pszMany);
+            };
+            count(walker.DamagedCount(), " object could not be read", " objects could not be read");
+            count(walker.DamagedValueCount(), " value is damaged", " values are damaged");
+            std::fprintf(stderr, "dravik-dump: walk failed: %s: error %08X\n", strWhat.c_str(),
+                         static_cast<unsigned>(hr));
             nResult = kFailed;
         }
     }
     pSession->Logoff(0, 0, 0);
     pSession->Release();
     tempProfile.Delete();
+    if (nResult == kDone && bTruncated)
+        nResult = kFailed;
     return nResult < 0 ? Interrupted() : nResult;
 }
 
