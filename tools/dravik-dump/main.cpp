@@ -4,6 +4,7 @@
 #include "DumpWriter.h"
 #include "TempProfile.h"
 
+#include "mapi32/codepage.h"
 #include "mapi32/hooks.h"
 #include "mapi32/mapix.h"
 #include "props/IniFile.h"
@@ -34,7 +35,7 @@ constexpr int kUsage = 2;
 constexpr ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHERS | MAPI_EXTENDED;
 
 const char* const kUsageText =
-    "Usage: dravik-dump [--props] [--json] (--file PATH | --profile NAME)\n"
+    "Usage: dravik-dump [--props] [--json] [--codepage N] (--file PATH | --profile NAME)\n"
     "Writes every object Dravik's tree shows for a store file or a MAPI profile:\n"
     "the message stores with their named properties, folders, messages,\n"
     "attachments and recipients, then the status table, the profiles, the\n"
@@ -49,6 +50,11 @@ const char* const kUsageText =
     "  --json          one JSON object per line: depth, kind, text and, with\n"
     "                  --props, props (tag, name, namedId, type, value; for\n"
     "                  \"Named Properties\": id, kind, name, guid)\n"
+    "  --codepage N    read every 8-bit string of the stores in Windows code page N\n"
+    "                  (932, 936, 1251, 1255, ...; a MIME code page such as 50220\n"
+    "                  is read as its Windows twin), whatever they declare; without\n"
+    "                  it, each object's own code page is used, else its locale's,\n"
+    "                  else the store's own, else 1252\n"
     "  --help          show this text\n"
     "\n"
     "Text output: one line per object, \"kind: text\", indented two blanks per\n"
@@ -66,8 +72,10 @@ const char* const kUsageText =
     "program's folder, then the installed data folder). Profiles are kept in\n"
     "$DRAVIK_MAPI_PROFILES, else $XDG_CONFIG_HOME/dravik/profiles.\n"
     "\n"
-    "Exit status: 0 done; 1 logon failed, or objects could not be read (each is\n"
-    "reported on standard error and the walk goes on); 2 bad usage;\n"
+    "Exit status: 0 done; 1 logon failed, or objects could not be read, or values\n"
+    "are damaged (PT_ERROR MAPI_E_CORRUPT_DATA), or the store file is shorter\n"
+    "than its header says (each is reported on standard error, with the object's\n"
+    "path and the property tag for a value, and the walk goes on); 2 bad usage;\n"
     "128 + the signal's number when interrupted (SIGINT, SIGTERM, SIGHUP).\n";
 
 volatile std::sig_atomic_t g_nStopSignal = 0;
@@ -201,6 +209,7 @@ struct COptions
     std::string strProfile;
     bool bFile = false;
     bool bProfile = false;
+    uint32_t ulCodePage = 0;  // 0: none chosen
 };
 
 // 0 to go on, else the exit status (help or bad usage).
@@ -216,6 +225,15 @@ int ParseArguments(int argc, char** argv, COptions& options)
             options.bProps = true;
         } else if (arg == "--json") {
             options.bJson = true;
+        } else if (arg == "--codepage") {
+            if (i + 1 >= argc)
+                return Usage("--codepage needs a value");
+            const std::string value = argv[++i];
+            char* pszEnd = nullptr;
+            const unsigned long ul = std::strtoul(value.c_str(), &pszEnd, 10);
+            if (value.empty() || *pszEnd || ul == 0 || ul > 0xFFFF || !dravik::mapi32::IsKnownCodePage(ul))
+                return Usage(("unknown code page \"" + value + "\"").c_str());
+            options.ulCodePage = static_cast<uint32_t>(ul);
         } else if (arg == "--file" || arg == "--profile") {
             if (i + 1 >= argc)
                 return Usage((arg + " needs a value").c_str());
@@ -340,6 +358,7 @@ int main(int argc, char** argv)
         return Fail("MAPIInitialize", hr);
     CPasswordPrompt prompt;
     dravik::mapi32::SetStorePasswordPrompt(&prompt);
+    dravik::mapi32::SetStoreCodePage(options.ulCodePage);
     const int nStatus = Dump(options);
     dravik::mapi32::SetStorePasswordPrompt(nullptr);
     MAPIUninitialize();
