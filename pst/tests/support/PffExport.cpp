@@ -192,6 +192,33 @@ void readValuesFolder(const fs::path& dir, const std::string& path, RawTree& tre
     }
 }
 
+// Runs pffexport with options on the store file into a temporary folder, hands its export
+// folder and its log to read, and removes the folder again. False with the reason in error
+// when pffexport is not installed or fails.
+bool runPffexport(const std::string& options, const std::string& storePath, std::string& error,
+                  const std::function<void(const fs::path& exported, const fs::path& log)>& read) {
+    if (std::system("command -v pffexport > /dev/null") != 0) {
+        error = "pffexport (pff-tools) is not installed";
+        return false;
+    }
+    std::string dirName = (fs::temp_directory_path() / "dravik-pffexport.XXXXXX").string();
+    if (::mkdtemp(dirName.data()) == nullptr) {
+        error = "no temporary folder for pffexport's export";
+        return false;
+    }
+    const RemovedOnExit removed{dirName};
+    const fs::path& dir = removed.dir;
+    const fs::path log = dir / "log.txt";
+    const std::string cmd = "pffexport " + options + " -t " + shellQuoted((dir / "x").string()) + " " +
+                            shellQuoted(storePath) + " > " + shellQuoted(log.string()) + " 2>&1";
+    if (const int status = std::system(cmd.c_str()); status != 0) {
+        error = cmd + " ended with status " + std::to_string(status) + ":\n" + lastLines(log, 20);
+        return false;
+    }
+    read(dir / "x.export", log);
+    return true;
+}
+
 }  // namespace
 
 std::vector<RawValues> readItemValues(const std::string& file) {
@@ -226,29 +253,29 @@ std::vector<RawValues> readItemValues(const std::string& file) {
 }
 
 bool runValues(const std::string& storePath, RawTree& out, std::string& error) {
-    if (std::system("command -v pffexport > /dev/null") != 0) {
-        error = "pffexport (pff-tools) is not installed";
-        return false;
-    }
-    std::string dirName = (fs::temp_directory_path() / "dravik-pffvalues.XXXXXX").string();
-    if (::mkdtemp(dirName.data()) == nullptr) {
-        error = "no temporary folder for pffexport's export";
-        return false;
-    }
-    const RemovedOnExit removed{dirName};
-    const fs::path& dir = removed.dir;
-    const fs::path log = dir / "log.txt";
-    const std::string cmd = "pffexport -d -m items -f text -t " + shellQuoted((dir / "x").string()) + " " +
-                            shellQuoted(storePath) + " > " + shellQuoted(log.string()) + " 2>&1";
-    if (const int status = std::system(cmd.c_str()); status != 0) {
-        error = cmd + " ended with status " + std::to_string(status) + ":\n" + lastLines(log, 20);
-        return false;
-    }
-    out = RawTree{};
-    for (auto& e : fs::directory_iterator(dir / "x.export"))
-        if (e.is_directory()) readValuesFolder(e.path(), folderPath("", e.path().filename().string()), out);
-    out.skippedClasses = skippedClasses(log);
-    return true;
+    return runPffexport("-d -m items -f text", storePath, error, [&out](const fs::path& exported, const fs::path& log) {
+        out = RawTree{};
+        for (auto& e : fs::directory_iterator(exported))
+            if (e.is_directory()) readValuesFolder(e.path(), folderPath("", e.path().filename().string()), out);
+        out.skippedClasses = skippedClasses(log);
+    });
+}
+
+const std::vector<Sample>& samples() {
+    static const std::vector<Sample> all = {
+        {"pstsdk-sample1.pst", nullptr},        {"pstsdk-sample2.pst", nullptr},
+        {"pstsdk-test_ansi.pst", "test"},       {"pstsdk-test_unicode.pst", "test"},
+        {"pstsdk-submessage.pst", nullptr},     {"java-libpst-dist-list.pst", nullptr},
+        {"java-libpst-passworded.pst", "a6xnjH"}, {"pst-extractor-enron.pst", nullptr},
+        {"pst-extractor-outlookcom.ost", nullptr}};
+    return all;
+}
+
+std::string testName(const Sample& sample) {
+    std::string n = sample.file;
+    for (auto& c : n)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
 }
 
 std::string folderPath(const std::string& parentPath, const std::string& displayName) {
@@ -270,28 +297,11 @@ std::string describe(const Message& m) {
 }
 
 bool run(const std::string& storePath, Export& out, std::string& error) {
-    if (std::system("command -v pffexport > /dev/null") != 0) {
-        error = "pffexport (pff-tools) is not installed";
-        return false;
-    }
-    std::string dirName = (fs::temp_directory_path() / "dravik-pffexport.XXXXXX").string();
-    if (::mkdtemp(dirName.data()) == nullptr) {
-        error = "no temporary folder for pffexport's export";
-        return false;
-    }
-    const RemovedOnExit removed{dirName};
-    const fs::path& dir = removed.dir;
-    const fs::path log = dir / "log.txt";
-    const std::string cmd = "pffexport -m all -f all -t " + shellQuoted((dir / "x").string()) + " " +
-                            shellQuoted(storePath) + " > " + shellQuoted(log.string()) + " 2>&1";
-    if (const int status = std::system(cmd.c_str()); status != 0) {
-        error = cmd + " ended with status " + std::to_string(status) + ":\n" + lastLines(log, 20);
-        return false;
-    }
-    out = Export{};
-    readFolder(dir / "x.export", "", out.folders);
-    out.skippedClasses = skippedClasses(log);
-    return true;
+    return runPffexport("-m all -f all", storePath, error, [&out](const fs::path& exported, const fs::path& log) {
+        out = Export{};
+        readFolder(exported, "", out.folders);
+        out.skippedClasses = skippedClasses(log);
+    });
 }
 
 Comparison compare(const Export& pff, const Tree& ours, const std::string& oursName, const SubjectMatch& sameSubject) {

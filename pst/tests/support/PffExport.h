@@ -20,11 +20,29 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace dravik::pffexport {
+
+// A sample store of ../shared/data/pst and the password its logon needs (null for none).
+struct Sample {
+    const char* file;
+    const char* password;
+};
+
+// Every sample store, in one list for the comparisons. The password of test_ansi and
+// test_unicode is "test"; the passworded sample keeps only the CRC of its password, like
+// every store: "a6xnjH" is a password with that CRC, which is all a store can check.
+const std::vector<Sample>& samples();
+
+// A sample's name for a test: its file name with each character that is no letter or digit
+// as '_'.
+std::string testName(const Sample& sample);
+
+inline void PrintTo(const Sample& sample, std::ostream* os) { *os << sample.file; }
 
 // One message as a reader shows it.
 struct Message {

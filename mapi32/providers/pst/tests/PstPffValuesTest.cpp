@@ -427,18 +427,7 @@ void CompareFolder(LPMDB store, IMAPIFolder* folder, const std::string& path, co
     }
 }
 
-struct CSample
-{
-    const char* file;
-    const char* password;
-};
-
-void PrintTo(const CSample& s, std::ostream* os)
-{
-    *os << s.file;
-}
-
-class PffValues : public ::testing::TestWithParam<CSample>
+class PffValues : public ::testing::TestWithParam<pff::Sample>
 {
 };
 
@@ -471,21 +460,7 @@ TEST_P(PffValues, EveryStoredValueOfFoldersMessagesAndRecipientsAgrees)
     std::printf("%s: %zu values compared\n", GetParam().file, tally.values);
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, PffValues,
-                         ::testing::Values(CSample{"pstsdk-sample1.pst", nullptr}, CSample{"pstsdk-sample2.pst", nullptr},
-                                           CSample{"pstsdk-test_ansi.pst", "test"},
-                                           CSample{"pstsdk-test_unicode.pst", "test"},
-                                           CSample{"pstsdk-submessage.pst", nullptr},
-                                           CSample{"java-libpst-dist-list.pst", nullptr},
-                                           CSample{"java-libpst-passworded.pst", "a6xnjH"},
-                                           CSample{"pst-extractor-enron.pst", nullptr},
-                                           CSample{"pst-extractor-outlookcom.ost", nullptr}),
-                         [](const auto& info) {
-                             std::string n = info.param.file;
-                             for (auto& c : n)
-                                 if (!isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Samples, PffValues, ::testing::ValuesIn(pff::samples()),
+                         [](const auto& info) { return pff::testName(info.param); });
 
 } // namespace
