@@ -325,12 +325,14 @@ TableRow TableContext::row(size_t index) const {
             uint32_t hnid = LeReader::u32At(cell, 0);
             uint64_t size;
             auto place = resolver_->place(hnid, &size);
+            // A cell whose value cannot be read is damaged: the row keeps its other cells.
             if (place == PropEntry::Place::Missing && !isKnownType(p.type)) {
                 p.raw.assign(cell.begin(), cell.end());
+            } else if (place == PropEntry::Place::Missing) {
+                row.damaged.push_back(c.tag);
+                continue;
             } else {
-                // A cell whose value cannot be read is kept as damaged; the rest of the row stays.
                 try {
-                    if (place == PropEntry::Place::Missing) throw Error::corrupt("table cell value " + hex(hnid), Where::node(node_.nid));
                     p.raw = resolver_->read(hnid);
                 } catch (const Error&) {
                     row.damaged.push_back(c.tag);

@@ -5,10 +5,14 @@
 // MAPI clients rely on added.
 //
 // Strings: every object keeps its string values as UTF-16, 8-bit strings of the
-// file decoded from the code page the object declares (PR_MESSAGE_CODEPAGE,
-// PR_INTERNET_CPID) or else the store's. GetProps, GetPropList and tables hand
-// them out as PT_UNICODE with MAPI_UNICODE, and as PT_STRING8 in the narrow
-// encoding of this subsystem, UTF-8, without it.
+// file decoded from the code page pst_codepage.h decides (the user's choice,
+// the object's own, its locale's, the store's). GetProps, GetPropList and
+// tables hand them out as PT_UNICODE with MAPI_UNICODE, and as PT_STRING8 in
+// the narrow encoding of this subsystem, UTF-8, without it.
+//
+// Damage: a value, a table cell or a computed count that cannot be read
+// because the file is damaged is PT_ERROR MAPI_E_CORRUPT_DATA, never left out
+// and never the MAPI_E_NOT_ENOUGH_MEMORY of a value that is only large.
 #include "pst_store.h"
 
 #include "mapi32/codepage.h"
