@@ -34,6 +34,25 @@ constexpr CMenuItem kPopupItems[] = {
     {nullptr, 0},                     {"Select &All", Model::ID_EDIT_SELECT_ALL},
 };
 
+// Closes a popup menu when a window hides or closes.
+class CCloseWithWindow : public QObject
+{
+public:
+    CCloseWithWindow(QWidget* pWindow, QMenu* pMenu) : m_pMenu(pMenu) { pWindow->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* pEvent) override
+    {
+        if (pEvent->type() == QEvent::Hide || pEvent->type() == QEvent::Close) {
+            m_bWindowClosed = true;
+            m_pMenu->close();
+        }
+        return false;
+    }
+    bool m_bWindowClosed = false;
+
+private:
+    QMenu* m_pMenu;
+};
+
 QFont EditorFont()
 {
     // Courier New, 12 pixels high, or the system's fixed-pitch font where no
@@ -514,7 +533,12 @@ void CHexEdit::contextMenuEvent(QContextMenuEvent* pEvent)
     QMenu* pMenu = CreateContextMenu(this);
     if (pMenu == nullptr)
         return;
+    // When the window around the editor closes while the menu is open (the
+    // program is ending and closes its dialogs), the menu closes with it.
+    CCloseWithWindow closer(window(), pMenu);
     QAction* pChosen = pMenu->exec(ptGlobal);
+    if (closer.m_bWindowClosed)
+        pChosen = nullptr;
     const int nCommand = pChosen != nullptr ? pChosen->data().toInt() : 0;
     delete pMenu;
     if (nCommand != 0)

@@ -712,7 +712,7 @@ void CHexEditModel::Paste(const std::vector<std::uint8_t>& bytes)
         nAt = m_nCaretIndex;
         InsertZeros(nAt, n);
     } else {
-        nAt = m_nSelStart;
+        nAt = std::clamp<Index>(m_nSelStart, 0, m_nLength);
         DeleteRange(m_nSelStart, m_nSelEnd);
         InsertZeros(nAt, n);
         ClearSelection();

@@ -12,7 +12,9 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <vector>
@@ -78,6 +80,7 @@ private slots:
     void pasteOverBackwardSelection();
     void copyCutPasteRoundTrip();
     void contextMenuEnabling();
+    void contextMenuRunsItsCommandAndClosesWithTheWindow();
     void sixteenMebibytes();
     void paintsOnlyWhatItHolds();
 };
@@ -511,6 +514,49 @@ void CHexEditWidgetTest::contextMenuEnabling()
     // Without a menu id there is no menu.
     pEdit->SetContextMenu(0);
     QVERIFY(pEdit->CreateContextMenu() == nullptr);
+}
+
+void CHexEditWidgetTest::contextMenuRunsItsCommandAndClosesWithTheWindow()
+{
+    QDialog dialog;
+    auto* pEdit = new CHexEdit(&dialog);
+    pEdit->setGeometry(0, 0, 300, 200);
+    pEdit->SetContextMenu(IDR_HEXEDIT_POPUP);
+    SetCounting(*pEdit, 16);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    // Acts on the menu once it is open.
+    const auto whenMenuOpen = [](const std::function<void(QMenu*)>& act) {
+        auto* pTimer = new QTimer;
+        pTimer->setInterval(0);
+        QObject::connect(pTimer, &QTimer::timeout, [pTimer, act] {
+            if (auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                pTimer->stop();
+                pTimer->deleteLater();
+                act(pMenu);
+            }
+        });
+        pTimer->start();
+    };
+    const auto openMenu = [&] {
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0), pEdit->mapToGlobal(QPoint(0, 0)));
+        QApplication::sendEvent(pEdit->viewport(), &event);
+    };
+
+    // "Select &All" chosen with its mnemonic.
+    whenMenuOpen([](QMenu* pMenu) { QTest::keyClick(pMenu, Qt::Key_A); });
+    openMenu();
+    QCOMPARE(pEdit->Model().m_nSelStart, Index(0));
+    QCOMPARE(pEdit->Model().m_nSelEnd, Index(16));
+
+    // The dialog closing while the menu is open (as when the program ends)
+    // closes the menu, and nothing is run.
+    whenMenuOpen([&](QMenu*) { dialog.reject(); });
+    openMenu();
+    QVERIFY(!dialog.isVisible());
+    QVERIFY(QApplication::activePopupWidget() == nullptr);
+    QCOMPARE(pEdit->Model().m_nLength, Index(16));
 }
 
 void CHexEditWidgetTest::sixteenMebibytes()
