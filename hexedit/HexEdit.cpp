@@ -15,6 +15,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -65,6 +66,12 @@ QFont EditorFont()
         font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setPixelSize(12);
     }
+    // Cells are whole pixels wide: a fractional advance would let a row's
+    // text drift away from the cells the caret and the hit test use.
+    const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('0'));
+    const qreal cell = std::max<qreal>(1, std::ceil(advance));
+    if (cell != advance)
+        font.setLetterSpacing(QFont::AbsoluteSpacing, cell - advance);
     return font;
 }
 
@@ -80,8 +87,9 @@ CHexEdit::CHexEdit(QWidget* pParent) : QAbstractScrollArea(pParent), m_font(Edit
     viewport()->setCursor(Qt::IBeamCursor);
     setAttribute(Qt::WA_InputMethodEnabled, false);
 
-    const QFontMetrics metrics(m_font);
-    m_model.SetMetrics(metrics.horizontalAdvance(QLatin1Char('0')), metrics.height());
+    const QFontMetricsF metrics(m_font);
+    m_model.SetMetrics(qRound(metrics.horizontalAdvance(QStringLiteral("00000000")) / 8),
+                       qRound(metrics.height()));
     m_model.SetChangeHandler([this] { OnModelChanged(); });
 
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &CHexEdit::OnScrollAction);

@@ -605,6 +605,26 @@ void CHexEditWidgetTest::paintsOnlyWhatItHolds()
         for (int x = 0; x < empty.width(); x += 3)
             QCOMPARE(empty.pixel(x, y), qRgb(255, 255, 255));
 
+    // The text stays in its cells: across a full row of FF the blank cell
+    // between the hex column and the characters holds no ink.
+    const std::vector<std::uint8_t> full(8, 0xFF);
+    pEdit->SetData(full.data(), 8);
+    QImage row(size, QImage::Format_RGB32);
+    pEdit->PaintTo(&row);
+    const Model& m = pEdit->Model();
+    const auto inkIn = [&](int nCell) {
+        for (int y = 0; y < m.m_nLineHeight; ++y)
+            for (int x = nCell * m.m_nCharWidth; x < (nCell + 1) * m.m_nCharWidth; ++x)
+                if (row.pixel(x, y) != qRgb(255, 255, 255))
+                    return true;
+        return false;
+    };
+    QVERIFY(inkIn(9));
+    QVERIFY(inkIn(31));
+    QVERIFY(!inkIn(32));
+    QVERIFY(!inkIn(8));
+    QVERIFY(inkIn(33));
+
     const std::uint8_t bytes[] = {0x41};
     pEdit->SetData(bytes, 1);
     QImage one(size, QImage::Format_RGB32);
