@@ -501,103 +501,117 @@ void CHexEditModel::MoveCaret(int dx, int dy)
 // ---------------------------------------------------------------------------
 // Keyboard
 
+void CHexEditModel::Navigate(bool bShift, bool bForward, const std::function<void()>& fnMove)
+{
+    // Shift keeps the selection's anchor (or sets it at the caret) and moves
+    // its other end along; the plain key drops the selection.
+    if (bShift) {
+        if (!HasSelection())
+            m_nSelStart = m_nCaretIndex;
+    } else {
+        ClearSelection();
+    }
+    fnMove();
+    if (bShift) {
+        // The forward keys take the byte under the caret into a hex selection.
+        m_nSelEnd = m_nCaretIndex + (bForward && InHexColumn() ? 1 : 0);
+        Redraw();
+    }
+}
+
+void CHexEditModel::GoHome(bool bCtrl)
+{
+    if (bCtrl) {
+        const Index nOldTop = m_nTopIndex;
+        m_nTopIndex = 0;
+        Redraw();
+        ScrollTail(nOldTop);
+        m_nCaretIndex = 0;
+    } else {
+        m_nCaretIndex -= m_nCaretIndex % m_nBytesPerLine;
+    }
+    MoveCaret(0, 0);
+}
+
+void CHexEditModel::GoEnd(bool bCtrl)
+{
+    if (bCtrl) {
+        const Index nOldTop = m_nTopIndex;
+        m_nCaretIndex = std::max<Index>(0, m_nLength - 1);
+        // The last page; with all data in the window and a short last row,
+        // the first.
+        if (m_bPartialLastLine)
+            m_nTopIndex = 0;
+        else
+            m_nTopIndex = std::max<Index>(
+                0, m_nBytesPerLine * ((m_nLength + m_nBytesPerLine / 2) / m_nBytesPerLine - m_nLinesPerPage));
+        Redraw();
+        ScrollTail(nOldTop);
+    } else {
+        m_nCaretIndex = m_nBytesPerLine * (m_nCaretIndex / m_nBytesPerLine + 1) - 1;
+        if (m_nCaretIndex >= m_nLength)
+            m_nCaretIndex = std::max<Index>(0, m_nLength - 1);
+    }
+    MoveCaret(0, 0);
+}
+
+void CHexEditModel::DeleteAtCaret()
+{
+    if (HasSelection()) {
+        OnEditClear();
+        return;
+    }
+    // With the caret just past the last byte, Delete takes the last byte.
+    const Index nAt = m_nCaretIndex >= m_nLength ? m_nLength - 1 : m_nCaretIndex;
+    if (nAt >= 0)
+        DeleteRange(nAt, nAt + 1);
+    Redraw();
+}
+
 void CHexEditModel::OnKeyDown(unsigned nVirtualKey, bool bShift, bool bCtrl)
 {
     if (!m_bHasData)
         return;
+    // Scrolling by key leaves the caret index to the key.
     const bool bSavedKeyScroll = m_bKeyScroll;
     m_bKeyScroll = true;
-
-    const auto anchor = [this] {
-        if (!HasSelection())
-            m_nSelStart = m_nCaretIndex;
-    };
-    // The forward keys take the byte under the caret into a hex selection.
-    const auto extend = [this](bool bForward) { m_nSelEnd = m_nCaretIndex + (bForward && InHexColumn() ? 1 : 0); };
-    // Shift keeps and grows the selection, the plain key drops it.
-    const auto begin = [&] {
-        if (bShift)
-            anchor();
-        else
-            ClearSelection();
-    };
-    const auto finish = [&](bool bForward) {
-        if (bShift) {
-            extend(bForward);
-            Redraw();
-        }
-    };
-
     switch (nVirtualKey) {
     case VK_DOWN:
-    case VK_UP:
-    case VK_LEFT:
-    case VK_RIGHT: {
-        const int dx = nVirtualKey == VK_LEFT ? -1 : nVirtualKey == VK_RIGHT ? 1 : 0;
-        const int dy = nVirtualKey == VK_UP ? -1 : nVirtualKey == VK_DOWN ? 1 : 0;
-        begin();
-        MoveCaret(dx, dy);
-        finish(nVirtualKey == VK_DOWN || nVirtualKey == VK_RIGHT);
+        Navigate(bShift, true, [this] { MoveCaret(0, 1); });
         break;
-    }
+    case VK_UP:
+        Navigate(bShift, false, [this] { MoveCaret(0, -1); });
+        break;
+    case VK_LEFT:
+        Navigate(bShift, false, [this] { MoveCaret(-1, 0); });
+        break;
+    case VK_RIGHT:
+        Navigate(bShift, true, [this] { MoveCaret(1, 0); });
+        break;
     case VK_PRIOR:
-    case VK_NEXT:
-        begin();
-        if (nVirtualKey == VK_PRIOR)
+        Navigate(bShift, false, [this] {
             ScrollPageUp();
-        else
+            MoveCaret(0, 0);
+        });
+        break;
+    case VK_NEXT:
+        Navigate(bShift, false, [this] {
             ScrollPageDown();
-        MoveCaret(0, 0);
-        finish(false);
+            MoveCaret(0, 0);
+        });
         break;
     case VK_HOME:
-        begin();
-        if (bCtrl) {
-            const Index nOldTop = m_nTopIndex;
-            m_nTopIndex = 0;
-            Redraw();
-            ScrollTail(nOldTop);
-            m_nCaretIndex = 0;
-        } else {
-            m_nCaretIndex -= m_nCaretIndex % m_nBytesPerLine;
-        }
-        MoveCaret(0, 0);
-        finish(false);
+        Navigate(bShift, false, [this, bCtrl] { GoHome(bCtrl); });
         break;
     case VK_END:
-        begin();
-        if (bCtrl) {
-            const Index nOldTop = m_nTopIndex;
-            m_nCaretIndex = std::max<Index>(0, m_nLength - 1);
-            if (m_bPartialLastLine)
-                m_nTopIndex = 0;
-            else
-                m_nTopIndex = std::max<Index>(
-                    0, m_nBytesPerLine * ((m_nLength + m_nBytesPerLine / 2) / m_nBytesPerLine - m_nLinesPerPage));
-            Redraw();
-            ScrollTail(nOldTop);
-        } else {
-            m_nCaretIndex = m_nBytesPerLine * (m_nCaretIndex / m_nBytesPerLine + 1) - 1;
-            if (m_nCaretIndex >= m_nLength)
-                m_nCaretIndex = std::max<Index>(0, m_nLength - 1);
-        }
-        MoveCaret(0, 0);
-        finish(false);
+        Navigate(bShift, false, [this, bCtrl] { GoEnd(bCtrl); });
         break;
     case VK_INSERT:
         InsertZeros(m_nCaretIndex, HasSelection() ? std::max<Index>(1, SelHigh() - SelLow()) : 1);
         Redraw();
         break;
     case VK_DELETE:
-        if (HasSelection()) {
-            OnEditClear();
-        } else {
-            // With the caret just past the last byte, Delete takes the last byte.
-            const Index nAt = m_nCaretIndex >= m_nLength ? m_nLength - 1 : m_nCaretIndex;
-            if (nAt >= 0)
-                DeleteRange(nAt, nAt + 1);
-            Redraw();
-        }
+        DeleteAtCaret();
         break;
     case VK_TAB:
         m_nCaretMode = InHexColumn() ? MODE_CHARS : MODE_HEX_HIGH;

@@ -199,6 +199,11 @@ private:
     void SetCaretPos(CPoint pt) { m_ptCaretPos = pt; Changed(); }
     void ShowCaret();
     void ShowCaretAtPoint();
+    // The keys' steps: a caret move with or without Shift, Home, End, Delete.
+    void Navigate(bool bShift, bool bForward, const std::function<void()>& fnMove);
+    void GoHome(bool bCtrl);
+    void GoEnd(bool bCtrl);
+    void DeleteAtCaret();
     Index MaxTopIndex() const;
 
     std::vector<std::uint8_t> m_data;

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <functional>
 #include <memory>
@@ -587,9 +588,15 @@ void CHexEditWidgetTest::sixteenMebibytes()
     pEdit->PaintTo(&image);
     QVERIFY(!image.isNull());
 
-    // The bar's thumb moves the view anywhere.
+    // The bar's thumb moves the view anywhere; the wheel scrolls it.
     pEdit->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
     QCOMPARE(m.m_nTopIndex, Index(0));
+    QWheelEvent wheel(QPointF(10, 10), pEdit->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(pEdit->viewport(), &wheel);
+    QVERIFY(m.m_nTopIndex > 0);
+    QCOMPARE(m.m_nTopIndex % 8, Index(0));
+    QCOMPARE(pEdit->verticalScrollBar()->value(), int(m.m_nTopIndex / 8));
     QVERIFY(m.m_nCaretIndex <= m.m_nLength);
 }
 
