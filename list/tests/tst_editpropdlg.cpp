@@ -325,6 +325,7 @@ private slots:
     void entryModeWithoutStream_data();
     void entryModeWithoutStream();
     void entryModeEmptyStream();
+    void entryModeTextIsCutForTheViewer();
     void rowModeBinary();
     void namedProperty();
     void missingTypeName();
@@ -484,6 +485,35 @@ void CEditPropDlgTest::entryModeEmptyStream()
     QVERIFY(text.bShown);
     QCOMPARE(text.Text(IDC_PROP_VALUE), QString());
     QCOMPARE(text.Text(IDC_PROP_TAG_NAME), QStringLiteral("PR_SUBJECT"));
+}
+
+void CEditPropDlgTest::entryModeTextIsCutForTheViewer()
+{
+    // A value without a stream whose text is longer than the viewer's buffer:
+    // 1000 values of nine characters and a line feed, cut to 4095 bytes.
+    std::vector<std::string> strings(1000, "abcdefghi");
+    std::vector<LPSTR> pointers;
+    for (std::string& str : strings)
+        pointers.push_back(str.data());
+    SPropValue many{};
+    many.ulPropTag = PROP_TAG(PT_MV_STRING8, 0x6710);
+    many.Value.MVszA = {static_cast<ULONG>(pointers.size()), pointers.data()};
+    dravik::mapi32::PropSet set;
+    set.SetValue(many);
+    MapiPtr<IMAPIProp> pObject(new CMemoryObject(std::move(set)));
+    const CProps props = AllProps(pObject.get());
+    const SPropValue* pMany = props.Find(many.ulPropTag);
+    QVERIFY(pMany);
+
+    ULONG cbValue = 0;
+    const std::vector<BYTE> value = ReadPropertyValue(pMany, pObject.get(), true, cbValue);
+    QCOMPARE(cbValue, ULONG(4095));
+    QVERIFY(value.size() > cbValue);
+    QCOMPARE(value[cbValue], BYTE(0));
+    const CShown shown = RunAndRead(pMany, pObject.get(), true);
+    QVERIFY(shown.bShown);
+    QCOMPARE(shown.Text(IDC_PROP_VALUE).size(), qsizetype(4095));
+    QVERIFY(shown.Text(IDC_PROP_VALUE).startsWith(QStringLiteral("abcdefghi\nabcdefghi\n")));
 }
 
 void CEditPropDlgTest::rowModeBinary()
