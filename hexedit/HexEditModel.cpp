@@ -261,7 +261,11 @@ void CHexEditModel::ScrollPageUp()
 void CHexEditModel::ScrollPageDown()
 {
     const Index nOldTop = m_nTopIndex;
-    const Index nLimit = m_nLength - m_nLinesPerPage * m_nBytesPerLine;
+    // The last page, starting at a row: when the data does not end at a row's
+    // end, the top stops at the row whose page shows the last byte.
+    Index nLimit = m_nLength - m_nLinesPerPage * m_nBytesPerLine;
+    if (nLimit > 0)
+        nLimit = (nLimit + m_nBytesPerLine - 1) / m_nBytesPerLine * m_nBytesPerLine;
     if (m_nTopIndex < nLimit) {
         m_nTopIndex = std::min(m_nTopIndex + m_nLinesPerPage * m_nBytesPerLine, nLimit);
         Redraw();
@@ -437,6 +441,10 @@ void CHexEditModel::DeleteRange(Index nFrom, Index nTo)
     nTo = std::clamp<Index>(nTo, nFrom, m_nLength);
     m_data.erase(m_data.begin() + nFrom, m_data.begin() + nTo);
     m_nLength = static_cast<Index>(m_data.size());
+    // A view that started below the new end would show nothing: it starts at
+    // the row of the last byte instead.
+    const Index nLastRow = m_nLength > 0 ? (m_nLength - 1) / m_nBytesPerLine * m_nBytesPerLine : 0;
+    m_nTopIndex = std::min(m_nTopIndex, nLastRow);
     ClearSelection();
     if (m_nCaretIndex > m_nLength) {
         m_nCaretIndex = m_nLength;
@@ -513,8 +521,9 @@ void CHexEditModel::Navigate(bool bShift, bool bForward, const std::function<voi
     }
     fnMove();
     if (bShift) {
-        // The forward keys take the byte under the caret into a hex selection.
-        m_nSelEnd = m_nCaretIndex + (bForward && InHexColumn() ? 1 : 0);
+        // The forward keys take the byte under the caret into a hex selection
+        // (there is none with the caret just past the last byte).
+        m_nSelEnd = std::min(m_nCaretIndex + (bForward && InHexColumn() ? 1 : 0), m_nLength);
         Redraw();
     }
 }

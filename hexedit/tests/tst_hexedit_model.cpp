@@ -50,6 +50,7 @@ private slots:
     void editPrimitives();
     void pasteKeepsTheInsertionPointInTheBuffer();
     void selectionTexts();
+    void randomInputKeepsTheInvariants();
 };
 
 void CHexEditModelTest::rowsPerPage_data()
@@ -205,6 +206,14 @@ void CHexEditModelTest::scrollSteps()
     m.ScrollLineUp();
     QCOMPARE(m.m_nTopIndex, Index(0));
 
+    // Data that does not end at a row's end: the last page starts at a row
+    // and shows the last byte.
+    Model ragged;
+    Setup(ragged, 100);
+    for (int i = 0; i < 5; ++i)
+        ragged.ScrollPageDown();
+    QCOMPARE(ragged.m_nTopIndex, Index(24));
+
     m.OnVScroll(Model::SB_THUMBTRACK, 42);
     QCOMPARE(m.m_nTopIndex, Index(42 * 8));
     QCOMPARE(m.VScrollInfo().nPos, Index(42));
@@ -286,6 +295,78 @@ void CHexEditModelTest::selectionTexts()
     QCOMPARE(m.SelectedText(), std::string("0A 1B FF "));
     m.m_nCaretMode = Model::MODE_CHARS;
     QCOMPARE(m.SelectedText(), std::string("..."));
+}
+
+void CHexEditModelTest::randomInputKeepsTheInvariants()
+{
+    // Keys, characters, clicks, drags, scrolling and edits in random order on
+    // short values: the caret, the top row and the selection always stay on
+    // the bytes (the sanitizer build also checks that no access leaves them).
+    static const unsigned kKeys[] = {Model::VK_DOWN, Model::VK_UP,     Model::VK_LEFT,  Model::VK_RIGHT,
+                                     Model::VK_PRIOR, Model::VK_NEXT,  Model::VK_HOME,  Model::VK_END,
+                                     Model::VK_INSERT, Model::VK_DELETE, Model::VK_TAB};
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    const auto next = [&state](std::uint64_t n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return static_cast<int>(state % n);
+    };
+    for (int round = 0; round < 200; ++round) {
+        Model m;
+        Setup(m, next(40), 1 + next(6));
+        for (int step = 0; step < 200; ++step) {
+            const bool bShift = next(2) != 0;
+            const bool bCtrl = next(4) == 0;
+            const int x = next(45 * kCharWidth) - kCharWidth;
+            const int y = next(9 * kLineHeight) - kLineHeight;
+            switch (next(10)) {
+            case 0:
+            case 1:
+            case 2:
+                m.OnKeyDown(kKeys[next(std::size(kKeys))], bShift, bCtrl);
+                break;
+            case 3:
+                m.OnChar(static_cast<unsigned>(next(256)), bCtrl);
+                break;
+            case 4:
+                m.OnLButtonDown(x, y, bShift);
+                if (next(2) != 0)
+                    m.BeginDrag();
+                break;
+            case 5:
+                m.OnMouseMove(x, y, true);
+                break;
+            case 6:
+                m.OnVScroll(next(9), next(12) - 2);
+                break;
+            case 7:
+                m.Paste(std::vector<std::uint8_t>(static_cast<size_t>(next(5)), 0x41));
+                break;
+            case 8:
+                if (next(2) != 0)
+                    m.CutSelection();
+                else
+                    m.OnEditClear();
+                break;
+            default:
+                m.OnEditSelectAll();
+                break;
+            }
+            QVERIFY(m.m_nLength == Index(m.Bytes().size()));
+            QVERIFY(m.m_nCaretIndex >= 0 && m.m_nCaretIndex <= m.m_nLength);
+            QVERIFY(m.m_nTopIndex >= 0 && m.m_nTopIndex % 8 == 0 && m.m_nTopIndex <= m.m_nLength);
+            if (m.HasSelection()) {
+                QVERIFY(m.m_nSelStart >= 0 && m.m_nSelStart <= m.m_nLength);
+                QVERIFY(m.m_nSelEnd >= 0 && m.m_nSelEnd <= m.m_nLength);
+            } else {
+                QCOMPARE(m.m_nSelEnd, Index(-1));
+            }
+            (void)m.SelectedText();
+            for (Index i = m.m_nTopIndex; i < m.m_nLength && i < m.m_nTopIndex + 80; i += 8)
+                (void)m.HexRowText(i);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(CHexEditModelTest)
