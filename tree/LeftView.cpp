@@ -513,6 +513,8 @@ void CLeftView::OnSaveAttachment()
         if (!strPath.isEmpty())
             hr = WriteAttachmentFile(pNode->m_pAttach, QFile::encodeName(strPath).constData());
     }
-    if (FAILED(hr))
+    // A file that could not be written gives a system error code, which is
+    // not negative: every result but S_OK is a failure here.
+    if (hr != S_OK)
         ShowErrorReport("Failed to save attachment", "", hr);
 }
