@@ -71,15 +71,6 @@ QTreeWidgetItem* Child(QTreeWidgetItem* pParent, const QString& strText)
     return nullptr;
 }
 
-QTreeWidgetItem* Root(CLeftView& tree, const QString& strText)
-{
-    for (int i = 0; i < tree.topLevelItemCount(); ++i) {
-        if (tree.topLevelItem(i)->text(0) == strText)
-            return tree.topLevelItem(i);
-    }
-    return nullptr;
-}
-
 int Kind(const QTreeWidgetItem* pItem)
 {
     return CLeftView::NodeOf(pItem) ? CLeftView::NodeOf(pItem)->m_nKind : -100;
