@@ -76,6 +76,20 @@ QTreeWidgetItem* Child(QTreeWidgetItem* pParent, const QString& strText)
     return nullptr;
 }
 
+// The folder of this name below the top folders of the first store, with
+// everything above it expanded.
+QTreeWidgetItem* StoreFolder(CLeftView& tree, const QString& strName)
+{
+    QTreeWidgetItem* pStore = tree.topLevelItem(0)->child(0);
+    tree.expandItem(pStore);
+    for (int i = 1; i < pStore->childCount(); ++i) {
+        tree.expandItem(pStore->child(i));
+        if (QTreeWidgetItem* pFolder = Child(pStore->child(i), strName))
+            return pFolder;
+    }
+    return nullptr;
+}
+
 int Kind(const QTreeWidgetItem* pItem)
 {
     return CLeftView::NodeOf(pItem) ? CLeftView::NodeOf(pItem)->m_nKind : -100;
@@ -275,11 +289,7 @@ private slots:
         for (int i = 1; i < pStore->childCount(); ++i)
             QCOMPARE(Kind(pStore->child(i)), MAPI_FOLDER);
 
-        QTreeWidgetItem* pThree = nullptr;
-        for (int i = 1; i < pStore->childCount() && !pThree; ++i) {
-            tree.expandItem(pStore->child(i));
-            pThree = Child(pStore->child(i), QStringLiteral("Three"));
-        }
+        QTreeWidgetItem* pThree = StoreFolder(tree, QStringLiteral("Three"));
         QVERIFY(pThree != nullptr);
         QCOMPARE(pThree->data(0, CLeftView::ImageRole).toInt(), 21);  // IPF.Note
         tree.expandItem(pThree);
@@ -338,13 +348,7 @@ private slots:
         Workspace ws;
         QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
         CLeftView& tree = *ws.pTree;
-        QTreeWidgetItem* pStore = tree.topLevelItem(0)->child(0);
-        tree.expandItem(pStore);
-        QTreeWidgetItem* pThree = nullptr;
-        for (int i = 1; i < pStore->childCount() && !pThree; ++i) {
-            tree.expandItem(pStore->child(i));
-            pThree = Child(pStore->child(i), QStringLiteral("Three"));
-        }
+        QTreeWidgetItem* pThree = StoreFolder(tree, QStringLiteral("Three"));
         QVERIFY(pThree != nullptr);
         QList<int> sent;
         connect(&tree, &CLeftView::progress, this, [&sent](int n) { sent << n; });
@@ -369,13 +373,7 @@ private slots:
         Workspace ws;
         QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
         CLeftView& tree = *ws.pTree;
-        QTreeWidgetItem* pStore = tree.topLevelItem(0)->child(0);
-        tree.expandItem(pStore);
-        QTreeWidgetItem* pThree = nullptr;
-        for (int i = 1; i < pStore->childCount() && !pThree; ++i) {
-            tree.expandItem(pStore->child(i));
-            pThree = Child(pStore->child(i), QStringLiteral("Three"));
-        }
+        QTreeWidgetItem* pThree = StoreFolder(tree, QStringLiteral("Three"));
         QVERIFY(pThree != nullptr);
         RequestQuit();
         tree.expandItem(pThree);
