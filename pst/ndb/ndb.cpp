@@ -20,6 +20,13 @@ constexpr uint8_t kPtypeNbt = 0x81;
 constexpr int kMaxTreeDepth = 16;
 
 bool isInternal(uint64_t bid) { return (bid & 0x2) != 0; }
+
+// Little-endian fields at a place whose bounds the caller has checked.
+inline uint32_t loadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t loadLe64(const uint8_t* p) { return loadLe32(p) | (static_cast<uint64_t>(loadLe32(p + 4)) << 32); }
 }  // namespace
 
 Ndb::Ndb(std::shared_ptr<ByteSource> source, NdbOptions options)
@@ -180,40 +187,44 @@ Ndb::Page Ndb::readPage(const Bref& ref, uint8_t ptype, int expectLevel) {
     if (p.cbEnt < minEnt) throw Error::corrupt("B-tree page cbEnt", where, minEnt, p.cbEnt);
     if (static_cast<size_t>(p.cEnt) * p.cbEnt > entriesSize)
         throw Error::corrupt("B-tree page cEnt", where, entriesSize / p.cbEnt, p.cEnt);
-    p.bytes.assign(bytes->begin(), bytes->begin() + static_cast<ptrdiff_t>(p.cEnt * p.cbEnt));
+    p.entries = std::span<const uint8_t>(*bytes).first(static_cast<size_t>(p.cEnt) * p.cbEnt);
+    p.block = std::move(bytes);
     return p;
 }
 
-std::optional<std::vector<uint8_t>> Ndb::searchTree(const Bref& root, uint8_t ptype, uint64_t key) {
+// The entries' sizes were checked against the page by readPage (cbEnt at least the size of
+// every field read here, cEnt * cbEnt within the page), so the fields are read in place.
+bool Ndb::searchTree(const Bref& root, uint8_t ptype, uint64_t key, Page& leaf, size_t& offset) {
     const bool ansi = header_.format == FileFormat::Ansi;
+    const uint64_t keyMask = ptype == kPtypeNbt ? 0xFFFFFFFFull : ~1ull;
+    auto keyAt = [ansi, keyMask](const uint8_t* e) {
+        return (ansi ? loadLe32(e) : loadLe64(e)) & keyMask;
+    };
     Bref ref = root;
     int expect = -1;
     for (int depth = 0; depth <= kMaxTreeDepth; ++depth) {
         Page p = readPage(ref, ptype, expect);
-        std::span<const uint8_t> all(p.bytes);
+        const uint8_t* all = p.entries.data();
         if (p.cLevel == 0) {
             for (unsigned i = 0; i < p.cEnt; ++i) {
-                auto e = all.subspan(i * p.cbEnt, p.cbEnt);
-                uint64_t k = ansi ? LeReader::u32At(e, 0) : LeReader::u64At(e, 0);
-                if (ptype == kPtypeNbt) k &= 0xFFFFFFFFull; else k &= ~1ull;
-                if (k == key) return std::vector<uint8_t>(e.begin(), e.end());
+                if (keyAt(all + static_cast<size_t>(i) * p.cbEnt) == key) {
+                    offset = static_cast<size_t>(i) * p.cbEnt;
+                    leaf = std::move(p);
+                    return true;
+                }
             }
-            return std::nullopt;
+            return false;
         }
         // Intermediate: the last entry whose key is <= the key sought.
-        std::optional<Bref> next;
+        const uint8_t* next = nullptr;
         for (unsigned i = 0; i < p.cEnt; ++i) {
-            LeReader e(all.subspan(i * p.cbEnt, p.cbEnt), "BTENTRY", ref.ib);
-            uint64_t k = ansi ? e.u32("btkey") : e.u64("btkey");
-            if (ptype == kPtypeNbt) k &= 0xFFFFFFFFull; else k &= ~1ull;
-            if (k > key) break;
-            Bref b;
-            b.bid = ansi ? e.u32("BREF.bid") : e.u64("BREF.bid");
-            b.ib = ansi ? e.u32("BREF.ib") : e.u64("BREF.ib");
-            next = b;
+            const uint8_t* e = all + static_cast<size_t>(i) * p.cbEnt;
+            if (keyAt(e) > key) break;
+            next = e;
         }
-        if (!next) return std::nullopt;
-        ref = *next;
+        if (!next) return false;
+        ref.bid = ansi ? loadLe32(next + 4) : loadLe64(next + 8);
+        ref.ib = ansi ? loadLe32(next + 8) : loadLe64(next + 16);
         expect = static_cast<int>(p.cLevel) - 1;
     }
     throw Error::corrupt("B-tree deeper than allowed", Where::at(ref.ib), kMaxTreeDepth, kMaxTreeDepth + 1);
@@ -253,9 +264,10 @@ BlockEntry Ndb::parseBbtEntry(std::span<const uint8_t> e) const {
 }
 
 std::optional<NodeRef> Ndb::findNode(uint64_t nid) {
-    auto e = searchTree(header_.nbt, kPtypeNbt, nid & 0xFFFFFFFFull);
-    if (!e) return std::nullopt;
-    return parseNbtEntry(*e);
+    Page leaf;
+    size_t offset = 0;
+    if (!searchTree(header_.nbt, kPtypeNbt, nid & 0xFFFFFFFFull, leaf, offset)) return std::nullopt;
+    return parseNbtEntry(leaf.entries.subspan(offset, leaf.cbEnt));
 }
 
 NodeRef Ndb::node(uint64_t nid) {
@@ -265,9 +277,10 @@ NodeRef Ndb::node(uint64_t nid) {
 }
 
 BlockEntry Ndb::block(uint64_t bid) {
-    auto e = searchTree(header_.bbt, kPtypeBbt, bid & ~1ull);
-    if (!e) throw Error::notFound("block", Where::block(bid));
-    return parseBbtEntry(*e);
+    Page leaf;
+    size_t offset = 0;
+    if (!searchTree(header_.bbt, kPtypeBbt, bid & ~1ull, leaf, offset)) throw Error::notFound("block", Where::block(bid));
+    return parseBbtEntry(leaf.entries.subspan(offset, leaf.cbEnt));
 }
 
 BlockPtr Ndb::readBlock(uint64_t bid) {
@@ -348,6 +361,12 @@ void Ndb::collectData(uint64_t bid, int expectLevel, std::vector<BlockPtr>& out,
 std::vector<BlockPtr> Ndb::dataBlocks(uint64_t bid) {
     std::vector<BlockPtr> out;
     if (bid == 0) return out;
+    // A single data block is its whole data: readBlock checks it against its BBT entry
+    // (cb, or cbInflated when compressed), which is the size the tree declares.
+    if (!isInternal(bid)) {
+        out.push_back(readBlock(bid));
+        return out;
+    }
     uint64_t lcbTotal = dataSize(bid);
     uint64_t budget = lcbTotal;
     collectData(bid, -1, out, budget);
@@ -494,7 +513,7 @@ void Ndb::walkTree(const Bref& ref, uint8_t ptype, int expectLevel, std::vector<
     if (depth > kMaxTreeDepth) throw Error::corrupt("B-tree deeper than allowed", Where::at(ref.ib));
     if (!visited.insert(ref.ib).second) throw Error::corrupt("B-tree page referenced twice", Where::at(ref.ib));
     Page p = readPage(ref, ptype, expectLevel);
-    std::span<const uint8_t> all(p.bytes);
+    std::span<const uint8_t> all(p.entries);
     const bool ansi = header_.format == FileFormat::Ansi;
     for (unsigned i = 0; i < p.cEnt; ++i) {
         auto e = all.subspan(i * p.cbEnt, p.cbEnt);

@@ -124,12 +124,14 @@ public:
 
 private:
     struct Page {
-        std::vector<uint8_t> bytes;
+        BlockPtr block;                    // the cached page, kept alive while entries is used
+        std::span<const uint8_t> entries;  // cEnt entries of cbEnt bytes, checked against the page
         unsigned cEnt = 0, cbEnt = 0, cLevel = 0;
         uint8_t ptype = 0;
     };
     Page readPage(const Bref& ref, uint8_t ptype, int expectLevel);
-    std::optional<std::vector<uint8_t>> searchTree(const Bref& root, uint8_t ptype, uint64_t key);
+    // The leaf page holding key and the entry's offset in its entries, or false.
+    bool searchTree(const Bref& root, uint8_t ptype, uint64_t key, Page& leaf, size_t& offset);
     void walkTree(const Bref& ref, uint8_t ptype, int expectLevel, std::vector<NodeEntry>& out, int depth,
                   std::unordered_set<uint64_t>& visited);
     NodeEntry parseNbtEntry(std::span<const uint8_t> e) const;
