@@ -22,6 +22,9 @@ namespace {
 
 using namespace treerules;
 
+// The least time between two repaints while a listing runs.
+constexpr qint64 kRepaintMs = 50;
+
 // The wait cursor while a listing runs.
 class CWaitCursor
 {
@@ -187,8 +190,13 @@ void CLeftView::SendProgress(int nPercent)
         return;
     m_nLastPercent = nPercent;
     emit progress(nPercent);
-    // The window keeps repainting during a long listing; input waits.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // The window keeps repainting during a long listing; input waits. A
+    // repaint of the whole window costs as much as listing many rows, so it
+    // happens at most every kRepaintMs, not at every percent.
+    if (!m_repainted.isValid() || m_repainted.elapsed() >= kRepaintMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        m_repainted.start();
+    }
 }
 
 void CLeftView::BuildRoots()
@@ -223,6 +231,7 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
     if (bOuter) {
         wait = std::make_unique<CWaitCursor>();
         m_nLastPercent = -1;
+        m_repainted.invalidate();
     }
     ++m_nListing;
     struct CLeave

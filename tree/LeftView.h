@@ -6,6 +6,7 @@
 #include "tree/TreeNode.h"
 #include "workspace/CmdTarget.h"
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QTreeWidget>
 
@@ -94,4 +95,6 @@ private:
     // sends progress (a message's groups are listed inside its folder's).
     int m_nListing = 0;
     int m_nLastPercent = -1;
+    // Since the window last repainted during the listing (invalid: not yet).
+    QElapsedTimer m_repainted;
 };
