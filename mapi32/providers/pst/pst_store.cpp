@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 
 namespace dravik::mapi32::pst_provider {
 

@@ -96,14 +96,14 @@ void ValueBuilder::addMulti(const pst::Property& p)
             auto items = p.multiValues();
             const ULONG n = static_cast<ULONG>(items.size());
             if (base == PT_BINARY) {
-                std::vector<SBinary>& bins = m_bins.emplace_back();
+                std::vector<SBinary>& bins = m_bins.emplace_front();
                 for (auto& item : items) {
                     std::vector<uint8_t>& b = keep(std::move(item));
                     bins.push_back(SBinary{static_cast<ULONG>(b.size()), b.data()});
                 }
                 v.Value.MVbin = SBinaryArray{n, bins.data()};
             } else {
-                std::vector<void*>& ptrs = m_pointers.emplace_back();
+                std::vector<void*>& ptrs = m_pointers.emplace_front();
                 for (auto& item : items)
                     ptrs.push_back(keepText(decode(base, item)));
                 v.ulPropTag = PROP_TAG(PT_MV_UNICODE, p.id);
@@ -134,7 +134,7 @@ SPropValue StringForms::In(const SPropValue& v, ULONG stringType)
     SPropValue out = v;
     out.ulPropTag = PROP_TAG((type & MV_FLAG) | stringType, PROP_ID(v.ulPropTag));
     if (type & MV_FLAG) {
-        std::vector<void*>& ptrs = m_pointers.emplace_back();
+        std::vector<void*>& ptrs = m_pointers.emplace_front();
         for (ULONG i = 0; i < v.Value.MVszW.cValues; ++i)
             ptrs.push_back(narrow(v.Value.MVszW.lppszW[i]));
         out.Value.MVszA = SLPSTRArray{v.Value.MVszA.cValues, reinterpret_cast<LPSTR*>(ptrs.data())};

@@ -12,7 +12,7 @@
 
 #include "pst/ltp/ltp.h"
 
-#include <deque>
+#include <forward_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -112,21 +112,21 @@ private:
     }
     std::vector<uint8_t>& keep(std::vector<uint8_t> bytes)
     {
-        m_bytes.push_back(std::move(bytes));
-        return m_bytes.back();
+        return m_bytes.emplace_front(std::move(bytes));
     }
     LPWSTR keepText(std::u16string text)
     {
-        m_texts.push_back(std::move(text));
-        return m_texts.back().data();
+        return m_texts.emplace_front(std::move(text)).data();
     }
     void addMulti(const pst::Property& p);
 
     uint32_t m_codePage;
-    std::deque<std::vector<uint8_t>> m_bytes;
-    std::deque<std::u16string> m_texts;
-    std::deque<std::vector<void*>> m_pointers;
-    std::deque<std::vector<SBinary>> m_bins;
+    // Storage the values point into: lists, whose elements never move and
+    // which allocate nothing while empty (most rows keep few values here).
+    std::forward_list<std::vector<uint8_t>> m_bytes;
+    std::forward_list<std::u16string> m_texts;
+    std::forward_list<std::vector<void*>> m_pointers;
+    std::forward_list<std::vector<SBinary>> m_bins;
 };
 
 // A value with its strings in the form asked for (PT_STRING8 as UTF-8 or
@@ -141,11 +141,10 @@ private:
     void* narrow(const void* text)
     {
         const auto* w = static_cast<const char16_t*>(text);
-        m_narrow.push_back(w ? Utf16ToUtf8(w) : std::string());
-        return m_narrow.back().data();
+        return m_narrow.emplace_front(w ? Utf16ToUtf8(w) : std::string()).data();
     }
-    std::deque<std::string> m_narrow;
-    std::deque<std::vector<void*>> m_pointers;
+    std::forward_list<std::string> m_narrow;
+    std::forward_list<std::vector<void*>> m_pointers;
 };
 
 // Frees a MAPI buffer.
