@@ -27,6 +27,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
 
 namespace dravik::mapi32 {
 namespace {
@@ -42,9 +45,12 @@ class PstObject : public ReadOnlyProp<Base, Iids...>
 public:
     HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override
     {
-        return m_props.GetProps(tags, flags, count, out);
+        return Guarded([&] { return Props().GetProps(tags, flags, count, out); });
     }
-    HRESULT GetPropList(ULONG flags, LPSPropTagArray* out) override { return m_props.GetPropList(flags, out); }
+    HRESULT GetPropList(ULONG flags, LPSPropTagArray* out) override
+    {
+        return Guarded([&] { return Props().GetPropList(flags, out); });
+    }
     HRESULT GetNamesFromIDs(LPSPropTagArray* tags, LPGUID guid, ULONG, ULONG* count, LPMAPINAMEID** names) override
     {
         return NamesFromIds(m_ctx, tags, guid, count, names);
@@ -55,9 +61,27 @@ public:
     }
 
 protected:
-    PstObject(const std::vector<SPropValue>& values, Context ctx) : m_props(values), m_ctx(std::move(ctx)) {}
+    using MakeValues = std::function<void(std::optional<PropertySet>&)>;
+    PstObject(const std::vector<SPropValue>& values, Context ctx) : m_props(std::in_place, values), m_ctx(std::move(ctx))
+    {
+    }
+    // Values made when first asked for, by make (which takes the store's lock):
+    // the file is read-only, so they are the same whenever they are made.
+    PstObject(MakeValues make, Context ctx) : m_make(std::move(make)), m_ctx(std::move(ctx)) {}
 
-    PropertySet m_props;
+    // The object's values; throws what making them throws (std::bad_alloc).
+    const PropertySet& Props()
+    {
+        std::call_once(m_made, [this] {
+            if (!m_props)
+                m_make(m_props);
+        });
+        return *m_props;
+    }
+
+    std::once_flag m_made;
+    MakeValues m_make;
+    std::optional<PropertySet> m_props;
     Context m_ctx;
 };
 
@@ -83,8 +107,22 @@ HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, LPME
 class PstAttach final : public PstObject<IAttach, IID_IMAPIProp, IID_IAttachment>
 {
 public:
-    PstAttach(const std::vector<SPropValue>& values, Context ctx, pst::Attachment attachment, uint32_t codePage)
-        : PstObject(values, std::move(ctx)), m_attachment(std::move(attachment)), m_codePage(codePage)
+    // The values are made when first asked for: listing a message's
+    // attachments opens each one but reads none of its values (the data of
+    // an attachment among them).
+    PstAttach(Context ctx, pst::Attachment attachment, uint32_t codePage, ULONG attachNum)
+        : PstObject(
+              [this, attachNum](std::optional<PropertySet>& props) {
+                  std::lock_guard guard(m_ctx->lock);
+                  ValueBuilder b(m_codePage);
+                  b.addContext(m_attachment.properties());
+                  if (!b.has(PR_ATTACH_NUM))
+                      b.addLong(PR_ATTACH_NUM, attachNum);
+                  m_ctx->AddCommon(b, MAPI_ATTACH);
+                  props.emplace(b.values);
+              },
+              std::move(ctx)),
+          m_attachment(std::move(attachment)), m_codePage(codePage)
     {
     }
     // PR_ATTACH_DATA_OBJ opens as IID_IMessage when the attachment is an embedded message.
@@ -111,7 +149,9 @@ public:
                 return hr;
             });
         }
-        return OpenValueStream(m_ctx, this, m_attachment.properties(), m_props, m_codePage, tag, iid, flags, out);
+        return Guarded([&] {
+            return OpenValueStream(m_ctx, this, m_attachment.properties(), Props(), m_codePage, tag, iid, flags, out);
+        });
     }
 
 private:
@@ -128,7 +168,7 @@ public:
     }
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
-        return OpenValueStream(m_ctx, this, m_message.properties(), m_props, m_codePage, tag, iid, flags, out);
+        return OpenValueStream(m_ctx, this, m_message.properties(), Props(), m_codePage, tag, iid, flags, out);
     }
     HRESULT GetAttachmentTable(ULONG flags, LPMAPITABLE* out) override
     {
@@ -159,12 +199,7 @@ public:
                 return MAPI_E_NOT_FOUND;
             pst::Attachment attachment = m_message.attachment(table.row(ulAttachmentNum).rowId);
             const uint32_t codePage = m_ctx->CodePageOf(attachment.properties(), m_codePage);
-            ValueBuilder b(codePage);
-            b.addContext(attachment.properties());
-            if (!b.has(PR_ATTACH_NUM))
-                b.addLong(PR_ATTACH_NUM, ulAttachmentNum);
-            m_ctx->AddCommon(b, MAPI_ATTACH);
-            *out = new PstAttach(b.values, m_ctx, std::move(attachment), codePage);
+            *out = new PstAttach(m_ctx, std::move(attachment), codePage, ulAttachmentNum);
             return S_OK;
         });
     }
@@ -229,7 +264,7 @@ public:
     }
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
-        return OpenValueStream(m_ctx, this, m_folder.properties(), m_props, m_codePage, tag, iid, flags, out);
+        return OpenValueStream(m_ctx, this, m_folder.properties(), Props(), m_codePage, tag, iid, flags, out);
     }
     HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* out) override
     {
@@ -373,7 +408,7 @@ public:
     PstMsgStore(const std::vector<SPropValue>& values, Context ctx) : PstObject(values, std::move(ctx)) {}
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
-        return OpenValueStream(m_ctx, this, m_ctx->store->properties(), m_props, m_ctx->codePage, tag, iid, flags,
+        return OpenValueStream(m_ctx, this, m_ctx->store->properties(), Props(), m_ctx->codePage, tag, iid, flags,
                                out);
     }
     HRESULT Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
