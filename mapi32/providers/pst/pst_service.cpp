@@ -62,7 +62,8 @@ public:
 
 protected:
     using MakeValues = std::function<void(std::optional<PropertySet>&)>;
-    PstObject(const std::vector<SPropValue>& values, Context ctx) : m_props(std::in_place, values), m_ctx(std::move(ctx))
+    PstObject(const std::vector<SPropValue>& values, Context ctx)
+        : m_props(std::in_place, values), m_ctx(std::move(ctx))
     {
     }
     // Values made when first asked for, by make (which takes the store's lock):
@@ -174,7 +175,12 @@ public:
     {
         return Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
-            return MakeTable(m_ctx, m_message.attachmentTable(), MAPI_ATTACH, m_codePage, flags, out);
+            std::vector<uint32_t> rowIds;
+            const HRESULT hr =
+                MakeTable(m_ctx, m_message.attachmentTable(), MAPI_ATTACH, m_codePage, flags, out, &rowIds);
+            if (SUCCEEDED(hr))
+                m_attachRowIds = std::move(rowIds);
+            return hr;
         });
     }
     HRESULT GetRecipientTable(ULONG flags, LPMAPITABLE* out) override
@@ -194,10 +200,18 @@ public:
             return MAPI_E_NO_ACCESS;
         return Guarded([&]() -> HRESULT {
             std::lock_guard guard(m_ctx->lock);
-            pst::TableContext table = m_message.attachmentTable();
-            if (ulAttachmentNum >= table.rowCount())
-                return MAPI_E_NOT_FOUND;
-            pst::Attachment attachment = m_message.attachment(table.row(ulAttachmentNum).rowId);
+            uint32_t rowId = 0;
+            if (m_attachRowIds) {
+                if (ulAttachmentNum >= m_attachRowIds->size())
+                    return MAPI_E_NOT_FOUND;
+                rowId = (*m_attachRowIds)[ulAttachmentNum];
+            } else {
+                pst::TableContext table = m_message.attachmentTable();
+                if (ulAttachmentNum >= table.rowCount())
+                    return MAPI_E_NOT_FOUND;
+                rowId = table.row(ulAttachmentNum).rowId;
+            }
+            pst::Attachment attachment = m_message.attachment(rowId);
             const uint32_t codePage = m_ctx->CodePageOf(attachment.properties(), m_codePage);
             *out = new PstAttach(m_ctx, std::move(attachment), codePage, ulAttachmentNum);
             return S_OK;
@@ -217,6 +231,9 @@ public:
 private:
     pst::Message m_message;
     uint32_t m_codePage;
+    // The attachment table's row IDs, kept when the table was made (under the
+    // store's lock): OpenAttach, which follows, need not read the table again.
+    std::optional<std::vector<uint32_t>> m_attachRowIds;
 };
 
 // A message's values with the computed ones. An embedded message has no entry

@@ -113,7 +113,7 @@ std::vector<uint8_t> Utf16Bytes(std::u16string_view text)
 // added to every row. Rows hold each string in both forms, so either tag finds
 // it; the default columns name the form the caller asked for.
 HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectType, uint32_t codePage,
-                  ULONG flags, LPMAPITABLE* out)
+                  ULONG flags, LPMAPITABLE* out, std::vector<uint32_t>* rowIds)
 {
     if (!out)
         return MAPI_E_INVALID_PARAMETER;
@@ -138,10 +138,13 @@ HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectT
         std::deque<ValueBuilder> builders;  // each row's storage, alive until the table has copied it
         std::deque<StringForms> forms;
         std::vector<std::vector<SPropValue>> rows;
+        std::vector<uint32_t> ids;
         const size_t count = tc.rowCount();
         rows.reserve(count);
+        ids.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             const pst::TableRow row = tc.row(i);
+            ids.push_back(row.rowId);
             const uint32_t cp = RowCodePage(*ctx, row, codePage);
             ValueBuilder& b = builders.emplace_back(cp);
             for (const pst::Property& cell : row.cells) {
@@ -180,7 +183,10 @@ HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectT
                     values.push_back(f.In(v, other));
             }
         }
-        return CreateMemoryTable(rows, columns, out);
+        const HRESULT hr = CreateMemoryTable(rows, columns, out);
+        if (SUCCEEDED(hr) && rowIds)
+            *rowIds = std::move(ids);
+        return hr;
     });
 }
 
