@@ -1,6 +1,8 @@
 #include "DumpWalker.h"
 
 #include "props/PropValueArray.h"
+#include "tree/TreeNode.h"
+#include "tree/TreeRules.h"
 
 #include "mapi32/mapix.h"
 
@@ -13,10 +15,6 @@ namespace {
 // Rows are fetched in pages of this many: the same rows in the same order as
 // one QueryRows of the whole table, without holding a large folder at once.
 constexpr LONG kRowsPerPage = 256;
-
-// Our own node kinds beside the MAPI object types (those of the tree).
-constexpr int NODE_ADDRBOOK_ROOT = 14;
-constexpr int NODE_NAMED_PROPS = 17;
 
 // A store logged off before its last reference goes, as the tree does.
 class CStoreRef
@@ -53,14 +51,11 @@ private:
     LPSRowSet m_p = nullptr;
 };
 
-// The entry ID of a row: a PT_BINARY PR_ENTRYID (a column without a value
-// comes as PT_ERROR and is no entry ID).
+// The entry ID of a row, as the tree takes it (none when empty).
 const SBinary* EntryId(const CPropValueArray& props)
 {
-    const SPropValue* p = props.Find(PR_ENTRYID);
-    if (!p || PROP_TYPE(p->ulPropTag) != PT_BINARY)
-        return nullptr;
-    return &p->Value.bin;
+    const SPropValue* p = treerules::EntryIdOf(props);
+    return p ? &p->Value.bin : nullptr;
 }
 
 // No entry ID: what OpenEntry takes for the root of a store or address book.
@@ -80,29 +75,6 @@ HRESULT OpenEntryAs(Source* pSource, const SBinary& eid, ULONG ulFlags, CRef<I>&
     return hr;
 }
 
-// The tree's children test: P has children when its PR_SUBFOLDERS is TRUE,
-// when its PR_CONTENT_COUNT is above 0 on a node that is not a message, when
-// it is an address-book container, or when it has attachments and the table
-// row counts contents.
-bool HasChildren(const CPropValueArray& p, int nKind, const CPropValueArray& row)
-{
-    if (p.IsTrue(PR_SUBFOLDERS))
-        return true;
-    if (p.GetLong(PR_CONTENT_COUNT) > 0 && nKind != static_cast<int>(MAPI_MESSAGE))
-        return true;
-    if (p.GetLong(PR_OBJECT_TYPE) == static_cast<LONG>(MAPI_ABCONT))
-        return true;
-    return p.IsTrue(PR_HASATTACH) && row.GetLong(PR_CONTENT_COUNT) > 0;
-}
-
-// The tree's text of a node with these values: a message's subject, else the
-// value of the display column.
-void FormatNodeText(const CPropValueArray& p, ULONG ulDisplayTag, std::string& strText)
-{
-    p.FormatProp(strText, kTreeItemChars,
-                 p.GetLong(PR_OBJECT_TYPE) == static_cast<LONG>(MAPI_MESSAGE) ? PR_SUBJECT : ulDisplayTag);
-}
-
 // Every row of a property listing of these values, in the order the list
 // shows them before any sort: each row is inserted at the top, so the last
 // value comes first. pSource is the object the values came from (it is asked
@@ -117,16 +89,12 @@ std::vector<CPropRowText> ListRows(const CPropValueArray& props, IMAPIProp* pSou
     return rows;
 }
 
-// The roots that list one table of the session: their text, how the table is
-// asked for, what a failure to get it is reported as, the column that gives
-// a row its text, the kind of every row and the kind name of MAPI_STATUS rows.
+// How dravik-dump asks for the table of a root, what a failure to get it is
+// reported as and the kind name of its MAPI_STATUS rows.
 struct CRootTable
 {
-    const char* pszName;
     HRESULT (*pfnOpen)(IMAPISession* pSession, LPMAPITABLE* ppTable);
     const char* pszFailure;
-    ULONG ulDisplayTag;
-    int nKind;
     const char* pszStatus;
 };
 
@@ -154,33 +122,35 @@ HRESULT OpenServiceTable(IMAPISession* pSession, LPMAPITABLE* ppTable)
     return FAILED(hr) ? hr : admin->GetMsgServiceTable(0, ppTable);
 }
 
-// In the tree's order; "Address Book(s)" comes last.
-const CRootTable kRootTables[] = {
-    {"Message Stores", OpenStoresTable, "the message stores table cannot be read", PR_DISPLAY_NAME, MAPI_STORE,
-     "status"},
-    {"Status Tables", OpenStatusTable, "the status table cannot be read", PR_PROVIDER_DISPLAY, MAPI_STATUS, "status"},
-    {"Profiles", OpenProfileTable, "the profile table cannot be read", PR_DISPLAY_NAME, MAPI_PROFSECT, "status"},
-    {"Services", OpenServiceTable, "the message service table cannot be read", PR_DISPLAY_NAME, MAPI_STATUS,
-     "service"},
-};
-
-constexpr const char* kAddressBook = "Address Book(s)";
-
-// A message's groups, in the tree's order: their text, how the table is
-// asked for, what a failure to get it is reported as and the kind of every
-// row.
-struct CMessageGroup
+CRootTable RootTable(treerules::ERootTable eTable)
 {
-    const char* pszName;
+    switch (eTable) {
+    case treerules::ERootTable::MsgStores:
+        return {OpenStoresTable, "the message stores table cannot be read", "status"};
+    case treerules::ERootTable::Status:
+        return {OpenStatusTable, "the status table cannot be read", "status"};
+    case treerules::ERootTable::Profiles:
+        return {OpenProfileTable, "the profile table cannot be read", "status"};
+    case treerules::ERootTable::Services:
+        return {OpenServiceTable, "the message service table cannot be read", "service"};
+    case treerules::ERootTable::AddressBook: break;
+    }
+    return {nullptr, nullptr, "status"};
+}
+
+// How a group's table is asked for and what a failure to get it is reported as.
+struct CGroupTable
+{
     HRESULT (IMessage::*pfnTable)(ULONG ulFlags, LPMAPITABLE* ppTable);
     const char* pszFailure;
-    ULONG ulKind;
 };
 
-const CMessageGroup kMessageGroups[] = {
-    {"Attachments", &IMessage::GetAttachmentTable, "the attachments cannot be listed", MAPI_ATTACH},
-    {"Recipients", &IMessage::GetRecipientTable, "the recipients cannot be listed", MAPI_MAILUSER},
-};
+CGroupTable GroupTable(treerules::EGroupTable eTable)
+{
+    if (eTable == treerules::EGroupTable::Attachments)
+        return {&IMessage::GetAttachmentTable, "the attachments cannot be listed"};
+    return {&IMessage::GetRecipientTable, "the recipients cannot be listed"};
+}
 
 } // namespace
 
@@ -198,6 +168,7 @@ struct CDumpWalker::Parent
     const char* pszMailUser = "mailuser";  // kind name of MAPI_MAILUSER rows here
     const char* pszStatus = "status";      // kind name of MAPI_STATUS rows here
     bool bNamedWritten = false;   // a store's "Named Properties" was written
+    int nEmbedDepth = 0;          // embedded messages above the rows
 
     // A root's rows, below its line at depth 0.
     static Parent Root(const char* pszName)
@@ -217,6 +188,7 @@ struct CDumpWalker::Parent
         child.strPath = strPath + "/" + strText;
         child.pStore = pStore;
         child.pAddrBook = pAddrBook;
+        child.nEmbedDepth = nEmbedDepth;
         return child;
     }
 };
@@ -246,18 +218,21 @@ void CDumpWalker::Report(const char* pszWhat, const std::string& strWhere, HRESU
 
 HRESULT CDumpWalker::Run()
 {
-    for (const CRootTable& root : kRootTables) {
-        if (&root != &kRootTables[0] && !Continue())
+    for (const treerules::CRootCategory& root : treerules::kRoots) {
+        if (&root != &treerules::kRoots[0] && !Continue())
             continue;
+        if (root.eTable == treerules::ERootTable::AddressBook) {
+            WalkAddressBook(root);
+            continue;
+        }
+        const CRootTable how = RootTable(root.eTable);
         m_writer.Write(0, "category", root.pszName, {});
         CRef<IMAPITable> table;
-        const HRESULT hr = root.pfnOpen(m_pSession, table.Out());
+        const HRESULT hr = how.pfnOpen(m_pSession, table.Out());
         Parent parent = Parent::Root(root.pszName);
-        parent.pszStatus = root.pszStatus;
-        ListTable(hr, table.Get(), root.pszFailure, parent, root.ulDisplayTag, root.nKind);
+        parent.pszStatus = how.pszStatus;
+        ListTable(hr, table.Get(), how.pszFailure, parent, root.ulDisplayTag, root.nForcedKind);
     }
-    if (Continue())
-        WalkAddressBook();
     Continue();
     if (m_bInterrupted)
         return MAPI_E_USER_CANCEL;
@@ -266,8 +241,9 @@ HRESULT CDumpWalker::Run()
     return m_hrFirst;
 }
 
-void CDumpWalker::WalkAddressBook()
+void CDumpWalker::WalkAddressBook(const treerules::CRootCategory& category)
 {
+    const char* const kAddressBook = category.pszName;
     CRef<IAddrBook> book;
     const HRESULT hrBook = m_pSession->OpenAddressBook(0, nullptr, 0, book.Out());
     CPropValueArray props;
@@ -289,7 +265,8 @@ void CDumpWalker::WalkAddressBook()
     parent.nKind = NODE_ADDRBOOK_ROOT;
     parent.pAddrBook = book.Get();
     parent.pContainer = root.Get();
-    ListTable(hr, table.Get(), "the address book's containers cannot be listed", parent, PR_DISPLAY_NAME, -1);
+    ListTable(hr, table.Get(), "the address book's containers cannot be listed", parent, category.ulDisplayTag,
+              category.nForcedKind);
 }
 
 void CDumpWalker::WriteNamedProperties(Parent& parent)
@@ -299,9 +276,9 @@ void CDumpWalker::WriteNamedProperties(Parent& parent)
     if (m_writer.WantsProps()) {
         const HRESULT hr = ListNamedPropTexts(parent.pStore, rows);
         if (FAILED(hr))
-            Report("the named properties cannot be read", parent.strPath + "/Named Properties", hr);
+            Report("the named properties cannot be read", parent.strPath + "/" + treerules::kNamedPropsText, hr);
     }
-    m_writer.WriteNamed(parent.nDepth, "named-properties", "Named Properties", rows);
+    m_writer.WriteNamed(parent.nDepth, "named-properties", treerules::kNamedPropsText, rows);
 }
 
 std::vector<CPropRowText> CDumpWalker::PropRows(const CPropValueArray& props, IMAPIProp* pSource) const
@@ -350,7 +327,7 @@ HRESULT CDumpWalker::AddTableRows(IMAPITable* pTable, Parent& parent, ULONG ulDi
     }
     if (ulCount == 0)
         return E_FAIL;
-    if (parent.nKind == static_cast<int>(MAPI_STORE) && !parent.bNamedWritten)
+    if (treerules::NamedPropsFirst(parent.nKind) && !parent.bNamedWritten)
         WriteNamedProperties(parent);
 
     ULONG ulDone = 0;
@@ -377,46 +354,43 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
 {
     CPropValueArray rowProps;
     rowProps.AttachRow(row);
-    std::string strText;
-    FormatNodeText(rowProps, ulDisplayTag, strText);
-    int nKind = nForcedKind != -1 ? nForcedKind : rowProps.GetLong(PR_OBJECT_TYPE);
-    bool bChildren = HasChildren(rowProps, nKind, rowProps);
+    treerules::CNodeLook look = treerules::LookFromRow(rowProps, ulDisplayTag, nForcedKind);
 
     // The object behind the row: opened read-only through the store, or
     // through the address book for its containers and mail users.
     CRef<IMAPIProp> entry;
     CPropValueArray entryProps;
     const SBinary* pEid = EntryId(rowProps);
-    if (pEid && (parent.pStore || nKind == static_cast<int>(MAPI_MAILUSER) || nKind == static_cast<int>(MAPI_ABCONT))) {
+    const treerules::EEntryOpen eOpen = treerules::EntryOpening(look, rowProps, parent.pStore != nullptr);
+    if (eOpen != treerules::EEntryOpen::None) {
         HRESULT hr = MAPI_E_NOT_FOUND;
-        if (parent.pStore)
+        if (eOpen == treerules::EEntryOpen::ThroughStore)
             hr = OpenEntryAs(parent.pStore, *pEid, 0, entry);
         else if (parent.pAddrBook)
             hr = OpenEntryAs(parent.pAddrBook, *pEid, 0, entry);
         // The tree passes over this silently: a recipient's entry ID often
         // belongs to no store of the session. A folder or message that its own
         // store lists and cannot open, or a failure that says so, is damage.
-        if (FAILED(hr) && (nKind == static_cast<int>(MAPI_FOLDER) || nKind == static_cast<int>(MAPI_MESSAGE) ||
-                           hr == MAPI_E_CORRUPT_DATA || hr == MAPI_E_DISK_ERROR || hr == MAPI_E_NOT_ENOUGH_MEMORY))
-            Report("an object cannot be opened", parent.strPath + "/" + strText, hr);
+        if (FAILED(hr) && (look.nKind == static_cast<int>(MAPI_FOLDER) ||
+                           look.nKind == static_cast<int>(MAPI_MESSAGE) || hr == MAPI_E_CORRUPT_DATA ||
+                           hr == MAPI_E_DISK_ERROR || hr == MAPI_E_NOT_ENOUGH_MEMORY))
+            Report("an object cannot be opened", parent.strPath + "/" + look.strText, hr);
     }
     if (entry) {
-        LoadProps(entry.Get(), entryProps, parent.strPath + "/" + strText);
-        if (!bChildren)
-            bChildren = HasChildren(entryProps, nKind, rowProps);
-        nKind = nForcedKind != -1 ? nForcedKind : entryProps.GetLong(PR_OBJECT_TYPE);
-        FormatNodeText(entryProps, ulDisplayTag, strText);
+        LoadProps(entry.Get(), entryProps, parent.strPath + "/" + look.strText);
+        treerules::RefineWithEntry(look, entryProps, rowProps, ulDisplayTag, nForcedKind);
     }
+    const int nKind = look.nKind;
 
-    Parent node = parent.Child(strText);
+    Parent node = parent.Child(look.strText);
     node.nKind = nKind;
 
     const char* pszKind = "unknown";
     CStoreRef store;
     CRef<IMAPIContainer> container;
     CRef<IAttach> attach;
-    switch (nKind) {
-    case MAPI_STORE: {
+    switch (treerules::WorkForKind(nKind)) {
+    case treerules::EKindWork::Store: {
         pszKind = "store";
         const HRESULT hr = pEid ? m_pSession->OpenMsgStore(0, pEid->cb, reinterpret_cast<LPENTRYID>(pEid->lpb),
                                                            nullptr, MAPI_BEST_ACCESS, store.Out())
@@ -427,20 +401,20 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
             return false;
         }
         container = OpenContainer(store.Get(), &kRootEntry, "the root folder cannot be opened", node.strPath);
-        bChildren = true;
+        look.bChildren = true;
         node.pStore = store.Get();
         break;
     }
-    case MAPI_FOLDER:
+    case treerules::EKindWork::Folder:
         pszKind = "folder";
         container = OpenContainer(parent.pContainer, pEid, "Failed to locate subfolder", node.strPath);
         break;
-    case MAPI_ABCONT:
+    case treerules::EKindWork::AbContainer:
         pszKind = "abcontainer";
         container =
             OpenContainer(parent.pAddrBook, pEid, "an address book container cannot be opened", node.strPath, 0);
         break;
-    case MAPI_ATTACH: {
+    case treerules::EKindWork::Attachment: {
         pszKind = "attachment";
         HRESULT hr = MAPI_E_NOT_FOUND;
         if (parent.pMessage)
@@ -448,24 +422,32 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
                                              MAPI_BEST_ACCESS, attach.Out());
         if (FAILED(hr))
             attach.Reset();
-        rowProps.FormatProp(strText, kTreeItemChars, PR_ATTACH_FILENAME);
-        node.strPath = parent.strPath + "/" + strText;
+        treerules::AttachmentText(look, rowProps);
+        node.strPath = parent.strPath + "/" + look.strText;
         if (!attach)
             Report("Failure opening attachment", node.strPath, FAILED(hr) ? hr : MAPI_E_NOT_FOUND);
         break;
     }
-    case MAPI_MESSAGE: pszKind = "message"; break;
-    case MAPI_MAILUSER: pszKind = parent.pszMailUser; break;
-    case MAPI_DISTLIST: pszKind = "distlist"; break;
-    case MAPI_PROFSECT: pszKind = "profile"; break;
-    case MAPI_STATUS: pszKind = parent.pszStatus; break;
-    default: break;
+    case treerules::EKindWork::None:
+        switch (nKind) {
+        case MAPI_MESSAGE: pszKind = "message"; break;
+        case MAPI_MAILUSER: pszKind = parent.pszMailUser; break;
+        case MAPI_DISTLIST: pszKind = "distlist"; break;
+        case MAPI_PROFSECT: pszKind = "profile"; break;
+        case MAPI_STATUS: pszKind = parent.pszStatus; break;
+        default: break;
+        }
+        break;
     }
     node.pContainer = container.Get();
 
     // The node's line, with what the property list shows for it in "Entry
     // Properties" mode: the object the node stands for, else its row values.
+    // An attachment's own values are read when its method is not in the row.
     std::vector<CPropRowText> rows;
+    CPropValueArray attachProps;
+    if (attach && (m_writer.WantsProps() || !treerules::RowHasAttachMethod(rowProps)))
+        LoadProps(attach.Get(), attachProps, node.strPath);
     if (m_writer.WantsProps()) {
         IMAPIProp* pObject = entry.Get();
         if (nKind == static_cast<int>(MAPI_STORE))
@@ -477,6 +459,8 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
         if (pObject && pObject == entry.Get()) {
             // The entry's properties were read above, just as the list reads them.
             rows = ListRows(entryProps, pObject);
+        } else if (pObject && pObject == attach.Get()) {
+            rows = ListRows(attachProps, pObject);
         } else if (pObject) {
             CPropValueArray objectProps;
             LoadProps(pObject, objectProps, node.strPath);
@@ -485,22 +469,46 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
             rows = ListRows(rowProps, nullptr);
         }
     }
-    m_writer.Write(parent.nDepth, pszKind, strText, rows);
+    m_writer.Write(parent.nDepth, pszKind, look.strText, rows);
     if (!Continue())
         return false;
 
-    if (container && bChildren) {
+    if (container && look.bChildren) {
         AddContainerChildren(container.Get(), node);
-    } else if (nKind == static_cast<int>(MAPI_MESSAGE) && entry) {
-        // A message's groups: the tree adds them when its children test holds,
-        // but a store's contents rows carry neither PR_CONTENT_COUNT nor
-        // PR_HASATTACH, so that test never holds for a message; the groups
-        // are added for every opened message instead, each one only when its
-        // table has rows.
+    } else if (treerules::MessageGetsGroups(nKind, entry.Get() != nullptr)) {
         if (IMessage* pMessage = dynamic_cast<IMessage*>(entry.Get()))
-            AddMessageGroups(pMessage, rowProps.IsTrue(PR_HASATTACH) || entryProps.IsTrue(PR_HASATTACH), node);
+            AddMessageGroups(pMessage, rowProps, &entryProps, node);
+    } else if (attach && treerules::AttachmentIsEmbedded(rowProps, &attachProps)) {
+        AddEmbeddedMessage(attach.Get(), node);
     }
     return Continue();
+}
+
+void CDumpWalker::AddEmbeddedMessage(IAttach* pAttach, Parent& node)
+{
+    const int nEmbedDepth = node.nEmbedDepth + 1;
+    if (treerules::EmbedTooDeep(nEmbedDepth)) {
+        Report("embedded messages nest too deeply", node.strPath, MAPI_E_CORRUPT_DATA);
+        return;
+    }
+    LPUNKNOWN pUnk = nullptr;
+    const HRESULT hr = pAttach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, &pUnk);
+    CRef<IMessage> message = As<IMessage>(SUCCEEDED(hr) ? pUnk : nullptr);
+    if (!message) {
+        Report("an embedded message cannot be opened", node.strPath, FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+        return;
+    }
+    CPropValueArray props;
+    LoadProps(message.Get(), props, node.strPath);
+    const treerules::CNodeLook look = treerules::EmbeddedMessageLook(props);
+    Parent child = node.Child(look.strText);
+    child.nKind = look.nKind;
+    child.nEmbedDepth = nEmbedDepth;
+    m_writer.Write(node.nDepth, "message", look.strText, PropRows(props, message.Get()));
+    if (!Continue())
+        return;
+    // Its own values serve as its row: they say whether it has attachments.
+    AddMessageGroups(message.Get(), props, nullptr, child);
 }
 
 void CDumpWalker::AddContainerChildren(IMAPIContainer* pContainer, Parent& node)
@@ -515,23 +523,26 @@ void CDumpWalker::AddContainerChildren(IMAPIContainer* pContainer, Parent& node)
     ListTable(hr, table.Get(), "the contents cannot be listed", node, PR_DISPLAY_NAME, -1, true);
 }
 
-void CDumpWalker::AddMessageGroups(IMessage* pMessage, bool bHasAttach, Parent& node)
+void CDumpWalker::AddMessageGroups(IMessage* pMessage, const CPropValueArray& row, const CPropValueArray* pEntry,
+                                   Parent& node)
 {
-    for (const CMessageGroup& group : kMessageGroups) {
-        if (group.ulKind == MAPI_ATTACH && !bHasAttach)
+    for (const treerules::CMessageGroup& group : treerules::kGroups) {
+        if (!treerules::GroupWanted(group, row, pEntry))
             continue;
         if (!Continue())
             return;
+        const CGroupTable how = GroupTable(group.eTable);
         CRef<IMAPITable> table;
-        HRESULT hr = (pMessage->*group.pfnTable)(MAPI_UNICODE, table.Out());
+        HRESULT hr = (pMessage->*how.pfnTable)(MAPI_UNICODE, table.Out());
         if (FAILED(hr)) {
-            Report(group.pszFailure, node.strPath, hr);
+            Report(how.pszFailure, node.strPath, hr);
             continue;
         }
         // Each group appears only when its table has at least one row.
         Parent groupNode = node.Child(group.pszName);
         groupNode.pMessage = pMessage;
         groupNode.pszMailUser = "recipient";
+        groupNode.nEmbedDepth = node.nEmbedDepth;
         ULONG ulCount = 0;
         hr = table->GetRowCount(0, &ulCount);
         if (FAILED(hr)) {
@@ -541,6 +552,6 @@ void CDumpWalker::AddMessageGroups(IMessage* pMessage, bool bHasAttach, Parent& 
         if (ulCount == 0)
             continue;
         m_writer.Write(node.nDepth, "category", group.pszName, {});
-        AddTableRows(table.Get(), groupNode, PR_DISPLAY_NAME, static_cast<int>(group.ulKind));
+        AddTableRows(table.Get(), groupNode, PR_DISPLAY_NAME, group.nRowKind);
     }
 }

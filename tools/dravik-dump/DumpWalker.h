@@ -17,6 +17,7 @@
 #include "MapiRef.h"
 
 #include "props/Mapi.h"
+#include "tree/TreeRules.h"
 
 #include <csignal>
 #include <string>
@@ -47,7 +48,7 @@ private:
     bool Continue();
     void Report(const char* pszWhat, const std::string& strWhere, HRESULT hr);
 
-    void WalkAddressBook();
+    void WalkAddressBook(const treerules::CRootCategory& category);
 
     // The rows of a table just asked for (hr: the result of asking) under
     // the parent; a failure to get the table is reported as pszFailure, but
@@ -59,7 +60,12 @@ private:
     HRESULT AddTableRows(IMAPITable* pTable, Parent& parent, ULONG ulDisplayTag, int nForcedKind);
     bool AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, int nForcedKind);
     void AddContainerChildren(IMAPIContainer* pContainer, Parent& parent);
-    void AddMessageGroups(IMessage* pMessage, bool bHasAttach, Parent& node);
+    // A message's groups; row is what the message was listed from (an
+    // embedded message: its own values), pEntry its opened values.
+    void AddMessageGroups(IMessage* pMessage, const CPropValueArray& row, const CPropValueArray* pEntry,
+                          Parent& node);
+    // The message embedded in an attachment, below the attachment's node.
+    void AddEmbeddedMessage(IAttach* pAttach, Parent& node);
     void WriteNamedProperties(Parent& parent);
 
     // The container pEid names (kRootEntry: the root) opened through

@@ -1,0 +1,77 @@
+// The record behind one item of the object tree: what kind of MAPI object the
+// item stands for, and the MAPI objects and property values behind it. The
+// property list, the named-property list and the attachment command read the
+// record of the document's current node. Qt-free.
+//
+// Ownership: a store node opens its store and owns it (logged off when the
+// node goes); every node below it holds a copy of that pointer. The
+// address-book root owns the address book; its containers copy it. A message
+// node owns its message; its "Attachments" and "Recipients" groups copy it.
+// Owned objects are released exactly once, by Release (also run by the
+// destructor). The owning node is always an ancestor of the nodes that copy
+// its pointers, so it outlives them.
+#pragma once
+
+#include "mapi/MAPIWrappers.h"
+#include "props/PropValueArray.h"
+
+// The tree's own node kinds beside the MAPI object types (MAPI_STORE ...
+// MAPI_STATUS keep their MAPI values).
+inline constexpr int NODE_ADDRBOOK_ROOT = 14;
+inline constexpr int NODE_NAMED_PROPS = 17;
+
+class CTreeNode
+{
+public:
+    CTreeNode() = default;
+    ~CTreeNode() { Release(); }
+    CTreeNode(const CTreeNode&) = delete;
+    CTreeNode& operator=(const CTreeNode&) = delete;
+
+    // Releases what the node owns, in this order: the attachment (attachment
+    // nodes), the entry (when m_bOwns), the property values, the address book
+    // (address-book root), the store (store node owning it: StoreLogoff, then
+    // release), the container; then clears those pointers. Running it twice
+    // releases nothing twice.
+    void Release();
+
+    // TRUE once the node's children were loaded by its first expansion; set
+    // from the start on nodes that never load anything.
+    BOOL m_bChildrenLoaded = FALSE;
+    // A MAPI object type (PR_OBJECT_TYPE), NODE_ADDRBOOK_ROOT or
+    // NODE_NAMED_PROPS; -1 for category roots, groups and rows without a type.
+    int m_nKind = -1;
+    // The values of the row the node was made from (for the address-book root
+    // and an embedded message: all properties of the object). Null on the
+    // category roots and the groups. Owned.
+    CPropValueArray* m_pProps = nullptr;
+    // The store the node lies in; owned by the store node only.
+    CMsgStoreWrapper* m_pStore = nullptr;
+    // The container whose hierarchy and contents tables give the children;
+    // null when the node cannot load children. Always owned.
+    CFolderWrapper* m_pContainer = nullptr;
+    // The address book; owned by the address-book root only.
+    CAddrBookWrapper* m_pAddrBook = nullptr;
+    // Attachment nodes: a cell holding the opened attachment (null in the
+    // cell when it could not be opened). Owned.
+    LPATTACH* m_pAttach = nullptr;
+    // The object opened for the row (folder, message, mail user, recipient,
+    // address-book container); on message nodes an IMessage. Owned when
+    // m_bOwns; the groups hold their message node's pointer.
+    CMAPIWrapper* m_pEntry = nullptr;
+    // The node owns m_pEntry and, on a store node, m_pStore.
+    BOOL m_bOwns = FALSE;
+
+    // Beyond the fields the views read: the row's own value block from the
+    // table (m_pProps borrows it), freed with the node. Null when m_pProps
+    // owns its values.
+    LPSPropValue m_pRowValues = nullptr;
+    // How many embedded messages lie between this node and its store's
+    // folder (0 for ordinary nodes); bounds nesting in a damaged store.
+    int m_nEmbedDepth = 0;
+
+    // The entry as a message, or null when the node holds none.
+    IMessage* Message() const { return m_pEntry ? dynamic_cast<IMessage*>(m_pEntry->m_pObj) : nullptr; }
+    // The attachment, or null.
+    IAttach* Attach() const { return m_pAttach ? *m_pAttach : nullptr; }
+};
