@@ -210,6 +210,7 @@ std::string SingleValueText(ULONG ulType, const _PV& v, UINT cchText, ULONG ulSh
     case PT_SYSTIME:
         return FileTimeToText(FileTimeValue(v.ft));
     case PT_BINARY:
+    case PT_SVREID: // a server entry ID: bytes, held as a binary value
         return BinaryText(v.bin, cchText);
     default:
         std::snprintf(sz, sizeof sz, "<Unknown Property Type: %08x>", static_cast<unsigned>(ulShownType));

@@ -19,8 +19,9 @@
 
 // The text of one value:
 // - numbers, strings, dates and markers as the tool always showed them;
-// - binary values as hexadecimal digits up to a limit set by the buffer
-//   size; whenever bytes are left out the text ends with " }etc";
+// - binary values (and PT_SVREID, a server entry ID held as bytes) as
+//   hexadecimal digits up to a limit set by the buffer size; whenever bytes
+//   are left out the text ends with " }etc";
 // - PT_CLSID as the GUID's registry form with braces;
 // - PT_ERROR as the error's name and its code, "MAPI_E_NOT_FOUND
 //   (0x8004010F)", or "Error (0x80041234)" for a code without a name;

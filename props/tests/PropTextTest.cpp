@@ -77,7 +77,11 @@ std::vector<TextCase> ScalarCases()
     add("PT_UNICODE to UTF-8", v, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
     v.Value.lpszW = nullptr;
     add("PT_UNICODE null", v, "");
-    add("PT_SVREID is unknown", Value(PROP_TAG(0x00FB, 0x1234)), "<Unknown Property Type: 000000fb>");
+    static BYTE svreid[] = {0x01, 0x00, 0xDE, 0xAD};
+    v = Value(PROP_TAG(PT_SVREID, 0x6750));
+    v.Value.bin = {4, svreid};
+    add("PT_SVREID is its bytes", v, "0100DEAD");
+    add("PT_SRESTRICTION is unknown", Value(PROP_TAG(PT_SRESTRICTION, 0x1234)), "<Unknown Property Type: 000000fd>");
     add("a multi-valued PT_SVREID is unknown", Value(PROP_TAG(0x10FB, 0x1234)), "<Unknown Property Type: 000010fb>");
     v = Value(PR_MESSAGE_DELIVERY_TIME);
     v.Value.ft.dwHighDateTime = 0x01da6f06;
