@@ -89,6 +89,7 @@ public:
     // The "Property" menu shown on a right click (its actions are the
     // program's shared ones).
     void SetPropertyMenu(QMenu* pMenu) { m_pPropertyMenu = pMenu; }
+    QMenu* PropertyMenu() const { return m_pPropertyMenu; }
 
     bool OnUpdateCommand(int nId, CCmdUI& rUI) override;
     bool OnCommand(int nId) override;

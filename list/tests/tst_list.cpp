@@ -3,12 +3,15 @@
 // for each kind of node, error rows and the value texts, a missing
 // dictionary, sorting, the named-property list, command enabling, "Save ..."
 // and printing to PDF read back with pdftotext.
+#include "app/ChildFrame.h"
+#include "app/MainFrame.h"
 #include "list/DravikView.h"
 #include "list/PropExport.h"
 #include "mapi/MAPICommandView.h"
 #include "mapi/TraceWriter.h"
 #include "props/IniFile.h"
 #include "props/tests/FakeMapi.h"
+#include "tree/LeftView.h"
 #include "tree/TreeNode.h"
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
@@ -23,7 +26,9 @@
 #include "mapi32/mapiutil.h"
 #include "mapi32/mapix.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -439,6 +444,58 @@ private slots:
         QCOMPARE(ws.Rows(), 0);
         QCOMPARE(ws.Model().columnCount(), 5);
         QVERIFY(!ws.Enabled(ID_PROPERTY_SAVE));
+    }
+
+    // In the program's window the list's commands are the shared actions of
+    // menu, toolbar and context menu, enabled while the list has the focus.
+    void commandsThroughTheMainFrame()
+    {
+        CMainFrame frame(nullptr);
+        auto pOwnedDoc = std::make_unique<CDravikDoc>();
+        pOwnedDoc->OnNewDocument();
+        CChildFrame* pChild = frame.AddWorkspace(std::move(pOwnedDoc));
+        CDravikDoc* pDoc = pChild->GetDocument();
+        CDravikView* pList = pChild->ListView();
+        frame.show();
+        frame.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+
+        QVERIFY(pList->PropertyMenu() != nullptr);
+        QVERIFY(pList->PropertyMenu()->actions().contains(frame.Action(ID_PROPERTY_OPEN)));
+        QVERIFY(pList->PropertyMenu()->actions().contains(frame.Action(ID_PROPERTY_SAVE)));
+
+        QCOMPARE(pDoc->ConnectFile(m_strDemo), S_OK);
+        std::vector<SPropValue> values = LongValues(2);
+        CTreeNode plain;
+        plain.m_pProps = new CPropValueArray;
+        plain.m_pProps->AttachValues(values.data(), 2);
+        pDoc->SelectNode(&plain);
+
+        pList->setFocus();
+        QTRY_VERIFY(pList->hasFocus());
+        frame.UpdateCommandUI();
+        QVERIFY(frame.Action(ID_FILE_PRINT)->isEnabled());
+        QVERIFY(frame.Action(ID_FILE_PRINT_PREVIEW)->isEnabled());
+        QVERIFY(!frame.Action(ID_PROPERTY_OPEN)->isEnabled());
+        QVERIFY(!frame.Action(ID_PROPERTY_SAVE)->isEnabled());
+        pList->selectionModel()->select(pList->Model()->index(1, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        frame.UpdateCommandUI();
+        QVERIFY(frame.Action(ID_PROPERTY_OPEN)->isEnabled());
+        QVERIFY(frame.Action(ID_PROPERTY_SAVE)->isEnabled());
+
+        QTemporaryDir out;
+        m_pPrompts->AnswerFile(out.filePath(QStringLiteral("value.txt")));
+        frame.Action(ID_PROPERTY_SAVE)->trigger();
+        QCOMPARE(ReadFile(out.filePath(QStringLiteral("value.txt"))), QByteArray("0"));
+
+        // With the tree active the list's commands are not reachable.
+        pChild->LeftView()->setFocus();
+        QTRY_VERIFY(pChild->LeftView()->hasFocus());
+        frame.UpdateCommandUI();
+        QVERIFY(!frame.Action(ID_FILE_PRINT)->isEnabled());
+        QVERIFY(!frame.Action(ID_PROPERTY_SAVE)->isEnabled());
+        pDoc->SelectNode(nullptr);
     }
 
     // "Save ..." writes the value's text (cut to the export's 5000 bytes),
