@@ -3,6 +3,7 @@
 #include "app/ChildFrame.h"
 #include "app/LogonDialogs.h"
 #include "mapi/MsgBox.h"
+#include "mapi/Prompts.h"
 #include "mapi32/mapicode.h"
 #include "mapi32/mapix.h"
 #include "app/MainFrame.h"
@@ -15,7 +16,6 @@
 #include <QCommandLineParser>
 #include <QDialog>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
@@ -33,8 +33,10 @@ int g_signalFds[2] = {-1, -1};
 
 void SignalHandler(int)
 {
+    // Only async-signal-safe work here: the flag, which long loops read, and
+    // a byte that wakes the event loop, which does the rest.
+    RequestQuit();
     const char c = 1;
-    // Only async-signal-safe work here; the event loop does the rest.
     [[maybe_unused]] const ssize_t n = ::write(g_signalFds[0], &c, 1);
 }
 
@@ -76,6 +78,9 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
 
+    // From here on a signal ends the program cleanly.
+    InstallSignalHandlers();
+
     // The start directory stays the current directory: the tag dictionary is
     // looked for there first.
     const QString strStartDir = QDir::currentPath();
@@ -107,16 +112,17 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
         pFirst->GetDocument()->SetTitle(QFileInfo(parser.positionalArguments().constFirst()).fileName());
 
     m_pMainFrame->show();
-    InstallSignalHandlers();
 
     // Connections asked for on the command line, as the commands would make
     // them without their dialogs.
+    if (QuitRequested())
+        return true;
     if (parser.isSet(connectFile))
         pFirst->GetDocument()->ConnectFile(parser.value(connectFile));
     else if (parser.isSet(connectProfile))
         pFirst->GetDocument()->ConnectProfile(parser.value(connectProfile).toUtf8().constData());
 
-    if (!parser.isSet(embedding) && !parser.isSet(automation)) {
+    if (!parser.isSet(embedding) && !parser.isSet(automation) && !QuitRequested()) {
         m_pSplashThread = new CSplashThread(m_pMainFrame.get());
         m_pSplashThread->SetDialogId(131);
         m_pSplashThread->SetDisplayTime(3);
@@ -142,8 +148,11 @@ CChildFrame* CDravikApp::OnFileNew()
 
 void CDravikApp::OnFileOpen()
 {
-    const QString strPath = QFileDialog::getOpenFileName(m_pMainFrame.get(), QStringLiteral("Open"), QString(),
-                                                         QStringLiteral("All Files (*)"));
+    CFileRequest request;
+    request.bOpen = true;
+    request.strTitle = QStringLiteral("Open");
+    request.filters = {QStringLiteral("All Files (*)")};
+    const QString strPath = Prompts().GetFileName(m_pMainFrame.get(), request);
     if (strPath.isEmpty())
         return;
     // A workspace stores nothing: the file only gives the workspace its name.
@@ -194,7 +203,8 @@ void CDravikApp::InstallSignalHandlers()
 {
     if (m_pSignalNotifier != nullptr)
         return;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0)
+    // One pair for the process, whichever application object installs it.
+    if (g_signalFds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0)
         return;
     m_pSignalNotifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, this);
     connect(m_pSignalNotifier, &QSocketNotifier::activated, this, &CDravikApp::OnSignal);
@@ -210,9 +220,15 @@ void CDravikApp::OnSignal()
 {
     char c = 0;
     [[maybe_unused]] const ssize_t n = ::read(g_signalFds[1], &c, 1);
-    // As "E&xit": every workspace closes (and disconnects) before the end.
-    if (m_pMainFrame != nullptr)
-        m_pMainFrame->RouteCommand(ID_APP_EXIT);
+    // The program ends from whatever state it is in. Nothing is torn down
+    // here, since a dialog's caller may still be using its workspace below
+    // this frame: every open dialog is closed as cancelled and every event
+    // loop is left, so each caller unwinds to the top; main() then ends the
+    // program, and the workspaces close (log off, delete their temporary
+    // profiles) as the application object goes.
+    RequestQuit();
+    CloseModalDialogs();
+    QCoreApplication::exit(0);
 }
 
 bool CDravikApp::OnUpdateCommand(int nId, CCmdUI& rUI)

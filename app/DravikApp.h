@@ -40,7 +40,9 @@ public:
     // tools folder. Empty when it is in neither.
     static QString MailControlPanelPath();
 
-    // Makes SIGTERM and SIGINT close the main window as "E&xit" does.
+    // Makes SIGTERM and SIGINT end the program from any state: open dialogs
+    // close as cancelled, the stack unwinds, and the workspaces close (as
+    // "E&xit" closes them) once main() ends.
     void InstallSignalHandlers();
 
     bool OnUpdateCommand(int nId, CCmdUI& rUI) override;

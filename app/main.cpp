@@ -1,4 +1,5 @@
 #include "app/DravikApp.h"
+#include "mapi/Prompts.h"
 
 #include <QApplication>
 
@@ -11,7 +12,9 @@ int main(int argc, char** argv)
     // window does.
     CDravikApp theApp;
     if (!theApp.InitInstance(QApplication::arguments()))
-        return 1;
-    const int nResult = QApplication::exec();
+        return QuitRequested() ? 0 : 1;
+    // A signal during start-up has already asked the program to end; the
+    // event loop would not see that request again.
+    const int nResult = QuitRequested() ? 0 : QApplication::exec();
     return theApp.ExitInstance(nResult);
 }

@@ -3,6 +3,7 @@
 #include "mapi32/mapicode.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,23 +82,53 @@ bool EnsureFolder(const std::string& dir)
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Holds the folder's lock file locked for the lifetime of the object.
+// How long a caller waits for another process to release the folder's lock.
+constexpr std::chrono::milliseconds kLockWait{10000};
+constexpr std::chrono::milliseconds kLockPoll{20};
+
+// Holds the folder's lock file locked for the lifetime of the object: shared
+// to read, exclusive to write. The wait for another process's lock is
+// bounded (MAPI_E_TIMEOUT). A folder the user may only read can still be
+// read: its existing lock file is locked through a read-only descriptor, and
+// where there is none, nobody can be writing there.
 class FolderLock
 {
 public:
     FolderLock(const std::string& dir, bool exclusive)
     {
-        if (!EnsureFolder(dir))
+        if (!EnsureFolder(dir)) {
+            m_hr = MAPI_E_NO_ACCESS;
             return;
-        m_fd = ::open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_fd < 0)
+        }
+        const std::string path = dir + "/.lock";
+        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0 && !exclusive && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+            m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (m_fd < 0 && errno == ENOENT) {
+                m_hr = S_OK;
+                return;
+            }
+        }
+        if (m_fd < 0) {
+            m_hr = MAPI_E_NO_ACCESS;
             return;
-        while (flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {
-            if (errno != EINTR) {
+        }
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        for (;;) {
+            if (flock(m_fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
+                m_hr = S_OK;
+                return;
+            }
+            const int nError = errno;
+            if (nError == EINTR)
+                continue;
+            if (nError != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+                m_hr = nError == EWOULDBLOCK ? MAPI_E_TIMEOUT : MAPI_E_NO_ACCESS;
                 ::close(m_fd);
                 m_fd = -1;
                 return;
             }
+            std::this_thread::sleep_for(kLockPoll);
         }
     }
     ~FolderLock()
@@ -104,10 +136,15 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);  // closing releases the lock
     }
-    bool ok() const { return m_fd >= 0; }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // S_OK once the folder may be used; MAPI_E_TIMEOUT or MAPI_E_NO_ACCESS otherwise.
+    HRESULT Result() const { return m_hr; }
 
 private:
     int m_fd = -1;
+    HRESULT m_hr = MAPI_E_NO_ACCESS;
 };
 
 std::string PathOf(const std::string& dir, const std::string& name) { return dir + "/" + name + kSuffix; }
@@ -286,8 +323,8 @@ HRESULT ProfileStore::List(std::vector<std::string>& names, std::string& default
     defaultName.clear();
     const std::string dir = Folder();
     FolderLock lock(dir, false);
-    if (!lock.ok())
-        return MAPI_E_NO_ACCESS;
+    if (FAILED(lock.Result()))
+        return lock.Result();
     DIR* d = opendir(dir.c_str());
     if (!d)
         return MAPI_E_NO_ACCESS;
@@ -317,8 +354,8 @@ HRESULT WithFolderLocked(const std::string& name, bool exclusive, F f)
         return hr;
     const std::string dir = ProfileStore::Folder();
     FolderLock lock(dir, exclusive);
-    if (!lock.ok())
-        return MAPI_E_NO_ACCESS;
+    if (FAILED(lock.Result()))
+        return lock.Result();
     return f(dir);
 }
 

@@ -1,6 +1,7 @@
 #include "workspace/DravikDoc.h"
 
 #include "mapi/MsgBox.h"
+#include "mapi/Prompts.h"
 #include "props/IniFile.h"
 #include "workspace/CommandIds.h"
 
@@ -12,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -179,15 +179,16 @@ void CDravikDoc::OnConnectFile()
 {
     m_session.SetTrace(m_ppTraceWriter);
     m_strTempProfile.clear();
-    QFileDialog dlg(nullptr);
-    dlg.setAcceptMode(QFileDialog::AcceptOpen);
-    dlg.setFileMode(QFileDialog::ExistingFile);
-    dlg.setDefaultSuffix(QStringLiteral("pst"));
-    dlg.setNameFilters({QStringLiteral("Outlook Personal Store (*.pst)"), QStringLiteral("Outlook Offline Store (*.ost)"),
-                        QStringLiteral("All Files (*.*)")});
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+    CFileRequest request;
+    request.bOpen = true;
+    request.strTitle = QStringLiteral("Open");
+    request.strDefaultExt = QStringLiteral("pst");
+    request.filters = {QStringLiteral("Outlook Personal Store (*.pst)"), QStringLiteral("Outlook Offline Store (*.ost)"),
+                       QStringLiteral("All Files (*.*)")};
+    const QString strPath = Prompts().GetFileName(nullptr, request);
+    if (strPath.isEmpty())
         return;
-    ConnectFile(QFileInfo(dlg.selectedFiles().constFirst()).absoluteFilePath());
+    ConnectFile(QFileInfo(strPath).absoluteFilePath());
 }
 
 HRESULT CDravikDoc::ConnectFile(const QString& strPath)

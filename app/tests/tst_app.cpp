@@ -10,15 +10,14 @@
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
+#include "ScriptedPrompts.h"
+#include "mapi/Prompts.h"
+#include "mapi32/hooks.h"
+
 #include "mapi32/mapicode.h"
 #include "mapi32/mapix.h"
 
 #include <QAction>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QApplication>
@@ -31,20 +30,29 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <csignal>
 #include <functional>
 
 namespace {
 
-// Answers the next modal dialog as a person would.
-void WhenModal(std::function<void(QWidget*)> fn)
+// MAPI's profile chooser, cancelled by the user.
+struct CCancellingChooser : dravik::mapi32::IProfileChooser
 {
-    QTimer::singleShot(10, [fn]() {
-        QWidget* pModal = QApplication::activeModalWidget();
-        if (pModal == nullptr)
-            WhenModal(fn);
-        else
-            fn(pModal);
-    });
+    int nAsked = 0;
+    HRESULT ChooseProfile(ULONG, const std::vector<std::string>&, const std::string&, std::string&) override
+    {
+        ++nAsked;
+        return MAPI_E_USER_CANCEL;
+    }
+};
+
+// The process leaves the ending state a signal put it in: the flag, and Qt's
+// request to leave every event loop, which only the application loop clears.
+void LeaveEndingState()
+{
+    ResetQuitRequestForTest();
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
 }
 
 QStringList ProfileFiles(const QTemporaryDir& dir)
@@ -229,38 +237,18 @@ private slots:
         CDravikApp app;
         QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
         CMainFrame* pFrame = app.MainFrame();
-        pFrame->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(pFrame));
+        CScriptedPrompts prompts;
+        CCancellingChooser chooser;
+        dravik::mapi32::SetProfileChooser(&chooser);
 
-        // Every dialog is answered as a person would: the file dialog with a
-        // real sample store, MAPI's profile chooser cancelled, reports closed.
-        QStringList seen;
-        QTimer answer;
-        answer.setInterval(10);
-        connect(&answer, &QTimer::timeout, [&]() {
-            QWidget* pModal = QApplication::activeModalWidget();
-            if (pModal == nullptr)
-                return;
-            if (auto* pDialog = qobject_cast<QFileDialog*>(pModal)) {
-                seen << QStringLiteral("file");
-                pDialog->selectFile(QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample1.pst"));
-                static_cast<QDialog*>(pDialog)->accept();
-            } else if (pModal->findChild<QListWidget*>(QStringLiteral("profiles")) != nullptr) {
-                seen << QStringLiteral("chooser");
-                static_cast<QDialog*>(pModal)->reject();
-            } else if (auto* pMessage = pModal->findChild<QLabel*>(QStringLiteral("message"))) {
-                seen << pMessage->text();
-                pModal->close();
-            } else {
-                seen << pModal->objectName();
-                pModal->close();
-            }
-        });
-        answer.start();
-
+        // "File ...": the file dialog answers a real sample store.
+        prompts.AnswerFile(QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample1.pst"));
         pFrame->Action(ID_CONNECT_FILE)->trigger();
         CChildFrame* pFirst = pFrame->ActiveChild();
-        QCOMPARE(seen, QStringList{QStringLiteral("file")});
+        QCOMPARE(prompts.m_fileRequests.size(), size_t(1));
+        QVERIFY(prompts.m_fileRequests.front().bOpen);
+        QCOMPARE(prompts.m_fileRequests.front().strDefaultExt, QStringLiteral("pst"));
+        QCOMPARE(prompts.m_fileRequests.front().filters.value(0), QStringLiteral("Outlook Personal Store (*.pst)"));
         QVERIFY(pFirst->GetDocument()->IsConnected());
         QVERIFY(pFirst->TraceView()->toPlainText().endsWith(QStringLiteral("MAPILogonEx()\n")));
         pFrame->UpdateCommandUI();
@@ -271,11 +259,20 @@ private slots:
         pFrame->Action(ID_FILE_NEW)->trigger();
         CChildFrame* pSecond = pFrame->ActiveChild();
         QVERIFY(pSecond != pFirst);
-        seen.clear();
         pFrame->Action(ID_CONNECT_PROFILE)->trigger();
-        QVERIFY(seen.endsWith(QStringLiteral("MAPI Logon Failure")));
+        QCOMPARE(chooser.nAsked, 1);
+        QCOMPARE(prompts.m_errorReports.size(), size_t(1));
+        QCOMPARE(prompts.m_errorReports.back().strMessage, QStringLiteral("MAPI Logon Failure"));
+        QCOMPARE(prompts.m_errorReports.back().hr, HRESULT(MAPI_E_USER_CANCEL));
         QCOMPARE(pSecond->GetDocument()->GetTitle(), QStringLiteral("Local Profile"));
         QVERIFY(!pSecond->GetDocument()->IsConnected());
+
+        // A cancelled file dialog connects nothing.
+        pFrame->Action(ID_CONNECT_FILE)->trigger();
+        QCOMPARE(prompts.m_fileRequests.size(), size_t(2));
+        QVERIFY(!pSecond->GetDocument()->IsConnected());
+        QCOMPARE(prompts.m_unexpected.size(), 1);  // the cancelled one
+        prompts.m_unexpected.clear();
 
         // And a store file connected from the command line's path.
         QCOMPARE(pSecond->GetDocument()->ConnectFile(QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample2.pst")), S_OK);
@@ -284,6 +281,50 @@ private slots:
         // E&xit closes both workspaces, which log off and delete their profiles.
         pFrame->Action(ID_APP_EXIT)->trigger();
         QTRY_VERIFY(pFrame->Workspaces().empty());
+        QCOMPARE(ProfileFiles(m_profiles), QStringList());
+        QVERIFY(prompts.m_unexpected.isEmpty());
+        dravik::mapi32::SetProfileChooser(nullptr);
+    }
+
+    // A signal while the program waits in a dialog (Qt's real ones here: no
+    // answers are installed) closes it as cancelled; the command that opened
+    // it returns, and nothing is torn down under it. Nothing opens afterwards.
+    void signalClosesTheOpenDialog_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("signal");
+        QTest::newRow("file dialog, SIGTERM") << int(ID_CONNECT_FILE) << int(SIGTERM);
+        QTest::newRow("file dialog, SIGINT") << int(ID_CONNECT_FILE) << int(SIGINT);
+        QTest::newRow("about box, SIGTERM") << int(ID_APP_ABOUT) << int(SIGTERM);
+    }
+    void signalClosesTheOpenDialog()
+    {
+        QFETCH(int, command);
+        QFETCH(int, signal);
+        CDravikApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
+        CMainFrame* pFrame = app.MainFrame();
+        CChildFrame* pChild = pFrame->ActiveChild();
+        bool bSent = false;
+        QTimer sender;
+        sender.setInterval(10);
+        connect(&sender, &QTimer::timeout, [&]() {
+            // Only looks whether a dialog is up; the signal does the rest.
+            if (!bSent && QApplication::activeModalWidget() != nullptr) {
+                bSent = true;
+                ::raise(signal);
+            }
+        });
+        sender.start();
+        pFrame->RouteCommand(command);
+        sender.stop();
+        QVERIFY(bSent);
+        QVERIFY(QuitRequested());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QVERIFY(!pChild->GetDocument()->IsConnected());
+        // No further dialog opens while the program ends.
+        QCOMPARE(Prompts().GetFileName(nullptr, CFileRequest{}), QString());
+        LeaveEndingState();
         QCOMPARE(ProfileFiles(m_profiles), QStringList());
     }
 

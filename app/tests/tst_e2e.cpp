@@ -1,7 +1,9 @@
-// The built program as a process: started offscreen with --connect-file on a
-// real store, closed with SIGTERM as "E&xit" would close it; the temporary
-// profile is gone afterwards.
+// The built program as a process, started offscreen with --connect-file and
+// ended by a signal in the states a user can leave it in: connected, behind
+// the logon failure report, behind the store password prompt. Each time it
+// ends at once with status 0, and its temporary profile is gone.
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,10 +14,32 @@ class TestE2E : public QObject
 {
     Q_OBJECT
 private slots:
-    void connectFileThenCloseLeavesNoProfile()
+    void signalEndsTheProgramCleanly_data()
     {
+        QTest::addColumn<QString>("store");
+        QTest::addColumn<int>("signal");
+        const QString good = QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample2.pst");
+        const QString locked = QStringLiteral(DRAVIK_SAMPLES_DIR "/java-libpst-passworded.pst");
+        QTest::newRow("connected, SIGTERM") << good << int(SIGTERM);
+        QTest::newRow("connected, SIGINT") << good << int(SIGINT);
+        // An empty file is refused: the logon failure report waits for the user.
+        QTest::newRow("failure report, SIGTERM") << QString() << int(SIGTERM);
+        QTest::newRow("failure report, SIGINT") << QString() << int(SIGINT);
+        QTest::newRow("password prompt, SIGTERM") << locked << int(SIGTERM);
+        QTest::newRow("password prompt, SIGINT") << locked << int(SIGINT);
+    }
+    void signalEndsTheProgramCleanly()
+    {
+        QFETCH(QString, store);
+        QFETCH(int, signal);
         QTemporaryDir profiles;
-        QVERIFY(profiles.isValid());
+        QTemporaryDir files;
+        QVERIFY(profiles.isValid() && files.isValid());
+        if (store.isEmpty()) {
+            store = files.filePath(QStringLiteral("empty.pst"));
+            QFile empty(store);
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+        }
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -24,21 +48,24 @@ private slots:
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.setWorkingDirectory(QStringLiteral(DRAVIK_SOURCE_DIR));
         process.start(QStringLiteral(DRAVIK_BINARY_DIR "/app/dravik"),
-                      {QStringLiteral("-Embedding"), QStringLiteral("--connect-file"),
-                       QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample2.pst")});
+                      {QStringLiteral("-Embedding"), QStringLiteral("--connect-file"), store});
         QVERIFY(process.waitForStarted());
 
-        // The connected workspace's profile appears in the profile folder.
+        // The workspace's temporary profile exists from before the logon until
+        // the workspace is closed, and while a report or prompt waits.
         const auto profileFiles = [&]() {
             QStringList names = QDir(profiles.path()).entryList(QDir::Files);
             names.removeIf([](const QString& s) { return s.startsWith(QLatin1Char('.')) || s.endsWith(QStringLiteral(".lock")); });
             return names;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(!profileFiles().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!profileFiles().isEmpty(), 60000);
         QVERIFY(profileFiles().first().startsWith(QStringLiteral("PROFILE")));
+        // Time for the logon to reach its report or prompt, which then waits.
+        QTest::qWait(500);
+        QCOMPARE(process.state(), QProcess::Running);
 
-        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-        QVERIFY2(process.waitForFinished(20000), process.readAll().constData());
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        QVERIFY2(process.waitForFinished(60000), process.readAll().constData());
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(profileFiles(), QStringList());

@@ -1,6 +1,9 @@
 #include "DumpWriter.h"
 
 #include <cerrno>
+#include <climits>
+#include <poll.h>
+#include <unistd.h>
 #include <cstdint>
 
 namespace {
@@ -118,8 +121,8 @@ std::string TextLine(std::string_view bytes)
     return out;
 }
 
-CDumpWriter::CDumpWriter(std::FILE* out, Format format, bool bProps)
-    : m_pOut(out), m_format(format), m_bProps(bProps)
+CDumpWriter::CDumpWriter(std::FILE* out, Format format, bool bProps, const volatile std::sig_atomic_t* pStop)
+    : m_pOut(out), m_format(format), m_bProps(bProps), m_pStop(pStop)
 {
 }
 
@@ -199,9 +202,39 @@ void CDumpWriter::Emit(std::string& line)
 {
     if (!m_bOk)
         return;
-    errno = 0;
-    if (std::fwrite(line.data(), 1, line.size(), m_pOut) != line.size() || std::fflush(m_pOut) != 0) {
+    const int fd = ::fileno(m_pOut);
+    if (fd < 0) {
+        errno = 0;
+        if (std::fwrite(line.data(), 1, line.size(), m_pOut) != line.size() || std::fflush(m_pOut) != 0) {
+            m_bOk = false;
+            m_nErrno = errno != 0 ? errno : EIO;
+        }
+        return;
+    }
+    // Straight to the descriptor, in pieces that a writable pipe takes without
+    // blocking, waiting for room in short polls: a reader that stops reading
+    // cannot hold the dump past a stop signal (stdio would retry the write).
+    constexpr size_t kPiece = PIPE_BUF;
+    size_t done = 0;
+    while (done < line.size()) {
+        if (m_pStop != nullptr && *m_pStop) {
+            m_bOk = false;
+            m_nErrno = EINTR;
+            return;
+        }
+        pollfd pfd{fd, POLLOUT, 0};
+        const int nReady = ::poll(&pfd, 1, 100);
+        if (nReady == 0 || (nReady < 0 && errno == EINTR))
+            continue;
+        const ssize_t n = nReady < 0 ? -1 : ::write(fd, line.data() + done, std::min(kPiece, line.size() - done));
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
         m_bOk = false;
-        m_nErrno = errno != 0 ? errno : EIO;
+        m_nErrno = n < 0 ? errno : EIO;
+        return;
     }
 }

@@ -4,6 +4,7 @@
 
 #include "props/PropText.h"
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -27,8 +28,9 @@ public:
     enum class Format { Text, Json };
 
     // Writes to out (not owned). With bProps the property rows given to
-    // Write are written too; without, they are ignored.
-    CDumpWriter(std::FILE* out, Format format, bool bProps);
+    // Write are written too; without, they are ignored. Once *pStop is set
+    // (by a signal handler), a write waiting for room fails with EINTR.
+    CDumpWriter(std::FILE* out, Format format, bool bProps, const volatile std::sig_atomic_t* pStop = nullptr);
 
     // One object: its depth in the tree (0 for the roots), its kind
     // ("category", "store", "folder", ...) and its text, followed (with
@@ -67,6 +69,7 @@ private:
     std::FILE* m_pOut;
     Format m_format;
     bool m_bProps;
+    const volatile std::sig_atomic_t* m_pStop;
     bool m_bOk = true;
     int m_nErrno = 0;
 };

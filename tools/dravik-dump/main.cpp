@@ -78,13 +78,14 @@ extern "C" void OnStopSignal(int nSignal)
 
 // Interrupts end the walk at the next object so that the session is logged
 // off and the temporary profile deleted; a closed output pipe is seen as a
-// failed write instead of ending the process.
+// failed write instead of ending the process. System calls are not restarted
+// after a signal, so that none of them keeps the dump waiting.
 void InstallSignalHandlers()
 {
     struct sigaction action{};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = 0;
     for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(nSignal, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
@@ -268,12 +269,12 @@ int Dump(const COptions& options)
     }
 
     CDumpWriter writer(stdout, options.bJson ? CDumpWriter::Format::Json : CDumpWriter::Format::Text,
-                       options.bProps);
+                       options.bProps, &g_nStopSignal);
     int nResult = kDone;
     {
         CDumpWalker walker(pSession, writer, &g_nStopSignal);
         hr = walker.Run();
-        if (walker.Interrupted()) {
+        if (walker.Interrupted() || g_nStopSignal) {
             nResult = -1;
         } else if (walker.OutputFailed()) {
             std::fprintf(stderr, "dravik-dump: the output cannot be written: %s\n", std::strerror(walker.OutputError()));

@@ -1,5 +1,6 @@
 // Lists the MAPI profiles and lets the user create and delete them, choose
 // the default one, and add or remove store files of a profile.
+#include "mapi/Prompts.h"
 #include "mapi32/mapicode.h"
 #include "mapi32/mapidefs.h"
 #include "mapi32/mapitags.h"
@@ -7,7 +8,6 @@
 #include "mapi32/mapix.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -130,7 +130,11 @@ private:
 
     void Report(const QString& strWhat, HRESULT hr)
     {
-        QMessageBox::warning(this, windowTitle(), QStringLiteral("%1 (%2).").arg(strWhat, HrText(hr)));
+        CMessageRequest request;
+        request.nIcon = CMessageRequest::Warning;
+        request.strTitle = windowTitle();
+        request.strText = QStringLiteral("%1 (%2).").arg(strWhat, HrText(hr));
+        Prompts().ShowMessage(this, request);
     }
 
     void LoadProfiles()
@@ -198,9 +202,14 @@ private:
     void DeleteProfile()
     {
         const QString strName = CurrentProfile();
-        if (strName.isEmpty() ||
-            QMessageBox::question(this, windowTitle(), QStringLiteral("Delete the profile %1?").arg(strName)) !=
-                QMessageBox::Yes)
+        if (strName.isEmpty())
+            return;
+        CMessageRequest request;
+        request.nIcon = CMessageRequest::Question;
+        request.strTitle = windowTitle();
+        request.strText = QStringLiteral("Delete the profile %1?").arg(strName);
+        request.nButtons = QMessageBox::Yes | QMessageBox::No;
+        if (Prompts().ShowMessage(this, request) != QMessageBox::Yes)
             return;
         Ref<IProfAdmin> admin;
         if (!Admin(admin))
@@ -230,9 +239,11 @@ private:
         Ref<IMsgServiceAdmin> services;
         if (!ServiceAdmin(admin, services))
             return;
-        const QString strPath = QFileDialog::getOpenFileName(
-            this, QStringLiteral("Add Store File"), QString(),
-            QStringLiteral("Outlook Personal Store (*.pst);;Outlook Offline Store (*.ost);;All Files (*)"));
+        CFileRequest request;
+        request.strTitle = QStringLiteral("Add Store File");
+        request.filters = {QStringLiteral("Outlook Personal Store (*.pst)"), QStringLiteral("Outlook Offline Store (*.ost)"),
+                           QStringLiteral("All Files (*)")};
+        const QString strPath = Prompts().GetFileName(this, request);
         if (strPath.isEmpty())
             return;
         // The new service is the one whose UID was not there before.
@@ -300,8 +311,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const HRESULT hr = MAPIInitialize(nullptr);
     if (FAILED(hr)) {
-        QMessageBox::critical(nullptr, QStringLiteral("Mail Control Panel"),
-                              QStringLiteral("The MAPI subsystem cannot be initialised (%1).").arg(HrText(hr)));
+        CMessageRequest request;
+        request.nIcon = CMessageRequest::Critical;
+        request.strTitle = QStringLiteral("Mail Control Panel");
+        request.strText = QStringLiteral("The MAPI subsystem cannot be initialised (%1).").arg(HrText(hr));
+        Prompts().ShowMessage(nullptr, request);
         return 1;
     }
     CMailControlPanel panel;

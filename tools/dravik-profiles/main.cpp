@@ -4,12 +4,14 @@
 #include "mapi32/mapitags.h"
 #include "mapi32/mapiutil.h"
 #include "mapi32/mapix.h"
+#include "mapi32/profiles.h"
 
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 namespace {
 
@@ -38,18 +40,70 @@ int Usage(const char* problem)
     return kUsage;
 }
 
-int Fail(const char* what, const std::string& name, HRESULT hr)
+// Text from the command line or a profile as the user can read it: control
+// characters (C0, DEL, C1) and the quote and backslash written as escapes.
+std::string Printable(const std::string& text)
 {
-    const char* why = "";
-    switch (hr) {
-    case MAPI_E_NOT_FOUND: why = " (no such profile or service)"; break;
-    case MAPI_E_NO_ACCESS: why = " (it exists already or cannot be written)"; break;
-    case MAPI_E_INVALID_PARAMETER: why = " (invalid name or value)"; break;
-    case MAPI_E_CORRUPT_DATA: why = " (the profile file is damaged)"; break;
-    default: break;
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        char hex[8];
+        if (c < 0x20 || c == 0x7F) {
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else if (c1) {
+            std::snprintf(hex, sizeof hex, "\\u%04X", static_cast<unsigned char>(text[++i]));
+            out += hex;
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(c);
+        }
     }
-    std::fprintf(stderr, "dravik-profiles: %s \"%s\" failed: error %08X%s\n", what, name.c_str(),
-                 static_cast<unsigned>(hr), why);
+    return out;
+}
+
+bool FolderWritable()
+{
+    return ::access(dravik::mapi32::ProfileStore::Folder().c_str(), W_OK) == 0;
+}
+
+// Why a profile command failed, in the words of what the user asked for.
+const char* WhyProfileFailed(HRESULT hr)
+{
+    switch (hr) {
+    case MAPI_E_NOT_FOUND: return "no such profile";
+    case MAPI_E_NO_ACCESS:
+        return FolderWritable() ? "it exists already or cannot be written" : "the profile folder cannot be written";
+    case MAPI_E_INVALID_PARAMETER: return "invalid name or value";
+    case MAPI_E_CORRUPT_DATA: return "the profile file is damaged";
+    case MAPI_E_TIMEOUT: return "the profile folder stayed locked by another program";
+    default: return nullptr;
+    }
+}
+
+// Why a store file was refused.
+const char* WhyStoreFailed(HRESULT hr)
+{
+    switch (hr) {
+    case MAPI_E_NOT_FOUND: return "the store file does not exist";
+    case MAPI_E_CORRUPT_DATA: return "the file is not a PST or OST store";
+    case MAPI_E_NO_ACCESS:
+        return FolderWritable() ? "the store file cannot be read" : "the profile folder cannot be written";
+    default: return WhyProfileFailed(hr);
+    }
+}
+
+int Fail(const char* what, const std::string& name, HRESULT hr, const char* why = nullptr)
+{
+    if (why == nullptr)
+        why = WhyProfileFailed(hr);
+    std::fprintf(stderr, "dravik-profiles: %s \"%s\" failed: error %08X%s%s%s\n", what, Printable(name).c_str(),
+                 static_cast<unsigned>(hr), why != nullptr ? " (" : "", why != nullptr ? why : "",
+                 why != nullptr ? ")" : "");
     return kMapiFailure;
 }
 
@@ -136,7 +190,7 @@ int AddStore(IProfAdmin* admin, std::string name, std::string path)
     hr = svc->ConfigureMsgService(&uid, 0, 0, 1, &value);
     if (FAILED(hr)) {
         svc->DeleteMsgService(&uid);  // no half-configured service stays behind
-        return Fail("add-store to", name, hr);
+        return Fail("add-store to", name, hr, WhyStoreFailed(hr));
     }
     return kDone;
 }
@@ -164,9 +218,9 @@ int main(int argc, char** argv)
         if (cmd == a.name)
             found = &a;
     if (!found)
-        return Usage(("unknown command \"" + cmd + "\"").c_str());
+        return Usage(("unknown command \"" + Printable(cmd) + "\"").c_str());
     if (args.size() - 1 != found->args)
-        return Usage(("wrong number of arguments for \"" + cmd + "\"").c_str());
+        return Usage(("wrong number of arguments for \"" + Printable(cmd) + "\"").c_str());
 
     MAPIINIT_0 init{MAPI_INIT_VERSION, 0};
     HRESULT hr = MAPIInitialize(&init);

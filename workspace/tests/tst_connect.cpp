@@ -3,17 +3,18 @@
 // failed mailbox connect and its clean-up, disconnect, and unique temporary
 // profile names.
 #include "mapi/MAPICommandView.h"
+#include "mapi/MsgBox.h"
 #include "mapi/TraceWriter.h"
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
+#include "ScriptedPrompts.h"
+
 #include <QApplication>
 #include <QDir>
-#include <QLabel>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include "mapi32/mapicode.h"
 #include "mapi32/mapix.h"
@@ -32,22 +33,16 @@ struct Workspace
     QString Trace() const { return pane.toPlainText(); }
 };
 
-// Closes every error report as it opens and remembers its texts.
+// Answers the program's prompts and keeps the error reports' texts.
 struct ReportCloser
 {
-    QStringList messages;
-    QTimer timer;
-    ReportCloser()
+    CScriptedPrompts prompts;
+    QStringList Messages() const
     {
-        timer.setInterval(0);
-        QObject::connect(&timer, &QTimer::timeout, [this]() {
-            if (QWidget* pModal = QApplication::activeModalWidget()) {
-                messages << pModal->findChild<QLabel*>(QStringLiteral("message"))->text() + QLatin1Char('|') +
-                                pModal->findChild<QLabel*>(QStringLiteral("hresult"))->text();
-                pModal->close();
-            }
-        });
-        timer.start();
+        QStringList texts;
+        for (const auto& report : prompts.m_errorReports)
+            texts << report.strMessage + QLatin1Char('|') + FormatHResultLine(report.hr);
+        return texts;
     }
 };
 
@@ -118,7 +113,7 @@ private slots:
         const HRESULT hr = ws.pDoc->ConnectMailbox(QStringLiteral("exchange.example.com"), QStringLiteral("jdoe"),
                                                    QStringLiteral("secret"));
         QVERIFY(FAILED(hr));
-        QCOMPARE(reports.messages, QStringList{QStringLiteral("MAPI Logon Failure|HRESULT: 80040115")});
+        QCOMPARE(reports.Messages(), QStringList{QStringLiteral("MAPI Logon Failure|HRESULT: 80040115")});
         QVERIFY(ws.Trace().endsWith(QStringLiteral("MAPILogonEx()\nIProfAdmin->DeleteProfile()\n")));
         QCOMPARE(strTitle, QStringLiteral("jdoe"));
         QVERIFY(!ws.pDoc->IsConnected());
@@ -131,8 +126,8 @@ private slots:
         ReportCloser reports;
         Workspace ws;
         QVERIFY(FAILED(ws.pDoc->ConnectFile(QStringLiteral("/nonexistent/store.pst"))));
-        QCOMPARE(reports.messages.size(), 1);
-        QVERIFY(reports.messages.first().startsWith(QStringLiteral("MAPI Logon Failure|")));
+        QCOMPARE(reports.Messages().size(), 1);
+        QVERIFY(reports.Messages().first().startsWith(QStringLiteral("MAPI Logon Failure|")));
         QVERIFY(!ws.pDoc->IsConnected());
         QCOMPARE(ProfilesOnDisk(m_profiles), QStringList());
     }

@@ -3,11 +3,11 @@
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
+#include "ScriptedPrompts.h"
+
 #include <QApplication>
-#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 namespace {
 
@@ -22,24 +22,12 @@ struct CountingView : CDocView
     }
 };
 
-// Counts error reports shown while constructing documents, closing each.
+// Counts the error reports shown while constructing documents.
 struct ReportCounter
 {
-    int nReports = 0;
-    QString strLast;
-    QTimer timer;
-    ReportCounter()
-    {
-        timer.setInterval(0);
-        QObject::connect(&timer, &QTimer::timeout, [this]() {
-            if (QWidget* pModal = QApplication::activeModalWidget()) {
-                strLast = pModal->findChild<QLabel*>(QStringLiteral("message"))->text();
-                ++nReports;
-                pModal->close();
-            }
-        });
-        timer.start();
-    }
+    CScriptedPrompts prompts;
+    int Count() const { return static_cast<int>(prompts.m_errorReports.size()); }
+    QString Last() const { return prompts.m_errorReports.empty() ? QString() : prompts.m_errorReports.back().strMessage; }
 };
 
 } // namespace
@@ -86,14 +74,14 @@ private slots:
         ReportCounter reports;
         { CDravikDoc first; }
         { CDravikDoc second; }
-        QCOMPARE(reports.nReports, 2);
-        QCOMPARE(reports.strLast, QStringLiteral("Failed to load Dravik.ini"));
+        QCOMPARE(reports.Count(), 2);
+        QCOMPARE(reports.Last(), QStringLiteral("Failed to load Dravik.ini"));
 
         QDir::setCurrent(QStringLiteral(DRAVIK_SOURCE_DIR));
         { CDravikDoc third; }
         QDir::setCurrent(empty.path());
         { CDravikDoc fourth; }
-        QCOMPARE(reports.nReports, 2);
+        QCOMPARE(reports.Count(), 2);
     }
 
     void newDocumentTitle()

@@ -469,14 +469,14 @@ std::string DisplayNameOf(pst::Store& store, const std::string& path, uint32_t c
 }
 
 // A protected store asks for its password through the application's hook,
-// only when the logon may show a dialog. The file keeps the CRC of the password.
+// only when the logon may show a dialog. The file keeps the CRC of the
+// password; what the header claims the file to be does not matter. No value,
+// 0, and the 0xFFFFFFFF that offline stores hold mean no password.
 HRESULT CheckPassword(pst::Store& store, const std::string& path, const std::string& displayName, ULONG ulUIParam,
                       ULONG ulFlags)
 {
-    if (store.info().ost)
-        return S_OK;  // an offline store has no password of its own
     const std::optional<uint32_t> crc = store.passwordCrc();
-    if (!crc || *crc == 0)
+    if (!crc || *crc == 0 || *crc == 0xFFFFFFFFu)
         return S_OK;
     IStorePasswordPrompt* prompt = GetStorePasswordPrompt();
     if (!(ulFlags & (MAPI_LOGON_UI | MAPI_PASSWORD_UI)) || !prompt)

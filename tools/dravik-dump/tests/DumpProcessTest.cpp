@@ -12,6 +12,8 @@
 #include "pst/messaging/walk.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <pty.h>
 
 #include <algorithm>
@@ -351,6 +353,44 @@ TEST_P(DumpInterrupted, StopsCleanlyAndDeletesTheTemporaryProfile)
 INSTANTIATE_TEST_SUITE_P(Signals, DumpInterrupted,
                          ::testing::Values(CSignalCase{"SIGINT", SIGINT}, CSignalCase{"SIGTERM", SIGTERM}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A reader that stops reading leaves the dump blocked on a full pipe; a
+// signal still ends it, with its profile deleted.
+TEST_P(DumpInterrupted, EndsWhileBlockedOnAFullPipe)
+{
+    CTempDir dir;
+    const fs::path fifo = dir.Path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Held open for reading, and never read.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    CTempDir profiles;
+    CProcess p({DumpExe(), "--props", "--file", Sample("pst-extractor-enron.pst")},
+               {{"DRAVIK_MAPI_PROFILES", profiles.Path().string()}}, fifo, dir.Path() / "err");
+    // Wait until the pipe is full and the dump waits for room in it.
+    const auto blockedUntil = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    int nQueued = 0;
+    while (p.Running() && std::chrono::steady_clock::now() < blockedUntil) {
+        int nNow = 0;
+        ::ioctl(reader, FIONREAD, &nNow);
+        if (nNow > 0 && nNow == nQueued)
+            break;  // nothing more arrived for a while: the pipe is full
+        nQueued = nNow;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ASSERT_TRUE(p.Running()) << "the dump ended before the pipe was full";
+    ASSERT_GT(nQueued, 0);
+    ::kill(p.Pid(), GetParam().nSignal);
+    const auto endBy = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (p.Running() && std::chrono::steady_clock::now() < endBy)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const bool bEnded = !p.Running();
+    ::close(reader);
+    ASSERT_TRUE(bEnded) << "the dump did not end on the signal while the pipe was full";
+    EXPECT_EQ(p.Wait(), 128 + GetParam().nSignal);
+    EXPECT_TRUE(Contains(ReadFile(dir.Path() / "err"), "dravik-dump: interrupted")) << ReadFile(dir.Path() / "err");
+    EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
+}
 
 // A reader that goes away (dravik-dump ... | head -1) ends the dump with a
 // failure, not with SIGPIPE, so the temporary profile is still deleted.

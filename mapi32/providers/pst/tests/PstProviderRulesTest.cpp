@@ -7,6 +7,7 @@
 #include "mapi32/mapiguid.h"
 #include "mapi32/utf.h"
 #include "pst/messaging/store.h"
+#include "pst/ndb/crc.h"
 #include "StoreWriter.h"
 
 #include <gtest/gtest.h>
@@ -470,6 +471,61 @@ TEST_F(PstProviderRules, PasswordProtectedStoresAskThroughTheHook)
         EXPECT_EQ(logon.Open(DRAVIK_SAMPLES_DIR "/java-libpst-passworded.pst", ui),
                   std::string(password) == "a6xnjH" ? S_OK : MAPI_E_LOGON_FAILED);
         EXPECT_EQ(answer.asked, 1);
+    }
+}
+
+// The password is asked for whenever the store holds a password CRC, whatever
+// its header says it is: a protected store whose header claims to be an
+// offline store still asks. A real offline store holds 0xFFFFFFFF there, which,
+// like 0, means no password.
+TEST_F(PstProviderRules, PasswordIsAskedWhateverTheStoreClaimsToBe)
+{
+    // A copy of a protected (Unicode) store whose wMagicClient says "SO", with
+    // its header CRCs (dwCRCPartial over 471 bytes, dwCRCFull at 0x20C over 516)
+    // made right again so that only the claim differs.
+    const std::string copy = m_dir + "/claims-offline.pst";
+    std::filesystem::copy_file(DRAVIK_SAMPLES_DIR "/java-libpst-passworded.pst", copy);
+    {
+        std::fstream file(copy, std::ios::in | std::ios::out | std::ios::binary);
+        std::vector<uint8_t> header(0x210);
+        file.read(reinterpret_cast<char*>(header.data()), static_cast<std::streamsize>(header.size()));
+        ASSERT_EQ(header[8], 'S');
+        ASSERT_EQ(header[9], 'M');
+        ASSERT_GE(header[10], 23);  // wVer: Unicode
+        header[9] = 'O';
+        const auto setCrc = [&](size_t at, size_t length) {
+            const uint32_t crc = dravik::pst::computeCrc(std::span<const uint8_t>(header).subspan(8, length));
+            for (int i = 0; i < 4; ++i)
+                header[at + i] = static_cast<uint8_t>(crc >> (8 * i));
+        };
+        setCrc(4, 471);
+        setCrc(0x20C, 516);
+        file.seekp(0);
+        file.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    }
+    ASSERT_TRUE(dravik::pst::Store::open(copy)->info().ost);
+
+    const ULONG ui = MAPI_LOGON_UI | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE;
+    struct Case
+    {
+        const char* path;
+        const char* answer;
+        HRESULT expected;
+        int asked;
+    };
+    const std::string ost = DRAVIK_SAMPLES_DIR "/pst-extractor-outlookcom.ost";
+    const Case cases[] = {
+        {copy.c_str(), "not it", MAPI_E_LOGON_FAILED, 1},
+        {copy.c_str(), "a6xnjH", S_OK, 1},
+        {ost.c_str(), "anything", S_OK, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " / " + c.answer);
+        PasswordAnswer answer(c.answer);
+        StoreLogon logon;
+        SetStorePasswordPrompt(&answer);
+        EXPECT_EQ(logon.Open(c.path, ui), c.expected);
+        EXPECT_EQ(answer.asked, c.asked);
     }
 }
 
