@@ -33,6 +33,10 @@ CChildFrame::CChildFrame(std::unique_ptr<CDravikDoc> pDoc, QWidget* pParent)
 
     m_pLeftView = new CLeftView(m_pDoc.get(), m_wndInnerSplitter);
     m_pListView = new CDravikView(m_pDoc.get(), m_wndInnerSplitter);
+    // The tree's progress reaches the bar synchronously, while it lists.
+    connect(m_pLeftView, &CLeftView::progress, this, [this](int nPercent) {
+        OnProgress(static_cast<unsigned long>(nPercent), 0);
+    });
     m_pDoc->AddView(m_pLeftView);
     m_pDoc->AddView(m_pListView);
 

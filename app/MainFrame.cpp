@@ -4,6 +4,7 @@
 #include "list/DravikView.h"
 #include "mapi/MAPICommandView.h"
 #include "res/Icons.h"
+#include "tree/LeftView.h"
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
@@ -251,6 +252,9 @@ CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
 {
     CDravikDoc* pRawDoc = pDoc.get();
     auto* pFrame = new CChildFrame(std::move(pDoc));
+    // A right click in the tree shows the workspace menu's "Item" popup.
+    if (m_menu129.size() > 2)
+        pFrame->LeftView()->SetItemMenu(m_menu129[2]);
     QMdiSubWindow* pWindow = m_pMdiArea->addSubWindow(pFrame);
     pWindow->setAttribute(Qt::WA_DeleteOnClose);
     pWindow->setWindowIcon(DravikAppIcon());
@@ -317,6 +321,8 @@ CCmdTarget* CMainFrame::ActiveViewTarget() const
     if (pChild == nullptr)
         return nullptr;
     QWidget* pFocus = QApplication::focusWidget();
+    if (pFocus != nullptr && pFocus == pChild->LeftView())
+        return pChild->LeftView();
     if (pFocus != nullptr && pFocus == pChild->TraceView()) {
         static_cast<CTracePaneTarget*>(m_pPaneTarget.get())->m_pPane = pChild->TraceView();
         return m_pPaneTarget.get();

@@ -1,16 +1,520 @@
 #include "tree/LeftView.h"
 
+#include "mapi/MsgBox.h"
+#include "mapi/Prompts.h"
+#include "tree/AttachmentSave.h"
+#include "tree/TreeIcons.h"
+#include "tree/TreeRules.h"
+#include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include <memory>
+
+namespace {
+
+using namespace treerules;
+
+// The wait cursor while a listing runs.
+class CWaitCursor
+{
+public:
+    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+};
+
+// A typed view of a node's entry as a message: the same object and trace
+// slot, borrowed for the calls and never released by the view.
+class CMessageView : public CMessageWrapper
+{
+public:
+    explicit CMessageView(const CMAPIWrapper* pEntry)
+    {
+        if (pEntry != nullptr)
+            Attach(pEntry->m_pObj, pEntry->m_ppTrace);
+    }
+    ~CMessageView() { m_pObj = nullptr; }
+    CMessageView(const CMessageView&) = delete;
+    CMessageView& operator=(const CMessageView&) = delete;
+};
+
+QString ItemText(const std::string& strText)
+{
+    return QString::fromUtf8(strText.data(), static_cast<qsizetype>(strText.size()));
+}
+
+// The table of a root category.
+HRESULT RootTable(CSessionWrapper& session, ERootTable eTable, CTableRef& table)
+{
+    switch (eTable) {
+    case ERootTable::MsgStores: return session.GetMsgStoresTable(table);
+    case ERootTable::Status: return session.GetStatusTable(table);
+    case ERootTable::Profiles: return session.GetProfileTable(table);
+    case ERootTable::Services: {
+        CServiceAdminWrapper admin;
+        const HRESULT hr = session.AdminServices(admin);
+        return FAILED(hr) ? hr : admin.GetMsgServiceTable(table);
+    }
+    case ERootTable::AddressBook: break;
+    }
+    return MAPI_E_NO_SUPPORT;
+}
+
+}  // namespace
 
 CLeftView::CLeftView(CDravikDoc* pDoc, QWidget* pParent)
     : QTreeWidget(pParent), m_pDoc(pDoc)
 {
     setObjectName(QStringLiteral("CLeftView"));
     setHeaderHidden(true);
+    setColumnCount(1);
+    setRootIsDecorated(true);
+    setUniformRowHeights(true);
+    setIconSize(QSize(16, 16));
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setExpandsOnDoubleClick(true);
+    for (int i = 0; i < kImageKinds; ++i)
+        m_images[static_cast<std::size_t>(i)] = TreeImage(i);
+    connect(this, &QTreeWidget::itemExpanded, this, &CLeftView::OnItemExpanding);
+}
+
+CLeftView::~CLeftView()
+{
+    // The document may be gone already: only the records are released.
+    m_pDoc = nullptr;
+    FreeNodes();
+}
+
+CTreeNode* CLeftView::NodeOf(const QTreeWidgetItem* pItem)
+{
+    return pItem ? reinterpret_cast<CTreeNode*>(pItem->data(0, NodeRole).value<quintptr>()) : nullptr;
 }
 
 void CLeftView::OnUpdate(CDocView*, long, void*)
 {
-    if (!m_pDoc->IsConnected())
-        clear();
+    if (!m_bRootsBuilt && m_pDoc->IsConnected()) {
+        BuildRoots();
+        m_bRootsBuilt = true;
+    }
+    if (!m_pDoc->IsConnected()) {
+        FreeNodes();
+        m_bRootsBuilt = false;
+    }
+}
+
+const QIcon& CLeftView::ItemIcon(int nImageKind, int nSelectedImageKind)
+{
+    const auto key = std::make_pair(ShownImageKind(nImageKind), ShownImageKind(nSelectedImageKind));
+    auto it = m_itemIcons.find(key);
+    if (it != m_itemIcons.end())
+        return it->second;
+    QIcon icon;
+    const auto Add = [&](int nKind, QIcon::Mode mode) {
+        if (nKind < 0 || nKind >= kImageKinds)
+            return;
+        const QIcon& image = m_images[static_cast<std::size_t>(nKind)];
+        for (const QSize& size : image.availableSizes())
+            icon.addPixmap(image.pixmap(size), mode);
+    };
+    Add(key.first, QIcon::Normal);
+    Add(key.first, QIcon::Active);
+    Add(key.second, QIcon::Selected);
+    return m_itemIcons.emplace(key, icon).first->second;
+}
+
+QTreeWidgetItem* CLeftView::MakeItem(CTreeNode* pNode, int nImageKind, int nSelectedImageKind, int nChildren,
+                                     const std::string& strText)
+{
+    auto* pItem = new QTreeWidgetItem;
+    pItem->setText(0, ItemText(strText));
+    pItem->setIcon(0, ItemIcon(nImageKind, nSelectedImageKind));
+    pItem->setData(0, ImageRole, ShownImageKind(nImageKind));
+    pItem->setData(0, SelImageRole, ShownImageKind(nSelectedImageKind));
+    pItem->setData(0, NodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(pNode)));
+    pItem->setChildIndicatorPolicy(nChildren > 0 ? QTreeWidgetItem::ShowIndicator
+                                                 : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    return pItem;
+}
+
+QTreeWidgetItem* CLeftView::InsertNode(QTreeWidgetItem* hParent, CTreeNode* pNode, int nImageKind,
+                                       int nSelectedImageKind, int nChildren, const std::string& strText)
+{
+    if (pNode == nullptr)
+        pNode = new CTreeNode;
+    QTreeWidgetItem* pItem = MakeItem(pNode, nImageKind, nSelectedImageKind, nChildren, strText);
+    if (hParent != nullptr)
+        hParent->addChild(pItem);
+    else
+        addTopLevelItem(pItem);
+    return pItem;
+}
+
+void CLeftView::FreeNodes()
+{
+    if (m_pDoc != nullptr)
+        m_pDoc->m_pSelectedNode = nullptr;
+    // Every record first (a parent's before those below it; releasing one
+    // never reads another), then the items.
+    std::vector<QTreeWidgetItem*> pending;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        pending.push_back(topLevelItem(i));
+    while (!pending.empty()) {
+        QTreeWidgetItem* pItem = pending.back();
+        pending.pop_back();
+        delete NodeOf(pItem);
+        pItem->setData(0, NodeRole, QVariant());
+        for (int i = 0; i < pItem->childCount(); ++i)
+            pending.push_back(pItem->child(i));
+    }
+    clear();
+}
+
+void CLeftView::SendProgress(int nPercent)
+{
+    if (nPercent == m_nLastPercent)
+        return;
+    m_nLastPercent = nPercent;
+    emit progress(nPercent);
+    // The window keeps repainting during a long listing; input waits.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void CLeftView::BuildRoots()
+{
+    CSessionWrapper& session = *m_pDoc->GetSession();
+    for (const CRootCategory& root : kRoots) {
+        if (root.eTable == ERootTable::AddressBook) {
+            auto* pNode = new CTreeNode;
+            pNode->m_nKind = NODE_ADDRBOOK_ROOT;
+            pNode->m_bOwns = TRUE;
+            pNode->m_pAddrBook = new CAddrBookWrapper;
+            session.OpenAddressBook(0, nullptr, 0, *pNode->m_pAddrBook);
+            pNode->m_pProps = new CPropValueArray;
+            if (IAddrBook* pBook = pNode->m_pAddrBook->Obj())
+                pNode->m_pProps->LoadProps(pBook, TRUE);
+            pNode->m_pContainer = new CFolderWrapper;
+            pNode->m_pAddrBook->OpenRoot(*pNode->m_pContainer);
+            InsertNode(nullptr, pNode, root.nImageKind, root.nImageKind, 1, root.pszName);
+            continue;
+        }
+        QTreeWidgetItem* pItem = InsertNode(nullptr, nullptr, root.nImageKind, root.nImageKind, 1, root.pszName);
+        CTableRef table;
+        if (SUCCEEDED(RootTable(session, root.eTable, table)))
+            AddTableRows(table, pItem, root.ulDisplayTag, root.nForcedKind);
+    }
+}
+
+HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULONG ulDisplayTag, int nForcedKind)
+{
+    const bool bOuter = m_nListing == 0;
+    std::unique_ptr<CWaitCursor> wait;
+    if (bOuter) {
+        wait = std::make_unique<CWaitCursor>();
+        m_nLastPercent = -1;
+    }
+    ++m_nListing;
+    struct CLeave
+    {
+        int& n;
+        ~CLeave() { --n; }
+    } leave{m_nListing};
+
+    CTreeNode* pParent = NodeOf(hParent);
+    // The rows' values move into the nodes; the rows not taken are freed.
+    CRowSet rows(TRUE);
+    HRESULT hr = rows.QueryAll(table);
+    if (FAILED(hr))
+        return hr;
+    LPSRowSet pRows = rows.Rows();
+    if (pRows == nullptr || pRows->cRows == 0)
+        return E_FAIL;
+
+    QList<QTreeWidgetItem*> items;
+    if (pParent != nullptr && NamedPropsFirst(pParent->m_nKind) && pParent->m_bOwns) {
+        bool bHave = false;
+        for (int i = 0; i < hParent->childCount() && !bHave; ++i) {
+            const CTreeNode* pChild = NodeOf(hParent->child(i));
+            bHave = pChild && pChild->m_nKind == NODE_NAMED_PROPS;
+        }
+        if (!bHave) {
+            auto* pNamed = new CTreeNode;
+            pNamed->m_nKind = NODE_NAMED_PROPS;
+            pNamed->m_pStore = pParent->m_pStore;
+            pNamed->m_bChildrenLoaded = TRUE;
+            items.push_back(MakeItem(pNamed, IMAGE_NAMED_PROPS, IMAGE_NAMED_PROPS, 0, kNamedPropsText));
+        }
+    }
+
+    HRESULT hrResult = S_OK;
+    const ULONG n = pRows->cRows;
+    for (ULONG i = 0; i < n; ++i) {
+        if (QuitRequested()) {
+            hrResult = E_FAIL;
+            break;
+        }
+        if (bOuter)
+            SendProgress(static_cast<int>((static_cast<unsigned long long>(i) + 1) * 100 / n));
+
+        SRow& row = pRows->aRow[i];
+        auto pNode = std::make_unique<CTreeNode>();
+        pNode->m_pProps = new CPropValueArray;
+        pNode->m_pProps->AttachRow(row);
+        pNode->m_pRowValues = row.lpProps;
+        row.lpProps = nullptr;
+        const CPropValueArray& rowProps = *pNode->m_pProps;
+        if (pParent != nullptr) {
+            pNode->m_pStore = pParent->m_pStore;
+            pNode->m_nEmbedDepth = pParent->m_nEmbedDepth;
+        }
+        CNodeLook look = LookFromRow(rowProps, ulDisplayTag, nForcedKind);
+        pNode->m_nKind = look.nKind;
+
+        // The object behind the row, read-only, with all its properties.
+        const SPropValue* pEid = EntryIdOf(rowProps);
+        const EEntryOpen eOpen = EntryOpening(look, rowProps, pNode->m_pStore != nullptr);
+        CPropValueArray entryProps;
+        bool bEntry = false;
+        if (eOpen != EEntryOpen::None) {
+            pNode->m_pEntry = new CMAPIWrapper;
+            pNode->m_bOwns = TRUE;
+            if (eOpen == EEntryOpen::ThroughStore)
+                pNode->m_pStore->OpenEntry(*pEid, *pNode->m_pEntry, 0);
+            else if (pParent != nullptr && pParent->m_pAddrBook != nullptr)
+                pParent->m_pAddrBook->OpenEntry(*pEid, *pNode->m_pEntry, 0);
+            if (auto* pObj = dynamic_cast<IMAPIProp*>(pNode->m_pEntry->m_pObj)) {
+                bEntry = true;
+                entryProps.LoadProps(pObj, TRUE);
+                RefineWithEntry(look, entryProps, rowProps, ulDisplayTag, nForcedKind);
+                pNode->m_nKind = look.nKind;
+            }
+        }
+
+        CPropValueArray attachProps;
+        switch (WorkForKind(pNode->m_nKind)) {
+        case EKindWork::Store: {
+            pNode->m_bOwns = TRUE;
+            pNode->m_pStore = new CMsgStoreWrapper;
+            pNode->m_pContainer = new CFolderWrapper;
+            hr = pEid ? m_pDoc->GetSession()->OpenMsgStore(*pEid, *pNode->m_pStore) : MAPI_E_INVALID_ENTRYID;
+            if (FAILED(hr)) {
+                ShowErrorReport("MAPI GetMessageStore Failure", "", hr);
+                hrResult = E_FAIL;
+                break;
+            }
+            pNode->m_pStore->OpenRoot(*pNode->m_pContainer);
+            look.bChildren = true;
+            break;
+        }
+        case EKindWork::Folder: {
+            FolderImages(look, rowProps);
+            pNode->m_pContainer = new CFolderWrapper;
+            hr = MAPI_E_INVALID_ENTRYID;
+            if (pEid && pParent && pParent->m_pContainer)
+                hr = pParent->m_pContainer->OpenEntry(*pEid, *pNode->m_pContainer);
+            if (FAILED(hr) || pNode->m_pContainer->Obj() == nullptr) {
+                delete pNode->m_pContainer;
+                pNode->m_pContainer = nullptr;
+                ShowErrorReport("Failed to locate subfolder", "", FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+            }
+            break;
+        }
+        case EKindWork::AbContainer:
+            pNode->m_pAddrBook = pParent ? pParent->m_pAddrBook : nullptr;
+            pNode->m_pContainer = new CFolderWrapper;
+            if (pEid && pNode->m_pAddrBook)
+                pNode->m_pAddrBook->OpenEntry(*pEid, *pNode->m_pContainer, 0);
+            break;
+        case EKindWork::Attachment: {
+            pNode->m_pAttach = new LPATTACH(nullptr);
+            pNode->m_bOwns = TRUE;
+            CMessageView message(pParent ? pParent->m_pEntry : nullptr);
+            hr = message.OpenAttach(static_cast<ULONG>(rowProps.GetLong(PR_ATTACH_NUM)), *pNode->m_pAttach);
+            if (FAILED(hr) || *pNode->m_pAttach == nullptr)
+                ShowErrorReport("Failure opening attachment", "", FAILED(hr) ? hr : MAPI_E_NOT_FOUND);
+            else if (!RowHasAttachMethod(rowProps))
+                attachProps.LoadProps(*pNode->m_pAttach, TRUE);
+            AttachmentText(look, rowProps);
+            break;
+        }
+        case EKindWork::None: break;
+        }
+        if (hrResult != S_OK)
+            break;
+
+        CTreeNode* pRaw = pNode.release();
+        QTreeWidgetItem* pItem =
+            MakeItem(pRaw, look.nImage, look.nSelImage, look.bChildren ? 1 : 0, look.strText);
+        if (MessageGetsGroups(pRaw->m_nKind, bEntry))
+            AddMessageGroups(pItem, pRaw, rowProps, &entryProps);
+        else if (pRaw->Attach() != nullptr && AttachmentIsEmbedded(rowProps, &attachProps))
+            AddEmbeddedMessage(pItem, pRaw);
+        items.push_back(pItem);
+    }
+    // One insertion for the whole listing: the view lays out once.
+    hParent->addChildren(items);
+    return hrResult;
+}
+
+void CLeftView::AddContainerChildren(CFolderWrapper& container, QTreeWidgetItem* hItem, ULONG ulDisplayTag,
+                                     int nForcedKind, bool bContents)
+{
+    CTableRef table;
+    if (SUCCEEDED(container.GetHierarchyTable(table)))
+        AddTableRows(table, hItem, ulDisplayTag, nForcedKind);
+    if (!bContents || QuitRequested())
+        return;
+    if (SUCCEEDED(container.GetContentsTable(table)))
+        AddTableRows(table, hItem, ulDisplayTag, nForcedKind);
+}
+
+void CLeftView::AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const CPropValueArray& row,
+                                 const CPropValueArray* pEntry)
+{
+    CMessageView message(pNode->m_pEntry);
+    // One table for both groups: asking for the second releases the first.
+    CTableRef table;
+    for (const CMessageGroup& group : kGroups) {
+        if (!GroupWanted(group, row, pEntry))
+            continue;
+        const HRESULT hr = group.eTable == EGroupTable::Attachments ? message.GetAttachmentTable(table)
+                                                                    : message.GetRecipientTable(table);
+        ULONG ulCount = 0;
+        if (FAILED(hr) || table.Get() == nullptr || FAILED(table.Get()->GetRowCount(0, &ulCount)) || ulCount == 0)
+            continue;
+        auto* pGroup = new CTreeNode;
+        pGroup->m_pEntry = pNode->m_pEntry;
+        pGroup->m_pStore = pNode->m_pStore;
+        pGroup->m_nEmbedDepth = pNode->m_nEmbedDepth;
+        pGroup->m_bChildrenLoaded = TRUE;
+        QTreeWidgetItem* pGroupItem = InsertNode(hItem, pGroup, kGroupImage, kGroupSelImage, 1, group.pszName);
+        if (FAILED(AddTableRows(table, pGroupItem, PR_DISPLAY_NAME, group.nRowKind)) &&
+            pGroupItem->childCount() == 0) {
+            // The rows could not be read after all: the group goes with its
+            // record rather than stay as an empty item.
+            delete pGroup;
+            delete pGroupItem;
+        }
+    }
+}
+
+void CLeftView::AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNode)
+{
+    const int nDepth = pAttachNode->m_nEmbedDepth + 1;
+    if (EmbedTooDeep(nDepth)) {
+        ShowErrorReport("Embedded messages nest too deeply", "", MAPI_E_CORRUPT_DATA);
+        return;
+    }
+    CMAPITraceSlot* ppTrace = m_pDoc->m_ppTraceWriter;
+    TraceThroughSlot(ppTrace, "IAttach->OpenProperty()\n");
+    LPUNKNOWN pUnk = nullptr;
+    HRESULT hr = pAttachNode->Attach()->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, &pUnk);
+    IMessage* pMessage = SUCCEEDED(hr) ? dynamic_cast<IMessage*>(pUnk) : nullptr;
+    if (pMessage == nullptr) {
+        if (pUnk != nullptr)
+            pUnk->Release();
+        ShowErrorReport("Failed to open embedded message", "", FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+        return;
+    }
+    auto* pNode = new CTreeNode;
+    pNode->m_nKind = static_cast<int>(MAPI_MESSAGE);
+    pNode->m_pEntry = new CMAPIWrapper;
+    pNode->m_pEntry->Attach(pMessage, ppTrace);
+    pNode->m_bOwns = TRUE;
+    pNode->m_pStore = pAttachNode->m_pStore;
+    pNode->m_nEmbedDepth = nDepth;
+    pNode->m_bChildrenLoaded = TRUE;
+    // Its own values stand for its row: the list shows them.
+    pNode->m_pProps = new CPropValueArray;
+    pNode->m_pProps->LoadProps(pMessage, TRUE);
+    const CNodeLook look = EmbeddedMessageLook(*pNode->m_pProps);
+    QTreeWidgetItem* pItem = InsertNode(hItem, pNode, look.nImage, look.nSelImage, 0, look.strText);
+    AddMessageGroups(pItem, pNode, *pNode->m_pProps, nullptr);
+}
+
+void CLeftView::OnItemExpanding(QTreeWidgetItem* pItem)
+{
+    CTreeNode* pNode = NodeOf(pItem);
+    if (pNode == nullptr || pNode->m_bChildrenLoaded || pNode->m_pContainer == nullptr ||
+        pNode->m_pContainer->m_pObj == nullptr)
+        return;
+    if (pNode->m_nKind == NODE_ADDRBOOK_ROOT) {
+        // The address book's root shows only its sub-containers.
+        CTableRef table;
+        if (SUCCEEDED(pNode->m_pContainer->GetHierarchyTable(table)))
+            AddTableRows(table, pItem, PR_DISPLAY_NAME, -1);
+    } else {
+        AddContainerChildren(*pNode->m_pContainer, pItem, PR_DISPLAY_NAME, -1, true);
+    }
+    pNode->m_bChildrenLoaded = TRUE;
+}
+
+void CLeftView::mousePressEvent(QMouseEvent* pEvent)
+{
+    // A left click makes the item current before the control handles the
+    // press (its expand button included); keyboard moves never do.
+    if (pEvent->button() == Qt::LeftButton) {
+        if (QTreeWidgetItem* pItem = itemAt(pEvent->position().toPoint())) {
+            setCurrentItem(pItem);
+            m_pDoc->SelectNode(NodeOf(pItem));
+        }
+    }
+    QTreeWidget::mousePressEvent(pEvent);
+}
+
+void CLeftView::contextMenuEvent(QContextMenuEvent* pEvent)
+{
+    // The command acts on the current node, not on the item under the cursor.
+    if (m_pItemMenu != nullptr)
+        m_pItemMenu->exec(pEvent->globalPos());
+    pEvent->accept();
+}
+
+bool CLeftView::OnUpdateCommand(int nId, CCmdUI& rUI)
+{
+    if (nId != ID_SAVE_ATTACHMENT)
+        return false;
+    const CTreeNode* pNode = m_pDoc->GetSelectedNode();
+    rUI.bEnabled = pNode != nullptr && pNode->m_nKind == static_cast<int>(MAPI_ATTACH);
+    return true;
+}
+
+bool CLeftView::OnCommand(int nId)
+{
+    if (nId != ID_SAVE_ATTACHMENT)
+        return false;
+    OnSaveAttachment();
+    return true;
+}
+
+void CLeftView::OnSaveAttachment()
+{
+    CTreeNode* pNode = m_pDoc->GetSelectedNode();
+    if (pNode == nullptr || pNode->m_nKind != static_cast<int>(MAPI_ATTACH))
+        return;
+    HRESULT hr = S_OK;
+    if (pNode->Attach() == nullptr) {
+        // It could not be opened: there is nothing to save, so no file is asked for.
+        hr = MAPI_E_NOT_FOUND;
+    } else {
+        CFileRequest request;
+        request.bOpen = false;
+        request.strTitle = QStringLiteral("Save Attachment");
+        const CPropValueArray none;
+        request.strFileName =
+            QString::fromStdString(ProposeAttachmentName(pNode->m_pProps ? *pNode->m_pProps : none));
+        const QString strPath = Prompts().GetFileName(nullptr, request);
+        if (!strPath.isEmpty())
+            hr = WriteAttachmentFile(pNode->m_pAttach, QFile::encodeName(strPath).constData());
+    }
+    // A file that could not be written gives a system error code, which is
+    // not negative: every result but S_OK is a failure here.
+    if (hr != S_OK)
+        ShowErrorReport("Failed to save attachment", "", hr);
 }

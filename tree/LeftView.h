@@ -1,21 +1,97 @@
-// The tree of MAPI objects of a workspace (left pane).
+// The tree of MAPI objects of a workspace (left pane). Each item carries one
+// CTreeNode; what a node shows and opens is decided by the tree rules
+// (tree/TreeRules.h), which dravik-dump shares.
 #pragma once
 
+#include "tree/TreeNode.h"
 #include "workspace/CmdTarget.h"
 
+#include <QIcon>
 #include <QTreeWidget>
 
-class CDravikDoc;
+#include <array>
+#include <map>
+#include <string>
+#include <utility>
 
-class CLeftView : public QTreeWidget, public CDocView
+class CDravikDoc;
+class QMenu;
+
+class CLeftView : public QTreeWidget, public CDocView, public CCmdTarget
 {
     Q_OBJECT
 public:
+    // Item data roles beside the text: the node, and the image kinds.
+    enum { NodeRole = Qt::UserRole, ImageRole, SelImageRole };
+
     explicit CLeftView(CDravikDoc* pDoc, QWidget* pParent = nullptr);
+    ~CLeftView() override;
 
     CDravikDoc* GetDocument() const { return m_pDoc; }
+    // Builds the tree once the document is connected; frees it all once not.
     void OnUpdate(CDocView* pSender, long lHint, void* pHint) override;
 
+    // The record of an item, or null.
+    static CTreeNode* NodeOf(const QTreeWidgetItem* pItem);
+
+    // A new item for pNode (a fresh record when null) as the last child of
+    // hParent (a top-level item when null); nChildren 1 shows an expand
+    // button before anything is loaded. An image kind of -1 shows the
+    // question mark.
+    QTreeWidgetItem* InsertNode(QTreeWidgetItem* hParent, CTreeNode* pNode, int nImageKind, int nSelectedImageKind,
+                                int nChildren, const std::string& strText);
+    // Releases the records of every item (the current node of the document
+    // included) and removes the items.
+    void FreeNodes();
+
+    // Loads an item's children on its first expansion.
+    void OnItemExpanding(QTreeWidgetItem* pItem);
+
+    // "Save Attachment...": handled while the tree is the active pane,
+    // enabled when the current node is an attachment.
+    bool OnUpdateCommand(int nId, CCmdUI& rUI) override;
+    bool OnCommand(int nId) override;
+    void OnSaveAttachment();
+
+    // The menu a right click shows (the workspace menu's "Item" popup).
+    void SetItemMenu(QMenu* pMenu) { m_pItemMenu = pMenu; }
+
+    bool m_bRootsBuilt = false;
+
+signals:
+    // The progress of a listing in percent, sent synchronously.
+    void progress(int nPercent);
+
+protected:
+    void mousePressEvent(QMouseEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+
 private:
+    void BuildRoots();
+    // The rows of the table as children of hParent. S_OK; the failure of
+    // reading the table; E_FAIL for an empty table, after a store failed to
+    // open or when the program is ending.
+    HRESULT AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULONG ulDisplayTag, int nForcedKind);
+    void AddContainerChildren(CFolderWrapper& container, QTreeWidgetItem* hItem, ULONG ulDisplayTag,
+                              int nForcedKind, bool bContents);
+    // A message's "Attachments" and "Recipients" under its item.
+    void AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const CPropValueArray& row,
+                          const CPropValueArray* pEntry);
+    // The message embedded in an attachment, as the attachment's child.
+    void AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNode);
+    QTreeWidgetItem* MakeItem(CTreeNode* pNode, int nImageKind, int nSelectedImageKind, int nChildren,
+                              const std::string& strText);
+    void SendProgress(int nPercent);
+    const QIcon& ItemIcon(int nImageKind, int nSelectedImageKind);
+
     CDravikDoc* m_pDoc;
+    QMenu* m_pItemMenu = nullptr;
+    // The picture of each image kind, drawn once per view.
+    std::array<QIcon, 32> m_images;
+    // Icons pairing a normal and a selected picture.
+    std::map<std::pair<int, int>, QIcon> m_itemIcons;
+    // Listings in progress: only the outermost one shows the wait cursor and
+    // sends progress (a message's groups are listed inside its folder's).
+    int m_nListing = 0;
+    int m_nLastPercent = -1;
 };

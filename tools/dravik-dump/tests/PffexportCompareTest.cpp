@@ -46,6 +46,7 @@ void ReadDump(const std::vector<QJsonObject>& lines, pff::Tree& tree)
     std::vector<pff::Message>* pItems = nullptr;
     pff::Message* pMessage = nullptr;
     std::string group;  // the message group we are in
+    int messageDepth = -1;  // of pMessage; an embedded message's own groups lie deeper
     bool inStores = false;
     for (const QJsonObject& o : lines) {
         const int depth = o["depth"].toInt();
@@ -76,8 +77,11 @@ void ReadDump(const std::vector<QJsonObject>& lines, pff::Tree& tree)
             it.where = "dump line " + std::to_string(&o - lines.data() + 1);
             pItems->push_back(std::move(it));
             pMessage = &pItems->back();
-        } else if (kind == "category" && parentKind == "message") {
+            messageDepth = depth;
+        } else if (kind == "category" && parentKind == "message" && depth == messageDepth + 1) {
             group = text;
+        } else if (depth != messageDepth + 2) {
+            // inside an embedded message: pffexport counts it with its attachment
         } else if (kind == "attachment" && pMessage && group == "Attachments") {
             pMessage->attachments.push_back(AttachmentName(o));
             std::sort(pMessage->attachments.begin(), pMessage->attachments.end());

@@ -1,0 +1,537 @@
+// The object tree on real stores: the roots and their listings, expansion
+// order, icons, groups, embedded messages, progress, loading once, click
+// selection, and saving attachments. The tree is also compared, line for
+// line, with dravik-dump's walk of the same store.
+#include "mapi/MAPICommandView.h"
+#include "mapi/TraceWriter.h"
+#include "DumpWriter.h"
+#include "ScriptedPrompts.h"
+#include "tree/AttachmentSave.h"
+#include "tree/LeftView.h"
+#include "workspace/CommandIds.h"
+#include "workspace/DravikDoc.h"
+
+#include "pst/writer/StoreWriter.h"
+
+#include "mapi32/mapicode.h"
+#include "mapi32/mapix.h"
+#include "mapi32/mapiutil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+
+namespace pw = dravik::pst::writer;
+
+namespace {
+
+// A document with a trace pane and a tree, as a workspace window has them.
+struct Workspace
+{
+    CMAPICommandView pane;
+    std::unique_ptr<CDravikDoc> pDoc = std::make_unique<CDravikDoc>();
+    std::unique_ptr<CLeftView> pTree;
+    Workspace()
+    {
+        pDoc->m_ppTraceWriter = new CMAPITraceSlot(new CTraceWriter(&pane));
+        pTree = std::make_unique<CLeftView>(pDoc.get());
+        pDoc->AddView(pTree.get());
+        pTree->resize(500, 700);
+    }
+    ~Workspace()
+    {
+        // The document goes first: closing it disconnects and frees the tree.
+        pDoc.reset();
+        pTree.reset();
+    }
+    QString Trace() const
+    {
+        QCoreApplication::processEvents();
+        return pane.toPlainText();
+    }
+};
+
+QTreeWidgetItem* Child(QTreeWidgetItem* pParent, const QString& strText)
+{
+    if (pParent == nullptr)
+        return nullptr;
+    for (int i = 0; i < pParent->childCount(); ++i) {
+        if (pParent->child(i)->text(0) == strText)
+            return pParent->child(i);
+    }
+    return nullptr;
+}
+
+int Kind(const QTreeWidgetItem* pItem)
+{
+    return CLeftView::NodeOf(pItem) ? CLeftView::NodeOf(pItem)->m_nKind : -100;
+}
+
+void ExpandAll(CLeftView& tree, QTreeWidgetItem* pItem)
+{
+    tree.expandItem(pItem);
+    for (int i = 0; i < pItem->childCount(); ++i)
+        ExpandAll(tree, pItem->child(i));
+}
+
+// Depth and text of every item below pItem, as the dump writes them.
+void Lines(QTreeWidgetItem* pItem, int nDepth, QStringList& lines)
+{
+    lines << QString(nDepth * 2, QLatin1Char(' ')) + QString::fromStdString(TextLine(pItem->text(0).toStdString()));
+    for (int i = 0; i < pItem->childCount(); ++i)
+        Lines(pItem->child(i), nDepth + 1, lines);
+}
+
+const QString kSamples = QStringLiteral(DRAVIK_SAMPLES_DIR);
+
+QByteArray ReadAll(const QString& strPath)
+{
+    QFile file(strPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void WriteFile(const QString& strPath, const QByteArray& data)
+{
+    QFile file(strPath);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(data), data.size());
+}
+
+pw::Recipient Recipient(const std::string& strName)
+{
+    pw::Recipient r;
+    r.props.set(PR_DISPLAY_NAME_W, pw::PropValue::unicode(strName))
+        .set(PR_EMAIL_ADDRESS_W, pw::PropValue::unicode(strName + "@example.org"))
+        .set(PR_ADDRTYPE_W, pw::PropValue::unicode("SMTP"))
+        .set(PR_RECIPIENT_TYPE, pw::PropValue::i4(1));
+    return r;
+}
+
+pw::Message Message(const std::string& strSubject)
+{
+    pw::Message m;
+    m.props.set(PR_MESSAGE_CLASS_W, pw::PropValue::unicode("IPM.Note"))
+        .set(PR_SUBJECT_W, pw::PropValue::unicode(strSubject));
+    m.recipients.push_back(Recipient("Ada"));
+    return m;
+}
+
+pw::Attachment FileAttachment(const std::string& strLongName, const std::string& strData)
+{
+    pw::Attachment a;
+    a.props.set(PR_ATTACH_LONG_FILENAME_W, pw::PropValue::unicode(strLongName))
+        .set(PR_ATTACH_FILENAME_W, pw::PropValue::unicode("FILE~1.BIN"));
+    a.data.assign(strData.begin(), strData.end());
+    return a;
+}
+
+pw::Attachment Embedded(pw::Message message)
+{
+    pw::Attachment a;
+    a.props.set(PR_ATTACH_FILENAME_W, pw::PropValue::unicode("forward.msg"));
+    a.embedded = std::make_shared<pw::Message>(std::move(message));
+    return a;
+}
+
+// A store with a folder of three messages, a message with a file, an empty
+// file, a file with a hostile name, and a message embedded two levels deep.
+void WriteCraftedStore(const std::string& strPath)
+{
+    pw::StoreWriter w(strPath, {});
+    const auto three = w.addFolder(w.ipmSubtree(), "Three", "IPF.Note");
+    for (const char* pszSubject : {"one", "two", "three"})
+        w.addMessage(three, Message(pszSubject));
+    const auto files = w.addFolder(w.ipmSubtree(), "Files", "IPF.Note");
+    pw::Message withFiles = Message("With files");
+    withFiles.attachments.push_back(FileAttachment("hello.txt", "hello, attachment"));
+    withFiles.attachments.push_back(FileAttachment("empty.txt", ""));
+    withFiles.attachments.push_back(FileAttachment("../../evil\x01.txt", "evil"));
+    pw::Message levelTwo = Message("Level two");
+    levelTwo.recipients = {Recipient("Deep Reader")};
+    levelTwo.attachments.push_back(FileAttachment("deep.txt", "deep"));
+    pw::Message levelOne = Message("Level one");
+    levelOne.attachments.push_back(Embedded(std::move(levelTwo)));
+    withFiles.attachments.push_back(Embedded(std::move(levelOne)));
+    w.addMessage(files, withFiles);
+    w.finish();
+}
+
+// Clicks the item's text with the left button.
+void Click(CLeftView& tree, QTreeWidgetItem* pItem)
+{
+    tree.scrollToItem(pItem);
+    const QRect rect = tree.visualItemRect(pItem);
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+} // namespace
+
+class TestTree : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_strCrafted;
+    QString m_strDemo;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir().mkpath(m_dir.filePath(QStringLiteral("profiles")));
+        qputenv("DRAVIK_MAPI_PROFILES", m_dir.filePath(QStringLiteral("profiles")).toUtf8());
+        QCOMPARE(MAPIInitialize(nullptr), S_OK);
+        QDir::setCurrent(QStringLiteral(DRAVIK_SOURCE_DIR));
+        m_strCrafted = m_dir.filePath(QStringLiteral("crafted.pst"));
+        WriteCraftedStore(m_strCrafted.toStdString());
+        m_strDemo = m_dir.filePath(QStringLiteral("demo.pst"));
+        QCOMPARE(QProcess::execute(QStringLiteral(DRAVIK_PSTGEN_EXE), {QStringLiteral("demo"), m_strDemo}), 0);
+    }
+
+    void cleanupTestCase() { MAPIUninitialize(); }
+
+    // The five roots in order, with their images, and the four listings.
+    void rootsAndListings()
+    {
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
+        CLeftView& tree = *ws.pTree;
+        QVERIFY(tree.m_bRootsBuilt);
+        const QStringList names = {"Message Stores", "Status Tables", "Profiles", "Services", "Address Book(s)"};
+        const int images[] = {1, 10, 13, 3, 14};
+        QCOMPARE(tree.topLevelItemCount(), 5);
+        for (int i = 0; i < 5; ++i) {
+            QTreeWidgetItem* pRoot = tree.topLevelItem(i);
+            QCOMPARE(pRoot->text(0), names[i]);
+            QCOMPARE(pRoot->data(0, CLeftView::ImageRole).toInt(), images[i]);
+            QCOMPARE(pRoot->data(0, CLeftView::SelImageRole).toInt(), images[i]);
+        }
+        QCOMPARE(Kind(tree.topLevelItem(4)), NODE_ADDRBOOK_ROOT);
+        const int rowKinds[] = {MAPI_STORE, MAPI_STATUS, MAPI_PROFSECT, MAPI_STATUS};
+        for (int i = 0; i < 4; ++i) {
+            QTreeWidgetItem* pRoot = tree.topLevelItem(i);
+            QVERIFY2(pRoot->childCount() >= 1, qPrintable(names[i]));
+            for (int j = 0; j < pRoot->childCount(); ++j)
+                QCOMPARE(Kind(pRoot->child(j)), rowKinds[i]);
+        }
+        QCOMPARE(tree.topLevelItem(0)->child(0)->data(0, CLeftView::ImageRole).toInt(), 1);
+        QCOMPARE(tree.topLevelItem(4)->childCount(), 0);  // loaded on expansion
+
+        // The calls in the order the roots are built.
+        const QString strTrace = ws.Trace();
+        const QStringList order = {"IMAPISession->GetMsgStoresTable()", "IMAPISession->OpenMsgStore()",
+                                   "IMAPIStore->OpenEntry()",           "IMAPISession->GetStatusTable()",
+                                   "IProfAdmin->GetProfileTable()",     "IMAPISession->AdminServices()",
+                                   "IServiceAdmin->GetMsgServiceTable()", "IMAPISession->OpenAddressBook()",
+                                   "IADRBook->OpenEntry()"};
+        qsizetype nAt = strTrace.indexOf(QStringLiteral("MAPILogonEx()"));
+        for (const QString& strCall : order) {
+            const qsizetype nNext = strTrace.indexOf(strCall, nAt);
+            QVERIFY2(nNext > nAt, qPrintable(strCall + QStringLiteral(" in order in:\n") + strTrace));
+            nAt = nNext;
+        }
+        QVERIFY(prompts.m_unexpected.isEmpty());
+        QVERIFY(prompts.m_errorReports.empty());
+
+        // Disconnecting frees the tree and the current node with it.
+        ws.pDoc->SelectNode(CLeftView::NodeOf(tree.topLevelItem(0)->child(0)));
+        ws.pDoc->OnDisconnect();
+        QCOMPARE(tree.topLevelItemCount(), 0);
+        QVERIFY(!tree.m_bRootsBuilt);
+        QCOMPARE(ws.pDoc->GetSelectedNode(), nullptr);
+        QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
+        QCOMPARE(tree.topLevelItemCount(), 5);
+    }
+
+    // A store shows "Named Properties", then subfolders, then messages, with
+    // the folders' class images; messages get their groups; an embedded
+    // message shows below its attachment, two levels deep.
+    void expansionOrderGroupsAndEmbedded()
+    {
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
+        CLeftView& tree = *ws.pTree;
+        QTreeWidgetItem* pStore = tree.topLevelItem(0)->child(0);
+        tree.expandItem(pStore);
+        QVERIFY(pStore->childCount() >= 2);
+        QCOMPARE(pStore->child(0)->text(0), QStringLiteral("Named Properties"));
+        QCOMPARE(Kind(pStore->child(0)), NODE_NAMED_PROPS);
+        QCOMPARE(pStore->child(0)->data(0, CLeftView::ImageRole).toInt(), 17);
+        for (int i = 1; i < pStore->childCount(); ++i)
+            QCOMPARE(Kind(pStore->child(i)), MAPI_FOLDER);
+
+        QTreeWidgetItem* pThree = nullptr;
+        for (int i = 1; i < pStore->childCount() && !pThree; ++i) {
+            tree.expandItem(pStore->child(i));
+            pThree = Child(pStore->child(i), QStringLiteral("Three"));
+        }
+        QVERIFY(pThree != nullptr);
+        QCOMPARE(pThree->data(0, CLeftView::ImageRole).toInt(), 21);  // IPF.Note
+        tree.expandItem(pThree);
+        QCOMPARE(pThree->childCount(), 3);
+        QTreeWidgetItem* pMessage = pThree->child(0);
+        QCOMPARE(pMessage->text(0), QStringLiteral("one"));
+        QCOMPARE(Kind(pMessage), MAPI_MESSAGE);
+        QCOMPARE(pMessage->data(0, CLeftView::ImageRole).toInt(), 25);  // IPM.Note
+        // No attachments: only its recipients.
+        QCOMPARE(pMessage->childCount(), 1);
+        QCOMPARE(pMessage->child(0)->text(0), QStringLiteral("Recipients"));
+        QCOMPARE(pMessage->child(0)->data(0, CLeftView::ImageRole).toInt(), 30);
+        QCOMPARE(pMessage->child(0)->data(0, CLeftView::SelImageRole).toInt(), 29);
+        QCOMPARE(pMessage->child(0)->child(0)->text(0), QStringLiteral("Ada"));
+        QCOMPARE(Kind(pMessage->child(0)->child(0)), MAPI_MAILUSER);
+        // The group shares its message's object and does not own it.
+        QCOMPARE(CLeftView::NodeOf(pMessage->child(0))->m_pEntry, CLeftView::NodeOf(pMessage)->m_pEntry);
+        QVERIFY(!CLeftView::NodeOf(pMessage->child(0))->m_bOwns);
+
+        QTreeWidgetItem* pFiles = Child(pThree->parent(), QStringLiteral("Files"));
+        QVERIFY(pFiles != nullptr);
+        tree.expandItem(pFiles);
+        QTreeWidgetItem* pWith = Child(pFiles, QStringLiteral("With files"));
+        QVERIFY(pWith != nullptr);
+        QCOMPARE(pWith->childCount(), 2);
+        QCOMPARE(pWith->child(0)->text(0), QStringLiteral("Attachments"));
+        QCOMPARE(pWith->child(1)->text(0), QStringLiteral("Recipients"));
+        QTreeWidgetItem* pAttachments = pWith->child(0);
+        QCOMPARE(pAttachments->childCount(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(Kind(pAttachments->child(i)), MAPI_ATTACH);
+            QCOMPARE(pAttachments->child(i)->data(0, CLeftView::ImageRole).toInt(), 7);
+        }
+        // Two levels of embedded messages, each with its own groups.
+        QTreeWidgetItem* pForward = pAttachments->child(3);
+        QCOMPARE(pForward->text(0), QStringLiteral("forward.msg"));
+        QCOMPARE(pForward->childCount(), 1);
+        QTreeWidgetItem* pOne = pForward->child(0);
+        QCOMPARE(pOne->text(0), QStringLiteral("Level one"));
+        QCOMPARE(Kind(pOne), MAPI_MESSAGE);
+        QTreeWidgetItem* pTwo = Child(Child(Child(pOne, QStringLiteral("Attachments")), QStringLiteral("forward.msg")),
+                                      QStringLiteral("Level two"));
+        QVERIFY(pTwo != nullptr);
+        QCOMPARE(CLeftView::NodeOf(pTwo)->m_nEmbedDepth, 2);
+        QVERIFY(Child(Child(pTwo, QStringLiteral("Recipients")), QStringLiteral("Deep Reader")) != nullptr);
+        QVERIFY(Child(Child(pTwo, QStringLiteral("Attachments")), QStringLiteral("FILE~1.BIN")) != nullptr);
+        QVERIFY(prompts.m_errorReports.empty());
+        QVERIFY(prompts.m_unexpected.isEmpty());
+    }
+
+    // Three rows send 33, 66 and 100; collapsing and expanding again loads
+    // nothing twice.
+    void progressAndLoadingOnce()
+    {
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
+        CLeftView& tree = *ws.pTree;
+        QTreeWidgetItem* pStore = tree.topLevelItem(0)->child(0);
+        tree.expandItem(pStore);
+        QTreeWidgetItem* pThree = nullptr;
+        for (int i = 1; i < pStore->childCount() && !pThree; ++i) {
+            tree.expandItem(pStore->child(i));
+            pThree = Child(pStore->child(i), QStringLiteral("Three"));
+        }
+        QVERIFY(pThree != nullptr);
+        QList<int> sent;
+        connect(&tree, &CLeftView::progress, this, [&sent](int n) { sent << n; });
+        tree.expandItem(pThree);
+        QCOMPARE(sent, (QList<int>{33, 66, 100}));
+
+        const QString strTrace = ws.Trace();
+        tree.collapseItem(pThree);
+        tree.expandItem(pThree);
+        tree.collapseItem(pThree);
+        tree.expandItem(pThree);
+        QCOMPARE(pThree->childCount(), 3);
+        QCOMPARE(ws.Trace(), strTrace);
+        QCOMPARE(sent.size(), 3);
+    }
+
+    // A left click makes a node current; keyboard moves only move the
+    // selection.
+    void clickSelectsKeyboardDoesNot()
+    {
+        CScriptedPrompts prompts;
+        Workspace ws;
+        ws.pTree->show();
+        QVERIFY(QTest::qWaitForWindowExposed(ws.pTree.get()));
+        QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
+        CLeftView& tree = *ws.pTree;
+        QTreeWidgetItem* pStatus = tree.topLevelItem(1);
+        Click(tree, pStatus);
+        QCOMPARE(ws.pDoc->GetSelectedNode(), CLeftView::NodeOf(pStatus));
+        QCOMPARE(tree.currentItem(), pStatus);
+        QTest::keyClick(tree.viewport(), Qt::Key_Down);
+        QVERIFY(tree.currentItem() != pStatus);
+        QCOMPARE(ws.pDoc->GetSelectedNode(), CLeftView::NodeOf(pStatus));
+        Click(tree, tree.topLevelItem(2));
+        QCOMPARE(ws.pDoc->GetSelectedNode(), CLeftView::NodeOf(tree.topLevelItem(2)));
+    }
+
+    // The whole tree of each store, fully expanded, is what dravik-dump walks.
+    void sameAsDump_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char* pszFile : {"pstsdk-sample1.pst", "pstsdk-sample2.pst", "pstsdk-submessage.pst",
+                                    "java-libpst-dist-list.pst", "pst-extractor-enron.pst",
+                                    "pst-extractor-outlookcom.ost"})
+            QTest::newRow(pszFile) << kSamples + QLatin1Char('/') + QLatin1String(pszFile);
+        QTest::newRow("demo") << m_strDemo;
+        QTest::newRow("crafted") << m_strCrafted;
+    }
+
+    void sameAsDump()
+    {
+        QFETCH(QString, path);
+        QProcess dump;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DRAVIK_MAPI_PROFILES"), m_dir.filePath(QStringLiteral("dump-profiles")));
+        QDir().mkpath(m_dir.filePath(QStringLiteral("dump-profiles")));
+        dump.setProcessEnvironment(env);
+        dump.start(QStringLiteral(DRAVIK_DUMP_EXE), {QStringLiteral("--file"), path});
+        QVERIFY(dump.waitForFinished(300000));
+        QCOMPARE(dump.exitCode(), 0);
+        QStringList expected;
+        bool bKeep = false;
+        for (const QString& strLine : QString::fromUtf8(dump.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+            if (!strLine.startsWith(QLatin1Char(' ')))
+                bKeep = strLine == QStringLiteral("category: Message Stores") ||
+                        strLine == QStringLiteral("category: Address Book(s)");
+            if (bKeep) {
+                // "  kind: text" -> "  text"
+                const qsizetype nIndent = strLine.indexOf(QRegularExpression(QStringLiteral("[^ ]")));
+                const qsizetype nColon = strLine.indexOf(QStringLiteral(": "));
+                expected << strLine.left(nIndent) + strLine.mid(nColon + 2);
+            }
+        }
+
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(path), S_OK);
+        QStringList shown;
+        for (int i : {0, 4}) {
+            ExpandAll(*ws.pTree, ws.pTree->topLevelItem(i));
+            Lines(ws.pTree->topLevelItem(i), 0, shown);
+        }
+        QCOMPARE(shown, expected);
+        QVERIFY(prompts.m_unexpected.isEmpty());
+        QVERIFY(prompts.m_errorReports.empty());
+    }
+
+    // "Save Attachment...": enabled only for an attachment, the proposed
+    // names, the bytes pffexport exports, an empty file, cancelling, a
+    // failed write that leaves the old file whole.
+    void saveAttachment()
+    {
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(kSamples + QStringLiteral("/pstsdk-sample1.pst")), S_OK);
+        CLeftView& tree = *ws.pTree;
+        CCmdUI ui;
+        QVERIFY(tree.OnUpdateCommand(ID_SAVE_ATTACHMENT, ui));
+        QVERIFY(!ui.bEnabled);
+
+        QTreeWidgetItem* pStore = tree.topLevelItem(0)->child(0);
+        ExpandAll(tree, pStore);
+        QTreeWidgetItem* pAttach = tree.findItems(QStringLiteral("leah_t~1.jpg"), Qt::MatchRecursive).value(0);
+        QVERIFY(pAttach != nullptr);
+        ws.pDoc->SelectNode(CLeftView::NodeOf(pAttach->parent()->parent()));
+        QVERIFY(tree.OnUpdateCommand(ID_SAVE_ATTACHMENT, ui));
+        QVERIFY(!ui.bEnabled);
+        ws.pDoc->SelectNode(CLeftView::NodeOf(pAttach));
+        QVERIFY(tree.OnUpdateCommand(ID_SAVE_ATTACHMENT, ui));
+        QVERIFY(ui.bEnabled);
+
+        // Cancelled: nothing written, nothing shown.
+        prompts.AnswerFile(QString());
+        QVERIFY(tree.OnCommand(ID_SAVE_ATTACHMENT));
+        QCOMPARE(prompts.m_fileRequests.size(), std::size_t(1));
+        QCOMPARE(prompts.m_fileRequests[0].strFileName, QStringLiteral("leah_thumper.jpg"));
+        QVERIFY(!prompts.m_fileRequests[0].bOpen);
+        QVERIFY(prompts.m_errorReports.empty());
+
+        // Over an existing file: replaced by exactly what pffexport exports.
+        const QString strOut = m_dir.filePath(QStringLiteral("leah.jpg"));
+        WriteFile(strOut, QByteArray("old content"));
+        prompts.AnswerFile(strOut);
+        tree.OnSaveAttachment();
+        QVERIFY(prompts.m_errorReports.empty());
+        QTemporaryDir exportDir;
+        QProcess pff;
+        pff.setProcessChannelMode(QProcess::MergedChannels);
+        pff.start(QStringLiteral("pffexport"), {QStringLiteral("-q"), QStringLiteral("-m"), QStringLiteral("all"),
+                                                QStringLiteral("-f"), QStringLiteral("all"), QStringLiteral("-t"),
+                                                exportDir.filePath(QStringLiteral("x")),
+                                                kSamples + QStringLiteral("/pstsdk-sample1.pst")});
+        QVERIFY(pff.waitForFinished(120000));
+        QCOMPARE(pff.exitCode(), 0);
+        const QString strPff = exportDir.filePath(
+            QStringLiteral("x.export/Top of Outlook data file/Sample1/Message00001/Attachments/1_leah_thumper.jpg"));
+        const QByteArray expected = ReadAll(strPff);
+        QVERIFY(expected.size() > 1000);
+        QCOMPARE(ReadAll(strOut), expected);
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("leah.jpg.*")}, QDir::Files), QStringList());
+
+        // A write that fails part-way (the file size limit) leaves the old file
+        // whole and no temporary file behind.
+        WriteFile(strOut, QByteArray("the user's file"));
+        struct rlimit old = {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        struct rlimit small = old;
+        small.rlim_cur = 100;
+        auto* const pfnOld = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        prompts.AnswerFile(strOut);
+        tree.OnSaveAttachment();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, pfnOld);
+        QCOMPARE(prompts.m_errorReports.size(), std::size_t(1));
+        QCOMPARE(prompts.m_errorReports[0].strMessage, QStringLiteral("Failed to save attachment"));
+        QCOMPARE(prompts.m_errorReports[0].hr & kSystemErrorBit, kSystemErrorBit);
+        QCOMPARE(ReadAll(strOut), QByteArray("the user's file"));
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("leah.jpg.*")}, QDir::Files), QStringList());
+        QVERIFY(prompts.m_unexpected.isEmpty());
+    }
+
+    // An empty attachment gives an empty file; a hostile name is proposed as
+    // a plain base name.
+    void saveEmptyAndHostile()
+    {
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
+        CLeftView& tree = *ws.pTree;
+        ExpandAll(tree, tree.topLevelItem(0));
+        QTreeWidgetItem* pAttachments =
+            tree.findItems(QStringLiteral("With files"), Qt::MatchRecursive).value(0)->child(0);
+        QVERIFY(pAttachments != nullptr);
+
+        const QString strEmpty = m_dir.filePath(QStringLiteral("empty-out.txt"));
+        WriteFile(strEmpty, QByteArray("not empty before"));
+        ws.pDoc->SelectNode(CLeftView::NodeOf(pAttachments->child(1)));
+        prompts.AnswerFile(strEmpty);
+        tree.OnSaveAttachment();
+        QCOMPARE(prompts.m_fileRequests.back().strFileName, QStringLiteral("empty.txt"));
+        QVERIFY(QFile::exists(strEmpty));
+        QCOMPARE(QFileInfo(strEmpty).size(), 0);
+
+        ws.pDoc->SelectNode(CLeftView::NodeOf(pAttachments->child(2)));
+        prompts.AnswerFile(QString());
+        tree.OnSaveAttachment();
+        QCOMPARE(prompts.m_fileRequests.back().strFileName, QStringLiteral("evil.txt"));
+        QVERIFY(prompts.m_errorReports.empty());
+        QVERIFY(prompts.m_unexpected.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestTree)
+#include "tst_tree.moc"
