@@ -498,6 +498,68 @@ private slots:
         pDoc->SelectNode(nullptr);
     }
 
+    // Every object the tree shows of a store lists, in both modes, a row for
+    // each of its properties with a text for every value the store holds.
+    void everyObjectOfAStore_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("demo") << m_strDemo;
+        for (const char* psz : {"pstsdk-sample1.pst", "pstsdk-sample2.pst", "pstsdk-submessage.pst",
+                                "java-libpst-dist-list.pst", "pst-extractor-enron.pst", "pst-extractor-outlookcom.ost"})
+            QTest::newRow(psz) << QStringLiteral(DRAVIK_SAMPLES_DIR "/%1").arg(QString::fromLatin1(psz));
+    }
+    void everyObjectOfAStore()
+    {
+        QFETCH(QString, path);
+        CMainFrame frame(nullptr);
+        auto pOwnedDoc = std::make_unique<CDravikDoc>();
+        pOwnedDoc->OnNewDocument();
+        CChildFrame* pChild = frame.AddWorkspace(std::move(pOwnedDoc));
+        CDravikDoc* pDoc = pChild->GetDocument();
+        CLeftView* pTree = pChild->LeftView();
+        CDravikView* pList = pChild->ListView();
+        QCOMPARE(pDoc->ConnectFile(path), S_OK);
+        QVERIFY(pTree->topLevelItemCount() > 0);
+
+        int nObjects = 0, nRows = 0;
+        QStringList faults;
+        std::function<void(QTreeWidgetItem*)> visit = [&](QTreeWidgetItem* pItem) {
+            pTree->OnItemExpanding(pItem);
+            CTreeNode* pNode = CLeftView::NodeOf(pItem);
+            if (pNode && pNode->m_nKind != NODE_NAMED_PROPS) {
+                ++nObjects;
+                for (bool bEntry : {false, true}) {
+                    pDoc->m_bEntryProps = bEntry;
+                    pDoc->SelectNode(pNode);
+                    const CPropListModel& model = *pList->Model();
+                    if (pNode->m_pProps && (!bEntry || !EntryObject(*pNode)))
+                        QCOMPARE(model.rowCount(), static_cast<int>(pNode->m_pProps->Count()));
+                    for (int i = 0; i < model.rowCount(); ++i) {
+                        ++nRows;
+                        const QString strValue = model.index(i, 4).data().toString();
+                        const SPropValue* pProp = model.Row(i).item.pProp;
+                        const ULONG ulType = PROP_TYPE(pProp->ulPropTag);
+                        const bool bEmptyValue = (ulType == PT_STRING8 && pProp->Value.lpszA && !*pProp->Value.lpszA) ||
+                                                 (ulType == PT_UNICODE && pProp->Value.lpszW && !*pProp->Value.lpszW) ||
+                                                 (ulType == PT_BINARY && pProp->Value.bin.cb == 0);
+                        if (strValue.contains(QStringLiteral("<Unknown Property Type")) ||
+                            (strValue.isEmpty() && !bEmptyValue))
+                            faults << pItem->text(0) + QLatin1Char(' ') + model.index(i, 0).data().toString() +
+                                          QStringLiteral(": \"") + strValue + QLatin1Char('"');
+                    }
+                }
+            }
+            for (int i = 0; i < pItem->childCount(); ++i)
+                visit(pItem->child(i));
+        };
+        visit(pTree->topLevelItem(0)); // "Message Stores"
+        qInfo("%d objects, %d rows", nObjects, nRows);
+        pDoc->SelectNode(nullptr);
+        QVERIFY(nObjects > 3);
+        QVERIFY(nRows > 100);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.mid(0, 20).join(QLatin1Char('\n'))));
+    }
+
     // "Save ..." writes the value's text (cut to the export's 5000 bytes),
     // or the whole value through its stream when GetProps could not give it;
     // an existing file is replaced only when the new one is complete.
