@@ -254,6 +254,8 @@ void CDravikView::SortByColumn(int nColumn)
         m_bSortDescending = !m_bSortDescending;
     m_nSortColumn = nColumn;
     m_pModel->Sort(nColumn, m_bSortDescending);
+    header()->setSortIndicatorShown(true);
+    header()->setSortIndicator(nColumn, m_bSortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 int CDravikView::SelectedRow() const
@@ -400,7 +402,7 @@ bool CDravikView::OnCommand(int nId)
 
 void CDravikView::contextMenuEvent(QContextMenuEvent* pEvent)
 {
-    if (m_pPropertyMenu)
+    if (m_pPropertyMenu && !QuitRequested())
         m_pPropertyMenu->exec(pEvent->globalPos());
     pEvent->accept();
 }
