@@ -2,6 +2,7 @@
 
 #include "props/DateText.h"
 #include "props/IniFile.h"
+#include "props/MultiValueText.h"
 #include "props/PropValueArray.h"
 #include "props/TextConv.h"
 
@@ -218,22 +219,36 @@ std::string SingleValueText(ULONG ulType, const _PV& v, UINT cchText, ULONG ulSh
     }
 }
 
+// The base types MAPI defines multi-valued forms of.
+bool IsMultiValueBase(ULONG ulBase)
+{
+    switch (ulBase) {
+    case PT_I2: case PT_LONG: case PT_R4: case PT_DOUBLE: case PT_CURRENCY: case PT_APPTIME: case PT_SYSTIME:
+    case PT_STRING8: case PT_BINARY: case PT_UNICODE: case PT_CLSID: case PT_I8:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The values of a multi-valued property: the count, then each value in the
 // text of its base type, in brackets: 2 values: [Business] [Personal].
 // A text too long for the buffer is cut and ends with the cut marker.
-template <typename T, typename Assign>
-std::string MultiValueText(ULONG ulBaseType, ULONG cValues, const T* pValues, UINT cchText, Assign assign)
+std::string MultiValuedText(const SPropValue& prop, UINT cchText)
 {
+    const ULONG ulType = PROP_TYPE(prop.ulPropTag);
+    if (!IsMultiValueBase(ulType & ~MV_FLAG)) {
+        char sz[64];
+        std::snprintf(sz, sizeof sz, "<Unknown Property Type: %08x>", static_cast<unsigned>(ulType));
+        return sz;
+    }
     const size_t cbMax = cchText - 1;
+    const ULONG cValues = MultiValueCount(&prop);
     std::string text = std::to_string(cValues) + (cValues == 1 ? " value" : " values");
-    if (cValues > 0 && pValues)
-        text += ':';
-    for (ULONG i = 0; pValues && i < cValues && text.size() <= cbMax; ++i) {
-        _PV one;
-        std::memset(&one, 0, sizeof one);
-        assign(one, pValues[i]);
-        text += " [";
-        text += SingleValueText(ulBaseType, one, cchText, ulBaseType);
+    SPropValue element;
+    for (ULONG i = 0; i < cValues && text.size() <= cbMax && MultiValueElement(&prop, i, element); ++i) {
+        text += i == 0 ? ": [" : " [";
+        text += SingleValueText(PROP_TYPE(element.ulPropTag), element.Value, cchText, ulType);
         text += ']';
     }
     if (text.size() > cbMax) {
@@ -241,48 +256,6 @@ std::string MultiValueText(ULONG ulBaseType, ULONG cValues, const T* pValues, UI
         text = CutNarrow(text, cbMax > cbMarker ? cbMax - cbMarker : 0) + kCutMarker;
     }
     return text;
-}
-
-std::string MultiValueText(ULONG ulType, const _PV& v, UINT cchText)
-{
-    const ULONG ulBase = ulType & ~MVI_FLAG;
-    switch (ulBase) {
-    case PT_I2:
-        return MultiValueText(ulBase, v.MVi.cValues, v.MVi.lpi, cchText, [](_PV& o, short x) { o.i = x; });
-    case PT_LONG:
-        return MultiValueText(ulBase, v.MVl.cValues, v.MVl.lpl, cchText, [](_PV& o, LONG x) { o.l = x; });
-    case PT_R4:
-        return MultiValueText(ulBase, v.MVflt.cValues, v.MVflt.lpflt, cchText, [](_PV& o, float x) { o.flt = x; });
-    case PT_DOUBLE:
-        return MultiValueText(ulBase, v.MVdbl.cValues, v.MVdbl.lpdbl, cchText, [](_PV& o, double x) { o.dbl = x; });
-    case PT_CURRENCY:
-        return MultiValueText(ulBase, v.MVcur.cValues, v.MVcur.lpcur, cchText,
-                              [](_PV& o, const CURRENCY& x) { o.cur = x; });
-    case PT_APPTIME:
-        return MultiValueText(ulBase, v.MVat.cValues, v.MVat.lpat, cchText, [](_PV& o, double x) { o.at = x; });
-    case PT_SYSTIME:
-        return MultiValueText(ulBase, v.MVft.cValues, v.MVft.lpft, cchText,
-                              [](_PV& o, const FILETIME& x) { o.ft = x; });
-    case PT_STRING8:
-        return MultiValueText(ulBase, v.MVszA.cValues, v.MVszA.lppszA, cchText, [](_PV& o, LPSTR x) { o.lpszA = x; });
-    case PT_UNICODE:
-        return MultiValueText(ulBase, v.MVszW.cValues, v.MVszW.lppszW, cchText,
-                              [](_PV& o, LPWSTR x) { o.lpszW = x; });
-    case PT_BINARY:
-        return MultiValueText(ulBase, v.MVbin.cValues, v.MVbin.lpbin, cchText,
-                              [](_PV& o, const SBinary& x) { o.bin = x; });
-    case PT_CLSID:
-        return MultiValueText(ulBase, v.MVguid.cValues, v.MVguid.lpguid, cchText,
-                              [](_PV& o, const GUID& x) { o.lpguid = const_cast<LPGUID>(&x); });
-    case PT_I8:
-        return MultiValueText(ulBase, v.MVli.cValues, v.MVli.lpli, cchText,
-                              [](_PV& o, const LARGE_INTEGER& x) { o.li = x; });
-    default: {
-        char sz[64];
-        std::snprintf(sz, sizeof sz, "<Unknown Property Type: %08x>", static_cast<unsigned>(ulType));
-        return sz;
-    }
-    }
 }
 
 } // namespace
@@ -307,7 +280,7 @@ std::string PropValueToText(const SPropValue* pProp, UINT cchText)
         // on it holds it: a single value of the base type.
         text = SingleValueText(ulType & ~MVI_FLAG, pProp->Value, cchText, ulType);
     } else if (ulType & MV_FLAG) {
-        text = MultiValueText(ulType, pProp->Value, cchText);
+        text = MultiValuedText(*pProp, cchText);
     } else {
         text = SingleValueText(ulType, pProp->Value, cchText, ulType);
     }
