@@ -14,6 +14,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 
+#include <malloc.h>
+
 #include <memory>
 
 namespace {
@@ -161,7 +163,8 @@ void CLeftView::FreeNodes()
     if (m_pDoc != nullptr)
         m_pDoc->m_pSelectedNode = nullptr;
     // Every record first (a parent's before those below it; releasing one
-    // never reads another), then the items.
+    // never reads another), then the items, which go with their records'
+    // addresses unread.
     std::vector<QTreeWidgetItem*> pending;
     for (int i = 0; i < topLevelItemCount(); ++i)
         pending.push_back(topLevelItem(i));
@@ -169,11 +172,13 @@ void CLeftView::FreeNodes()
         QTreeWidgetItem* pItem = pending.back();
         pending.pop_back();
         delete NodeOf(pItem);
-        pItem->setData(0, NodeRole, QVariant());
         for (int i = 0; i < pItem->childCount(); ++i)
             pending.push_back(pItem->child(i));
     }
     clear();
+    // A large tree leaves much memory free in the heap: it goes back to the
+    // system rather than stay with the program until it ends.
+    ::malloc_trim(0);
 }
 
 void CLeftView::SendProgress(int nPercent)

@@ -1,7 +1,7 @@
 // Run: QT_QPA_PLATFORM=offscreen bench_tree [messages] [cycles]
 //
 // Writes a store with `pstgen scale` (one folder of the given number of
-// messages, each with two recipients and one attachment), connects a workspace
+// messages, each with two recipients and one attachment of 2,000 bytes), connects a workspace
 // window to it and expands the folder in the tree: everything the tree does
 // for each row (open, read all properties, the attachment and recipient
 // groups) through the traced wrappers into the trace pane. Prints the time of
@@ -70,6 +70,7 @@ QTreeWidgetItem* FindFolder(CLeftView& tree, QTreeWidgetItem* pItem, const QStri
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const QString strMessages = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("10000");
     const int nCycles = argc > 2 ? std::atoi(argv[2]) : 3;
     QTemporaryDir dir;
@@ -80,11 +81,13 @@ int main(int argc, char** argv)
     if (QProcess::execute(QStringLiteral(DRAVIK_PSTGEN_EXE),
                           {QStringLiteral("scale"), strStore, QStringLiteral("--folders"), QStringLiteral("1"),
                            QStringLiteral("--messages"), strMessages, QStringLiteral("--body-size"),
-                           QStringLiteral("50")}) != 0)
+                           QStringLiteral("50"), QStringLiteral("--attachment-size"), QStringLiteral("2000")}) != 0)
         return 1;
     std::printf("store of %s messages written in %lld ms\n", qPrintable(strMessages),
                 static_cast<long long>(timer.elapsed()));
     MAPIInitialize(nullptr);
+    // The tag dictionary is read from the current folder.
+    QDir::setCurrent(QStringLiteral(DRAVIK_SOURCE_DIR));
 
     CChildFrame frame(std::make_unique<CDravikDoc>());
     frame.resize(700, 400);

@@ -2,7 +2,11 @@
 // order, icons, groups, embedded messages, progress, loading once, click
 // selection, and saving attachments. The tree is also compared, line for
 // line, with dravik-dump's walk of the same store.
+#include "app/ChildFrame.h"
+#include "app/MainFrame.h"
+#include "list/DravikView.h"
 #include "mapi/MAPICommandView.h"
+#include "mapi/Prompts.h"
 #include "mapi/TraceWriter.h"
 #include "DumpWriter.h"
 #include "ScriptedPrompts.h"
@@ -17,6 +21,7 @@
 #include "mapi32/mapix.h"
 #include "mapi32/mapiutil.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -67,6 +72,20 @@ QTreeWidgetItem* Child(QTreeWidgetItem* pParent, const QString& strText)
     for (int i = 0; i < pParent->childCount(); ++i) {
         if (pParent->child(i)->text(0) == strText)
             return pParent->child(i);
+    }
+    return nullptr;
+}
+
+// The folder of this name below the top folders of the first store, with
+// everything above it expanded.
+QTreeWidgetItem* StoreFolder(CLeftView& tree, const QString& strName)
+{
+    QTreeWidgetItem* pStore = tree.topLevelItem(0)->child(0);
+    tree.expandItem(pStore);
+    for (int i = 1; i < pStore->childCount(); ++i) {
+        tree.expandItem(pStore->child(i));
+        if (QTreeWidgetItem* pFolder = Child(pStore->child(i), strName))
+            return pFolder;
     }
     return nullptr;
 }
@@ -270,11 +289,7 @@ private slots:
         for (int i = 1; i < pStore->childCount(); ++i)
             QCOMPARE(Kind(pStore->child(i)), MAPI_FOLDER);
 
-        QTreeWidgetItem* pThree = nullptr;
-        for (int i = 1; i < pStore->childCount() && !pThree; ++i) {
-            tree.expandItem(pStore->child(i));
-            pThree = Child(pStore->child(i), QStringLiteral("Three"));
-        }
+        QTreeWidgetItem* pThree = StoreFolder(tree, QStringLiteral("Three"));
         QVERIFY(pThree != nullptr);
         QCOMPARE(pThree->data(0, CLeftView::ImageRole).toInt(), 21);  // IPF.Note
         tree.expandItem(pThree);
@@ -333,13 +348,7 @@ private slots:
         Workspace ws;
         QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
         CLeftView& tree = *ws.pTree;
-        QTreeWidgetItem* pStore = tree.topLevelItem(0)->child(0);
-        tree.expandItem(pStore);
-        QTreeWidgetItem* pThree = nullptr;
-        for (int i = 1; i < pStore->childCount() && !pThree; ++i) {
-            tree.expandItem(pStore->child(i));
-            pThree = Child(pStore->child(i), QStringLiteral("Three"));
-        }
+        QTreeWidgetItem* pThree = StoreFolder(tree, QStringLiteral("Three"));
         QVERIFY(pThree != nullptr);
         QList<int> sent;
         connect(&tree, &CLeftView::progress, this, [&sent](int n) { sent << n; });
@@ -354,6 +363,58 @@ private slots:
         QCOMPARE(pThree->childCount(), 3);
         QCOMPARE(ws.Trace(), strTrace);
         QCOMPARE(sent.size(), 3);
+    }
+
+    // A listing stops at once when the program is asked to end; the rows
+    // listed so far stay and nothing is left half made.
+    void listingStopsWhenQuitting()
+    {
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
+        CLeftView& tree = *ws.pTree;
+        QTreeWidgetItem* pThree = StoreFolder(tree, QStringLiteral("Three"));
+        QVERIFY(pThree != nullptr);
+        RequestQuit();
+        tree.expandItem(pThree);
+        ResetQuitRequestForTest();
+        QCOMPARE(pThree->childCount(), 0);
+        QVERIFY(prompts.m_unexpected.isEmpty());
+    }
+
+    // "Save Attachment..." is enabled through the command router only while
+    // the tree is the active pane and an attachment is current.
+    void saveAttachmentEnabledThroughRouter()
+    {
+        CScriptedPrompts prompts;
+        CMainFrame frame(nullptr);
+        CChildFrame* pChild = frame.AddWorkspace(std::make_unique<CDravikDoc>());
+        frame.show();
+        frame.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        CDravikDoc& doc = *pChild->GetDocument();
+        QCOMPARE(doc.ConnectFile(kSamples + QStringLiteral("/pstsdk-sample1.pst")), S_OK);
+        CLeftView& tree = *pChild->LeftView();
+        ExpandAll(tree, tree.topLevelItem(0));
+        QTreeWidgetItem* pAttach = tree.findItems(QStringLiteral("leah_t~1.jpg"), Qt::MatchRecursive).value(0);
+        QVERIFY(pAttach != nullptr);
+        QAction* pSave = frame.Action(ID_SAVE_ATTACHMENT);
+
+        tree.setFocus();
+        doc.SelectNode(CLeftView::NodeOf(pAttach->parent()));
+        frame.UpdateCommandUI();
+        QVERIFY(!pSave->isEnabled());
+        doc.SelectNode(CLeftView::NodeOf(pAttach));
+        frame.UpdateCommandUI();
+        QVERIFY(pSave->isEnabled());
+        pChild->ListView()->setFocus();
+        frame.UpdateCommandUI();
+        QVERIFY(!pSave->isEnabled());
+        tree.setFocus();
+        frame.UpdateCommandUI();
+        QVERIFY(pSave->isEnabled());
+        QVERIFY(prompts.m_unexpected.isEmpty());
+        doc.OnDisconnect();
     }
 
     // A left click makes a node current; keyboard moves only move the
