@@ -521,12 +521,16 @@ private slots:
         QCOMPARE(pDoc->ConnectFile(path), S_OK);
         QVERIFY(pTree->topLevelItemCount() > 0);
 
-        int nObjects = 0, nRows = 0;
+        int nObjects = 0, nRows = 0, nNames = 0;
         QStringList faults;
         std::function<void(QTreeWidgetItem*)> visit = [&](QTreeWidgetItem* pItem) {
             pTree->OnItemExpanding(pItem);
             CTreeNode* pNode = CLeftView::NodeOf(pItem);
-            if (pNode && pNode->m_nKind != NODE_NAMED_PROPS) {
+            if (pNode && pNode->m_nKind == NODE_NAMED_PROPS) {
+                pDoc->SelectNode(pNode);
+                nNames += pList->Model()->rowCount();
+                QCOMPARE(pList->Model()->columnCount(), 4);
+            } else if (pNode) {
                 ++nObjects;
                 for (bool bEntry : {false, true}) {
                     pDoc->m_bEntryProps = bEntry;
@@ -553,10 +557,11 @@ private slots:
                 visit(pItem->child(i));
         };
         visit(pTree->topLevelItem(0)); // "Message Stores"
-        qInfo("%d objects, %d rows", nObjects, nRows);
+        qInfo("%d objects, %d rows, %d named properties", nObjects, nRows, nNames);
         pDoc->SelectNode(nullptr);
         QVERIFY(nObjects > 3);
         QVERIFY(nRows > 100);
+        QVERIFY(nNames > 0);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.mid(0, 20).join(QLatin1Char('\n'))));
     }
 
