@@ -7,6 +7,7 @@
 #include "app/MainFrame.h"
 #include "list/DravikView.h"
 #include "list/PropExport.h"
+#include "mapi/Prompts.h"
 #include "mapi/MAPICommandView.h"
 #include "mapi/TraceWriter.h"
 #include "props/IniFile.h"
@@ -444,6 +445,21 @@ private slots:
         QCOMPARE(ws.Rows(), 0);
         QCOMPARE(ws.Model().columnCount(), 5);
         QVERIFY(!ws.Enabled(ID_PROPERTY_SAVE));
+    }
+
+    // Once the program is ending a listing stops and no print dialog opens.
+    void programEnding()
+    {
+        CWorkspace ws(m_strDemo);
+        ws.ShowValues(LongValues(50));
+        QCOMPARE(ws.Rows(), 50);
+        RequestQuit();
+        ws.pDoc->SelectNode(ws.plain.get());
+        const int nRows = ws.Rows();
+        ws.pView->OnCommand(ID_FILE_PRINT);
+        ws.pView->OnCommand(ID_FILE_PRINT_PREVIEW);
+        ResetQuitRequestForTest();
+        QCOMPARE(nRows, 0);
     }
 
     // In the program's window the list's commands are the shared actions of
