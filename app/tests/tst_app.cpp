@@ -250,7 +250,7 @@ private slots:
         QCOMPARE(prompts.m_fileRequests.front().strDefaultExt, QStringLiteral("pst"));
         QCOMPARE(prompts.m_fileRequests.front().filters.value(0), QStringLiteral("Outlook Personal Store (*.pst)"));
         QVERIFY(pFirst->GetDocument()->IsConnected());
-        // The logon, then the tree lists its roots.
+        // The logon, then the tree lists the session's tables.
         QVERIFY(pFirst->TraceView()->toPlainText().contains(
             QStringLiteral("MAPILogonEx()\nIMAPISession->GetMsgStoresTable()\n")));
         pFrame->UpdateCommandUI();
