@@ -9,9 +9,11 @@
 #include "mapi32/mapitags.h"
 #include "mapi32/mapiutil.h"
 #include "mapi32/mapix.h"
+#include "mapi32/codepage.h"
 #include "workspace/OpenServiceDlg.h"
 
 #include <QCoreApplication>
+#include <QSettings>
 #include <QDir>
 #include <QFileInfo>
 
@@ -158,6 +160,20 @@ void CDravikDoc::DeleteTempProfile()
     admin.Release();
 }
 
+namespace {
+
+// The user's code page for the 8-bit strings of store files: the setting
+// "Stores/CodePage" (0 or absent: each store's own), handed to the store
+// provider before each logon so that a changed setting holds for the next
+// connection.
+void ApplyStoreCodePage()
+{
+    const uint32_t ulCodePage = QSettings().value(QStringLiteral("Stores/CodePage"), 0u).toUInt();
+    dravik::mapi32::SetStoreCodePage(dravik::mapi32::IsKnownCodePage(ulCodePage) ? ulCodePage : 0);
+}
+
+} // namespace
+
 void CDravikDoc::OnConnectProfile()
 {
     ConnectProfile(nullptr);
@@ -166,6 +182,7 @@ void CDravikDoc::OnConnectProfile()
 HRESULT CDravikDoc::ConnectProfile(const char* pszProfile)
 {
     m_session.SetTrace(m_ppTraceWriter);
+    ApplyStoreCodePage();
     const HRESULT hr = m_session.Logon(pszProfile, nullptr, kLogonFlags);
     if (FAILED(hr))
         ShowErrorReport("MAPI Logon Failure", "", hr);
@@ -247,6 +264,7 @@ HRESULT CDravikDoc::ConnectTemp(const char* pszService, const std::string& strNa
         hr = serviceAdmin.ConfigureService(pszService, strValue1.c_str(), pszValue2);
     if (SUCCEEDED(hr)) {
         SetTitle(strTitle);
+        ApplyStoreCodePage();
         hr = m_session.Logon(strName.c_str(), pszPassword, kLogonFlags);
     }
     if (SUCCEEDED(hr)) {

@@ -127,7 +127,7 @@ PropEntry::Place HnidResolver::place(uint32_t hnid, uint64_t* size) const {
         }
         auto n = sub(hnid);
         if (!n) return PropEntry::Place::Missing;
-        *size = ndb_.dataSize(n->bidData);
+        *size = ndb_.checkedDataSize(n->bidData);
         return PropEntry::Place::Subnode;
     } catch (const Error&) {
         *size = 0;
@@ -325,10 +325,20 @@ TableRow TableContext::row(size_t index) const {
             uint32_t hnid = LeReader::u32At(cell, 0);
             uint64_t size;
             auto place = resolver_->place(hnid, &size);
-            if (place == PropEntry::Place::Missing && !isKnownType(p.type))
+            // A cell whose value cannot be read is damaged: the row keeps its other cells.
+            if (place == PropEntry::Place::Missing && !isKnownType(p.type)) {
                 p.raw.assign(cell.begin(), cell.end());
-            else
-                p.raw = resolver_->read(hnid);
+            } else if (place == PropEntry::Place::Missing) {
+                row.damaged.push_back(c.tag);
+                continue;
+            } else {
+                try {
+                    p.raw = resolver_->read(hnid);
+                } catch (const Error&) {
+                    row.damaged.push_back(c.tag);
+                    continue;
+                }
+            }
         } else {
             p.raw.assign(cell.begin(), cell.end());
         }

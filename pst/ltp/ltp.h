@@ -104,6 +104,7 @@ struct TableColumn {  // TCOLDESC
 struct TableRow {
     uint32_t rowId = 0;  // dwRowID: for folders and messages their NID, for attachments the subnode NID
     std::vector<Property> cells;  // the cells that exist, in column order
+    std::vector<uint32_t> damaged;  // tags of cells that exist but whose value cannot be read
     const Property* find(uint16_t id) const;
 };
 

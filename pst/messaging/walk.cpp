@@ -26,7 +26,9 @@ public:
                     TableContext t = (f.*tableOf)();
                     for (size_t i = 0; i < t.rowCount(); ++i) {
                         try {
-                            uint32_t mid = t.row(i).rowId;
+                            const TableRow row = t.row(i);
+                            damagedCells(row, nid, depth);
+                            uint32_t mid = row.rowId;
                             Message m = store_.message(mid);
                             message(m, depth + 1);
                         } catch (const Error& e) {
@@ -41,7 +43,9 @@ public:
             for (size_t i = 0; i < h.rowCount(); ++i) {
                 uint32_t child;
                 try {
-                    child = h.row(i).rowId;
+                    const TableRow row = h.row(i);
+                    damagedCells(row, nid, depth);
+                    child = row.rowId;
                 } catch (const Error& e) {
                     error(nid, depth, e.what());
                     continue;
@@ -65,6 +69,7 @@ public:
             TableContext r = m.recipientTable();
             for (size_t i = 0; i < r.rowCount(); ++i) {
                 auto row = r.row(i);
+                damagedCells(row, m.nid(), depth);
                 ++stats.recipients;
                 for (auto& c : row.cells) stats.bytes += c.raw.size();
             }
@@ -75,7 +80,9 @@ public:
             TableContext a = m.attachmentTable();
             for (size_t i = 0; i < a.rowCount(); ++i) {
                 try {
-                    Attachment att = m.attachment(a.row(i).rowId);
+                    const TableRow row = a.row(i);
+                    damagedCells(row, m.nid(), depth);
+                    Attachment att = m.attachment(row.rowId);
                     ++stats.attachments;
                     readAll(att.properties());
                     emit(WalkEvent::Kind::Attachment, depth, att.nid(), nullptr, &m, &att);
@@ -92,6 +99,10 @@ public:
     WalkStats stats;
 
 private:
+    void damagedCells(const TableRow& row, uint32_t nid, int depth) {
+        for (uint32_t tag : row.damaged)
+            error(nid, depth, "table row " + hex(row.rowId) + ": the value of column " + hex(tag) + " cannot be read");
+    }
     void readAll(const PropertyContext& pc) {
         for (const auto& e : pc.entries()) {
             try {

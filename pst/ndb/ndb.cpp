@@ -378,6 +378,24 @@ std::vector<uint8_t> Ndb::readAll(uint64_t bid) {
     return all;
 }
 
+uint64_t Ndb::checkedDataSize(uint64_t bid) {
+    if (bid == 0) return 0;
+    auto leafSize = [this](uint64_t leaf) -> uint64_t {
+        const BlockEntry be = block(leaf);
+        if (be.ib + be.cb > source_->size())
+            throw Error::corrupt("data block beyond the end of the file", Where::block(leaf), source_->size(), be.ib + be.cb);
+        return be.cbInflated;
+    };
+    if (!isInternal(bid)) return leafSize(bid);
+    const uint64_t total = dataSize(bid);
+    std::vector<uint64_t> leaves;
+    collectLeaves(bid, -1, leaves);
+    uint64_t sum = 0;
+    for (uint64_t leaf : leaves) sum += leafSize(leaf);
+    if (sum != total) throw Error::corrupt("XBLOCK lcbTotal against its data blocks", Where::block(bid), total, sum);
+    return total;
+}
+
 void Ndb::collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& out) {
     if (!isInternal(bid)) {
         if (expectLevel > 0) throw Error::corrupt("data tree leaf where an XBLOCK belongs", Where::block(bid));

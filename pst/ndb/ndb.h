@@ -105,6 +105,14 @@ public:
     std::vector<uint8_t> readRange(uint64_t bid, uint64_t offset, size_t n);
     // The size of a data tree's data, reading at most its root block.
     uint64_t dataSize(uint64_t bid);
+    // The size of a data tree's data after checking its shape without reading the data:
+    // every XBLOCK is read and every data block is present in the block B-tree, and the
+    // blocks' sizes add up to the size the root declares. Throws Error (corrupt) otherwise,
+    // so a damaged value is never taken for a large one.
+    uint64_t checkedDataSize(uint64_t bid);
+
+    // The file is shorter than the header's ibFileEof says: it was probably cut short.
+    bool possiblyTruncated() const { return header_.ibFileEof > source_->size(); }
 
     // Subnode tree entries of a node.
     std::vector<NodeEntry> subnodes(uint64_t bidSub);

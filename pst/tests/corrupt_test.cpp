@@ -4,6 +4,8 @@
 #include "pst/messaging/walk.h"
 #include "pst/util/reader.h"
 
+#include "Corrupters.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -168,4 +170,37 @@ TEST_F(Corrupt, NotFoundAndCorruptAreDifferentErrors) {
         EXPECT_EQ(e.kind(), ErrorKind::NotFound);
         EXPECT_EQ(e.where().nid, 0x7FFFFFE4u);
     }
+}
+
+// A large value whose data tree names a block the file does not hold is damaged, not large:
+// its entry says it cannot be read (before, its size alone made it look whole), and the walk
+// counts it.
+TEST_F(Corrupt, ALargeValueWithAMissingDataBlockIsDamagedNotLarge) {
+    const std::string path = std::string(DRAVIK_SAMPLES_DIR) + "/pst-extractor-enron.pst";
+    Bytes bytes = readFile(path);
+    uint32_t message = 0, attachment = 0;
+    uint64_t xblock = 0;
+    {
+        auto s = Store::open(path);
+        walkStore(*s, [&](const WalkEvent& e) {
+            if (e.kind != WalkEvent::Kind::Attachment || xblock) return;
+            const PropEntry* data = e.attachment->properties().find(0x3701);
+            if (!data || data->place != PropEntry::Place::Subnode || data->size <= 0x8000) return;
+            const uint64_t bid = corrupters::valueDataTree(s->ndb(), e.attachment->properties(), 0x3701);
+            if (!(bid & 0x2)) return;
+            xblock = bid;
+            message = e.message->nid();
+            attachment = e.nid;
+        });
+        ASSERT_NE(xblock, 0u) << "no attachment of more than 32 KiB";
+        corrupters::dropFirstDataBlock(bytes, s->ndb(), xblock);
+    }
+    auto damaged = Store::open(write("leaf.pst", bytes));
+    const Message m = damaged->message(message);
+    const Attachment a = m.attachment(attachment);
+    const PropEntry* data = a.properties().find(0x3701);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->place, PropEntry::Place::Missing);
+    EXPECT_THROW(a.properties().read(*data), Error);
+    EXPECT_GT(walkStore(*damaged).errors, 0u);
 }

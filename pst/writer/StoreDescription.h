@@ -103,7 +103,7 @@ struct Message {
 };
 
 struct Folder {
-    std::string displayName;
+    std::string displayName;     // PR_DISPLAY_NAME, unless props hold one (an 8-bit name)
     std::string containerClass;  // PR_CONTAINER_CLASS, empty for none
     PropertyBag props;           // further folder properties
     std::vector<Folder> folders;

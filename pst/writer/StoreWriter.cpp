@@ -734,10 +734,14 @@ const std::vector<uint32_t> kRecipientColumns = {0x0C150003, 0x0E0F000B, 0x0FF90
                                                  0x3001001F, 0x3002001F, 0x3003001F, 0x300B0102, 0x39000003,
                                                  0x39FF001F, 0x3A40000B};
 
+// The values of a row's columns; an 8-bit string fills its column of strings (an ANSI
+// table narrows the column to it).
 Props pick(const Props& props, const std::vector<uint32_t>& columns) {
     Props out;
     for (const auto& [tag, v] : props)
-        if (std::binary_search(columns.begin(), columns.end(), tag)) out.emplace_back(tag, v);
+        if (std::binary_search(columns.begin(), columns.end(), tag) ||
+            (static_cast<uint16_t>(tag) == kPtString8 && std::binary_search(columns.begin(), columns.end(), tag + 1)))
+            out.emplace_back(tag, v);
     return out;
 }
 
@@ -873,7 +877,7 @@ public:
     void finish() {
         for (auto& [nid, f] : folders_) {
             Props p = f.props;
-            setProp(p, 0x3001001F, PropValue::unicode(f.name));
+            if (!findProp(p, 0x3001)) setProp(p, 0x3001001F, PropValue::unicode(f.name));  // an 8-bit name given stays
             if (!f.cls.empty()) setProp(p, 0x3613001F, PropValue::unicode(f.cls));
             setProp(p, 0x36020003, PropValue::i4(static_cast<int32_t>(f.contents.size())));
             setProp(p, 0x36030003, PropValue::i4(static_cast<int32_t>(f.unread)));
@@ -937,7 +941,7 @@ private:
     void writeMessageStore() {
         Props p = storeProps_;
         setProp(p, 0x0FF90102, PropValue::binary(std::vector<uint8_t>(opt_.recordKey.begin(), opt_.recordKey.end())));
-        setProp(p, 0x3001001F, PropValue::unicode(opt_.displayName));
+        if (!findProp(p, 0x3001)) setProp(p, 0x3001001F, PropValue::unicode(opt_.displayName));
         setProp(p, 0x35E00102, PropValue::binary(entryId(ipm_)));
         setProp(p, 0x35E30102, PropValue::binary(entryId(deleted_)));
         setProp(p, 0x35E70102, PropValue::binary(entryId(searchRoot_)));

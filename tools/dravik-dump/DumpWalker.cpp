@@ -216,6 +216,21 @@ void CDumpWalker::Report(const char* pszWhat, const std::string& strWhere, HRESU
                  static_cast<unsigned>(hr));
 }
 
+void CDumpWalker::ReportDamagedValues(const CPropValueArray& props, const std::string& strWhere, const char* pszIn)
+{
+    for (ULONG i = 0; i < props.Count(); ++i) {
+        const SPropValue* p = props.At(i);
+        if (PROP_TYPE(p->ulPropTag) != PT_ERROR || p->Value.err != MAPI_E_CORRUPT_DATA)
+            continue;
+        ++m_nDamagedValues;
+        if (m_hrFirst == S_OK)
+            m_hrFirst = MAPI_E_CORRUPT_DATA;
+        std::fprintf(stderr, "dravik-dump: a damaged value%s%s: \"%s\": 0x%08x: error %08X\n", *pszIn ? " " : "", pszIn,
+                     TextLine(strWhere).c_str(), static_cast<unsigned>(p->ulPropTag),
+                     static_cast<unsigned>(MAPI_E_CORRUPT_DATA));
+    }
+}
+
 HRESULT CDumpWalker::Run()
 {
     for (const treerules::CRootCategory& root : treerules::kRoots) {
@@ -286,11 +301,14 @@ std::vector<CPropRowText> CDumpWalker::PropRows(const CPropValueArray& props, IM
     return m_writer.WantsProps() ? ListRows(props, pSource) : std::vector<CPropRowText>{};
 }
 
-void CDumpWalker::LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere)
+void CDumpWalker::LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere,
+                            bool bReportDamage)
 {
     const HRESULT hr = props.LoadProps(pObject, TRUE);
     if (FAILED(hr))
         Report("the properties of an object cannot be read", strWhere, hr);
+    else if (bReportDamage)
+        ReportDamagedValues(props, strWhere, "");
 }
 
 template <class Source>
@@ -384,6 +402,7 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
 
     Parent node = parent.Child(look.strText);
     node.nKind = nKind;
+    ReportDamagedValues(rowProps, node.strPath, "in its table row");
 
     const char* pszKind = "unknown";
     CStoreRef store;
@@ -463,7 +482,9 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
             rows = ListRows(attachProps, pObject);
         } else if (pObject) {
             CPropValueArray objectProps;
-            LoadProps(pObject, objectProps, node.strPath);
+            // A folder opened a second time (through its parent) holds the
+            // values read above: its damage is reported once.
+            LoadProps(pObject, objectProps, node.strPath, !entry);
             rows = ListRows(objectProps, pObject);
         } else {
             rows = ListRows(rowProps, nullptr);

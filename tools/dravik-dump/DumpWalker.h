@@ -38,6 +38,10 @@ public:
 
     // Objects that could not be read, each reported on standard error.
     int DamagedCount() const { return m_nDamaged; }
+    // Values that the store could not read because the file is damaged (PT_ERROR
+    // MAPI_E_CORRUPT_DATA, in an object's properties or in a table row), each
+    // reported on standard error with the object's path and the tag.
+    int DamagedValueCount() const { return m_nDamagedValues; }
     bool Interrupted() const { return m_bInterrupted; }
     bool OutputFailed() const { return !m_writer.Ok(); }
     int OutputError() const { return m_writer.Error(); }
@@ -47,6 +51,10 @@ private:
 
     bool Continue();
     void Report(const char* pszWhat, const std::string& strWhere, HRESULT hr);
+    // Reports every damaged value among these values of the object at strWhere;
+    // pszIn says where the values were read ("" for the object, else "in its
+    // table row").
+    void ReportDamagedValues(const CPropValueArray& props, const std::string& strWhere, const char* pszIn);
 
     void WalkAddressBook(const treerules::CRootCategory& category);
 
@@ -74,8 +82,10 @@ private:
     template <class Source>
     CRef<IMAPIContainer> OpenContainer(Source* pSource, const SBinary* pEid, const char* pszFailure,
                                        const std::string& strWhere, ULONG ulFlags = MAPI_BEST_ACCESS);
-    // The object's properties into props; a failure is reported.
-    void LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere);
+    // The object's properties into props; a failure is reported, and so is
+    // each damaged value when bReportDamage.
+    void LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere,
+                   bool bReportDamage = true);
     // The property rows of these values when the output has them, else none.
     std::vector<CPropRowText> PropRows(const CPropValueArray& props, IMAPIProp* pSource) const;
 
@@ -84,5 +94,6 @@ private:
     const volatile std::sig_atomic_t* m_pStop;
     HRESULT m_hrFirst = S_OK;
     int m_nDamaged = 0;
+    int m_nDamagedValues = 0;
     bool m_bInterrupted = false;
 };

@@ -4,9 +4,11 @@
 #include "DumpWriter.h"
 #include "TempProfile.h"
 
+#include "mapi32/codepage.h"
 #include "mapi32/hooks.h"
 #include "mapi32/mapix.h"
 #include "props/IniFile.h"
+#include "pst/ndb/ndb.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -33,7 +35,7 @@ constexpr int kUsage = 2;
 constexpr ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHERS | MAPI_EXTENDED;
 
 const char* const kUsageText =
-    "Usage: dravik-dump [--props] [--json] (--file PATH | --profile NAME)\n"
+    "Usage: dravik-dump [--props] [--json] [--codepage N] (--file PATH | --profile NAME)\n"
     "Writes every object Dravik's tree shows for a store file or a MAPI profile:\n"
     "the message stores with their named properties, folders, messages,\n"
     "attachments and recipients, then the status table, the profiles, the\n"
@@ -48,6 +50,11 @@ const char* const kUsageText =
     "  --json          one JSON object per line: depth, kind, text and, with\n"
     "                  --props, props (tag, name, namedId, type, value; for\n"
     "                  \"Named Properties\": id, kind, name, guid)\n"
+    "  --codepage N    read every 8-bit string of the stores in Windows code page N\n"
+    "                  (932, 936, 1251, 1255, ...; a MIME code page such as 50220\n"
+    "                  is read as its Windows twin), whatever they declare; without\n"
+    "                  it, each object's own code page is used, else its locale's,\n"
+    "                  else the store's own, else 1252\n"
     "  --help          show this text\n"
     "\n"
     "Text output: one line per object, \"kind: text\", indented two blanks per\n"
@@ -65,8 +72,10 @@ const char* const kUsageText =
     "program's folder, then the installed data folder). Profiles are kept in\n"
     "$DRAVIK_MAPI_PROFILES, else $XDG_CONFIG_HOME/dravik/profiles.\n"
     "\n"
-    "Exit status: 0 done; 1 logon failed, or objects could not be read (each is\n"
-    "reported on standard error and the walk goes on); 2 bad usage;\n"
+    "Exit status: 0 done; 1 logon failed, or objects could not be read, or values\n"
+    "are damaged (PT_ERROR MAPI_E_CORRUPT_DATA), or the store file is shorter\n"
+    "than its header says (each is reported on standard error, with the object's\n"
+    "path and the property tag for a value, and the walk goes on); 2 bad usage;\n"
     "128 + the signal's number when interrupted (SIGINT, SIGTERM, SIGHUP).\n";
 
 volatile std::sig_atomic_t g_nStopSignal = 0;
@@ -201,6 +210,7 @@ struct COptions
     std::string strProfile;
     bool bFile = false;
     bool bProfile = false;
+    uint32_t ulCodePage = 0;  // 0: none chosen
 };
 
 // 0 to go on, else the exit status (help or bad usage).
@@ -216,6 +226,15 @@ int ParseArguments(int argc, char** argv, COptions& options)
             options.bProps = true;
         } else if (arg == "--json") {
             options.bJson = true;
+        } else if (arg == "--codepage") {
+            if (i + 1 >= argc)
+                return Usage("--codepage needs a value");
+            const std::string value = argv[++i];
+            char* pszEnd = nullptr;
+            const unsigned long ul = std::strtoul(value.c_str(), &pszEnd, 10);
+            if (value.empty() || *pszEnd || ul == 0 || ul > 0xFFFF || !dravik::mapi32::IsKnownCodePage(ul))
+                return Usage(("unknown code page \"" + value + "\"").c_str());
+            options.ulCodePage = static_cast<uint32_t>(ul);
         } else if (arg == "--file" || arg == "--profile") {
             if (i + 1 >= argc)
                 return Usage((arg + " needs a value").c_str());
@@ -240,10 +259,30 @@ int Interrupted()
     return 128 + g_nStopSignal;
 }
 
+// A store file shorter than the end of file its header names was probably
+// cut short: reported once, and the walk goes on (what is missing is reported
+// where the walk meets it). True when reported.
+bool WarnIfTruncated(const std::string& strPath)
+{
+    try {
+        const dravik::pst::Ndb ndb(dravik::pst::openFile(strPath), {.checkCrc = false});
+        if (!ndb.possiblyTruncated())
+            return false;
+        std::fprintf(stderr,
+                     "dravik-dump: \"%s\" is possibly truncated: the file has %llu bytes, its header says %llu\n",
+                     TextLine(strPath).c_str(), static_cast<unsigned long long>(ndb.fileSize()),
+                     static_cast<unsigned long long>(ndb.header().ibFileEof));
+        return true;
+    } catch (const std::exception&) {
+        return false;  // no store header: the logon says what is wrong
+    }
+}
+
 int Dump(const COptions& options)
 {
     CTempProfile tempProfile;
     std::string strProfile = options.strProfile;
+    const bool bTruncated = options.bFile && WarnIfTruncated(options.strFile);
     if (options.bFile) {
         std::error_code ec;
         const fs::path path = fs::absolute(options.strFile, ec);
@@ -280,14 +319,25 @@ int Dump(const COptions& options)
             std::fprintf(stderr, "dravik-dump: the output cannot be written: %s\n", std::strerror(walker.OutputError()));
             nResult = kFailed;
         } else if (FAILED(hr)) {
-            std::fprintf(stderr, "dravik-dump: walk failed: %d object%s could not be read: error %08X\n",
-                         walker.DamagedCount(), walker.DamagedCount() == 1 ? "" : "s", static_cast<unsigned>(hr));
+            std::string strWhat;
+            const auto count = [&strWhat](int n, const char* pszOne, const char* pszMany) {
+                if (n == 0)
+                    return;
+                strWhat += strWhat.empty() ? "" : ", ";
+                strWhat += std::to_string(n) + (n == 1 ? pszOne : pszMany);
+            };
+            count(walker.DamagedCount(), " object could not be read", " objects could not be read");
+            count(walker.DamagedValueCount(), " value is damaged", " values are damaged");
+            std::fprintf(stderr, "dravik-dump: walk failed: %s: error %08X\n", strWhat.c_str(),
+                         static_cast<unsigned>(hr));
             nResult = kFailed;
         }
     }
     pSession->Logoff(0, 0, 0);
     pSession->Release();
     tempProfile.Delete();
+    if (nResult == kDone && bTruncated)
+        nResult = kFailed;
     return nResult < 0 ? Interrupted() : nResult;
 }
 
@@ -309,6 +359,7 @@ int main(int argc, char** argv)
         return Fail("MAPIInitialize", hr);
     CPasswordPrompt prompt;
     dravik::mapi32::SetStorePasswordPrompt(&prompt);
+    dravik::mapi32::SetStoreCodePage(options.ulCodePage);
     const int nStatus = Dump(options);
     dravik::mapi32::SetStorePasswordPrompt(nullptr);
     MAPIUninitialize();

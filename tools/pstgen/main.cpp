@@ -5,6 +5,9 @@
 //                        [--body-size BYTES] [--attachment-size BYTES] [--seed N]
 //                        [--encoding none|permute|cyclic] [--data-offset BYTES]
 //                        [--format unicode|ansi]
+//   pstgen codepage OUT.pst --script japanese|chinese|cyrillic|hebrew
+//                           [--declare nothing|codepage|locale|internet]
+#include "CodePageStore.h"
 #include "DemoStore.h"
 #include "StoreWriter.h"
 
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 using namespace dravik::pst::writer;
@@ -25,7 +29,12 @@ int usage() {
                  "                            [--attachments N] [--body-size BYTES]\n"
                  "                            [--attachment-size BYTES] [--seed N]\n"
                  "                            [--encoding none|permute|cyclic] [--data-offset BYTES]\n"
-                 "                            [--format unicode|ansi]\n");
+                 "                            [--format unicode|ansi]\n"
+                 "       pstgen codepage OUT.pst --script japanese|chinese|cyrillic|hebrew\n"
+                 "                               [--declare nothing|codepage|locale|internet]\n"
+                 "  codepage: an ANSI store with a folder name, a message and a contact in the\n"
+                 "  script's code page; the messages declare its code page, its locale, a MIME\n"
+                 "  code page of it (50220, 50227, 20866, 28598) or nothing (default: nothing)\n");
     return 2;
 }
 
@@ -117,6 +126,30 @@ bool parseNumber(const char* text, uint64_t& out) {
     return true;
 }
 
+int codePage(const std::string& out, int argc, char** argv) {
+    std::optional<Script> script;
+    Declared declared = Declared::Nothing;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        const std::string opt = argv[i], val = argv[i + 1];
+        if (opt == "--script") {
+            for (Script s : {Script::Japanese, Script::Chinese, Script::Cyrillic, Script::Hebrew})
+                if (val == scriptTexts(s).name) script = s;
+            if (!script) return usage();
+        } else if (opt == "--declare") {
+            if (val == "nothing") declared = Declared::Nothing;
+            else if (val == "codepage") declared = Declared::CodePage;
+            else if (val == "locale") declared = Declared::Locale;
+            else if (val == "internet") declared = Declared::InternetCodePage;
+            else return usage();
+        } else {
+            return usage();
+        }
+    }
+    if (!script || argc % 2 == 0) return usage();
+    writeStore(out, codePageStore(*script, declared));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,6 +160,7 @@ int main(int argc, char** argv) {
             writeStore(out, demoStore());
             return 0;
         }
+        if (cmd == "codepage") return codePage(out, argc, argv);
         if (cmd != "scale") return usage();
         ScaleOptions o;
         for (int i = 3; i < argc; ++i) {

@@ -13,9 +13,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "mapi32/codepage.h"
 #include "mapi32/mapicode.h"
 #include "mapi32/mapix.h"
 
@@ -102,6 +104,25 @@ private slots:
         QCOMPARE(strTitle, QStringLiteral("Dravik"));
         QVERIFY(!ws.pDoc->m_strTempProfile.empty()); // remembered after deletion
         QCOMPARE(ProfilesOnDisk(m_profiles), QStringList());
+    }
+
+    // The setting Stores/CodePage reaches the store provider at each connect:
+    // a code page it knows, or none.
+    void storeCodePageSettingIsHandedToTheProvider()
+    {
+        QTemporaryDir settings;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+        for (const auto& [value, handed] : {std::pair{1251u, 1251u}, std::pair{50220u, 50220u}, std::pair{4711u, 0u},
+                                            std::pair{0u, 0u}}) {
+            QSettings().setValue(QStringLiteral("Stores/CodePage"), value);
+            dravik::mapi32::SetStoreCodePage(99);
+            Workspace ws;
+            QCOMPARE(ws.pDoc->ConnectFile(kSample), S_OK);
+            QCOMPARE(dravik::mapi32::GetStoreCodePage(), handed);
+            ws.pDoc->OnDisconnect();
+        }
+        QSettings().remove(QStringLiteral("Stores/CodePage"));
+        dravik::mapi32::SetStoreCodePage(0);
     }
 
     void failedMailboxConnectCleansUp()

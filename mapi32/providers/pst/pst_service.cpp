@@ -5,12 +5,17 @@
 // MAPI clients rely on added.
 //
 // Strings: every object keeps its string values as UTF-16, 8-bit strings of the
-// file decoded from the code page the object declares (PR_MESSAGE_CODEPAGE,
-// PR_INTERNET_CPID) or else the store's. GetProps, GetPropList and tables hand
-// them out as PT_UNICODE with MAPI_UNICODE, and as PT_STRING8 in the narrow
-// encoding of this subsystem, UTF-8, without it.
+// file decoded from the code page pst_codepage.h decides (the user's choice,
+// the object's own, its locale's, the store's). GetProps, GetPropList and
+// tables hand them out as PT_UNICODE with MAPI_UNICODE, and as PT_STRING8 in
+// the narrow encoding of this subsystem, UTF-8, without it.
+//
+// Damage: a value, a table cell or a computed count that cannot be read
+// because the file is damaged is PT_ERROR MAPI_E_CORRUPT_DATA, never left out
+// and never the MAPI_E_NOT_ENOUGH_MEMORY of a value that is only large.
 #include "pst_store.h"
 
+#include "mapi32/codepage.h"
 #include "mapi32/hooks.h"
 #include "mapi32/mapiguid.h"
 #include "mapi32/provider.h"
@@ -153,12 +158,13 @@ public:
             if (ulAttachmentNum >= table.rowCount())
                 return MAPI_E_NOT_FOUND;
             pst::Attachment attachment = m_message.attachment(table.row(ulAttachmentNum).rowId);
-            ValueBuilder b(m_codePage);
+            const uint32_t codePage = m_ctx->CodePageOf(attachment.properties(), m_codePage);
+            ValueBuilder b(codePage);
             b.addContext(attachment.properties());
             if (!b.has(PR_ATTACH_NUM))
                 b.addLong(PR_ATTACH_NUM, ulAttachmentNum);
             m_ctx->AddCommon(b, MAPI_ATTACH);
-            *out = new PstAttach(b.values, m_ctx, std::move(attachment), m_codePage);
+            *out = new PstAttach(b.values, m_ctx, std::move(attachment), codePage);
             return S_OK;
         });
     }
@@ -192,16 +198,15 @@ HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded
     ctx->AddCommon(b, MAPI_MESSAGE);
     if (!b.has(PR_HASATTACH)) {
         const SPropValue* flags = b.find(kIdMessageFlags);
-        bool hasAttach = false;
         if (flags && PROP_TYPE(flags->ulPropTag) == PT_LONG) {
-            hasAttach = (flags->Value.ul & kMsgFlagHasAttach) != 0;
+            b.addBool(PR_HASATTACH, (flags->Value.ul & kMsgFlagHasAttach) != 0);
         } else {
             try {
-                hasAttach = message.attachmentTable().rowCount() > 0;
+                b.addBool(PR_HASATTACH, message.attachmentTable().rowCount() > 0);
             } catch (const pst::Error&) {
+                b.addError(PROP_ID(PR_HASATTACH), MAPI_E_CORRUPT_DATA);
             }
         }
-        b.addBool(PR_HASATTACH, hasAttach);
     }
     *out = new PstMessage(b.values, ctx, std::move(message), codePage);
     return S_OK;
@@ -218,13 +223,13 @@ HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, LPME
 class PstFolder final : public PstObject<IMAPIFolder, IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder>
 {
 public:
-    PstFolder(const std::vector<SPropValue>& values, Context ctx, pst::Folder folder)
-        : PstObject(values, std::move(ctx)), m_folder(std::move(folder))
+    PstFolder(const std::vector<SPropValue>& values, Context ctx, pst::Folder folder, uint32_t codePage)
+        : PstObject(values, std::move(ctx)), m_folder(std::move(folder)), m_codePage(codePage)
     {
     }
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
-        return OpenValueStream(m_ctx, this, m_folder.properties(), m_props, m_ctx->codePage, tag, iid, flags, out);
+        return OpenValueStream(m_ctx, this, m_folder.properties(), m_props, m_codePage, tag, iid, flags, out);
     }
     HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* out) override
     {
@@ -232,14 +237,14 @@ public:
             std::lock_guard guard(m_ctx->lock);
             return MakeTable(m_ctx,
                              (flags & MAPI_ASSOCIATED) ? m_folder.associatedContentsTable() : m_folder.contentsTable(),
-                             MAPI_MESSAGE, m_ctx->codePage, flags, out);
+                             MAPI_MESSAGE, m_codePage, flags, out);
         });
     }
     HRESULT GetHierarchyTable(ULONG flags, LPMAPITABLE* out) override
     {
         return Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
-            return MakeTable(m_ctx, m_folder.hierarchyTable(), MAPI_FOLDER, m_ctx->codePage, flags, out);
+            return MakeTable(m_ctx, m_folder.hierarchyTable(), MAPI_FOLDER, m_codePage, flags, out);
         });
     }
     HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG* type, LPUNKNOWN* out) override
@@ -282,6 +287,7 @@ public:
 
 private:
     pst::Folder m_folder;
+    uint32_t m_codePage;
 };
 
 // A folder's values with the computed ones; counts the file does not keep are
@@ -296,30 +302,41 @@ void AddFolderComputed(const Context& ctx, ValueBuilder& b, const pst::Folder& f
         b.addLong(PR_FOLDER_TYPE, nid == ctx->store->rootFolderNid()                      ? kFolderRoot
                                   : (nid & 0x1F) == pst::NID_TYPE_SEARCH_FOLDER ? FOLDER_SEARCH
                                                                                          : FOLDER_GENERIC);
-    try {
-        if (!b.has(PR_SUBFOLDERS))
-            b.addBool(PR_SUBFOLDERS, folder.hierarchyTable().rowCount() > 0);
-        if (!b.has(PR_CONTENT_COUNT) || !b.has(PR_CONTENT_UNREAD)) {
-            const pst::TableContext contents = folder.contentsTable();
-            if (!b.has(PR_CONTENT_COUNT))
-                b.addLong(PR_CONTENT_COUNT, static_cast<ULONG>(contents.rowCount()));
-            if (!b.has(PR_CONTENT_UNREAD)) {
-                ULONG unread = 0;
-                for (size_t i = 0; i < contents.rowCount(); ++i) {
-                    const pst::TableRow row = contents.row(i);
-                    const pst::Property* flags = row.find(kIdMessageFlags);
-                    auto value = flags ? flags->int64() : std::nullopt;
-                    if (!value || !(static_cast<ULONG>(*value) & kMsgFlagRead))
-                        ++unread;
-                }
-                b.addLong(PR_CONTENT_UNREAD, unread);
-            }
+    // A count that cannot be made because its table is damaged is a PT_ERROR
+    // MAPI_E_CORRUPT_DATA value, never left out.
+    auto computed = [&b](ULONG tag, auto&& make) {
+        if (b.has(tag))
+            return;
+        try {
+            make();
+        } catch (const pst::Error&) {
+            b.addError(PROP_ID(tag), MAPI_E_CORRUPT_DATA);
         }
-        if (!b.has(PR_ASSOC_CONTENT_COUNT))
-            b.addLong(PR_ASSOC_CONTENT_COUNT, static_cast<ULONG>(folder.associatedContentsTable().rowCount()));
-    } catch (const pst::Error&) {
-        // A damaged table fails the table's own calls; the folder still opens.
+    };
+    computed(PR_SUBFOLDERS, [&] { b.addBool(PR_SUBFOLDERS, folder.hierarchyTable().rowCount() > 0); });
+    if (!b.has(PR_CONTENT_COUNT) || !b.has(PR_CONTENT_UNREAD)) {
+        std::optional<pst::TableContext> contents;
+        computed(PR_CONTENT_COUNT, [&] {
+            contents.emplace(folder.contentsTable());
+            b.addLong(PR_CONTENT_COUNT, static_cast<ULONG>(contents->rowCount()));
+        });
+        computed(PR_CONTENT_UNREAD, [&] {
+            if (!contents)
+                contents.emplace(folder.contentsTable());
+            ULONG unread = 0;
+            for (size_t i = 0; i < contents->rowCount(); ++i) {
+                const pst::TableRow row = contents->row(i);
+                const pst::Property* flags = row.find(kIdMessageFlags);
+                auto value = flags ? flags->int64() : std::nullopt;
+                if (!value || !(static_cast<ULONG>(*value) & kMsgFlagRead))
+                    ++unread;
+            }
+            b.addLong(PR_CONTENT_UNREAD, unread);
+        });
     }
+    computed(PR_ASSOC_CONTENT_COUNT, [&] {
+        b.addLong(PR_ASSOC_CONTENT_COUNT, static_cast<ULONG>(folder.associatedContentsTable().rowCount()));
+    });
 }
 
 HRESULT OpenByNid(const Context& ctx, uint32_t nid, ULONG* type, LPUNKNOWN* out)
@@ -330,12 +347,13 @@ HRESULT OpenByNid(const Context& ctx, uint32_t nid, ULONG* type, LPUNKNOWN* out)
         std::lock_guard guard(ctx->lock);
         if (IsFolderNid(nid)) {
             pst::Folder folder = ctx->store->folder(nid);
-            ValueBuilder b(ctx->codePage);
+            const uint32_t codePage = ctx->CodePageOf(folder.properties());
+            ValueBuilder b(codePage);
             b.addContext(folder.properties());
             AddFolderComputed(ctx, b, folder);
             if (type)
                 *type = MAPI_FOLDER;
-            *out = static_cast<IMAPIFolder*>(new PstFolder(b.values, ctx, std::move(folder)));
+            *out = static_cast<IMAPIFolder*>(new PstFolder(b.values, ctx, std::move(folder), codePage));
             return S_OK;
         }
         LPMESSAGE message = nullptr;
@@ -569,13 +587,9 @@ void RegisterPstService()
         hr = Guarded([&]() -> HRESULT {
             ctx->store = OpenStore(path);
             ctx->recordKey = ctx->store->recordKey();
-            const pst::PropertyContext& pc = ctx->store->properties();
-            if (auto cp = DeclaredCodePage(pc.get(kIdMessageCodepage)))
-                ctx->codePage = *cp;
-            else if (auto cp2 = DeclaredCodePage(pc.get(kIdInternetCpid)))
-                ctx->codePage = *cp2;
-            else if (auto cp3 = DeclaredCodePage(pc.get(kIdCodePageId)))
-                ctx->codePage = *cp3;
+            if (const uint32_t chosen = GetStoreCodePage(); chosen && IsKnownCodePage(chosen))
+                ctx->userCodePage = AnsiCodePageOf(chosen);
+            ctx->codePage = ctx->userCodePage ? ctx->userCodePage : StoreCodePage(*ctx->store);
             ctx->displayName = DisplayNameOf(*ctx->store, path, ctx->codePage);
             return CheckPassword(*ctx->store, path, ctx->displayName, ulUIParam, ulFlags);
         });

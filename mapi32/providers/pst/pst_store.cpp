@@ -33,15 +33,15 @@ bool IsMessageNid(uint32_t nid)
 
 namespace {
 
-// The code page of a contents-table row's 8-bit strings: the row's own
-// declaration, else, when the row has 8-bit text that is not ASCII, the
-// message's, else the folder's. Called under the store's lock.
+// The code page of a table row's 8-bit strings: the user's choice, else the
+// row's own declaration, else, for a message's row that has 8-bit text that
+// is not ASCII, the message's, else the table's. Called under the store's lock.
 uint32_t RowCodePage(const StoreContext& ctx, const pst::TableRow& row, uint32_t fallback)
 {
-    for (uint16_t id : {kIdMessageCodepage, kIdInternetCpid})
-        if (const pst::Property* p = row.find(id))
-            if (auto cp = DeclaredCodePage(*p))
-                return *cp;
+    if (ctx.userCodePage)
+        return ctx.userCodePage;
+    if (auto cp = OwnCodePage(row))
+        return *cp;
     const bool needed = std::any_of(row.cells.begin(), row.cells.end(), [](const pst::Property& p) {
         return (p.type & ~MV_FLAG) == PT_STRING8 &&
                std::any_of(p.raw.begin(), p.raw.end(), [](uint8_t b) { return b >= 0x80; });
@@ -141,7 +141,7 @@ HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectT
         rows.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             const pst::TableRow row = tc.row(i);
-            const uint32_t cp = objectType == MAPI_MESSAGE ? RowCodePage(*ctx, row, codePage) : codePage;
+            const uint32_t cp = RowCodePage(*ctx, row, codePage);
             ValueBuilder& b = builders.emplace_back(cp);
             for (const pst::Property& cell : row.cells) {
                 if (pst::isVariableType(cell.type) && cell.raw.size() > kMaxInlineValue)
@@ -149,6 +149,8 @@ HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectT
                 else
                     b.add(cell);
             }
+            for (uint32_t tag : row.damaged)
+                b.addError(PROP_ID(tag), MAPI_E_CORRUPT_DATA);
             if (objectType == MAPI_FOLDER || objectType == MAPI_MESSAGE) {
                 if (!b.has(PR_ENTRYID))
                     b.addBinary(PR_ENTRYID, ctx->EntryId(row.rowId));

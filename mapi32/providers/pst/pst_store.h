@@ -43,7 +43,8 @@ struct StoreContext
     std::vector<uint8_t> recordKey;  // the store's PR_RECORD_KEY: 16 bytes of every entry ID
     std::string storeEntryId;        // the session's entry ID of the store
     std::string displayName;         // PR_DISPLAY_NAME of the store
-    uint32_t codePage = pst_text::kDefaultCodePage;
+    uint32_t codePage = pst_text::kDefaultCodePage;  // the store's own (or the user's choice)
+    uint32_t userCodePage = 0;  // the user's choice for every 8-bit string, 0 for none
     // The library reads through one reader with caches: every read of the store is made under this.
     mutable std::mutex lock;
     // The code pages of messages read for contents-table rows, by NID (under the lock).
@@ -90,14 +91,16 @@ struct StoreContext
         if (parentNid != 0 && !b.has(PR_PARENT_ENTRYID))
             b.addBinary(PR_PARENT_ENTRYID, EntryId(parentNid));
     }
-    // The code page of a message's 8-bit strings: its own, or the store's.
-    uint32_t CodePageOf(const pst::PropertyContext& pc) const
+    // The code page of an object's 8-bit strings: the user's choice, else
+    // the object's own or its locale's, else fallback (its message's, or the
+    // store's).
+    uint32_t CodePageOf(const pst::PropertyContext& pc, std::optional<uint32_t> fallback = std::nullopt) const
     {
-        if (auto cp = DeclaredCodePage(pc.get(kIdMessageCodepage)))
+        if (userCodePage)
+            return userCodePage;
+        if (auto cp = OwnCodePage(pc))
             return *cp;
-        if (auto cp = DeclaredCodePage(pc.get(kIdInternetCpid)))
-            return *cp;
-        return codePage;
+        return fallback ? *fallback : codePage;
     }
 };
 using Context = std::shared_ptr<const StoreContext>;

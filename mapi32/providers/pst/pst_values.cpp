@@ -21,22 +21,6 @@ void StripSubjectMarker(uint16_t id, std::u16string& text)
         text.erase(0, 2);
 }
 
-std::optional<uint32_t> DeclaredCodePage(const std::optional<pst::Property>& p)
-{
-    if (!p)
-        return std::nullopt;
-    auto v = p->int64();
-    if (!v || *v <= 0 || *v > 0xFFFF)
-        return std::nullopt;
-    const auto codePage = static_cast<uint32_t>(*v);
-    // UTF-16 and UTF-32 name the Unicode values of a message, never its 8-bit ones.
-    if (codePage == 1200 || codePage == 1201 || codePage == 12000 || codePage == 12001)
-        return std::nullopt;
-    if (!pst_text::IsSupportedCodePage(codePage))
-        return std::nullopt;
-    return codePage;
-}
-
 void ValueBuilder::add(const pst::Property& p)
 {
     if (p.type & MV_FLAG) {

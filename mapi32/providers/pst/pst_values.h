@@ -3,6 +3,7 @@
 // GetPropList do, with or without MAPI_UNICODE.
 #pragma once
 
+#include "pst_codepage.h"
 #include "pst_text.h"
 
 #include "mapi32/mapidefs.h"
@@ -26,9 +27,6 @@ constexpr uint64_t kMaxInlineValue = 0x8000;
 constexpr uint16_t kIdSubject = 0x0037;
 constexpr uint16_t kIdMessageFlags = 0x0E07;
 constexpr uint16_t kIdAttachData = 0x3701;
-constexpr uint16_t kIdInternetCpid = 0x3FDE;    // PR_INTERNET_CPID
-constexpr uint16_t kIdMessageCodepage = 0x3FFD; // PR_MESSAGE_CODEPAGE
-constexpr uint16_t kIdCodePageId = 0x66C3;      // PR_CODE_PAGE_ID
 constexpr ULONG kMsgFlagRead = 0x01;            // MSGFLAG_READ
 constexpr ULONG kMsgFlagHasAttach = 0x10;       // MSGFLAG_HASATTACH
 constexpr ULONG kFolderRoot = 0;                // FOLDER_ROOT
@@ -45,9 +43,6 @@ bool IsStringType(ULONG type);
 // character holding the length of the subject's prefix ("RE: "). MAPI clients
 // get the subject without those two characters.
 void StripSubjectMarker(uint16_t id, std::u16string& text);
-
-// A code page declared by a value, if iconv can read it.
-std::optional<uint32_t> DeclaredCodePage(const std::optional<pst::Property>& p);
 
 // SPropValues over storage this builder owns, every string as PT_UNICODE; they
 // are deep-copied by the objects and tables that take them, so the builder lives

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -142,7 +144,139 @@ struct RemovedOnExit {
     }
 };
 
+// Every hex byte of a dump line "0x00000000: 53 00 61 00 6d 00 70 00  6c 00 ...   S.a.m.p. l...":
+// sixteen columns at fixed places, the text after them.
+void appendHexLine(const std::string& line, std::vector<uint8_t>& out) {
+    const auto hexDigit = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    for (size_t i = 0; i < 16; ++i) {
+        const size_t at = 12 + 3 * i + (i >= 8 ? 1 : 0);
+        if (at + 2 > line.size() || !hexDigit(line[at]) || !hexDigit(line[at + 1]) ||
+            (at + 2 < line.size() && line[at + 2] != ' '))
+            return;
+        out.push_back(static_cast<uint8_t>(std::stoul(line.substr(at, 2), nullptr, 16)));
+    }
+}
+
+void readValuesFolder(const fs::path& dir, const std::string& path, RawTree& tree) {
+    RawFolder& folder = tree.folders[path];
+    folder.where = dir.string();
+    if (fs::exists(dir / "ItemValues.txt")) {
+        auto sets = readItemValues((dir / "ItemValues.txt").string());
+        if (!sets.empty()) folder.values = std::move(sets[0]);
+    }
+    std::vector<fs::path> children;
+    for (auto& e : fs::directory_iterator(dir))
+        if (e.is_directory()) children.push_back(e.path());
+    // Message00001, Contact00002, ...: the number is the item's place in the folder.
+    const auto number = [](const fs::path& p) {
+        const std::string n = p.filename().string();
+        return n.size() >= 5 ? n.substr(n.size() - 5) : n;
+    };
+    std::sort(children.begin(), children.end(),
+              [&](const fs::path& a, const fs::path& b) { return number(a) < number(b); });
+    for (const fs::path& child : children) {
+        if (isItemDir(child)) {
+            RawItem item;
+            item.where = child.string();
+            item.recipientsShown = child.filename().string().rfind("Meeting", 0) != 0;
+            if (fs::exists(child / "ItemValues.txt")) {
+                auto sets = readItemValues((child / "ItemValues.txt").string());
+                if (!sets.empty()) item.values = std::move(sets[0]);
+            }
+            if (fs::exists(child / "RecipientsItemValues.txt"))
+                item.recipients = readItemValues((child / "RecipientsItemValues.txt").string());
+            folder.items.push_back(std::move(item));
+        } else {
+            readValuesFolder(child, path + "/" + child.filename().string(), tree);
+        }
+    }
+}
+
+// Runs pffexport with options on the store file into a temporary folder, hands its export
+// folder and its log to read, and removes the folder again. False with the reason in error
+// when pffexport is not installed or fails.
+bool runPffexport(const std::string& options, const std::string& storePath, std::string& error,
+                  const std::function<void(const fs::path& exported, const fs::path& log)>& read) {
+    if (std::system("command -v pffexport > /dev/null") != 0) {
+        error = "pffexport (pff-tools) is not installed";
+        return false;
+    }
+    std::string dirName = (fs::temp_directory_path() / "dravik-pffexport.XXXXXX").string();
+    if (::mkdtemp(dirName.data()) == nullptr) {
+        error = "no temporary folder for pffexport's export";
+        return false;
+    }
+    const RemovedOnExit removed{dirName};
+    const fs::path& dir = removed.dir;
+    const fs::path log = dir / "log.txt";
+    const std::string cmd = "pffexport " + options + " -t " + shellQuoted((dir / "x").string()) + " " +
+                            shellQuoted(storePath) + " > " + shellQuoted(log.string()) + " 2>&1";
+    if (const int status = std::system(cmd.c_str()); status != 0) {
+        error = cmd + " ended with status " + std::to_string(status) + ":\n" + lastLines(log, 20);
+        return false;
+    }
+    read(dir / "x.export", log);
+    return true;
+}
+
 }  // namespace
+
+std::vector<RawValues> readItemValues(const std::string& file) {
+    std::vector<RawValues> sets;
+    std::ifstream f(file);
+    std::string line;
+    RawValue* value = nullptr;
+    bool inValue = false;
+    const auto field = [&line](const char* name) -> std::optional<unsigned long> {
+        if (line.rfind(name, 0) != 0) return std::nullopt;
+        return std::stoul(trim(line.substr(std::strlen(name))), nullptr, 0);
+    };
+    while (std::getline(f, line)) {
+        if (auto set = field("Set:")) {
+            if (*set >= sets.size()) sets.resize(*set + 1);
+            inValue = false;
+        } else if (auto type = field("Entry type:"); type && !sets.empty()) {
+            sets.back().push_back(RawValue{static_cast<uint32_t>(*type << 16), {}});
+            value = &sets.back().back();
+            inValue = false;
+        } else if (auto vt = field("Value type:"); vt && value) {
+            value->tag |= static_cast<uint32_t>(*vt & 0xFFFF);
+        } else if (line == "Value:") {
+            inValue = value != nullptr;
+        } else if (inValue && line.rfind("0x", 0) == 0) {
+            appendHexLine(line, value->bytes);
+        } else {
+            inValue = false;
+        }
+    }
+    return sets;
+}
+
+bool runValues(const std::string& storePath, RawTree& out, std::string& error) {
+    return runPffexport("-d -m items -f text", storePath, error, [&out](const fs::path& exported, const fs::path& log) {
+        out = RawTree{};
+        for (auto& e : fs::directory_iterator(exported))
+            if (e.is_directory()) readValuesFolder(e.path(), folderPath("", e.path().filename().string()), out);
+        out.skippedClasses = skippedClasses(log);
+    });
+}
+
+const std::vector<Sample>& samples() {
+    static const std::vector<Sample> all = {
+        {"pstsdk-sample1.pst", nullptr},        {"pstsdk-sample2.pst", nullptr},
+        {"pstsdk-test_ansi.pst", "test"},       {"pstsdk-test_unicode.pst", "test"},
+        {"pstsdk-submessage.pst", nullptr},     {"java-libpst-dist-list.pst", nullptr},
+        {"java-libpst-passworded.pst", "a6xnjH"}, {"pst-extractor-enron.pst", nullptr},
+        {"pst-extractor-outlookcom.ost", nullptr}};
+    return all;
+}
+
+std::string testName(const Sample& sample) {
+    std::string n = sample.file;
+    for (auto& c : n)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
+}
 
 std::string folderPath(const std::string& parentPath, const std::string& displayName) {
     return parentPath + "/" + exportedName(displayName);
@@ -163,28 +297,11 @@ std::string describe(const Message& m) {
 }
 
 bool run(const std::string& storePath, Export& out, std::string& error) {
-    if (std::system("command -v pffexport > /dev/null") != 0) {
-        error = "pffexport (pff-tools) is not installed";
-        return false;
-    }
-    std::string dirName = (fs::temp_directory_path() / "dravik-pffexport.XXXXXX").string();
-    if (::mkdtemp(dirName.data()) == nullptr) {
-        error = "no temporary folder for pffexport's export";
-        return false;
-    }
-    const RemovedOnExit removed{dirName};
-    const fs::path& dir = removed.dir;
-    const fs::path log = dir / "log.txt";
-    const std::string cmd = "pffexport -m all -f all -t " + shellQuoted((dir / "x").string()) + " " +
-                            shellQuoted(storePath) + " > " + shellQuoted(log.string()) + " 2>&1";
-    if (const int status = std::system(cmd.c_str()); status != 0) {
-        error = cmd + " ended with status " + std::to_string(status) + ":\n" + lastLines(log, 20);
-        return false;
-    }
-    out = Export{};
-    readFolder(dir / "x.export", "", out.folders);
-    out.skippedClasses = skippedClasses(log);
-    return true;
+    return runPffexport("-m all -f all", storePath, error, [&out](const fs::path& exported, const fs::path& log) {
+        out = Export{};
+        readFolder(exported, "", out.folders);
+        out.skippedClasses = skippedClasses(log);
+    });
 }
 
 Comparison compare(const Export& pff, const Tree& ours, const std::string& oursName, const SubjectMatch& sameSubject) {

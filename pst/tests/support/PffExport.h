@@ -17,13 +17,32 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace dravik::pffexport {
+
+// A sample store of ../shared/data/pst and the password its logon needs (null for none).
+struct Sample {
+    const char* file;
+    const char* password;
+};
+
+// Every sample store, in one list for the comparisons. The password of test_ansi and
+// test_unicode is "test"; the passworded sample keeps only the CRC of its password, like
+// every store: "a6xnjH" is a password with that CRC, which is all a store can check.
+const std::vector<Sample>& samples();
+
+// A sample's name for a test: its file name with each character that is no letter or digit
+// as '_'.
+std::string testName(const Sample& sample);
+
+inline void PrintTo(const Sample& sample, std::ostream* os) { *os << sample.file; }
 
 // One message as a reader shows it.
 struct Message {
@@ -78,5 +97,43 @@ struct Comparison {
 // oursName names the other side in messages ("the dump"). sameSubject defaults to equality.
 Comparison compare(const Export& pff, const Tree& ours, const std::string& oursName,
                    const SubjectMatch& sameSubject = {});
+
+// ---- stored values, as `pffexport -d` dumps them in its ItemValues.txt files.
+
+// One value: its property tag (ID and type) and its bytes as the store keeps them.
+struct RawValue {
+    uint32_t tag = 0;
+    std::vector<uint8_t> bytes;
+};
+using RawValues = std::vector<RawValue>;  // an object's values, or one table row's
+
+// A message (or another item: a contact, an appointment) and its recipient table's rows.
+struct RawItem {
+    std::string where;  // its export folder, for failure messages
+    RawValues values;
+    std::vector<RawValues> recipients;
+    bool recipientsShown = true;  // false for meeting requests and responses: none are written
+};
+
+// A folder's own values and its items in the order pffexport lists them.
+struct RawFolder {
+    std::string where;
+    RawValues values;
+    std::vector<RawItem> items;
+};
+
+// Folder path (as folderPath makes it) -> the folder. The root folder is not listed.
+struct RawTree {
+    std::map<std::string, RawFolder> folders;
+    std::set<std::string> skippedClasses;  // the message classes it left out, as Export has them
+};
+
+// The sets of an ItemValues.txt file.
+std::vector<RawValues> readItemValues(const std::string& file);
+
+// Runs `pffexport -d -m items -f text` on the store file into a temporary folder (removed
+// again) and reads every folder's and item's values. False with the reason in error when
+// pffexport is not installed or fails.
+bool runValues(const std::string& storePath, RawTree& out, std::string& error);
 
 }  // namespace dravik::pffexport

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
 namespace pff = dravik::pffexport;
 
 namespace {
@@ -83,6 +87,33 @@ TEST(OracleComparison, SubjectMatchIsTheCallers) {
     const pff::Comparison r = pff::compare(exported, ours, "ours", prefix);
     EXPECT_EQ(r.messageDifferences, std::vector<std::string>{});
     EXPECT_EQ(r.messagesCompared, 1u);
+}
+
+// pffexport -d's dump of values: sets, tags from entry and value type, bytes from the hex
+// columns only (the text beside them may look like hex too).
+TEST(OracleValues, ReadsSetsTagsAndBytes) {
+    const std::string file = (std::filesystem::temp_directory_path() /
+                              ("dravik-itemvalues-" + std::to_string(::getpid()) + ".txt")).string();
+    std::ofstream(file) << "Number of sets:\t\t\t2\nNumber of entries per set:\t2\n\n"
+                           "Set:\t\t\t\t0\nEntry:\t\t\t\t0\nEntry type:\t\t\t0x00003001\nValue type:\t\t\t0x0000001f\n"
+                           "Value:\n"
+                           "0x00000000: 61 00 62 00 63 00 64 00  65 00 66 00 20 00 31 00   a.b.c.d. e.f. .1.\n"
+                           "0x00000010: ab cd                                             ..\n\n"
+                           "Set:\t\t\t\t0\nEntry:\t\t\t\t1\nEntry type:\t\t\t0x00000e07\nValue type:\t\t\t0x00000003\n"
+                           "Value:\n0x00000000: 01 00 00 00                                        ....\n\n"
+                           "Set:\t\t\t\t1\nEntry:\t\t\t\t0\nEntry type:\t\t\t0x00000c15\nValue type:\t\t\t0x00000003\n"
+                           "Value:\n0x00000000: 02 00 00 00                                        ab..\n";
+    const auto sets = pff::readItemValues(file);
+    std::filesystem::remove(file);
+    ASSERT_EQ(sets.size(), 2u);
+    ASSERT_EQ(sets[0].size(), 2u);
+    EXPECT_EQ(sets[0][0].tag, 0x3001001Fu);
+    EXPECT_EQ(sets[0][0].bytes, (std::vector<uint8_t>{0x61, 0, 0x62, 0, 0x63, 0, 0x64, 0, 0x65, 0, 0x66, 0, 0x20, 0,
+                                                      0x31, 0, 0xab, 0xcd}));
+    EXPECT_EQ(sets[0][1].tag, 0x0E070003u);
+    EXPECT_EQ(sets[0][1].bytes, (std::vector<uint8_t>{1, 0, 0, 0}));
+    ASSERT_EQ(sets[1].size(), 1u);
+    EXPECT_EQ(sets[1][0].bytes, (std::vector<uint8_t>{2, 0, 0, 0}));
 }
 
 TEST(OracleRun, AFileThatIsNoStoreFails) {

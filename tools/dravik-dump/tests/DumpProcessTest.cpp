@@ -49,23 +49,6 @@ bool HasLine(const std::string& text, const std::string& line)
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// A store written by pstgen into dir; empty when pstgen is not built.
-std::string WriteStore(const fs::path& dir, const std::string& name, const std::vector<std::string>& args)
-{
-#ifdef DRAVIK_PSTGEN_EXE
-    const fs::path path = dir / name;
-    std::vector<std::string> argv{DRAVIK_PSTGEN_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.insert(argv.begin() + 2, path.string());
-    CProcess p(argv, {}, dir / (name + ".out"), dir / (name + ".err"));
-    EXPECT_EQ(p.Wait(), 0) << ReadFile(dir / (name + ".err"));
-    return path.string();
-#else
-    (void)dir, (void)name, (void)args;
-    return std::string();
-#endif
-}
-
 struct CUsageCase
 {
     const char* name;
@@ -100,7 +83,7 @@ TEST_P(DumpExitStatus, ReportsTheFailingStepAndLeavesNoProfile)
 INSTANTIATE_TEST_SUITE_P(
     Cases, DumpExitStatus,
     ::testing::Values(
-        CUsageCase{"Help", {"--help"}, 0, "Usage: dravik-dump [--props] [--json] (--file PATH | --profile NAME)"},
+        CUsageCase{"Help", {"--help"}, 0, "Usage: dravik-dump [--props] [--json] [--codepage N] (--file PATH | --profile NAME)"},
         CUsageCase{"NoArguments", {}, 2, "give --file PATH or --profile NAME"},
         CUsageCase{"UnknownArgument", {"--file", "x.pst", "--tree"}, 2, "unknown argument \"--tree\""},
         CUsageCase{"MissingValue", {"--props", "--file"}, 2, "--file needs a value"},

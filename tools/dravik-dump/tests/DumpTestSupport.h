@@ -180,6 +180,24 @@ inline CResult RunDump(const std::vector<std::string>& args, const fs::path& pro
     return r;
 }
 
+// A store written by pstgen (args: its command, then its options) into dir;
+// empty when pstgen is not built.
+inline std::string WriteStore(const fs::path& dir, const std::string& name, const std::vector<std::string>& args)
+{
+#ifdef DRAVIK_PSTGEN_EXE
+    const fs::path path = dir / name;
+    std::vector<std::string> argv{DRAVIK_PSTGEN_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.insert(argv.begin() + 2, path.string());
+    CProcess p(argv, {}, dir / (name + ".out"), dir / (name + ".err"));
+    EXPECT_EQ(p.Wait(), 0) << ReadFile(dir / (name + ".err"));
+    return path.string();
+#else
+    (void)dir, (void)name, (void)args;
+    return std::string();
+#endif
+}
+
 // The JSON lines of an output; a line that is not a JSON object fails.
 inline std::vector<QJsonObject> JsonLines(const std::string& out)
 {

@@ -92,18 +92,7 @@ void ReadDump(const std::vector<QJsonObject>& lines, pff::Tree& tree)
     }
 }
 
-struct CSample
-{
-    const char* file;
-    const char* password;  // for DRAVIK_STORE_PASSWORD, or null
-};
-
-void PrintTo(const CSample& sample, std::ostream* os)
-{
-    *os << sample.file;
-}
-
-class PffexportComparison : public ::testing::TestWithParam<CSample>
+class PffexportComparison : public ::testing::TestWithParam<pff::Sample>
 {
 };
 
@@ -154,24 +143,7 @@ TEST_P(PffexportComparison, FoldersMessagesRecipientsAndAttachmentsAgree)
     RecordProperty("messagesCompared", static_cast<int>(c.messagesCompared));
 }
 
-// The password of test_ansi and test_unicode is "test". The passworded sample
-// keeps only the CRC of its password, like every store: "a6xnjH" is a
-// password with that CRC, which is all a store can check.
-INSTANTIATE_TEST_SUITE_P(Samples, PffexportComparison,
-                         ::testing::Values(CSample{"pstsdk-sample1.pst", nullptr}, CSample{"pstsdk-sample2.pst", nullptr},
-                                           CSample{"pstsdk-test_ansi.pst", "test"},
-                                           CSample{"pstsdk-test_unicode.pst", "test"},
-                                           CSample{"pstsdk-submessage.pst", nullptr},
-                                           CSample{"java-libpst-dist-list.pst", nullptr},
-                                           CSample{"java-libpst-passworded.pst", "a6xnjH"},
-                                           CSample{"pst-extractor-enron.pst", nullptr},
-                                           CSample{"pst-extractor-outlookcom.ost", nullptr}),
-                         [](const auto& info) {
-                             std::string n = info.param.file;
-                             for (auto& c : n)
-                                 if (!isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Samples, PffexportComparison, ::testing::ValuesIn(pff::samples()),
+                         [](const auto& info) { return pff::testName(info.param); });
 
 } // namespace
