@@ -8,6 +8,8 @@
 
 #include <QString>
 
+class CPropValueArray;
+
 // The outcome of an export: S_OK, or the HRESULT of the step that failed
 // (MAPI_E_DISK_ERROR when the file could not be written, MAPI_E_USER_CANCEL
 // when the program began to end) and what went wrong.
@@ -32,5 +34,4 @@ bool IsTooLargeValue(const SPropValue* pProp);
 
 // The file name proposed for a stream export: the node's attachment long
 // file name (PR_ATTACH_LONG_FILENAME, at most 259 bytes), else "export.txt".
-class CPropValueArray;
 QString StreamExportFileName(const CPropValueArray* pRowProps);
