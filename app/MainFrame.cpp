@@ -1,6 +1,7 @@
 #include "app/MainFrame.h"
 
 #include "app/ChildFrame.h"
+#include "list/DravikView.h"
 #include "mapi/MAPICommandView.h"
 #include "res/Icons.h"
 #include "tree/LeftView.h"
@@ -268,6 +269,9 @@ CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
     // 700 by 400 at the top left of the MDI client area.
     pWindow->setGeometry(0, 0, 700, 400);
     pFrame->installEventFilter(this);
+    // A right click on the property list shows the "Property" menu, whose
+    // actions are the menu bar's.
+    pFrame->ListView()->SetPropertyMenu(m_menu129[3]);
     pWindow->show();
     m_pMdiArea->setActiveSubWindow(pWindow);
     OnActiveWindowChanged(pWindow);
@@ -323,6 +327,10 @@ CCmdTarget* CMainFrame::ActiveViewTarget() const
         static_cast<CTracePaneTarget*>(m_pPaneTarget.get())->m_pPane = pChild->TraceView();
         return m_pPaneTarget.get();
     }
+    // The property list while it (or its header) has the focus.
+    CDravikView* pList = pChild->ListView();
+    if (pFocus != nullptr && pList != nullptr && (pFocus == pList || pList->isAncestorOf(pFocus)))
+        return pList;
     return nullptr;
 }
 

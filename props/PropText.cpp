@@ -2,6 +2,7 @@
 
 #include "props/DateText.h"
 #include "props/IniFile.h"
+#include "props/MultiValueText.h"
 #include "props/PropValueArray.h"
 #include "props/TextConv.h"
 
@@ -12,6 +13,9 @@
 #include <cstring>
 
 namespace {
+
+// Ends a text that was cut.
+constexpr const char* kCutMarker = " }etc";
 
 // "%e" of a double, independent of the process's numeric locale.
 std::string ScientificText(double value)
@@ -31,13 +35,15 @@ std::string BinaryText(const SBinary& bin, UINT cchText)
     // sixteen are kept in reserve: a 1024-byte buffer shows at most 336 bytes.
     // A buffer of 16 bytes or less shows none.
     const std::uint64_t limit = cchText > 16 ? cchText - 16 : 0;
-    for (std::uint64_t i = 0; i < bin.cb && 3 * i < limit && bin.lpb; ++i) {
+    std::uint64_t i = 0;
+    for (; i < bin.cb && 3 * i < limit && bin.lpb; ++i) {
         text += kHex[bin.lpb[i] >> 4];
         text += kHex[bin.lpb[i] & 0x0F];
     }
-    // The marker compares the full digit count with the buffer size.
-    if (2ULL * bin.cb > cchText)
-        text += " }etc";
+    // Whenever bytes are left out the text says so, so a cut value never
+    // looks whole.
+    if (i < bin.cb)
+        text += kCutMarker;
     return text;
 }
 
@@ -58,63 +64,232 @@ std::string LowHighText(std::int64_t value)
 
 } // namespace
 
+namespace {
+
+struct CErrorName
+{
+    SCODE sc;
+    const char* pszName;
+};
+
+// Where MAPI and COM give one code two names, the MAPI name is the one shown.
+const CErrorName kErrorNames[] = {
+    {S_OK, "S_OK"},
+    {MAPI_E_CALL_FAILED, "MAPI_E_CALL_FAILED"},
+    {MAPI_E_NOT_ENOUGH_MEMORY, "MAPI_E_NOT_ENOUGH_MEMORY"},
+    {MAPI_E_INVALID_PARAMETER, "MAPI_E_INVALID_PARAMETER"},
+    {MAPI_E_INTERFACE_NOT_SUPPORTED, "MAPI_E_INTERFACE_NOT_SUPPORTED"},
+    {MAPI_E_NO_ACCESS, "MAPI_E_NO_ACCESS"},
+    {E_NOTIMPL, "E_NOTIMPL"},
+    {E_POINTER, "E_POINTER"},
+    {E_ABORT, "E_ABORT"},
+    {E_UNEXPECTED, "E_UNEXPECTED"},
+    {STG_E_INVALIDFUNCTION, "STG_E_INVALIDFUNCTION"},
+    {STG_E_ACCESSDENIED, "STG_E_ACCESSDENIED"},
+    {STG_E_INVALIDPOINTER, "STG_E_INVALIDPOINTER"},
+    {MAPI_E_NO_SUPPORT, "MAPI_E_NO_SUPPORT"},
+    {MAPI_E_BAD_CHARWIDTH, "MAPI_E_BAD_CHARWIDTH"},
+    {MAPI_E_STRING_TOO_LONG, "MAPI_E_STRING_TOO_LONG"},
+    {MAPI_E_UNKNOWN_FLAGS, "MAPI_E_UNKNOWN_FLAGS"},
+    {MAPI_E_INVALID_ENTRYID, "MAPI_E_INVALID_ENTRYID"},
+    {MAPI_E_INVALID_OBJECT, "MAPI_E_INVALID_OBJECT"},
+    {MAPI_E_OBJECT_CHANGED, "MAPI_E_OBJECT_CHANGED"},
+    {MAPI_E_OBJECT_DELETED, "MAPI_E_OBJECT_DELETED"},
+    {MAPI_E_BUSY, "MAPI_E_BUSY"},
+    {MAPI_E_NOT_ENOUGH_DISK, "MAPI_E_NOT_ENOUGH_DISK"},
+    {MAPI_E_NOT_ENOUGH_RESOURCES, "MAPI_E_NOT_ENOUGH_RESOURCES"},
+    {MAPI_E_NOT_FOUND, "MAPI_E_NOT_FOUND"},
+    {MAPI_E_VERSION, "MAPI_E_VERSION"},
+    {MAPI_E_LOGON_FAILED, "MAPI_E_LOGON_FAILED"},
+    {MAPI_E_SESSION_LIMIT, "MAPI_E_SESSION_LIMIT"},
+    {MAPI_E_USER_CANCEL, "MAPI_E_USER_CANCEL"},
+    {MAPI_E_UNABLE_TO_ABORT, "MAPI_E_UNABLE_TO_ABORT"},
+    {MAPI_E_NETWORK_ERROR, "MAPI_E_NETWORK_ERROR"},
+    {MAPI_E_DISK_ERROR, "MAPI_E_DISK_ERROR"},
+    {MAPI_E_TOO_COMPLEX, "MAPI_E_TOO_COMPLEX"},
+    {MAPI_E_BAD_COLUMN, "MAPI_E_BAD_COLUMN"},
+    {MAPI_E_EXTENDED_ERROR, "MAPI_E_EXTENDED_ERROR"},
+    {MAPI_E_COMPUTED, "MAPI_E_COMPUTED"},
+    {MAPI_E_CORRUPT_DATA, "MAPI_E_CORRUPT_DATA"},
+    {MAPI_E_UNCONFIGURED, "MAPI_E_UNCONFIGURED"},
+    {MAPI_E_FAILONEPROVIDER, "MAPI_E_FAILONEPROVIDER"},
+    {MAPI_E_UNKNOWN_CPID, "MAPI_E_UNKNOWN_CPID"},
+    {MAPI_E_UNKNOWN_LCID, "MAPI_E_UNKNOWN_LCID"},
+    {MAPI_E_PASSWORD_CHANGE_REQUIRED, "MAPI_E_PASSWORD_CHANGE_REQUIRED"},
+    {MAPI_E_PASSWORD_EXPIRED, "MAPI_E_PASSWORD_EXPIRED"},
+    {MAPI_E_INVALID_WORKSTATION_ACCOUNT, "MAPI_E_INVALID_WORKSTATION_ACCOUNT"},
+    {MAPI_E_INVALID_ACCESS_TIME, "MAPI_E_INVALID_ACCESS_TIME"},
+    {MAPI_E_ACCOUNT_DISABLED, "MAPI_E_ACCOUNT_DISABLED"},
+    {MAPI_E_END_OF_SESSION, "MAPI_E_END_OF_SESSION"},
+    {MAPI_E_UNKNOWN_ENTRYID, "MAPI_E_UNKNOWN_ENTRYID"},
+    {MAPI_E_MISSING_REQUIRED_COLUMN, "MAPI_E_MISSING_REQUIRED_COLUMN"},
+    {MAPI_E_BAD_VALUE, "MAPI_E_BAD_VALUE"},
+    {MAPI_E_INVALID_TYPE, "MAPI_E_INVALID_TYPE"},
+    {MAPI_E_TYPE_NO_SUPPORT, "MAPI_E_TYPE_NO_SUPPORT"},
+    {MAPI_E_UNEXPECTED_TYPE, "MAPI_E_UNEXPECTED_TYPE"},
+    {MAPI_E_TOO_BIG, "MAPI_E_TOO_BIG"},
+    {MAPI_E_DECLINE_COPY, "MAPI_E_DECLINE_COPY"},
+    {MAPI_E_UNEXPECTED_ID, "MAPI_E_UNEXPECTED_ID"},
+    {MAPI_E_UNABLE_TO_COMPLETE, "MAPI_E_UNABLE_TO_COMPLETE"},
+    {MAPI_E_TIMEOUT, "MAPI_E_TIMEOUT"},
+    {MAPI_E_TABLE_EMPTY, "MAPI_E_TABLE_EMPTY"},
+    {MAPI_E_TABLE_TOO_BIG, "MAPI_E_TABLE_TOO_BIG"},
+    {MAPI_E_INVALID_BOOKMARK, "MAPI_E_INVALID_BOOKMARK"},
+    {MAPI_E_WAIT, "MAPI_E_WAIT"},
+    {MAPI_E_CANCEL, "MAPI_E_CANCEL"},
+    {MAPI_E_NOT_ME, "MAPI_E_NOT_ME"},
+    {MAPI_E_CORRUPT_STORE, "MAPI_E_CORRUPT_STORE"},
+    {MAPI_E_NOT_IN_QUEUE, "MAPI_E_NOT_IN_QUEUE"},
+    {MAPI_E_NO_SUPPRESS, "MAPI_E_NO_SUPPRESS"},
+    {MAPI_E_COLLISION, "MAPI_E_COLLISION"},
+    {MAPI_E_NOT_INITIALIZED, "MAPI_E_NOT_INITIALIZED"},
+    {MAPI_E_NON_STANDARD, "MAPI_E_NON_STANDARD"},
+    {MAPI_E_NO_RECIPIENTS, "MAPI_E_NO_RECIPIENTS"},
+    {MAPI_E_SUBMITTED, "MAPI_E_SUBMITTED"},
+    {MAPI_E_HAS_FOLDERS, "MAPI_E_HAS_FOLDERS"},
+    {MAPI_E_HAS_MESSAGES, "MAPI_E_HAS_MESSAGES"},
+    {MAPI_E_FOLDER_CYCLE, "MAPI_E_FOLDER_CYCLE"},
+    {MAPI_E_AMBIGUOUS_RECIP, "MAPI_E_AMBIGUOUS_RECIP"},
+    {MAPI_W_NO_SERVICE, "MAPI_W_NO_SERVICE"},
+    {MAPI_W_ERRORS_RETURNED, "MAPI_W_ERRORS_RETURNED"},
+    {MAPI_W_POSITION_CHANGED, "MAPI_W_POSITION_CHANGED"},
+    {MAPI_W_APPROX_COUNT, "MAPI_W_APPROX_COUNT"},
+    {MAPI_W_CANCEL_MESSAGE, "MAPI_W_CANCEL_MESSAGE"},
+    {MAPI_W_PARTIAL_COMPLETION, "MAPI_W_PARTIAL_COMPLETION"},
+};
+
+// "MAPI_E_NOT_FOUND (0x8004010F)"; a code without a name "Error (0x80041234)".
+std::string ErrorText(SCODE sc)
+{
+    char sz[80];
+    const char* pszName = ErrorCodeName(sc);
+    std::snprintf(sz, sizeof sz, "%s (0x%08X)", pszName ? pszName : "Error", static_cast<unsigned>(sc));
+    return sz;
+}
+
+// The text of one value of a single-valued type, before it is cut to the
+// buffer (binary digits are already limited by cchText). Unknown types give
+// the unknown-type marker of ulType.
+std::string SingleValueText(ULONG ulType, const _PV& v, UINT cchText, ULONG ulShownType)
+{
+    const size_t cbMax = cchText - 1;
+    char sz[64];
+    switch (ulType) {
+    case PT_UNSPECIFIED:
+        return "<UNSPECIFIED>";
+    case PT_NULL:
+        return "<NULL>";
+    case PT_I2:
+        std::snprintf(sz, sizeof sz, "%hd", static_cast<short>(v.i));
+        return sz;
+    case PT_LONG:
+        std::snprintf(sz, sizeof sz, "%d", static_cast<std::int32_t>(v.l));
+        return sz;
+    case PT_R4:
+        return ScientificText(static_cast<double>(v.flt));
+    case PT_DOUBLE:
+        return ScientificText(v.dbl);
+    case PT_APPTIME:
+        return ScientificText(v.at);
+    case PT_CURRENCY:
+        return LowHighText(v.cur.int64);
+    case PT_I8:
+        return LowHighText(v.li.QuadPart);
+    case PT_ERROR:
+        return ErrorText(v.err);
+    case PT_CLSID:
+        return v.lpguid ? GuidToString(*v.lpguid) : std::string("(null)");
+    case PT_BOOLEAN:
+        std::snprintf(sz, sizeof sz, "%u", static_cast<unsigned>(static_cast<std::uint16_t>(v.b)));
+        return sz;
+    case PT_OBJECT:
+        return "<OBJECT>";
+    case PT_STRING8:
+        return v.lpszA ? CutNarrow(v.lpszA, cbMax) : std::string("(null)");
+    case PT_UNICODE:
+        return WideToNarrow(v.lpszW, cbMax);
+    case PT_SYSTIME:
+        return FileTimeToText(FileTimeValue(v.ft));
+    case PT_BINARY:
+    case PT_SVREID: // a server entry ID: bytes, held as a binary value
+        return BinaryText(v.bin, cchText);
+    default:
+        std::snprintf(sz, sizeof sz, "<Unknown Property Type: %08x>", static_cast<unsigned>(ulShownType));
+        return sz;
+    }
+}
+
+// The base types MAPI defines multi-valued forms of.
+bool IsMultiValueBase(ULONG ulBase)
+{
+    switch (ulBase) {
+    case PT_I2: case PT_LONG: case PT_R4: case PT_DOUBLE: case PT_CURRENCY: case PT_APPTIME: case PT_SYSTIME:
+    case PT_STRING8: case PT_BINARY: case PT_UNICODE: case PT_CLSID: case PT_I8:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The values of a multi-valued property: the count, then each value in the
+// text of its base type, in brackets: 2 values: [Business] [Personal].
+// A text too long for the buffer is cut and ends with the cut marker.
+std::string MultiValuedText(const SPropValue& prop, UINT cchText)
+{
+    const ULONG ulType = PROP_TYPE(prop.ulPropTag);
+    if (!IsMultiValueBase(ulType & ~MV_FLAG)) {
+        char sz[64];
+        std::snprintf(sz, sizeof sz, "<Unknown Property Type: %08x>", static_cast<unsigned>(ulType));
+        return sz;
+    }
+    const size_t cbMax = cchText - 1;
+    const ULONG cValues = MultiValueCount(&prop);
+    std::string text = std::to_string(cValues) + (cValues == 1 ? " value" : " values");
+    SPropValue element;
+    for (ULONG i = 0; i < cValues && text.size() <= cbMax && MultiValueElement(&prop, i, element); ++i) {
+        text += i == 0 ? ": [" : " [";
+        text += SingleValueText(PROP_TYPE(element.ulPropTag), element.Value, cchText, ulType);
+        text += ']';
+    }
+    if (text.size() > cbMax) {
+        const size_t cbMarker = std::strlen(kCutMarker);
+        text = CutNarrow(text, cbMax > cbMarker ? cbMax - cbMarker : 0) + kCutMarker;
+    }
+    return text;
+}
+
+} // namespace
+
+const char* ErrorCodeName(SCODE sc)
+{
+    for (const CErrorName& e : kErrorNames) {
+        if (e.sc == sc)
+            return e.pszName;
+    }
+    return nullptr;
+}
+
 std::string PropValueToText(const SPropValue* pProp, UINT cchText)
 {
     if (!pProp || cchText == 0)
         return std::string();
-
-    const size_t cbMax = cchText - 1;
-    char sz[64];
-    switch (PROP_TYPE(pProp->ulPropTag)) {
-    case PT_UNSPECIFIED:
-        return CutNarrow("<UNSPECIFIED>", cbMax);
-    case PT_NULL:
-        return CutNarrow("<NULL>", cbMax);
-    case PT_I2:
-        std::snprintf(sz, sizeof sz, "%hd", static_cast<short>(pProp->Value.i));
-        return CutNarrow(sz, cbMax);
-    case PT_LONG:
-        std::snprintf(sz, sizeof sz, "%d", static_cast<std::int32_t>(pProp->Value.l));
-        return CutNarrow(sz, cbMax);
-    case PT_R4:
-        return CutNarrow(ScientificText(static_cast<double>(pProp->Value.flt)), cbMax);
-    case PT_DOUBLE:
-        return CutNarrow(ScientificText(pProp->Value.dbl), cbMax);
-    case PT_APPTIME:
-        return CutNarrow(ScientificText(pProp->Value.at), cbMax);
-    case PT_CURRENCY:
-        return CutNarrow(LowHighText(pProp->Value.cur.int64), cbMax);
-    case PT_I8:
-        return CutNarrow(LowHighText(pProp->Value.li.QuadPart), cbMax);
-    case PT_ERROR:
-    case PT_CLSID:
-        return std::string();
-    case PT_BOOLEAN:
-        std::snprintf(sz, sizeof sz, "%u", static_cast<unsigned>(static_cast<std::uint16_t>(pProp->Value.b)));
-        return CutNarrow(sz, cbMax);
-    case PT_OBJECT:
-        return CutNarrow("<OBJECT>", cbMax);
-    case PT_STRING8:
-        return pProp->Value.lpszA ? CutNarrow(pProp->Value.lpszA, cbMax) : CutNarrow("(null)", cbMax);
-    case PT_UNICODE:
-        return WideToNarrow(pProp->Value.lpszW, cbMax);
-    case PT_SYSTIME:
-        return CutNarrow(FileTimeToText(FileTimeValue(pProp->Value.ft)), cbMax);
-    case PT_BINARY:
-        return CutNarrow(BinaryText(pProp->Value.bin, cchText), cbMax);
-    default:
-        std::snprintf(sz, sizeof sz, "<Unknown Property Type: %08x>",
-                      static_cast<unsigned>(PROP_TYPE(pProp->ulPropTag)));
-        return CutNarrow(sz, cbMax);
+    const ULONG ulType = PROP_TYPE(pProp->ulPropTag);
+    std::string text;
+    if ((ulType & MVI_FLAG) == MVI_FLAG) {
+        // One instance of a multi-valued property, as a table row expanded
+        // on it holds it: a single value of the base type.
+        text = SingleValueText(ulType & ~MVI_FLAG, pProp->Value, cchText, ulType);
+    } else if (ulType & MV_FLAG) {
+        text = MultiValuedText(*pProp, cchText);
+    } else {
+        text = SingleValueText(ulType, pProp->Value, cchText, ulType);
     }
+    return CutNarrow(text, cchText - 1);
 }
 
 void PropValueToText(LPSTR szText, const SPropValue* pProp, UINT cchText)
 {
     if (!szText || !pProp || cchText == 0)
-        return;
-    const ULONG ulType = PROP_TYPE(pProp->ulPropTag);
-    if (ulType == PT_ERROR || ulType == PT_CLSID)
         return;
     const std::string text = PropValueToText(pProp, cchText);
     std::memcpy(szText, text.c_str(), text.size() + 1);
@@ -247,7 +422,8 @@ CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSo
 
     const std::string idKey = DictionaryKey(PROP_ID(ulPropTag));
     const std::string typeKey = DictionaryKey(PROP_TYPE(ulPropTag));
-    props.FormatProp(row.strValue, kListValueChars, ulPropTag);
+    // The first value with this property ID, as the array is searched by ID.
+    row.strValue = PropValueToText(props.Find(ulPropTag), kListValueChars);
     if (!LookupName("PropIDs", idKey.c_str(), row.strName))
         row.strName = idKey;
     if (!LookupName("PropType", typeKey.c_str(), row.strType))

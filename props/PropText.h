@@ -17,13 +17,26 @@
 #include <string>
 #include <vector>
 
-// The text of one value. PT_ERROR and PT_CLSID values, and a null value, give
-// no text; so does a buffer size of 0.
+// The text of one value:
+// - numbers, strings, dates and markers as the tool always showed them;
+// - binary values (and PT_SVREID, a server entry ID held as bytes) as
+//   hexadecimal digits up to a limit set by the buffer size; whenever bytes
+//   are left out the text ends with " }etc";
+// - PT_CLSID as the GUID's registry form with braces;
+// - PT_ERROR as the error's name and its code, "MAPI_E_NOT_FOUND
+//   (0x8004010F)", or "Error (0x80041234)" for a code without a name;
+// - a multi-valued type as its count and then each value in the text of its
+//   base type in brackets: "2 values: [Business] [Personal]", "1 value: [7]",
+//   "0 values"; a text longer than the buffer is cut and ends with " }etc".
+// A null value and a buffer size of 0 give no text.
 std::string PropValueToText(const SPropValue* pProp, UINT cchText);
 
-// The same written into a caller's buffer of cchText bytes. For PT_ERROR and
-// PT_CLSID values nothing is written: the buffer keeps what it held.
+// The same written into a caller's buffer of cchText bytes.
 void PropValueToText(LPSTR szText, const SPropValue* pProp, UINT cchText);
+
+// The name of an error or warning code (MAPI_E_..., MAPI_W_..., the COM
+// codes MAPI uses), or null when it has none.
+const char* ErrorCodeName(SCODE sc);
 
 // Buffer sizes the tool's callers use.
 inline constexpr UINT kListValueChars = 1024;
@@ -59,8 +72,9 @@ class CPropValueArray;
 // tag), TAG Name and Type (the dictionary's names, else their "0x%08x" keys),
 // Named ID ("0x%08X" of the numeric ID of the tag's name, asked of pSource;
 // empty without a source, without a name, and for a string name, which has
-// no numeric ID) and Value (FormatProp into 1024 bytes;
-// PR_OBJECT_TYPE gets " [object type name]" appended).
+// no numeric ID) and Value (the text of the first value with the tag's
+// property ID, into 1024 bytes; PR_OBJECT_TYPE gets " [object type name]"
+// appended).
 struct CPropRowText
 {
     std::string strTag;

@@ -137,9 +137,8 @@ void CPropValueArray::FormatProp(std::string& strText, UINT cchText, ULONG ulPro
     const SPropValue* pProp = Find(ulPropTag);
     if (!pProp)
         return;
-    const ULONG ulType = PROP_TYPE(pProp->ulPropTag);
-    // Values without a text leave the caller's text as it was.
-    if (ulType == PT_ERROR || ulType == PT_CLSID)
+    // A value the object could not give names nothing.
+    if (PROP_TYPE(pProp->ulPropTag) == PT_ERROR)
         return;
     strText = PropValueToText(pProp, cchText);
 }

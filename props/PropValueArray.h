@@ -60,7 +60,11 @@ public:
 
     // Renders the first value with the property ID of ulPropTag with
     // PropValueToText into strText (at most cchText - 1 bytes); leaves strText
-    // untouched when there is none.
+    // untouched when there is none. This is the text of a name taken from a
+    // property (a tree item, a file name, a message class): an error value
+    // stands for a value the object could not give, so it leaves strText
+    // untouched too. The value's own text, errors included, is
+    // PropValueToText of Find(ulPropTag).
     void FormatProp(std::string& strText, UINT cchText, ULONG ulPropTag) const;
 
     // Empties strText, then does what FormatProp does. FALSE when no value

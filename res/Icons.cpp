@@ -91,7 +91,43 @@ void Grid(QPainter& p)
     p.drawLine(12, 5, 12, 27);
 }
 
+// A property-type picture: a rounded tag in the type's colour with a short
+// sign on it, so the types tell apart by colour and by letter.
+QIcon TypeTag(const QColor& colour, const QString& strSign)
+{
+    QPixmap pixmap = Canvas();
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(colour.darker(160), 1.5));
+    p.setBrush(colour);
+    p.drawRoundedRect(QRectF(2, 4, 28, 24), 5, 5);
+    p.setPen(Qt::white);
+    QFont font;
+    font.setPixelSize(strSign.size() > 2 ? 12 : 16);
+    font.setBold(true);
+    p.setFont(font);
+    p.drawText(QRect(2, 4, 28, 24), Qt::AlignCenter, strSign);
+    p.end();
+    return QIcon(pixmap);
+}
+
 } // namespace
+
+QIcon DravikPropTypeIcon(int nImage)
+{
+    switch (nImage) {
+    case 0: return TypeTag(QColor(0x2e, 0x7d, 0x32), QStringLiteral("ab"));   // PT_STRING8
+    case 1: return TypeTag(QColor(0x60, 0x60, 0x60), QStringLiteral("#"));    // every other type
+    case 2: return TypeTag(QColor(0x15, 0x65, 0xc0), QStringLiteral("dt"));  // dates and times
+    case 3: return TypeTag(QColor(0x8e, 0x24, 0xaa), QStringLiteral("{}"));   // PT_OBJECT
+    case 4: return TypeTag(QColor(0x00, 0x89, 0x7b), QStringLiteral("U")); // PT_UNICODE
+    case 5: return TypeTag(QColor(0x4e, 0x34, 0x2e), QStringLiteral("01"));   // PT_BINARY
+    case 6: return TypeTag(QColor(0xf5, 0x7c, 0x00), QStringLiteral("t/f"));  // PT_BOOLEAN
+    case 7: return TypeTag(QColor(0xc0, 0x9d, 0x00), QStringLiteral("$"));    // PT_CURRENCY
+    case 8: return TypeTag(QColor(0xc6, 0x28, 0x28), QStringLiteral("!"));    // PT_ERROR
+    default: return QIcon();
+    }
+}
 
 QIcon DravikCommandIcon(int nCommandId)
 {

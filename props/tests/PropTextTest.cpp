@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -76,11 +77,12 @@ std::vector<TextCase> ScalarCases()
     add("PT_UNICODE to UTF-8", v, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
     v.Value.lpszW = nullptr;
     add("PT_UNICODE null", v, "");
-    add("PT_MV_LONG is unknown", Value(PROP_TAG(PT_MV_LONG, 0x1234)), "<Unknown Property Type: 00001003>");
-    add("PT_MV_STRING8 is unknown", Value(PROP_TAG(PT_MV_STRING8, 0x1234)), "<Unknown Property Type: 0000101e>");
-    add("PT_SVREID is unknown", Value(PROP_TAG(0x00FB, 0x1234)), "<Unknown Property Type: 000000fb>");
-    add("PT_ERROR gives nothing", Value(PROP_TAG(PT_ERROR, 0x1234)), "");
-    add("PT_CLSID gives nothing", Value(PROP_TAG(PT_CLSID, 0x1234)), "");
+    static BYTE svreid[] = {0x01, 0x00, 0xDE, 0xAD};
+    v = Value(PROP_TAG(PT_SVREID, 0x6750));
+    v.Value.bin = {4, svreid};
+    add("PT_SVREID is its bytes", v, "0100DEAD");
+    add("PT_SRESTRICTION is unknown", Value(PROP_TAG(PT_SRESTRICTION, 0x1234)), "<Unknown Property Type: 000000fd>");
+    add("a multi-valued PT_SVREID is unknown", Value(PROP_TAG(0x10FB, 0x1234)), "<Unknown Property Type: 000010fb>");
     v = Value(PR_MESSAGE_DELIVERY_TIME);
     v.Value.ft.dwHighDateTime = 0x01da6f06;
     v.Value.ft.dwLowDateTime = 0x696ba480;
@@ -106,7 +108,16 @@ TEST_P(PropValueToTextTest, RendersByType)
     EXPECT_EQ(PropValueToText(&c.value, c.cch), c.expected) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(Scalars, PropValueToTextTest, ::testing::ValuesIn(ScalarCases()));
+// Test names from the cases' descriptions.
+std::string CaseName(const ::testing::TestParamInfo<TextCase>& info)
+{
+    std::string name = std::to_string(info.index) + "_";
+    for (const char* p = info.param.what; *p; ++p)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scalars, PropValueToTextTest, ::testing::ValuesIn(ScalarCases()), CaseName);
 
 TEST(PropValueToText, StringsAreCutAfterTheLastWholeCharacterBelowTheBuffer)
 {
@@ -152,10 +163,12 @@ TEST(PropValueToText, BinaryShowsHexDigitsUpToTheSizeDependentLimits)
         data[i] = static_cast<BYTE>(i);
     v.Value.bin.lpb = data.data();
     const BinaryCase cases[] = {
-        {600, 1024, 672, true},    {400, 1024, 672, false},  {512, 1024, 672, false}, {513, 1024, 672, true},
-        {336, 1024, 672, false},   {335, 1024, 670, false},  {2501, 5000, 3324, true}, {2500, 5000, 3324, false},
-        {2049, 4096, 2720, true},  {2048, 4096, 2720, false}, {128, 255, 160, true},   {127, 255, 160, false},
-        {10, 16, 0, true},         {10, 17, 2, true},         {100, 260, 164, false},
+        // Whenever bytes are left out, the text ends with the marker.
+        {600, 1024, 672, true},    {400, 1024, 672, true},   {337, 1024, 672, true},  {513, 1024, 672, true},
+        {336, 1024, 672, false},   {335, 1024, 670, false},  {3000, 5000, 3324, true}, {1663, 5000, 3324, true},
+        {1662, 5000, 3324, false}, {2049, 4096, 2720, true}, {1361, 4096, 2720, true}, {1360, 4096, 2720, false},
+        {128, 255, 160, true},     {81, 255, 160, true},     {80, 255, 160, false},    {10, 16, 0, true},
+        {10, 17, 2, true},         {100, 260, 164, true},    {82, 260, 164, false},
     };
     for (const auto& c : cases) {
         v.Value.bin.cb = c.cb;
@@ -170,21 +183,147 @@ TEST(PropValueToText, BinaryShowsHexDigitsUpToTheSizeDependentLimits)
     }
 }
 
-TEST(PropValueToText, BufferFormWritesNothingForErrorAndClsid)
+TEST(PropValueToText, BufferFormWritesTheTextCutToTheBuffer)
 {
     char sz[16] = "keep";
-    SPropValue err = Value(PROP_TAG(PT_ERROR, 0x0037));
-    err.Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
-    PropValueToText(sz, &err, sizeof sz);
-    EXPECT_STREQ(sz, "keep");
-    SPropValue clsid = Value(PROP_TAG(PT_CLSID, 0x3302));
-    PropValueToText(sz, &clsid, sizeof sz);
-    EXPECT_STREQ(sz, "keep");
-
     SPropValue l = Value(PR_ATTACH_METHOD);
     l.Value.l = 123456789;
     PropValueToText(sz, &l, 6);
     EXPECT_STREQ(sz, "12345");
+    SPropValue err = Value(PROP_TAG(PT_ERROR, 0x0037));
+    err.Value.err = MAPI_E_NOT_FOUND;
+    PropValueToText(sz, &err, sizeof sz);
+    EXPECT_STREQ(sz, "MAPI_E_NOT_FOUN");
+}
+
+// The texts of values the tool once showed as an unknown type or not at all:
+// multi-valued types, GUIDs and error values.
+std::vector<TextCase> NewTextCases()
+{
+    std::vector<TextCase> cases;
+    auto add = [&](const char* what, SPropValue v, std::string expected, UINT cch = kListValueChars) {
+        cases.push_back({what, v, cch, std::move(expected)});
+    };
+    static const GUID kGuid = {0x00020329, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    static GUID guids[] = {kGuid, {0xA1B2C3D4, 0xE5F6, 0x0718, {0x29, 0x3A, 0x4B, 0x5C, 0x6D, 0x7E, 0x8F, 0x90}}};
+    static short shorts[] = {-1, 7};
+    static LONG longs[] = {1, -2, 300};
+    static float floats[] = {1.5f};
+    static double doubles[] = {0.25, -2.0};
+    static CURRENCY currencies[2];
+    currencies[0].int64 = 10000;
+    currencies[1].int64 = -2;
+    static FILETIME times[] = {{0x696ba480, 0x01da6f06}, {0xd1c04000, 0x24c85a5e}};
+    static char a[] = "Business", b[] = "", c[] = "x] [y";
+    static LPSTR strings8[] = {a, b, c, nullptr};
+    static char16_t wa[] = u"Stra\u00DFe", wb[] = u"Personal";
+    static LPWSTR wides[] = {wa, wb, nullptr};
+    static BYTE bytes[] = {0x01, 0xAB, 0xFF};
+    static SBinary bins[] = {{3, bytes}, {0, nullptr}};
+    static LARGE_INTEGER larges[] = {{}};
+    larges[0].QuadPart = 4294967296LL;
+
+    SPropValue v = Value(PROP_TAG(PT_CLSID, 0x1234));
+    v.Value.lpguid = &guids[1];
+    add("PT_CLSID in registry form", v, "{A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90}");
+    v.Value.lpguid = nullptr;
+    add("PT_CLSID without a GUID", v, "(null)");
+
+    v = Value(PROP_TAG(PT_ERROR, 0x1000));
+    v.Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
+    add("PT_ERROR too large for GetProps", v, "MAPI_E_NOT_ENOUGH_MEMORY (0x8007000E)");
+    v.Value.err = MAPI_E_CORRUPT_DATA;
+    add("PT_ERROR unreadable", v, "MAPI_E_CORRUPT_DATA (0x8004011B)");
+    v.Value.err = MAPI_E_NOT_FOUND;
+    add("PT_ERROR absent column", v, "MAPI_E_NOT_FOUND (0x8004010F)");
+    v.Value.err = MAPI_E_NO_SUPPORT;
+    add("PT_ERROR not supported", v, "MAPI_E_NO_SUPPORT (0x80040102)");
+    v.Value.err = MAPI_E_NO_ACCESS;
+    add("PT_ERROR shared COM code takes the MAPI name", v, "MAPI_E_NO_ACCESS (0x80070005)");
+    v.Value.err = static_cast<SCODE>(0x80041234u);
+    add("PT_ERROR without a name", v, "Error (0x80041234)");
+    v.Value.err = MAPI_W_ERRORS_RETURNED;
+    add("PT_ERROR holding a warning", v, "MAPI_W_ERRORS_RETURNED (0x00040380)");
+
+    v = Value(PROP_TAG(PT_MV_I2, 0x1234));
+    v.Value.MVi = {2, shorts};
+    add("PT_MV_I2", v, "2 values: [-1] [7]");
+    v = Value(PROP_TAG(PT_MV_LONG, 0x1234));
+    v.Value.MVl = {3, longs};
+    add("PT_MV_LONG", v, "3 values: [1] [-2] [300]");
+    v.Value.MVl = {1, longs};
+    add("PT_MV_LONG of one value", v, "1 value: [1]");
+    v.Value.MVl = {0, nullptr};
+    add("PT_MV_LONG of no value", v, "0 values");
+    v.Value.MVl = {2, nullptr};
+    add("PT_MV_LONG with a count and no data", v, "2 values");
+    v = Value(PROP_TAG(PT_MV_R4, 0x1234));
+    v.Value.MVflt = {1, floats};
+    add("PT_MV_R4", v, "1 value: [1.500000e+00]");
+    v = Value(PROP_TAG(PT_MV_DOUBLE, 0x1234));
+    v.Value.MVdbl = {2, doubles};
+    add("PT_MV_DOUBLE", v, "2 values: [2.500000e-01] [-2.000000e+00]");
+    v = Value(PROP_TAG(PT_MV_APPTIME, 0x1234));
+    v.Value.MVat = {2, doubles};
+    add("PT_MV_APPTIME", v, "2 values: [2.500000e-01] [-2.000000e+00]");
+    v = Value(PROP_TAG(PT_MV_CURRENCY, 0x1234));
+    v.Value.MVcur = {2, currencies};
+    add("PT_MV_CURRENCY", v, "2 values: [10000 0] [-2 -1]");
+    v = Value(PROP_TAG(PT_MV_SYSTIME, 0x1234));
+    v.Value.MVft = {2, times};
+    add("PT_MV_SYSTIME", v, "2 values: [2024-03-05 14:07:09] [Invalid DateTime]");
+    v = Value(PROP_TAG(PT_MV_STRING8, 0x1234));
+    v.Value.MVszA = {4, strings8};
+    add("PT_MV_STRING8: empty and null strings stay visible", v, "4 values: [Business] [] [x] [y] [(null)]");
+    v = Value(PROP_TAG(PT_MV_UNICODE, 0x1234));
+    v.Value.MVszW = {3, wides};
+    add("PT_MV_UNICODE", v, "3 values: [Stra\xC3\x9F" "e] [Personal] []");
+    v = Value(PROP_TAG(PT_MV_BINARY, 0x1234));
+    v.Value.MVbin = {2, bins};
+    add("PT_MV_BINARY", v, "2 values: [01ABFF] []");
+    v = Value(PROP_TAG(PT_MV_CLSID, 0x1234));
+    v.Value.MVguid = {2, guids};
+    add("PT_MV_CLSID", v,
+        "2 values: [{00020329-0000-0000-C000-000000000046}] [{A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90}]");
+    v = Value(PROP_TAG(PT_MV_I8, 0x1234));
+    v.Value.MVli = {1, larges};
+    add("PT_MV_I8", v, "1 value: [0 1]");
+    v = Value(PROP_TAG(PT_MV_LONG, 0x1234));
+    v.Value.MVl = {3, longs};
+    add("a multi-valued text cut to the buffer ends with the marker", v, "3 values: [1] [-2 }etc", 23);
+
+    v = Value(PROP_TAG(MVI_FLAG | PT_STRING8, 0x1234));
+    v.Value.lpszA = a;
+    add("one instance of a multi-valued property is its base type's value", v, "Business");
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(NewTexts, PropValueToTextTest, ::testing::ValuesIn(NewTextCases()), CaseName);
+
+TEST(PropValueToText, MultiValuedTextsStayInTheBufferAndSayWhenCut)
+{
+    // Many long strings: the text fills the buffer and ends with the marker.
+    std::string one(300, 's');
+    std::vector<LPSTR> many(1000, one.data());
+    SPropValue v = Value(PROP_TAG(PT_MV_STRING8, 0x1234));
+    v.Value.MVszA = {static_cast<ULONG>(many.size()), many.data()};
+    for (UINT cch : {kListValueChars, kViewerValueChars, kExportValueChars, kTreeItemChars}) {
+        const std::string text = PropValueToText(&v, cch);
+        EXPECT_EQ(text.size(), cch - 1) << cch;
+        EXPECT_EQ(text.substr(0, 16), "1000 values: [ss") << cch;
+        EXPECT_EQ(text.substr(text.size() - 5), " }etc") << cch;
+    }
+
+    // A binary value cut inside a multi-valued one keeps its own marker.
+    std::vector<BYTE> data(600, 0xAB);
+    SBinary bins[] = {{600, data.data()}};
+    SPropValue b = Value(PROP_TAG(PT_MV_BINARY, 0x1234));
+    b.Value.MVbin = {1, bins};
+    const std::string text = PropValueToText(&b, kListValueChars);
+    std::string digits;
+    for (int i = 0; i < 336; ++i)
+        digits += "AB";
+    EXPECT_EQ(text, "1 value: [" + digits + " }etc]");
 }
 
 MAPINAMEID Name(const GUID* guid, ULONG kind)

@@ -189,7 +189,7 @@ TEST(CPropValueArray, FormatPropAndGetPropText)
     props.FormatProp(text, kListValueChars, PR_ENTRYID);
     EXPECT_EQ(text, "keep") << "absent: untouched";
     props.FormatProp(text, kListValueChars, PR_BODY_A);
-    EXPECT_EQ(text, "keep") << "PT_ERROR writes nothing";
+    EXPECT_EQ(text, "keep") << "an error value names nothing";
 
     EXPECT_EQ(props.GetPropText(PR_BODY_A, text, kListValueChars), 1) << "PT_ERROR is present";
     EXPECT_EQ(text, "");
@@ -316,7 +316,9 @@ TEST(FormatPropRow, GivesTheListingsColumns)
     SPropValue oddType = Value(PROP_TAG(0x1234, 0x0E07));
     SPropValue stringNamed = Value(PROP_TAG(PT_LONG, 0x8502));
     stringNamed.Value.l = 7;
-    obj.values = {subject, named, objType, oddType, stringNamed};
+    SPropValue tooLarge = Value(PROP_TAG(PT_ERROR, PROP_ID(PR_BODY_W)));
+    tooLarge.Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
+    obj.values = {subject, named, objType, oddType, stringNamed, tooLarge};
     obj.namesById[0x8501] = {common, MNID_ID, 0x8218, u""};
     obj.namesById[0x8502] = {common, MNID_STRING, 0, u"Keywords"};
 
@@ -348,7 +350,10 @@ TEST(FormatPropRow, GivesTheListingsColumns)
     EXPECT_EQ(row.strValue, "<Unknown Property Type: 00001234>");
 
     EXPECT_EQ(FormatPropRow(props, 4, &obj).strNamedId, "") << "a string name has no numeric ID";
-    EXPECT_EQ(FormatPropRow(props, 5, &obj).strTag, "") << "past the end";
+    row = FormatPropRow(props, 5, &obj);
+    EXPECT_EQ(row.strType, "PT_ERROR");
+    EXPECT_EQ(row.strValue, "MAPI_E_NOT_ENOUGH_MEMORY (0x8007000E)") << "the list says which error";
+    EXPECT_EQ(FormatPropRow(props, 6, &obj).strTag, "") << "past the end";
     GetIniFile().Clear();
 }
 

@@ -185,7 +185,8 @@ TEST(DumpProfile, ConcurrentDumpsKeepTheirTemporaryProfilesApart)
 
 // The demo store's lines as the property list shows them, checked by hand:
 // a named property with its numeric name, one with a string name (no numeric
-// ID), a PT_ERROR value, binary values, the object type with its name, and a
+// ID), PT_ERROR values with their errors, a multi-valued value, binary values,
+// the object type with its name, and a
 // string name under "Named Properties".
 TEST(DumpProps, DemoStoreShowsPropertyRowsAsThePropertyListDoes)
 {
@@ -206,10 +207,11 @@ TEST(DumpProps, DemoStoreShowsPropertyRowsAsThePropertyListDoes)
              "      \tMNID_STRING\tKeywords\t{00020329-0000-0000-C000-000000000046}",
              "      0x00008580\tMNID_ID\t\t{00062008-0000-0000-C000-000000000046}",
              "        message: Large and unusual values",
-             "          0x1000000a\tPR_BODY\t\tPT_ERROR\t",
+             "          0x1000000a\tPR_BODY\t\tPT_ERROR\tMAPI_E_NOT_ENOUGH_MEMORY (0x8007000E)",
+             "          0x80041003\t0x00008004\t\tPT_MV_LONG\t3 values: [1] [-2] [300000]",
              "            attachment: QUARTE~1.TXT",
              "              0x37010102\tPR_ATTACH_DATA_BIN\t\tPT_BINARY\t00010203FEFF",
-             "              0x3701000a\tPR_ATTACH_DATA_BIN\t\tPT_ERROR\t",
+             "              0x3701000a\tPR_ATTACH_DATA_BIN\t\tPT_ERROR\tMAPI_E_NO_SUPPORT (0x80040102)",
          })
         EXPECT_TRUE(HasLine(out, line)) << "missing line: " << line;
     // Lines whose string type (PT_STRING8 or PT_UNICODE) is not the point:

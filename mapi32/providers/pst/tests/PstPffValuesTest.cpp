@@ -76,16 +76,6 @@ std::u16string AsHandedOut(ULONG id, std::u16string stored)
 
 // ---- the provider's values as stored bytes.
 
-std::vector<uint8_t> Utf16Bytes(std::u16string_view s)
-{
-    std::vector<uint8_t> out;
-    for (char16_t c : s) {
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    return out;
-}
-
 // The elements of a stored multi-valued variable-size value (count, offsets,
 // data), or nullopt when the layout does not hold.
 std::optional<std::vector<std::vector<uint8_t>>> MvElements(const std::vector<uint8_t>& raw)
