@@ -11,6 +11,7 @@
 #include "pst/messaging/store.h"
 #include "pst/messaging/walk.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -309,23 +310,36 @@ TEST_P(DumpInterrupted, StopsCleanlyAndDeletesTheTemporaryProfile)
     if (store.empty())
         GTEST_SKIP() << "pstgen is not built";
     CTempDir profiles;
+    // The dump writes into a pipe this test reads: it cannot run ahead of the
+    // reader, so it is still walking when the signal comes, however fast it is.
     const fs::path out = dir.Path() / "out", err = dir.Path() / "err";
+    ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
+    const int reader = ::open(out.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
     CProcess p({DumpExe(), "--props", "--json", "--file", store}, {{"DRAVIK_MAPI_PROFILES", profiles.Path().string()}},
                out, err);
-    // Wait until the walk is among the messages.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        const std::string sofar = ReadFile(out);
-        if (!p.Running() || std::chrono::steady_clock::now() > deadline ||
-            std::count(sofar.begin(), sofar.end(), '\n') >= 200)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::string written;
+    // False at the end of the output (the dump closed the pipe, or never opened it).
+    const auto readSome = [&]() {
+        pollfd pfd{reader, POLLIN, 0};
+        if (::poll(&pfd, 1, 200) <= 0)
+            return p.Running();
+        char buffer[4096];
+        const ssize_t n = ::read(reader, buffer, sizeof buffer);
+        if (n > 0)
+            written.append(buffer, static_cast<size_t>(n));
+        return n != 0;
+    };
+    // Until the walk is among the messages.
+    while (std::count(written.begin(), written.end(), '\n') < 200 && readSome()) {
     }
     ASSERT_TRUE(p.Running()) << "the dump ended before it could be interrupted";
     ::kill(p.Pid(), GetParam().nSignal);
+    while (readSome()) {
+    }
+    ::close(reader);
     EXPECT_EQ(p.Wait(), 128 + GetParam().nSignal);
     EXPECT_TRUE(Contains(ReadFile(err), "dravik-dump: interrupted")) << ReadFile(err);
-    const std::string written = ReadFile(out);
     EXPECT_FALSE(Contains(written, "\"Status Tables\"")) << "the walk went on after the signal";
     EXPECT_FALSE(written.empty());
     EXPECT_EQ(written.back(), '\n');
