@@ -4,6 +4,7 @@
 #include "list/PropExport.h"
 #include "mapi/MsgBox.h"
 #include "mapi/Prompts.h"
+#include "mapi/WaitCursor.h"
 #include "res/Icons.h"
 #include "tree/TreeNode.h"
 #include "workspace/CommandIds.h"
@@ -17,20 +18,6 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-
-namespace {
-
-// The wait cursor for as long as it lives.
-class CWaitCursor
-{
-public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-};
-
-} // namespace
 
 // ---------------------------------------------------------------------------
 // CPropListModel

@@ -2,6 +2,7 @@
 
 #include "mapi/MsgBox.h"
 #include "mapi/Prompts.h"
+#include "mapi/WaitCursor.h"
 #include "tree/AttachmentSave.h"
 #include "tree/TreeIcons.h"
 #include "tree/TreeRules.h"
@@ -24,16 +25,6 @@ using namespace treerules;
 
 // The least time between two repaints while a listing runs.
 constexpr qint64 kRepaintMs = 50;
-
-// The wait cursor while a listing runs.
-class CWaitCursor
-{
-public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-};
 
 // A typed view of a node's entry as a message: the same object and trace
 // slot, borrowed for the calls and never released by the view.
