@@ -150,8 +150,9 @@ TEST_F(ToolTest, ReadOnlyFolderCanBeListed)
             const int fd = ::open(lock.c_str(), O_CREAT | O_WRONLY, 0444);
             ASSERT_GE(fd, 0);
             ::close(fd);
-            if (::geteuid() == 0)
+            if (::geteuid() == 0) {
                 ASSERT_EQ(::chown(lock.c_str(), 65534, 65534), 0);
+            }
         }
         ASSERT_EQ(::chmod(m_dir.c_str(), 0555), 0);
         const ToolRun list = Tool("list", prefix);
