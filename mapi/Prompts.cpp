@@ -7,7 +7,6 @@
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QPointer>
 
 #include <atomic>
 
@@ -112,23 +111,14 @@ void ResetQuitRequestForTest() { g_bQuit.store(false, std::memory_order_relaxed)
 
 void CloseModalDialogs()
 {
-    // Rejecting a dialog only ends its exec() once control returns to that
-    // loop; keep going while new modal widgets are the active one.
-    QList<QPointer<QWidget>> closed;
-    while (QWidget* pModal = QApplication::activeModalWidget()) {
-        if (closed.contains(pModal))
-            break;
-        closed.append(pModal);
-        if (auto* pDialog = qobject_cast<QDialog*>(pModal))
+    // Each dialog's exec() returns once the application leaves its event
+    // loops; rejecting hides it at once, with the result a cancel gives.
+    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+        if (!pWidget->isVisible() || !pWidget->isModal())
+            continue;
+        if (auto* pDialog = qobject_cast<QDialog*>(pWidget))
             pDialog->reject();
         else
-            pModal->close();
-    }
-    // Modal dialogs that are not the active one (hidden behind another, or
-    // not yet active) are closed too.
-    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
-        auto* pDialog = qobject_cast<QDialog*>(pWidget);
-        if (pDialog != nullptr && pDialog->isVisible() && pDialog->isModal())
-            pDialog->reject();
+            pWidget->close();
     }
 }

@@ -62,8 +62,8 @@ bool QuitRequested();
 // Marks the program as ending. Async-signal-safe: it only sets a flag.
 void RequestQuit();
 
-// Closes every modal dialog that is open (each as cancelled), innermost first.
-// Called on the GUI thread once QuitRequested() is true.
+// Closes every modal dialog that is open, each as cancelled. Called on the
+// GUI thread once QuitRequested() is true.
 void CloseModalDialogs();
 
 // Tests only: the program is no longer ending.
