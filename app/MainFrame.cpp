@@ -3,6 +3,7 @@
 #include "app/ChildFrame.h"
 #include "list/DravikView.h"
 #include "mapi/MAPICommandView.h"
+#include "mapi/WaitCursor.h"
 #include "res/Icons.h"
 #include "tree/LeftView.h"
 #include "workspace/CommandIds.h"
@@ -418,6 +419,13 @@ bool CMainFrame::OnCommand(int nId)
 
 void CMainFrame::closeEvent(QCloseEvent* pEvent)
 {
+    // The window system may ask to close while a listing lets the window
+    // repaint; the workspaces it uses close once it has returned.
+    if (CWaitCursor::Busy()) {
+        pEvent->ignore();
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
     // Every workspace closes first and is destroyed at once, so each logs off
     // and deletes its temporary profile before the program goes on to end.
     for (QMdiSubWindow* pWindow : m_pMdiArea->subWindowList()) {

@@ -6,8 +6,23 @@
 class CWaitCursor
 {
 public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
+    CWaitCursor()
+    {
+        ++s_nDepth;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~CWaitCursor()
+    {
+        QApplication::restoreOverrideCursor();
+        --s_nDepth;
+    }
     CWaitCursor(const CWaitCursor&) = delete;
     CWaitCursor& operator=(const CWaitCursor&) = delete;
+
+    // A listing or read runs below the current frame (it may let the window
+    // repaint meanwhile): what it uses must not be torn down now.
+    static bool Busy() { return s_nDepth > 0; }
+
+private:
+    static inline int s_nDepth = 0;
 };

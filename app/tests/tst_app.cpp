@@ -12,6 +12,7 @@
 
 #include "ScriptedPrompts.h"
 #include "mapi/Prompts.h"
+#include "mapi/WaitCursor.h"
 #include "mapi32/hooks.h"
 
 #include "mapi32/mapicode.h"
@@ -286,6 +287,24 @@ private slots:
         QCOMPARE(ProfileFiles(m_profiles), QStringList());
         QVERIFY(prompts.m_unexpected.isEmpty());
         dravik::mapi32::SetProfileChooser(nullptr);
+    }
+
+    // A close asked for by the window system while a listing runs (the
+    // listing lets the window repaint) waits until the listing has returned.
+    void closeWaitsForARunningListing()
+    {
+        CDravikApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
+        CMainFrame* pFrame = app.MainFrame();
+        {
+            CWaitCursor listing;
+            pFrame->close();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            QCOMPARE(pFrame->Workspaces().size(), size_t(1));
+            QVERIFY(pFrame->isVisible());
+        }
+        QTRY_VERIFY(pFrame->Workspaces().empty());
+        QVERIFY(!pFrame->isVisible());
     }
 
     // A signal while the program waits in a dialog (Qt's real ones here: no
