@@ -25,15 +25,8 @@ for tool in "$before" "$after" "$pstgen"; do
 done
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (apt-get install time)" >&2; exit 2; }
 
-if [ -n "${DRAVIK_BENCH_DIR:-}" ]; then
-    base=$DRAVIK_BENCH_DIR
-elif [ -d /dev/shm ] && [ -w /dev/shm ]; then
-    base=/dev/shm
-else
-    base=${TMPDIR:-/tmp}
-fi
-scratch=$(mktemp -d "$base/dravik-dump-before-after.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT INT TERM
+. "$here/scratch.sh"
+make_scratch dravik-dump-before-after
 export DRAVIK_MAPI_PROFILES="$scratch/profiles"
 mkdir -p "$DRAVIK_MAPI_PROFILES"
 

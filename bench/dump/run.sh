@@ -26,15 +26,8 @@ done
 command -v pffexport > /dev/null || { echo "pffexport is missing (apt-get install pff-tools)" >&2; exit 2; }
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (apt-get install time)" >&2; exit 2; }
 
-if [ -n "${DRAVIK_BENCH_DIR:-}" ]; then
-    base=$DRAVIK_BENCH_DIR
-elif [ -d /dev/shm ] && [ -w /dev/shm ]; then
-    base=/dev/shm
-else
-    base=${TMPDIR:-/tmp}
-fi
-scratch=$(mktemp -d "$base/dravik-dump-bench.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT INT TERM
+. "$here/scratch.sh"
+make_scratch dravik-dump-bench
 
 # 10 folders of 1,000 messages, each with 2 recipients, a 2,000-byte body and
 # one 10,000-byte attachment.
