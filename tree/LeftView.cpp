@@ -46,6 +46,40 @@ QString ItemText(const std::string& strText)
     return QString::fromUtf8(strText.data(), static_cast<qsizetype>(strText.size()));
 }
 
+// A tree item whose record, image kinds and icon are its own fields, read
+// through data(): only the text goes into the item's list of role values,
+// so making an item costs one value instead of five.
+class CTreeItem : public QTreeWidgetItem
+{
+public:
+    CTreeItem(CTreeNode* pNode, int nImageKind, int nSelectedImageKind, QIcon icon)
+        : QTreeWidgetItem(UserType), m_pNode(pNode), m_icon(std::move(icon)), m_nImage(nImageKind),
+          m_nSelImage(nSelectedImageKind)
+    {
+    }
+
+    QVariant data(int nColumn, int nRole) const override
+    {
+        if (nColumn == 0) {
+            switch (nRole) {
+            case CLeftView::NodeRole: return QVariant::fromValue(reinterpret_cast<quintptr>(m_pNode));
+            case CLeftView::ImageRole: return m_nImage;
+            case CLeftView::SelImageRole: return m_nSelImage;
+            case Qt::DecorationRole: return m_icon;
+            default: break;
+            }
+        }
+        return QTreeWidgetItem::data(nColumn, nRole);
+    }
+
+    CTreeNode* const m_pNode;
+
+private:
+    const QIcon m_icon;
+    const int m_nImage;
+    const int m_nSelImage;
+};
+
 // The table of a root category.
 HRESULT RootTable(CSessionWrapper& session, ERootTable eTable, CTableRef& table)
 {
@@ -90,7 +124,9 @@ CLeftView::~CLeftView()
 
 CTreeNode* CLeftView::NodeOf(const QTreeWidgetItem* pItem)
 {
-    return pItem ? reinterpret_cast<CTreeNode*>(pItem->data(0, NodeRole).value<quintptr>()) : nullptr;
+    // Every item of the tree is made by MakeItem.
+    return pItem != nullptr && pItem->type() == QTreeWidgetItem::UserType ? static_cast<const CTreeItem*>(pItem)->m_pNode
+                                                                         : nullptr;
 }
 
 void CLeftView::OnUpdate(CDocView*, long, void*)
@@ -128,12 +164,9 @@ const QIcon& CLeftView::ItemIcon(int nImageKind, int nSelectedImageKind)
 QTreeWidgetItem* CLeftView::MakeItem(CTreeNode* pNode, int nImageKind, int nSelectedImageKind, int nChildren,
                                      const std::string& strText)
 {
-    auto* pItem = new QTreeWidgetItem;
+    auto* pItem = new CTreeItem(pNode, ShownImageKind(nImageKind), ShownImageKind(nSelectedImageKind),
+                                ItemIcon(nImageKind, nSelectedImageKind));
     pItem->setText(0, ItemText(strText));
-    pItem->setIcon(0, ItemIcon(nImageKind, nSelectedImageKind));
-    pItem->setData(0, ImageRole, ShownImageKind(nImageKind));
-    pItem->setData(0, SelImageRole, ShownImageKind(nSelectedImageKind));
-    pItem->setData(0, NodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(pNode)));
     pItem->setChildIndicatorPolicy(nChildren > 0 ? QTreeWidgetItem::ShowIndicator
                                                  : QTreeWidgetItem::DontShowIndicatorWhenChildless);
     return pItem;
