@@ -42,8 +42,10 @@ void CProgStatusBar::SetProgress(int nPercent)
     m_wndProgress->setValue(std::clamp(nPercent, 0, 100));
     if (nPercent == 0)
         SetMessageText(QStringLiteral("Ready"));
-    // The bar repaints at once: listings run on this thread without a pause.
-    m_wndProgress->repaint();
+    // The bar is drawn when the listing next lets the window repaint (the
+    // tree does every few tens of milliseconds), not at every step: a
+    // repaint per step cost as much as listing many rows.
+    m_wndProgress->update();
 }
 
 QString CProgStatusBar::MessageText() const
