@@ -34,10 +34,12 @@ struct ActionDef
 class CTracePaneTarget : public CCmdTarget
 {
 public:
-    QPlainTextEdit* m_pPane = nullptr;
+    CMAPICommandView* m_pPane = nullptr;
 
     bool OnUpdateCommand(int nId, CCmdUI& rUI) override
     {
+        // The caret and the undo state as the lines already traced leave them.
+        m_pPane->Flush();
         switch (nId) {
         case ID_EDIT_UNDO: rUI.bEnabled = m_pPane->document()->isUndoAvailable(); return true;
         case ID_EDIT_CUT: rUI.bEnabled = m_pPane->textCursor().hasSelection() && !m_pPane->isReadOnly(); return true;
@@ -48,6 +50,7 @@ public:
     }
     bool OnCommand(int nId) override
     {
+        m_pPane->Flush();
         switch (nId) {
         case ID_EDIT_UNDO: m_pPane->undo(); return true;
         case ID_EDIT_CUT: m_pPane->cut(); return true;

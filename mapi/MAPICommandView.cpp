@@ -6,6 +6,8 @@
 #include <QTextLayout>
 #include <QTextDocument>
 
+#include <utility>
+
 CMAPICommandView::CMAPICommandView(QWidget* pParent)
     : QPlainTextEdit(pParent)
 {
@@ -41,17 +43,7 @@ CMAPICommandView::~CMAPICommandView()
 
 void CMAPICommandView::AppendRaw(const QString& strText)
 {
-    // A caret at the end with no selection moves along with text inserted
-    // there. One elsewhere, or holding a selection, is put at the end first,
-    // with the layout up to date for the move.
-    const QTextCursor caret = textCursor();
-    if (caret.hasSelection() || !caret.atEnd()) {
-        CloseBatch();
-        QTextCursor end(document());
-        end.movePosition(QTextCursor::End);
-        setTextCursor(end);
-    }
-    OpenBatch();
+    m_strPending += strText;
     m_bFinishPending = true;
     // An event loop that is not Qt's own (a native dialog's) does not pass
     // through the dispatcher's signals: a posted call finishes the appends there.
@@ -65,6 +57,25 @@ void CMAPICommandView::AppendRaw(const QString& strText)
             },
             Qt::QueuedConnection);
     }
+}
+
+void CMAPICommandView::Flush()
+{
+    if (m_strPending.isEmpty())
+        return;
+    // Taken first: whatever the insertion sets off finds nothing pending.
+    const QString strText = std::exchange(m_strPending, QString());
+    // A caret at the end with no selection moves along with text inserted
+    // there. One elsewhere, or holding a selection, is put at the end first,
+    // with the layout up to date for the move.
+    const QTextCursor caret = textCursor();
+    if (caret.hasSelection() || !caret.atEnd()) {
+        CloseBatch();
+        QTextCursor end(document());
+        end.movePosition(QTextCursor::End);
+        setTextCursor(end);
+    }
+    OpenBatch();
     // Trace lines are not undoable (turning undo off drops the undo history).
     const bool bUndo = document()->isUndoRedoEnabled();
     document()->setUndoRedoEnabled(false);
@@ -75,7 +86,8 @@ void CMAPICommandView::AppendRaw(const QString& strText)
 bool CMAPICommandView::event(QEvent* pEvent)
 {
     // Whatever reaches the pane (keys, focus, the queued finish) sees the
-    // layout complete.
+    // text and the layout complete.
+    Flush();
     CloseBatch();
     if (pEvent->type() == QEvent::FontChange)
         m_lineWidths.clear();
@@ -85,6 +97,7 @@ bool CMAPICommandView::event(QEvent* pEvent)
 bool CMAPICommandView::viewportEvent(QEvent* pEvent)
 {
     // Painting and the mouse likewise.
+    Flush();
     CloseBatch();
     return QPlainTextEdit::viewportEvent(pEvent);
 }
@@ -139,6 +152,7 @@ void CMAPICommandView::FinishAppends()
     if (!m_bFinishPending)
         return;
     m_bFinishPending = false;
+    Flush();
     CloseBatch();
     ensureCursorVisible();
 }

@@ -15,12 +15,17 @@ public:
 
     // Appends text at the end without touching what is there, puts the caret
     // at the new end with no selection, and scrolls the end into view. The
-    // text and the caret are in place at once; laying the new lines out and
-    // scrolling wait until the event loop runs again (or until the pane gets
-    // any event before that), so that the lines of one turn of the event loop
-    // cost one layout pass and one scroll instead of one each, and show when
-    // the lines of a single append would.
+    // lines of one turn of the event loop go into the document together, as
+    // that turn ends (or as soon as the pane gets any event, or Flush is
+    // called), and are laid out and scrolled to once: they cost one insertion,
+    // one layout pass and one scroll instead of one each, and show what the
+    // lines appended one at a time would.
     void AppendRaw(const QString& strText);
+    // Puts the text appended so far into the document and the caret at its
+    // end, at once. Whoever reads or changes the document directly
+    // (toPlainText, document(), textCursor(), clear) between two turns of the
+    // event loop calls this first.
+    void Flush();
 
 protected:
     bool event(QEvent* pEvent) override;
@@ -36,6 +41,8 @@ private:
     // end into view.
     void FinishAppends();
 
+    // Appended, not yet in the document.
+    QString m_strPending;
     // Inserts at the end, inside an edit block while a batch is open.
     QTextCursor m_appendCursor;
     // The first block the open batch wrote to; -1 while no batch is open.

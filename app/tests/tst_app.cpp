@@ -252,6 +252,7 @@ private slots:
         QCOMPARE(prompts.m_fileRequests.front().filters.value(0), QStringLiteral("Outlook Personal Store (*.pst)"));
         QVERIFY(pFirst->GetDocument()->IsConnected());
         // The logon, then the tree lists the session's tables.
+        pFirst->TraceView()->Flush();
         QVERIFY(pFirst->TraceView()->toPlainText().contains(
             QStringLiteral("MAPILogonEx()\nIMAPISession->GetMsgStoresTable()\n")));
         pFrame->UpdateCommandUI();

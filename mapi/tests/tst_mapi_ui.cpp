@@ -135,6 +135,7 @@ private slots:
         CMAPITraceSlot* ppSlot = new CMAPITraceSlot(new CTraceWriter(&pane));
         TraceThroughSlot(ppSlot, "HrQueryAllRows()\n ");
         TraceThroughSlot(ppSlot, "IServiceAdmin->ConfigureMsgService()\n");
+        pane.Flush();
         QCOMPARE(pane.toPlainText(),
                  QStringLiteral("typed by the user HrQueryAllRows()\n IServiceAdmin->ConfigureMsgService()\n"));
         QVERIFY(!pane.textCursor().hasSelection());
@@ -200,6 +201,7 @@ private slots:
                     }
                 }
             }
+            batched.Flush();
             QCOMPARE(batched.toPlainText(), reference.toPlainText());
             QCOMPARE(batched.textCursor().position(), reference.textCursor().position());
             QCOMPARE(batched.textCursor().anchor(), reference.textCursor().anchor());

@@ -32,7 +32,11 @@ struct Workspace
     CMAPICommandView pane;
     std::unique_ptr<CDravikDoc> pDoc = std::make_unique<CDravikDoc>();
     Workspace() { pDoc->m_ppTraceWriter = new CMAPITraceSlot(new CTraceWriter(&pane)); }
-    QString Trace() const { return pane.toPlainText(); }
+    QString Trace()
+    {
+        pane.Flush();
+        return pane.toPlainText();
+    }
 };
 
 // Answers the program's prompts and keeps the error reports' texts.
@@ -189,6 +193,7 @@ private slots:
         Workspace ws;
         CMAPICommandView* pPane = &ws.pane;
         ws.pDoc.reset();
+        pPane->Flush();
         QCOMPARE(pPane->toPlainText(), QString());
     }
 };
