@@ -184,6 +184,58 @@ void WriteCraftedStore(const std::string& strPath)
     w.finish();
 }
 
+// Makes the profile strName of one "MSPST MS" service per store file, in
+// this order.
+void MakeStoreProfile(const std::string& strName, const QStringList& files)
+{
+    LPPROFADMIN pAdmin = nullptr;
+    QCOMPARE(MAPIAdminProfiles(0, &pAdmin), S_OK);
+    std::string name = strName, service = "MSPST MS";
+    QCOMPARE(pAdmin->CreateProfile(name.data(), nullptr, 0, 0), S_OK);
+    LPSERVICEADMIN pServices = nullptr;
+    QCOMPARE(pAdmin->AdminServices(name.data(), nullptr, 0, 0, &pServices), S_OK);
+    for (const QString& strFile : files) {
+        QCOMPARE(pServices->CreateMsgService(service.data(), nullptr, 0, 0), S_OK);
+        LPMAPITABLE pTable = nullptr;
+        QCOMPARE(pServices->GetMsgServiceTable(0, &pTable), S_OK);
+        LPSRowSet pRows = nullptr;
+        QCOMPARE(HrQueryAllRows(pTable, nullptr, nullptr, nullptr, 0, &pRows), S_OK);
+        pTable->Release();
+        // The service just made is the last row.
+        const SRow& row = pRows->aRow[pRows->cRows - 1];
+        const LPSPropValue pUid = PpropFindProp(row.lpProps, row.cValues, PR_SERVICE_UID);
+        QVERIFY(pUid != nullptr && pUid->Value.bin.cb == sizeof(MAPIUID));
+        MAPIUID uid{};
+        std::copy(pUid->Value.bin.lpb, pUid->Value.bin.lpb + sizeof(uid.ab), uid.ab);
+        FreeProws(pRows);
+        std::string strPath = strFile.toStdString();
+        SPropValue value{};
+        value.ulPropTag = PR_PST_PATH;
+        value.Value.lpszA = strPath.data();
+        QCOMPARE(pServices->ConfigureMsgService(&uid, 0, 0, 1, &value), S_OK);
+    }
+    pServices->Release();
+    pAdmin->Release();
+}
+
+// Damages a copy of a good Unicode store: the root page of its node B-tree
+// (named by the header's ROOT.BREFNBT, MS-PST 2.2.2.5) is overwritten with
+// zeros, so that no node of the store can be found.
+void ZeroNodeBTreeRoot(const QString& strPath)
+{
+    QFile file(strPath);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray header = file.read(512);
+    QCOMPARE(header.size(), 512);
+    QVERIFY2(static_cast<unsigned char>(header[10]) >= 23, "not a Unicode store");  // wVer
+    quint64 ibNbt = 0;
+    for (int i = 7; i >= 0; --i)
+        ibNbt = (ibNbt << 8) | static_cast<unsigned char>(header[224 + i]);
+    QVERIFY(ibNbt >= 512 && ibNbt + 512 <= static_cast<quint64>(file.size()));
+    QVERIFY(file.seek(static_cast<qint64>(ibNbt)));
+    QCOMPARE(file.write(QByteArray(512, '\0')), qint64(512));
+}
+
 // Clicks the item's text with the left button.
 void Click(CLeftView& tree, QTreeWidgetItem* pItem)
 {
@@ -338,6 +390,52 @@ private slots:
         QVERIFY(Child(Child(pTwo, QStringLiteral("Attachments")), QStringLiteral("FILE~1.BIN")) != nullptr);
         QVERIFY(prompts.m_errorReports.empty());
         QVERIFY(prompts.m_unexpected.isEmpty());
+    }
+
+    // A profile of three stores lists them in the profile's order. When the
+    // second store's file is damaged, the store provider cannot log on to it,
+    // so the profile's logon fails as a whole: one error report, no tree, and
+    // no store of the profile is opened.
+    void profileOfThreeStores()
+    {
+        const QString strGood = m_dir.filePath(QStringLiteral("second-good.pst"));
+        const QString strDamaged = m_dir.filePath(QStringLiteral("second-damaged.pst"));
+        QVERIFY(QFile::copy(m_strDemo, strGood));
+        QVERIFY(QFile::copy(m_strDemo, strDamaged));
+        MakeStoreProfile("Three Good", {m_strCrafted, strGood, m_strDemo});
+        // A damaged file cannot be configured: it is damaged afterwards.
+        MakeStoreProfile("Second Damaged", {m_strCrafted, strDamaged, m_strDemo});
+        ZeroNodeBTreeRoot(strDamaged);
+        if (QTest::currentTestFailed())
+            return;
+
+        {
+            CScriptedPrompts prompts;
+            Workspace ws;
+            QCOMPARE(ws.pDoc->ConnectProfile("Three Good"), S_OK);
+            QTreeWidgetItem* pStores = ws.pTree->topLevelItem(0);
+            QVERIFY(pStores != nullptr);
+            QCOMPARE(pStores->childCount(), 3);
+            for (int i = 0; i < 3; ++i) {
+                QCOMPARE(Kind(pStores->child(i)), static_cast<int>(MAPI_STORE));
+                QVERIFY(CLeftView::NodeOf(pStores->child(i))->m_pContainer->Obj() != nullptr);
+            }
+            QVERIFY(prompts.m_errorReports.empty());
+            QVERIFY(prompts.m_unexpected.isEmpty());
+        }
+        {
+            CScriptedPrompts prompts;
+            Workspace ws;
+            QCOMPARE(ws.pDoc->ConnectProfile("Second Damaged"), MAPI_E_CORRUPT_DATA);
+            QCOMPARE(prompts.m_errorReports.size(), size_t(1));
+            QCOMPARE(prompts.m_errorReports[0].strMessage, QStringLiteral("MAPI Logon Failure"));
+            QCOMPARE(prompts.m_errorReports[0].hr, static_cast<std::int32_t>(MAPI_E_CORRUPT_DATA));
+            QVERIFY(!ws.pDoc->IsConnected());
+            QVERIFY(!ws.pTree->m_bRootsBuilt);
+            QCOMPARE(ws.pTree->topLevelItemCount(), 0);
+            QVERIFY(!ws.Trace().contains(QStringLiteral("OpenMsgStore")));
+            QVERIFY(prompts.m_unexpected.isEmpty());
+        }
     }
 
     // Three rows send 33, 66 and 100; collapsing and expanding again loads
