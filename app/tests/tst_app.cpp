@@ -146,6 +146,11 @@ private slots:
         pTrace->selectAll();
         pFrame->UpdateCommandUI();
         QVERIFY(pFrame->Action(ID_EDIT_COPY)->isEnabled());
+        // A line traced meanwhile puts the caret at the new end, which ends
+        // the selection, before the commands are asked.
+        pTrace->AppendRaw(QStringLiteral("IMAPISession->Logoff()\n"));
+        pFrame->UpdateCommandUI();
+        QVERIFY(!pFrame->Action(ID_EDIT_COPY)->isEnabled());
 
         // F6 moves to the next pane: from the trace pane back to the tree.
         QTest::keyClick(pTrace, Qt::Key_F6);
