@@ -5,8 +5,8 @@
 // Writes a store with `pstgen scale` (one folder of the given number of
 // messages, each with two recipients and one attachment of 2,000 bytes), connects a workspace
 // window to it and expands the folder in the tree: everything the tree does
-// for each row (open, read all properties, the attachment and recipient
-// groups) through the traced wrappers into the trace pane. Prints the time of
+// for each row (open, read the properties its rules look at, the attachment
+// and recipient groups) through the traced wrappers into the trace pane. Prints the time of
 // the expansion, how often progress was sent, how often the window's widgets
 // and the progress bar itself were painted meanwhile, and the resident memory after each cycle of connect, expand,
 // collapse and disconnect.
