@@ -73,14 +73,15 @@ protected:
     // The object's values; throws what making them throws (std::bad_alloc).
     const PropertySet& Props()
     {
-        std::call_once(m_made, [this] {
-            if (!m_props)
-                m_make(m_props);
-        });
+        // A plain lock rather than std::call_once: objects are made by the
+        // thousand and each is asked once, where call_once's first call is slow.
+        std::lock_guard guard(m_making);
+        if (!m_props)
+            m_make(m_props);
         return *m_props;
     }
 
-    std::once_flag m_made;
+    std::mutex m_making;
     MakeValues m_make;
     std::optional<PropertySet> m_props;
     Context m_ctx;
