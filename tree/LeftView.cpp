@@ -48,15 +48,15 @@ QString ItemText(const std::string& strText)
     return QString::fromUtf8(strText.data(), static_cast<qsizetype>(strText.size()));
 }
 
-// A tree item whose record, image kinds and icon are its own fields, read
-// through data(): only the text goes into the item's list of role values,
-// so making an item costs one value instead of five.
+// A tree item whose text, record, image kinds and icon are its own fields,
+// read through data(): an item of the tree holds no lists of role values, so
+// making one allocates little and a large listing keeps less.
 class CTreeItem : public QTreeWidgetItem
 {
 public:
-    CTreeItem(CTreeNode* pNode, int nImageKind, int nSelectedImageKind, QIcon icon)
-        : QTreeWidgetItem(UserType), m_pNode(pNode), m_icon(std::move(icon)), m_nImage(nImageKind),
-          m_nSelImage(nSelectedImageKind)
+    CTreeItem(QString strText, CTreeNode* pNode, int nImageKind, int nSelectedImageKind, QIcon icon)
+        : QTreeWidgetItem(UserType), m_pNode(pNode), m_strText(std::move(strText)), m_icon(std::move(icon)),
+          m_nImage(nImageKind), m_nSelImage(nSelectedImageKind)
     {
     }
 
@@ -64,6 +64,8 @@ public:
     {
         if (nColumn == 0) {
             switch (nRole) {
+            case Qt::DisplayRole:
+            case Qt::EditRole: return m_strText;
             case CLeftView::NodeRole: return QVariant::fromValue(reinterpret_cast<quintptr>(m_pNode));
             case CLeftView::ImageRole: return m_nImage;
             case CLeftView::SelImageRole: return m_nSelImage;
@@ -74,9 +76,18 @@ public:
         return QTreeWidgetItem::data(nColumn, nRole);
     }
 
+    void setData(int nColumn, int nRole, const QVariant& value) override
+    {
+        // A text set later (nothing in the tree does) replaces the item's own.
+        if (nColumn == 0 && (nRole == Qt::DisplayRole || nRole == Qt::EditRole))
+            m_strText = value.toString();
+        QTreeWidgetItem::setData(nColumn, nRole, value);
+    }
+
     CTreeNode* const m_pNode;
 
 private:
+    QString m_strText;
     const QIcon m_icon;
     const int m_nImage;
     const int m_nSelImage;
@@ -213,9 +224,8 @@ const QIcon& CLeftView::ItemIcon(int nImageKind, int nSelectedImageKind)
 QTreeWidgetItem* CLeftView::MakeItem(CTreeNode* pNode, int nImageKind, int nSelectedImageKind, int nChildren,
                                      const std::string& strText)
 {
-    auto* pItem = new CTreeItem(pNode, ShownImageKind(nImageKind), ShownImageKind(nSelectedImageKind),
-                                ItemIcon(nImageKind, nSelectedImageKind));
-    pItem->setText(0, ItemText(strText));
+    auto* pItem = new CTreeItem(ItemText(strText), pNode, ShownImageKind(nImageKind),
+                                ShownImageKind(nSelectedImageKind), ItemIcon(nImageKind, nSelectedImageKind));
     pItem->setChildIndicatorPolicy(nChildren > 0 ? QTreeWidgetItem::ShowIndicator
                                                  : QTreeWidgetItem::DontShowIndicatorWhenChildless);
     return pItem;
