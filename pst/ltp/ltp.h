@@ -145,6 +145,8 @@ public:
     std::optional<Property> cell(size_t index, uint16_t id) const;
     // Where the row matrix lives: 0 in the heap, else the number of data blocks of its subnode.
     size_t rowMatrixBlocks() const { return rowBlockIds_.size(); }
+    const std::vector<uint64_t>& rowMatrixBlockIds() const { return rowBlockIds_; }
+    size_t rowsPerBlock() const { return rowsPerBlock_; }
 
 private:
     explicit TableContext(Ndb& ndb);
