@@ -1,34 +1,12 @@
 #include "mapi32/utf.h"
 
 namespace dravik::mapi32 {
-namespace {
-
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-} // namespace
 
 std::string Utf16ToUtf8(std::u16string_view s)
 {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size() && s[i] != 0; ++i) {
+    // Two passes, the first for the exact length, the second writing into the
+    // string: every string of every object listed passes here.
+    const auto decode = [&s](size_t& i) -> char32_t {
         char32_t c = s[i];
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
             c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
@@ -36,7 +14,34 @@ std::string Utf16ToUtf8(std::u16string_view s)
         } else if (c >= 0xD800 && c < 0xE000) {
             c = 0xFFFD;
         }
-        AppendUtf8(out, c);
+        return c;
+    };
+    size_t length = 0;
+    for (size_t i = 0; i < s.size() && s[i] != 0; ++i) {
+        const char32_t c = s[i] < 0x80 ? s[i] : decode(i);
+        length += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    }
+    std::string out(length, '\0');
+    size_t n = 0;
+    for (size_t i = 0; i < s.size() && s[i] != 0; ++i) {
+        if (s[i] < 0x80) {
+            out[n++] = static_cast<char>(s[i]);
+            continue;
+        }
+        const char32_t c = decode(i);
+        if (c < 0x800) {
+            out[n++] = static_cast<char>(0xC0 | (c >> 6));
+            out[n++] = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out[n++] = static_cast<char>(0xE0 | (c >> 12));
+            out[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out[n++] = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out[n++] = static_cast<char>(0xF0 | (c >> 18));
+            out[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out[n++] = static_cast<char>(0x80 | (c & 0x3F));
+        }
     }
     return out;
 }
