@@ -10,6 +10,7 @@
 #include "mapi/TraceWriter.h"
 #include "DumpWriter.h"
 #include "ScriptedPrompts.h"
+#include "StoreProfile.h"
 #include "tree/AttachmentSave.h"
 #include "tree/LeftView.h"
 #include "workspace/CommandIds.h"
@@ -182,40 +183,6 @@ void WriteCraftedStore(const std::string& strPath)
     withFiles.attachments.push_back(Embedded(std::move(levelOne)));
     w.addMessage(files, withFiles);
     w.finish();
-}
-
-// Makes the profile strName of one "MSPST MS" service per store file, in
-// this order.
-void MakeStoreProfile(const std::string& strName, const QStringList& files)
-{
-    LPPROFADMIN pAdmin = nullptr;
-    QCOMPARE(MAPIAdminProfiles(0, &pAdmin), S_OK);
-    std::string name = strName, service = "MSPST MS";
-    QCOMPARE(pAdmin->CreateProfile(name.data(), nullptr, 0, 0), S_OK);
-    LPSERVICEADMIN pServices = nullptr;
-    QCOMPARE(pAdmin->AdminServices(name.data(), nullptr, 0, 0, &pServices), S_OK);
-    for (const QString& strFile : files) {
-        QCOMPARE(pServices->CreateMsgService(service.data(), nullptr, 0, 0), S_OK);
-        LPMAPITABLE pTable = nullptr;
-        QCOMPARE(pServices->GetMsgServiceTable(0, &pTable), S_OK);
-        LPSRowSet pRows = nullptr;
-        QCOMPARE(HrQueryAllRows(pTable, nullptr, nullptr, nullptr, 0, &pRows), S_OK);
-        pTable->Release();
-        // The service just made is the last row.
-        const SRow& row = pRows->aRow[pRows->cRows - 1];
-        const LPSPropValue pUid = PpropFindProp(row.lpProps, row.cValues, PR_SERVICE_UID);
-        QVERIFY(pUid != nullptr && pUid->Value.bin.cb == sizeof(MAPIUID));
-        MAPIUID uid{};
-        std::copy(pUid->Value.bin.lpb, pUid->Value.bin.lpb + sizeof(uid.ab), uid.ab);
-        FreeProws(pRows);
-        std::string strPath = strFile.toStdString();
-        SPropValue value{};
-        value.ulPropTag = PR_PST_PATH;
-        value.Value.lpszA = strPath.data();
-        QCOMPARE(pServices->ConfigureMsgService(&uid, 0, 0, 1, &value), S_OK);
-    }
-    pServices->Release();
-    pAdmin->Release();
 }
 
 // Damages a copy of a good Unicode store: the root page of its node B-tree
@@ -402,9 +369,10 @@ private slots:
         const QString strDamaged = m_dir.filePath(QStringLiteral("second-damaged.pst"));
         QVERIFY(QFile::copy(m_strDemo, strGood));
         QVERIFY(QFile::copy(m_strDemo, strDamaged));
-        MakeStoreProfile("Three Good", {m_strCrafted, strGood, m_strDemo});
+        const std::string strCrafted = m_strCrafted.toStdString(), strDemo = m_strDemo.toStdString();
+        QCOMPARE(CreateStoreProfile("Three Good", {strCrafted, strGood.toStdString(), strDemo}), S_OK);
         // A damaged file cannot be configured: it is damaged afterwards.
-        MakeStoreProfile("Second Damaged", {m_strCrafted, strDamaged, m_strDemo});
+        QCOMPARE(CreateStoreProfile("Second Damaged", {strCrafted, strDamaged.toStdString(), strDemo}), S_OK);
         ZeroNodeBTreeRoot(strDamaged);
         if (QTest::currentTestFailed())
             return;

@@ -3,6 +3,7 @@
 // output closed early), logon to an existing profile, exact property lines,
 // and the walk going on past damaged objects.
 #include "DumpTestSupport.h"
+#include "StoreProfile.h"
 
 #include "mapi32/mapicode.h"
 #include "mapi32/mapitags.h"
@@ -108,36 +109,7 @@ TEST(DumpProfile, LogsOnToAnExistingProfileAndLeavesItInPlace)
     CTempDir profiles;
     ASSERT_EQ(::setenv("DRAVIK_MAPI_PROFILES", profiles.Path().c_str(), 1), 0);
     ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
-    {
-        LPPROFADMIN pAdmin = nullptr;
-        ASSERT_EQ(MAPIAdminProfiles(0, &pAdmin), S_OK);
-        std::string name = "Two Stores", service = "MSPST MS";
-        ASSERT_EQ(pAdmin->CreateProfile(name.data(), nullptr, 0, 0), S_OK);
-        LPSERVICEADMIN pServices = nullptr;
-        ASSERT_EQ(pAdmin->AdminServices(name.data(), nullptr, 0, 0, &pServices), S_OK);
-        for (const char* file : {"pstsdk-sample1.pst", "pstsdk-submessage.pst"}) {
-            ASSERT_EQ(pServices->CreateMsgService(service.data(), nullptr, 0, 0), S_OK);
-            LPMAPITABLE pTable = nullptr;
-            ASSERT_EQ(pServices->GetMsgServiceTable(0, &pTable), S_OK);
-            LPSRowSet pRows = nullptr;
-            ASSERT_EQ(HrQueryAllRows(pTable, nullptr, nullptr, nullptr, 0, &pRows), S_OK);
-            pTable->Release();
-            // The service just created is the last row.
-            const SRow& row = pRows->aRow[pRows->cRows - 1];
-            LPSPropValue pUid = PpropFindProp(row.lpProps, row.cValues, PR_SERVICE_UID);
-            ASSERT_NE(pUid, nullptr);
-            MAPIUID uid{};
-            std::copy(pUid->Value.bin.lpb, pUid->Value.bin.lpb + 16, uid.ab);
-            FreeProws(pRows);
-            std::string path = Sample(file);
-            SPropValue value{};
-            value.ulPropTag = PR_PST_PATH;
-            value.Value.lpszA = path.data();
-            ASSERT_EQ(pServices->ConfigureMsgService(&uid, 0, 0, 1, &value), S_OK);
-        }
-        pServices->Release();
-        pAdmin->Release();
-    }
+    ASSERT_EQ(CreateStoreProfile("Two Stores", {Sample("pstsdk-sample1.pst"), Sample("pstsdk-submessage.pst")}), S_OK);
     MAPIUninitialize();
 
     const CResult r = RunDump({"--json", "--profile", "Two Stores"}, profiles.Path());
