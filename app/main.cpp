@@ -6,8 +6,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Dravik"));
-    QApplication::setOrganizationName(QStringLiteral("Dravik"));
+    CDravikApp::SetIdentity();
     // The last workspace closing does not end the program; closing the main
     // window does.
     CDravikApp theApp;

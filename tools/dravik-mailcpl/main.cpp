@@ -7,7 +7,10 @@
 #include "mapi32/mapiutil.h"
 #include "mapi32/mapix.h"
 
+#include "DravikVersion.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -309,6 +312,13 @@ private:
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("dravik-mailcpl"));
+    QApplication::setApplicationVersion(QStringLiteral(DRAVIK_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Mail Control Panel: the MAPI profiles of Dravik"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.process(app);
     const HRESULT hr = MAPIInitialize(nullptr);
     if (FAILED(hr)) {
         CMessageRequest request;
