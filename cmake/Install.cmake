@@ -65,3 +65,9 @@ foreach(page dravik dravik-dump dravik-profiles pstgen)
 endforeach()
 
 add_custom_target(install_files ALL DEPENDS ${icon_pngs} ${man_gzs})
+
+# The install tree in a temporary prefix (label install).
+add_test(NAME install.tree
+  COMMAND bash "${CMAKE_SOURCE_DIR}/cmake/tests/check_install.sh" tree "${CMAKE_BINARY_DIR}"
+          "${DRAVIK_SAMPLES_DIR}" "${PROJECT_VERSION}")
+set_tests_properties(install.tree PROPERTIES LABELS install TIMEOUT ${DRAVIK_TEST_TIMEOUT})

@@ -26,3 +26,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The run-time dependencies are those dpkg-shlibdeps finds in the programs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)
+
+# The package made into a temporary folder (label install).
+add_test(NAME install.deb
+  COMMAND bash "${CMAKE_SOURCE_DIR}/cmake/tests/check_install.sh" deb "${CMAKE_BINARY_DIR}" "${PROJECT_VERSION}")
+set_tests_properties(install.deb PROPERTIES LABELS install TIMEOUT ${DRAVIK_TEST_TIMEOUT})
