@@ -324,6 +324,10 @@ CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
     CLayoutSettings::RestoreSplitters(*pFrame->InnerSplitter(), *pFrame->OuterSplitter());
     CLayoutSettings::RestoreColumns(*pFrame->ListView()->header(), kPropColumns);
     pFrame->installEventFilter(this);
+    // The trace pane takes dropped text as any editor does; a dropped store
+    // file still opens, as anywhere else on the window.
+    pFrame->TraceView()->installEventFilter(this);
+    pFrame->TraceView()->viewport()->installEventFilter(this);
     // A right click on the property list shows the "Property" menu, whose
     // actions are the menu bar's.
     pFrame->ListView()->SetPropertyMenu(m_menu129[3]);
@@ -549,5 +553,22 @@ bool CMainFrame::eventFilter(QObject* pObj, QEvent* pEvent)
     // the next one.
     if (pEvent->type() == QEvent::Close && !m_bClosingAll)
         SaveWorkspaceLayout(qobject_cast<CChildFrame*>(pObj));
+    switch (pEvent->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        if (!DroppedFiles(static_cast<QDropEvent*>(pEvent)->mimeData()).isEmpty()) {
+            static_cast<QDropEvent*>(pEvent)->acceptProposedAction();
+            return true;
+        }
+        break;
+    case QEvent::Drop:
+        if (!DroppedFiles(static_cast<QDropEvent*>(pEvent)->mimeData()).isEmpty()) {
+            dropEvent(static_cast<QDropEvent*>(pEvent));
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
     return QMainWindow::eventFilter(pObj, pEvent);
 }

@@ -6,6 +6,7 @@
 #include "app/LayoutSettings.h"
 #include "app/MainFrame.h"
 #include "list/DravikView.h"
+#include "mapi/MAPICommandView.h"
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
@@ -167,9 +168,20 @@ private slots:
         QVERIFY(DragAndDrop(pFrame, store));
         QCOMPARE(pFrame->Workspaces().size(), size_t(2));
         // The empty first workspace stays as it was; the new one is active.
-        QVERIFY(!pFrame->Workspaces().front()->GetDocument()->IsConnected());
+        CChildFrame* pFirst = pFrame->Workspaces().front();
+        QVERIFY(!pFirst->GetDocument()->IsConnected());
         QCOMPARE(pFrame->ActiveChild(), pFrame->Workspaces().back());
         QCOMPARE(ConnectedStores(*pFrame), QStringList{Sample("pstsdk-sample2.pst")});
+
+        // Dropped on the trace pane, which takes text, a store still opens
+        // and no text goes into the pane.
+        const QString strTrace = pFirst->TraceView()->toPlainText();
+        QMimeData another;
+        another.setUrls({QUrl::fromLocalFile(Sample("pstsdk-sample1.pst"))});
+        QVERIFY(DragAndDrop(pFirst->TraceView()->viewport(), another));
+        QCOMPARE(pFrame->Workspaces().size(), size_t(3));
+        QCOMPARE(pFirst->TraceView()->toPlainText(), strTrace);
+        QCOMPARE(ConnectedStores(*pFrame), (QStringList{Sample("pstsdk-sample2.pst"), Sample("pstsdk-sample1.pst")}));
     }
 
     void fileMenuListsTheStoresOpenedLast()
