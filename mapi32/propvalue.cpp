@@ -96,7 +96,9 @@ SCODE PropCopyMore(LPSPropValue dst, LPSPropValue src, LPVOID parent)
     switch (PROP_TYPE(src->ulPropTag)) {
     case PT_STRING8: return CopyStringA(src->Value.lpszA, parent, &dst->Value.lpszA);
     case PT_UNICODE: return CopyStringW(src->Value.lpszW, parent, &dst->Value.lpszW);
-    case PT_BINARY: return CopyBinary(src->Value.bin, parent, dst->Value.bin);
+    case PT_BINARY:
+    case PT_SVREID:  // a server entry ID: bytes, held as a binary value
+        return CopyBinary(src->Value.bin, parent, dst->Value.bin);
     case PT_CLSID: return CopyArray(src->Value.lpguid, src->Value.lpguid ? 1u : 0u, parent, &dst->Value.lpguid);
     case PT_MV_I2: return CopyArray(src->Value.MVi.lpi, src->Value.MVi.cValues, parent, &dst->Value.MVi.lpi);
     case PT_MV_LONG: return CopyArray(src->Value.MVl.lpl, src->Value.MVl.cValues, parent, &dst->Value.MVl.lpl);
@@ -196,7 +198,8 @@ LONG LPropCompareProp(LPSPropValue a, LPSPropValue b)
         return r < 0 ? -1 : (r > 0 ? 1 : 0);
     }
     case PT_UNICODE: return CmpW(x.lpszW, y.lpszW);
-    case PT_BINARY: return CmpBytes(x.bin.lpb, x.bin.cb, y.bin.lpb, y.bin.cb);
+    case PT_BINARY:
+    case PT_SVREID: return CmpBytes(x.bin.lpb, x.bin.cb, y.bin.lpb, y.bin.cb);
     case PT_CLSID:
         if (!x.lpguid || !y.lpguid)
             return Cmp(x.lpguid != nullptr, y.lpguid != nullptr);

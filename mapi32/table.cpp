@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace dravik::mapi32 {
@@ -197,13 +198,36 @@ bool Matches(const SRestriction* r, const SPropValue* props, ULONG count, int de
     }
 }
 
-class CMemoryTable final : public Unknown<IMAPITable, IID_IMAPITable>
+// Rows held in memory, as deep copies.
+class MemoryRows final : public TableRowSource
 {
 public:
-    CMemoryTable(std::vector<Row> rows, std::vector<ULONG> columns)
-        : m_rows(std::move(rows)), m_columns(std::move(columns))
+    explicit MemoryRows(std::vector<Row> rows) : m_rows(std::move(rows)) {}
+    ULONG RowCount() const override { return static_cast<ULONG>(m_rows.size()); }
+    HRESULT WithRow(ULONG index, const RowUse& use) override
     {
-        ResetView();
+        return use(m_rows[index].props.get(), m_rows[index].count);
+    }
+    std::vector<ULONG> AllColumns() override
+    {
+        std::vector<ULONG> all;
+        for (const Row& row : m_rows)
+            for (ULONG i = 0; i < row.count; ++i)
+                if (std::find(all.begin(), all.end(), row.props.get()[i].ulPropTag) == all.end())
+                    all.push_back(row.props.get()[i].ulPropTag);
+        return all;
+    }
+
+private:
+    std::vector<Row> m_rows;
+};
+
+class CTable final : public Unknown<IMAPITable, IID_IMAPITable>
+{
+public:
+    CTable(std::shared_ptr<TableRowSource> source, std::vector<ULONG> columns)
+        : m_source(std::move(source)), m_columns(std::move(columns)), m_rowCount(m_source->RowCount())
+    {
     }
 
     HRESULT Advise(ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
@@ -230,36 +254,32 @@ public:
         *out = nullptr;
         if (!(flags & TBL_ALL_COLUMNS))
             return CopyTagArray(m_columns, out);
-        std::vector<ULONG> all;
-        for (const Row& row : m_rows)
-            for (ULONG i = 0; i < row.count; ++i)
-                if (std::find(all.begin(), all.end(), row.props.get()[i].ulPropTag) == all.end())
-                    all.push_back(row.props.get()[i].ulPropTag);
-        return CopyTagArray(all, out);
+        return CopyTagArray(m_source->AllColumns(), out);
     }
     HRESULT GetRowCount(ULONG, ULONG* count) override
     {
         if (!count)
             return MAPI_E_INVALID_PARAMETER;
-        *count = static_cast<ULONG>(m_view.size());
+        *count = ViewSize();
         return S_OK;
     }
     HRESULT SeekRow(BOOKMARK origin, LONG rows, LONG* sought) override
     {
         LONG base;
+        const LONG size = static_cast<LONG>(ViewSize());
         if (origin == BOOKMARK_BEGINNING)
             base = 0;
         else if (origin == BOOKMARK_CURRENT)
             base = m_cursor;
         else if (origin == BOOKMARK_END)
-            base = static_cast<LONG>(m_view.size());
+            base = size;
         else {
             auto it = m_bookmarks.find(origin);
             if (it == m_bookmarks.end())
                 return MAPI_E_INVALID_BOOKMARK;
-            base = std::min<LONG>(it->second, static_cast<LONG>(m_view.size()));
+            base = std::min<LONG>(it->second, size);
         }
-        const std::int64_t target = std::clamp<std::int64_t>(std::int64_t(base) + rows, 0, std::int64_t(m_view.size()));
+        const std::int64_t target = std::clamp<std::int64_t>(std::int64_t(base) + rows, 0, size);
         if (sought)
             *sought = static_cast<LONG>(target - base);
         m_cursor = static_cast<LONG>(target);
@@ -269,7 +289,7 @@ public:
     {
         if (den == 0)
             return MAPI_E_INVALID_PARAMETER;
-        m_cursor = static_cast<LONG>(std::min<std::uint64_t>(std::uint64_t(m_view.size()) * num / den, m_view.size()));
+        m_cursor = static_cast<LONG>(std::min<std::uint64_t>(std::uint64_t(ViewSize()) * num / den, ViewSize()));
         return S_OK;
     }
     HRESULT QueryPosition(ULONG* row, ULONG* num, ULONG* den) override
@@ -278,46 +298,51 @@ public:
             return MAPI_E_INVALID_PARAMETER;
         *row = static_cast<ULONG>(m_cursor);
         *num = static_cast<ULONG>(m_cursor);
-        *den = std::max<ULONG>(1, static_cast<ULONG>(m_view.size()));
+        *den = std::max<ULONG>(1, ViewSize());
         return S_OK;
     }
     HRESULT FindRow(LPSRestriction res, BOOKMARK origin, ULONG flags) override
     {
         if (!res)
             return MAPI_E_INVALID_PARAMETER;
-        LONG start = 0;
         HRESULT hr = SeekRow(origin, 0, nullptr);
         if (FAILED(hr))
             return hr;
-        start = m_cursor;
-        const LONG n = static_cast<LONG>(m_view.size());
-        if (flags & DIR_BACKWARD) {
-            for (LONG i = std::min(start, n) - 1; i >= 0; --i)
-                if (RowMatches(i, res)) {
-                    m_cursor = i;
-                    return S_OK;
-                }
-        } else {
-            for (LONG i = start; i < n; ++i)
-                if (RowMatches(i, res)) {
-                    m_cursor = i;
-                    return S_OK;
-                }
+        const LONG start = m_cursor;
+        const LONG n = static_cast<LONG>(ViewSize());
+        const bool backward = (flags & DIR_BACKWARD) != 0;
+        for (LONG i = backward ? std::min(start, n) - 1 : start; backward ? i >= 0 : i < n; i += backward ? -1 : 1) {
+            bool match = false;
+            hr = m_source->WithRow(RowAt(i), [&](const SPropValue* props, ULONG count) {
+                match = RestrictionMatches(res, props, count);
+                return S_OK;
+            });
+            if (FAILED(hr))
+                return hr;
+            if (match) {
+                m_cursor = i;
+                return S_OK;
+            }
         }
         return MAPI_E_NOT_FOUND;
     }
     HRESULT Restrict(LPSRestriction res, ULONG) override
     {
+        // The restriction is applied now, as a list of the rows it keeps: rows never change.
+        std::optional<std::vector<ULONG>> matching;
         if (res) {
-            // Keep the restriction as a predicate over the rows now: rows never change.
-            m_filter.assign(m_rows.size(), false);
-            for (size_t i = 0; i < m_rows.size(); ++i)
-                m_filter[i] = RestrictionMatches(res, m_rows[i].props.get(), m_rows[i].count);
-        } else {
-            m_filter.clear();
+            matching.emplace();
+            for (ULONG i = 0; i < m_rowCount; ++i) {
+                const HRESULT hr = m_source->WithRow(i, [&](const SPropValue* props, ULONG count) {
+                    if (RestrictionMatches(res, props, count))
+                        matching->push_back(i);
+                    return S_OK;
+                });
+                if (FAILED(hr))
+                    return hr;
+            }
         }
-        ResetView();
-        return S_OK;
+        return SetView(std::move(matching), m_sort);
     }
     HRESULT CreateBookmark(BOOKMARK* bk) override
     {
@@ -337,9 +362,7 @@ public:
     {
         if (!sort)
             return MAPI_E_INVALID_PARAMETER;
-        m_sort.assign(sort->aSort, sort->aSort + sort->cSorts);
-        ResetView();
-        return S_OK;
+        return SetView(m_matching, std::vector<SSortOrder>(sort->aSort, sort->aSort + sort->cSorts));
     }
     HRESULT QuerySortOrder(LPSSortOrderSet* out) override
     {
@@ -365,7 +388,7 @@ public:
         LONG first, n;
         if (count >= 0) {
             first = m_cursor;
-            n = std::min<LONG>(count, static_cast<LONG>(m_view.size()) - m_cursor);
+            n = std::min<LONG>(count, static_cast<LONG>(ViewSize()) - m_cursor);
         } else {
             n = static_cast<LONG>(std::min<std::int64_t>(-std::int64_t(count), m_cursor));
             first = m_cursor - n;
@@ -377,7 +400,9 @@ public:
         auto* set = static_cast<LPSRowSet>(p);
         set->cRows = 0;
         for (LONG i = 0; i < n; ++i) {
-            hr = BuildRow(m_rows[m_view[first + i]], set->aRow[i]);
+            hr = m_source->WithRow(RowAt(first + i), [&](const SPropValue* props, ULONG cValues) {
+                return BuildRow(props, cValues, set->aRow[i]);
+            });
             if (FAILED(hr)) {
                 FreeProws(set);
                 return hr;
@@ -402,43 +427,84 @@ public:
     HRESULT SetCollapseState(ULONG, ULONG, LPBYTE, BOOKMARK*) override { return MAPI_E_NO_SUPPORT; }
 
 private:
-    ~CMemoryTable() = default;
+    ~CTable() = default;
 
-    bool RowMatches(LONG viewIndex, const SRestriction* res) const
-    {
-        const Row& r = m_rows[m_view[viewIndex]];
-        return RestrictionMatches(res, r.props.get(), r.count);
-    }
+    // The view: every row in the source's order, or the rows a restriction
+    // kept, or either sorted.
+    ULONG ViewSize() const { return m_view ? static_cast<ULONG>(m_view->size()) : m_rowCount; }
+    ULONG RowAt(LONG viewIndex) const { return m_view ? (*m_view)[static_cast<size_t>(viewIndex)] : ULONG(viewIndex); }
 
-    void ResetView()
+    // Takes a restriction's rows and a sort order, sorting the rows by the
+    // sort keys read once from each; on failure the table is left as it was.
+    HRESULT SetView(std::optional<std::vector<ULONG>> matching, std::vector<SSortOrder> sort)
     {
-        m_view.clear();
-        for (size_t i = 0; i < m_rows.size(); ++i)
-            if (m_filter.empty() || m_filter[i])
-                m_view.push_back(i);
-        if (!m_sort.empty()) {
-            std::stable_sort(m_view.begin(), m_view.end(), [this](size_t a, size_t b) {
-                for (const SSortOrder& s : m_sort) {
-                    const SPropValue* va = FindValue(m_rows[a].props.get(), m_rows[a].count, s.ulPropTag);
-                    const SPropValue* vb = FindValue(m_rows[b].props.get(), m_rows[b].count, s.ulPropTag);
+        std::optional<std::vector<ULONG>> view = matching;
+        if (!sort.empty()) {
+            if (!view) {
+                view.emplace(m_rowCount);
+                for (ULONG i = 0; i < m_rowCount; ++i)
+                    (*view)[i] = i;
+            }
+            // keys[k * width + s]: the k-th row's value of sort column s, copied into one buffer per row.
+            const size_t width = sort.size();
+            std::vector<LPSPropValue> keys(view->size() * width, nullptr);
+            std::vector<std::unique_ptr<SPropValue, BufferDeleter>> buffers(view->size());
+            for (size_t k = 0; k < view->size(); ++k) {
+                const HRESULT hr = m_source->WithRow((*view)[k], [&](const SPropValue* props, ULONG count) {
+                    std::vector<SPropValue> found;
+                    std::vector<size_t> where;
+                    for (size_t s = 0; s < width; ++s)
+                        if (const SPropValue* v = FindValue(props, count, sort[s].ulPropTag)) {
+                            found.push_back(*v);
+                            where.push_back(s);
+                        }
+                    if (found.empty())
+                        return S_OK;
+                    LPSPropValue dup = nullptr;
+                    const HRESULT h = ScDupPropset(static_cast<int>(found.size()), found.data(), nullptr, &dup);
+                    if (FAILED(h))
+                        return h;
+                    buffers[k].reset(dup);
+                    for (size_t j = 0; j < where.size(); ++j)
+                        keys[k * width + where[j]] = &dup[j];
+                    return S_OK;
+                });
+                if (FAILED(hr))
+                    return hr;
+            }
+            std::vector<size_t> order(view->size());
+            for (size_t k = 0; k < order.size(); ++k)
+                order[k] = k;
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+                for (size_t s = 0; s < width; ++s) {
+                    const SPropValue* va = keys[a * width + s];
+                    const SPropValue* vb = keys[b * width + s];
                     LONG c;
                     if (!va || !vb)
                         c = (va != nullptr) - (vb != nullptr);  // missing values sort first
                     else
                         c = LPropCompareProp(const_cast<LPSPropValue>(va), const_cast<LPSPropValue>(vb));
-                    if (s.ulOrder == TABLE_SORT_DESCEND)
+                    if (sort[s].ulOrder == TABLE_SORT_DESCEND)
                         c = -c;
                     if (c)
                         return c < 0;
                 }
                 return false;
             });
+            std::vector<ULONG> sorted(order.size());
+            for (size_t k = 0; k < order.size(); ++k)
+                sorted[k] = (*view)[order[k]];
+            view = std::move(sorted);
         }
+        m_matching = std::move(matching);
+        m_sort = std::move(sort);
+        m_view = std::move(view);
         m_cursor = 0;
         m_bookmarks.clear();
+        return S_OK;
     }
 
-    HRESULT BuildRow(const Row& src, SRow& dst)
+    HRESULT BuildRow(const SPropValue* props, ULONG count, SRow& dst)
     {
         dst.ulAdrEntryPad = 0;
         dst.cValues = static_cast<ULONG>(m_columns.size());
@@ -450,7 +516,7 @@ private:
         auto* vals = static_cast<LPSPropValue>(p);
         for (size_t c = 0; c < m_columns.size(); ++c) {
             const ULONG tag = m_columns[c];
-            const SPropValue* v = FindValue(src.props.get(), src.count, tag);
+            const SPropValue* v = FindValue(props, count, tag);
             if (v) {
                 hr = PropCopyMore(&vals[c], const_cast<LPSPropValue>(v), p);
                 if (FAILED(hr)) {
@@ -467,11 +533,12 @@ private:
         return S_OK;
     }
 
-    std::vector<Row> m_rows;
+    std::shared_ptr<TableRowSource> m_source;
     std::vector<ULONG> m_columns;
-    std::vector<bool> m_filter;  // empty: no restriction
+    const ULONG m_rowCount;
+    std::optional<std::vector<ULONG>> m_matching;  // the rows a restriction keeps; none: every row
     std::vector<SSortOrder> m_sort;
-    std::vector<size_t> m_view;  // indices into m_rows, restricted and sorted
+    std::optional<std::vector<ULONG>> m_view;  // source rows, restricted and sorted; none: every row in order
     LONG m_cursor = 0;
     std::map<BOOKMARK, LONG> m_bookmarks;
     BOOKMARK m_nextBookmark = BOOKMARK_END + 1;
@@ -482,6 +549,15 @@ private:
 bool RestrictionMatches(const SRestriction* restriction, const SPropValue* props, ULONG count)
 {
     return Matches(restriction, props, count, 0);
+}
+
+HRESULT CreateTable(std::shared_ptr<TableRowSource> source, const std::vector<ULONG>& defaultColumns,
+                    LPMAPITABLE* lppTable)
+{
+    if (!lppTable || !source)
+        return MAPI_E_INVALID_PARAMETER;
+    *lppTable = new CTable(std::move(source), defaultColumns);
+    return S_OK;
 }
 
 HRESULT CreateMemoryTable(const std::vector<std::vector<SPropValue>>& rows, const std::vector<ULONG>& defaultColumns,
@@ -502,8 +578,7 @@ HRESULT CreateMemoryTable(const std::vector<std::vector<SPropValue>>& rows, cons
         row.count = static_cast<ULONG>(r.size());
         copies.push_back(std::move(row));
     }
-    *lppTable = new CMemoryTable(std::move(copies), defaultColumns);
-    return S_OK;
+    return CreateTable(std::make_shared<MemoryRows>(std::move(copies)), defaultColumns, lppTable);
 }
 
 HRESULT CopyTagArray(const std::vector<ULONG>& tags, LPSPropTagArray* out)

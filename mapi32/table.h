@@ -1,13 +1,40 @@
-// The one table implementation every provider uses: an IMAPITable over rows
-// held in memory, with columns, restriction, sort order, cursor and bookmarks.
+// The one table implementation every provider uses: an IMAPITable over a
+// source of rows, with columns, restriction, sort order, cursor and bookmarks.
+// The table reads a row when a call needs it and keeps none: opening a table
+// and GetRowCount read no row, QueryRows reads the rows it returns, and a
+// restriction or a sort order reads every row once when it is set, keeping
+// only the row numbers (and, while sorting, the sort keys).
 #pragma once
 
 #include "mapi32/mapidefs.h"
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace dravik::mapi32 {
+
+class TableRowSource
+{
+public:
+    // A row's values, valid only during the call.
+    using RowUse = std::function<HRESULT(const SPropValue* props, ULONG count)>;
+    virtual ~TableRowSource() = default;
+    // The number of rows, fixed for the source's life.
+    virtual ULONG RowCount() const = 0;
+    // Builds row index (below RowCount) and passes its values to use, returning
+    // what use returns; a row that cannot be read fails this call only.
+    virtual HRESULT WithRow(ULONG index, const RowUse& use) = 0;
+    // The tags rows can hold: what QueryColumns(TBL_ALL_COLUMNS) reports.
+    virtual std::vector<ULONG> AllColumns() = 0;
+};
+
+// Creates a table over a source. defaultColumns are the columns QueryRows
+// delivers until SetColumns; a column a row does not hold comes back as
+// PT_ERROR MAPI_E_NOT_FOUND.
+HRESULT CreateTable(std::shared_ptr<TableRowSource> source, const std::vector<ULONG>& defaultColumns,
+                    LPMAPITABLE* lppTable);
 
 // Creates a table over deep copies of the given rows (each row a list of
 // values; the caller keeps ownership of what it passes). defaultColumns are

@@ -63,13 +63,42 @@ void SetDateTimeFormatter(DateTimeFormatter formatter)
 
 std::string DefaultDateTimeText(const CDateTimeFields& f, bool bWithTime)
 {
-    char sz[64];
-    if (bWithTime)
-        std::snprintf(sz, sizeof sz, "%04d-%02d-%02d %02d:%02d:%02d", f.nYear, f.nMonth, f.nDay, f.nHour, f.nMinute,
-                      f.nSecond);
-    else
-        std::snprintf(sz, sizeof sz, "%04d-%02d-%02d", f.nYear, f.nMonth, f.nDay);
-    return sz;
+    // "%04d-%02d-%02d %02d:%02d:%02d" (or the date alone), written digit by digit:
+    // every date of every object listed passes here.
+    if (f.nYear < 0 || f.nYear > 9999) {
+        char sz[64];
+        if (bWithTime)
+            std::snprintf(sz, sizeof sz, "%04d-%02d-%02d %02d:%02d:%02d", f.nYear, f.nMonth, f.nDay, f.nHour,
+                          f.nMinute, f.nSecond);
+        else
+            std::snprintf(sz, sizeof sz, "%04d-%02d-%02d", f.nYear, f.nMonth, f.nDay);
+        return sz;
+    }
+    std::string text;
+    text.reserve(19);
+    auto two = [&](int n) {
+        if (n < 0 || n > 99) {
+            text += std::to_string(n);
+            return;
+        }
+        text += static_cast<char>('0' + n / 10);
+        text += static_cast<char>('0' + n % 10);
+    };
+    two(f.nYear / 100);
+    two(f.nYear % 100);
+    text += '-';
+    two(f.nMonth);
+    text += '-';
+    two(f.nDay);
+    if (bWithTime) {
+        text += ' ';
+        two(f.nHour);
+        text += ':';
+        two(f.nMinute);
+        text += ':';
+        two(f.nSecond);
+    }
+    return text;
 }
 
 std::string FileTimeToText(std::uint64_t ullFileTime)

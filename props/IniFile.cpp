@@ -97,7 +97,11 @@ BOOL LookupName(const char* pszSection, const char* pszKey, std::string& strValu
 
 std::string DictionaryKey(unsigned long ulNumber)
 {
-    char szKey[16];
-    std::snprintf(szKey, sizeof szKey, "0x%08lx", ulNumber & 0xFFFFFFFFUL);
-    return szKey;
+    // "0x%08lx" of the low 32 bits, without the cost of a formatted print: the
+    // dictionary is asked twice for every property listed.
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string key = "0x00000000";
+    for (int i = 9; i >= 2; --i, ulNumber >>= 4)
+        key[static_cast<size_t>(i)] = kDigits[ulNumber & 0xF];
+    return key;
 }

@@ -52,6 +52,14 @@ std::uint64_t FileTimeValue(const FILETIME& ft)
     return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
+// A number in decimal ("%d"), without the cost of a formatted print.
+std::string DecimalText(std::int64_t value)
+{
+    char sz[24];
+    const auto end = std::to_chars(sz, sz + sizeof sz, value).ptr;
+    return std::string(sz, end);
+}
+
 // The low and the high 32 bits of a 64-bit value, each as a signed number.
 std::string LowHighText(std::int64_t value)
 {
@@ -180,11 +188,9 @@ std::string SingleValueText(ULONG ulType, const _PV& v, UINT cchText, ULONG ulSh
     case PT_NULL:
         return "<NULL>";
     case PT_I2:
-        std::snprintf(sz, sizeof sz, "%hd", static_cast<short>(v.i));
-        return sz;
+        return DecimalText(static_cast<short>(v.i));
     case PT_LONG:
-        std::snprintf(sz, sizeof sz, "%d", static_cast<std::int32_t>(v.l));
-        return sz;
+        return DecimalText(static_cast<std::int32_t>(v.l));
     case PT_R4:
         return ScientificText(static_cast<double>(v.flt));
     case PT_DOUBLE:
@@ -200,8 +206,7 @@ std::string SingleValueText(ULONG ulType, const _PV& v, UINT cchText, ULONG ulSh
     case PT_CLSID:
         return v.lpguid ? GuidToString(*v.lpguid) : std::string("(null)");
     case PT_BOOLEAN:
-        std::snprintf(sz, sizeof sz, "%u", static_cast<unsigned>(static_cast<std::uint16_t>(v.b)));
-        return sz;
+        return DecimalText(static_cast<std::uint16_t>(v.b));
     case PT_OBJECT:
         return "<OBJECT>";
     case PT_STRING8:
@@ -416,9 +421,7 @@ CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSo
     if (i >= props.Count())
         return row;
     const ULONG ulPropTag = props.At(i)->ulPropTag;
-    char sz[16];
-    std::snprintf(sz, sizeof sz, "0x%08x", static_cast<unsigned>(ulPropTag));
-    row.strTag = sz;
+    row.strTag = DictionaryKey(ulPropTag);  // the same form: "0x%08x"
 
     const std::string idKey = DictionaryKey(PROP_ID(ulPropTag));
     const std::string typeKey = DictionaryKey(PROP_TYPE(ulPropTag));

@@ -44,7 +44,7 @@ TEST(Allocation, DeepCopyOfEveryKindOfValueOutlivesTheSource)
     BYTE bytes[] = {1, 2, 3};
     LPSTR strs[] = {text, text};
     SBinary bins[] = {{3, bytes}, {0, nullptr}};
-    SPropValue src[5]{};
+    SPropValue src[6]{};
     src[0].ulPropTag = PROP_TAG(PT_STRING8, 0x37);
     src[0].Value.lpszA = text;
     src[1].ulPropTag = PROP_TAG(PT_UNICODE, 0x37);
@@ -55,8 +55,10 @@ TEST(Allocation, DeepCopyOfEveryKindOfValueOutlivesTheSource)
     src[3].Value.MVszA = {2, strs};
     src[4].ulPropTag = PROP_TAG(PT_MV_BINARY, 0x8001);
     src[4].Value.MVbin = {2, bins};
+    src[5].ulPropTag = PROP_TAG(PT_SVREID, 0x6750);  // a server entry ID: bytes, like a binary value
+    src[5].Value.bin = {3, bytes};
     LPSPropValue copy = nullptr;
-    ASSERT_EQ(ScDupPropset(5, src, nullptr, &copy), S_OK);
+    ASSERT_EQ(ScDupPropset(6, src, nullptr, &copy), S_OK);
     text[0] = 'X';
     bytes[0] = 9;
     wide[0] = u'X';
@@ -66,5 +68,7 @@ TEST(Allocation, DeepCopyOfEveryKindOfValueOutlivesTheSource)
     EXPECT_STREQ(copy[3].Value.MVszA.lppszA[1], "subject");
     EXPECT_EQ(copy[4].Value.MVbin.lpbin[0].lpb[0], 1);
     EXPECT_EQ(copy[4].Value.MVbin.lpbin[1].cb, 0u);
+    ASSERT_NE(copy[5].Value.bin.lpb, bytes);
+    EXPECT_EQ(copy[5].Value.bin.lpb[0], 1);
     MAPIFreeBuffer(copy);
 }

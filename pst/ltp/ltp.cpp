@@ -67,43 +67,63 @@ std::span<const uint8_t> Heap::item(uint32_t hid) const {
 // ---------------------------------------------------------------- BTree on heap
 
 namespace {
-void bthWalk(const Heap& heap, uint32_t hid, unsigned level, unsigned cbKey, unsigned cbEnt,
-             std::vector<BthRecord>& out, std::unordered_set<uint32_t>& seen) {
+template <typename Leaf>
+void bthWalk(const Heap& heap, uint32_t hid, unsigned level, unsigned cbKey, unsigned cbEnt, const Leaf& leaf,
+             std::unordered_set<uint32_t>& seen) {
     if (!seen.insert(hid).second) throw Error::corrupt("BTH node referenced twice", Where::node(heap.nid()));
     auto item = heap.item(hid);
     const size_t recSize = cbKey + (level > 0 ? 4u : cbEnt);
     if (item.size() % recSize != 0)
         throw Error::corrupt("BTH record array size", Where::node(heap.nid()), item.size() / recSize * recSize, item.size());
+    if (level == 0) {
+        leaf(item, recSize);
+        return;
+    }
     for (size_t off = 0; off < item.size(); off += recSize) {
-        auto key = item.subspan(off, cbKey);
-        if (level > 0) {
-            uint32_t child = LeReader::u32At(item, off + cbKey, "hidNextLevel");
-            bthWalk(heap, child, level - 1, cbKey, cbEnt, out, seen);
-        } else {
-            out.push_back({key, item.subspan(off + cbKey, cbEnt)});
-        }
+        uint32_t child = LeReader::u32At(item, off + cbKey, "hidNextLevel");
+        bthWalk(heap, child, level - 1, cbKey, cbEnt, leaf, seen);
     }
 }
-}  // namespace
 
-std::vector<BthRecord> readBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt) {
+// Checks a BTHHEADER and walks its leaves: leaf(records, recordSize) for each leaf item.
+template <typename Leaf>
+void walkBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt, unsigned& cbKey,
+             unsigned& cbEnt, const Leaf& leaf) {
     Where where = Where::node(heap.nid());
     LeReader r(heap.item(hidHeader), "BTHHEADER");
     uint8_t bType = r.u8("bType");
     if (bType != kBthSig) throw Error::corrupt("BTHHEADER bType", where, kBthSig, bType);
-    unsigned cbKey = r.u8("cbKey");
-    unsigned cbEnt = r.u8("cbEnt");
+    cbKey = r.u8("cbKey");
+    cbEnt = r.u8("cbEnt");
     unsigned levels = r.u8("bIdxLevels");
     uint32_t hidRoot = r.u32("hidRoot");
     if (cbKey != expectKey) throw Error::corrupt("BTHHEADER cbKey", where, expectKey, cbKey);
     if (expectEnt ? cbEnt != expectEnt : (cbEnt == 0 || cbEnt > 32))
         throw Error::corrupt("BTHHEADER cbEnt", where, expectEnt ? expectEnt : 32, cbEnt);
     if (levels > 8) throw Error::corrupt("BTHHEADER bIdxLevels", where, 8, levels);
-    std::vector<BthRecord> out;
-    if (hidRoot == 0) return out;
+    if (hidRoot == 0) return;
     std::unordered_set<uint32_t> seen;
-    bthWalk(heap, hidRoot, levels, cbKey, cbEnt, out, seen);
+    bthWalk(heap, hidRoot, levels, cbKey, cbEnt, leaf, seen);
+}
+}  // namespace
+
+std::vector<BthRecord> readBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt) {
+    std::vector<BthRecord> out;
+    unsigned cbKey = 0, cbEnt = 0;
+    walkBth(heap, hidHeader, expectKey, expectEnt, cbKey, cbEnt,
+            [&](std::span<const uint8_t> item, size_t recSize) {
+                for (size_t off = 0; off < item.size(); off += recSize)
+                    out.push_back({item.subspan(off, cbKey), item.subspan(off + cbKey, cbEnt)});
+            });
     return out;
+}
+
+size_t countBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt) {
+    size_t count = 0;
+    unsigned cbKey = 0, cbEnt = 0;
+    walkBth(heap, hidHeader, expectKey, expectEnt, cbKey, cbEnt,
+            [&](std::span<const uint8_t> item, size_t recSize) { count += item.size() / recSize; });
+    return count;
 }
 
 // ---------------------------------------------------------------- HNID values
@@ -238,11 +258,11 @@ const Property* TableRow::find(uint16_t id) const {
     return nullptr;
 }
 
-TableContext::TableContext(Ndb&) {}
+TableContext::TableContext(Ndb& ndb) : ndb_(&ndb) {}
 
 TableContext TableContext::empty(Ndb& ndb) { return TableContext(ndb); }
 
-TableContext::TableContext(Ndb& ndb, const NodeRef& node) : node_(node) {
+TableContext::TableContext(Ndb& ndb, const NodeRef& node) : ndb_(&ndb), node_(node) {
     const Where where = Where::node(node.nid);
     heap_ = std::make_unique<Heap>(ndb, node);
     if (heap_->bClientSig() != kTcSig) throw Error::corrupt("table context bClientSig", where, kTcSig, heap_->bClientSig());
@@ -270,7 +290,7 @@ TableContext::TableContext(Ndb& ndb, const NodeRef& node) : node_(node) {
                                  static_cast<uint64_t>(c.ibData) + c.cbData);
         columns_.push_back(c);
     }
-    size_t indexed = hidRowIndex ? readBth(*heap_, hidRowIndex, 4).size() : 0;
+    size_t indexed = hidRowIndex ? countBth(*heap_, hidRowIndex, 4) : 0;
     size_t available = 0;
     if (hnidRows != 0 && rowSize > 0) {
         if (isHid(hnidRows)) {
@@ -278,16 +298,22 @@ TableContext::TableContext(Ndb& ndb, const NodeRef& node) : node_(node) {
             available = heapRows_.size() / rowSize;
         } else {
             NodeRef sub = ndb.subnode(node, hnidRows);
-            rowBlocks_ = ndb.dataBlocks(sub.bidData);
-            if (!rowBlocks_.empty()) {
-                rowsPerBlock_ = rowBlocks_[0]->size() / rowSize;
-                if (rowsPerBlock_ == 0 && rowBlocks_.size() > 1)
-                    throw Error::corrupt("row matrix block smaller than a row", where, rowSize, rowBlocks_[0]->size());
-                for (size_t b = 0; b < rowBlocks_.size(); ++b) {
-                    size_t inBlock = rowBlocks_[b]->size() / rowSize;
-                    if (b + 1 < rowBlocks_.size() && inBlock != rowsPerBlock_)
-                        throw Error::corrupt("row matrix block size", where, rowsPerBlock_ * rowSize, rowBlocks_[b]->size());
-                    available += inBlock;
+            rowBlockIds_ = ndb.dataBlockIds(sub.bidData);
+            if (!rowBlockIds_.empty()) {
+                // Every block but the last holds the same number of rows; the first and the
+                // last are read now, the others are checked as they are read.
+                block_ = ndb.readBlock(rowBlockIds_[0]);
+                blockIndex_ = 0;
+                rowsPerBlock_ = block_->size() / rowSize;
+                if (rowBlockIds_.size() == 1) {
+                    available = rowsPerBlock_;
+                } else {
+                    if (rowsPerBlock_ == 0)
+                        throw Error::corrupt("row matrix block smaller than a row", where, rowSize, block_->size());
+                    const size_t lastSize = ndb.readBlock(rowBlockIds_.back())->size();
+                    if (lastSize > rowsPerBlock_ * rowSize)
+                        throw Error::corrupt("row matrix block size", where, rowsPerBlock_ * rowSize, lastSize);
+                    available = (rowBlockIds_.size() - 1) * rowsPerBlock_ + lastSize / rowSize;
                 }
             }
         }
@@ -299,8 +325,57 @@ TableContext::TableContext(Ndb& ndb, const NodeRef& node) : node_(node) {
 std::span<const uint8_t> TableContext::rowBytes(size_t index) const {
     const size_t rowSize = rgib_[3];
     if (!heapRows_.empty()) return heapRows_.subspan(index * rowSize, rowSize);
-    const auto& block = *rowBlocks_[index / rowsPerBlock_];
-    return std::span<const uint8_t>(block).subspan((index % rowsPerBlock_) * rowSize, rowSize);
+    const size_t b = index / rowsPerBlock_;
+    if (!block_ || blockIndex_ != b) {
+        BlockPtr next = ndb_->readBlock(rowBlockIds_[b]);
+        // The last block may hold fewer rows; every other one holds rowsPerBlock_ rows.
+        if (b + 1 < rowBlockIds_.size() ? next->size() / rowSize != rowsPerBlock_ : next->size() > rowsPerBlock_ * rowSize)
+            throw Error::corrupt("row matrix block size", Where::block(rowBlockIds_[b]), rowsPerBlock_ * rowSize,
+                                 next->size());
+        block_ = std::move(next);
+        blockIndex_ = b;
+    }
+    const size_t offset = (index % rowsPerBlock_) * rowSize;
+    if (offset + rowSize > block_->size())
+        throw Error::corrupt("row matrix rows", Where::block(rowBlockIds_[b]), offset + rowSize, block_->size());
+    return std::span<const uint8_t>(*block_).subspan(offset, rowSize);
+}
+
+void TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row) const {
+    uint8_t ceb = bytes[rgib_[2] + c.iBit / 8];
+    if (!(ceb & (0x80 >> (c.iBit % 8)))) return;
+    auto cell = bytes.subspan(c.ibData, c.cbData);
+    if (c.tag == kTagLtpRowId) row.rowId = LeReader::u32At(cell, 0, "dwRowID");
+    Property p;
+    p.id = c.id();
+    p.type = c.type();
+    unsigned fixed = fixedTypeSize(p.type);
+    if (fixed > 0 && fixed <= 8) {
+        if (c.cbData < fixed && !(p.type == 0x000B && c.cbData >= 1))
+            throw Error::corrupt("table cell size of column " + hex(c.tag), Where::node(node_.nid), fixed, c.cbData);
+        p.raw.assign(cell.begin(), cell.begin() + std::min<size_t>(fixed, c.cbData));
+    } else if (c.cbData == 4) {
+        uint32_t hnid = LeReader::u32At(cell, 0);
+        uint64_t size;
+        auto place = resolver_->place(hnid, &size);
+        // A cell whose value cannot be read is damaged: the row keeps its other cells.
+        if (place == PropEntry::Place::Missing && !isKnownType(p.type)) {
+            p.raw.assign(cell.begin(), cell.end());
+        } else if (place == PropEntry::Place::Missing) {
+            row.damaged.push_back(c.tag);
+            return;
+        } else {
+            try {
+                p.raw = resolver_->read(hnid);
+            } catch (const Error&) {
+                row.damaged.push_back(c.tag);
+                return;
+            }
+        }
+    } else {
+        p.raw.assign(cell.begin(), cell.end());
+    }
+    row.cells.push_back(std::move(p));
 }
 
 TableRow TableContext::row(size_t index) const {
@@ -308,43 +383,34 @@ TableRow TableContext::row(size_t index) const {
     auto bytes = rowBytes(index);
     TableRow row;
     row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
-    for (const auto& c : columns_) {
-        uint8_t ceb = bytes[rgib_[2] + c.iBit / 8];
-        if (!(ceb & (0x80 >> (c.iBit % 8)))) continue;
-        auto cell = bytes.subspan(c.ibData, c.cbData);
-        if (c.tag == kTagLtpRowId) row.rowId = LeReader::u32At(cell, 0, "dwRowID");
-        Property p;
-        p.id = c.id();
-        p.type = c.type();
-        unsigned fixed = fixedTypeSize(p.type);
-        if (fixed > 0 && fixed <= 8) {
-            if (c.cbData < fixed && !(p.type == 0x000B && c.cbData >= 1))
-                throw Error::corrupt("table cell size of column " + hex(c.tag), Where::node(node_.nid), fixed, c.cbData);
-            p.raw.assign(cell.begin(), cell.begin() + std::min<size_t>(fixed, c.cbData));
-        } else if (c.cbData == 4) {
-            uint32_t hnid = LeReader::u32At(cell, 0);
-            uint64_t size;
-            auto place = resolver_->place(hnid, &size);
-            // A cell whose value cannot be read is damaged: the row keeps its other cells.
-            if (place == PropEntry::Place::Missing && !isKnownType(p.type)) {
-                p.raw.assign(cell.begin(), cell.end());
-            } else if (place == PropEntry::Place::Missing) {
-                row.damaged.push_back(c.tag);
-                continue;
-            } else {
-                try {
-                    p.raw = resolver_->read(hnid);
-                } catch (const Error&) {
-                    row.damaged.push_back(c.tag);
-                    continue;
-                }
-            }
-        } else {
-            p.raw.assign(cell.begin(), cell.end());
-        }
-        row.cells.push_back(std::move(p));
-    }
+    row.cells.reserve(columns_.size());
+    for (const auto& c : columns_) readCell(bytes, c, row);
     return row;
+}
+
+uint32_t TableContext::rowId(size_t index) const {
+    if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
+    auto bytes = rowBytes(index);
+    TableRow row;
+    row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
+    for (const auto& c : columns_)
+        if (c.tag == kTagLtpRowId) readCell(bytes, c, row);
+    return row.rowId;
+}
+
+std::optional<Property> TableContext::cell(size_t index, uint16_t id) const {
+    if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
+    auto bytes = rowBytes(index);
+    for (const auto& c : columns_) {
+        if (c.id() != id) continue;
+        TableRow row;
+        readCell(bytes, c, row);
+        if (!row.damaged.empty())
+            throw Error::corrupt("table cell " + hex(c.tag) + " of row " + std::to_string(index), Where::node(node_.nid));
+        if (row.cells.empty()) return std::nullopt;
+        return std::move(row.cells.front());
+    }
+    return std::nullopt;
 }
 
 std::vector<TableRow> TableContext::rows() const {

@@ -45,6 +45,8 @@ struct BthRecord {
     std::span<const uint8_t> data;
 };
 std::vector<BthRecord> readBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt = 0);
+// The number of leaf records, with the same checks as readBth, without collecting them.
+size_t countBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt = 0);
 
 struct PropEntry {
     uint16_t id = 0;
@@ -108,6 +110,9 @@ struct TableRow {
     const Property* find(uint16_t id) const;
 };
 
+// A table context. Opening one reads its TCINFO and counts its row index; the row
+// matrix is read block by block as rows are asked for, so a damaged row block fails
+// only the reads that reach it.
 class TableContext {
 public:
     TableContext(Ndb& ndb, const NodeRef& node);
@@ -118,13 +123,21 @@ public:
     size_t rowCount() const { return rowCount_; }
     TableRow row(size_t index) const;
     std::vector<TableRow> rows() const;
+    // One row's dwRowID, reading none of its variable-size cells.
+    uint32_t rowId(size_t index) const;
+    // One cell of a row: nullopt when the table has no such column or the row does not
+    // hold it; throws Error (corrupt) when the row holds it but it cannot be read.
+    std::optional<Property> cell(size_t index, uint16_t id) const;
     // Where the row matrix lives: 0 in the heap, else the number of data blocks of its subnode.
-    size_t rowMatrixBlocks() const { return rowBlocks_.size(); }
+    size_t rowMatrixBlocks() const { return rowBlockIds_.size(); }
 
 private:
     explicit TableContext(Ndb& ndb);
     std::span<const uint8_t> rowBytes(size_t index) const;
+    // Appends the cell of column c in a row's bytes to row (or its tag to row.damaged).
+    void readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row) const;
 
+    Ndb* ndb_ = nullptr;
     NodeRef node_;
     std::unique_ptr<Heap> heap_;
     std::unique_ptr<HnidResolver> resolver_;
@@ -133,8 +146,11 @@ private:
     size_t rowCount_ = 0;
     // Row matrix: either one heap item, or the data blocks of a subnode.
     std::span<const uint8_t> heapRows_;
-    std::vector<BlockPtr> rowBlocks_;
+    std::vector<uint64_t> rowBlockIds_;
     size_t rowsPerBlock_ = 0;
+    // The row block read last: rows are mostly read in order.
+    mutable BlockPtr block_;
+    mutable size_t blockIndex_ = 0;
 };
 
 }  // namespace dravik::pst

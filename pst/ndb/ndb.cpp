@@ -374,6 +374,12 @@ std::vector<BlockPtr> Ndb::dataBlocks(uint64_t bid) {
     return out;
 }
 
+std::vector<uint64_t> Ndb::dataBlockIds(uint64_t bid) {
+    std::vector<uint64_t> out;
+    if (bid != 0) collectLeaves(bid, -1, out);
+    return out;
+}
+
 uint64_t Ndb::dataSize(uint64_t bid) {
     if (bid == 0) return 0;
     if (!isInternal(bid)) return block(bid).cbInflated;

@@ -98,6 +98,9 @@ public:
     BlockPtr readBlock(uint64_t bid);
     // The data blocks of a data tree in order (a single block or XBLOCK/XXBLOCK).
     std::vector<BlockPtr> dataBlocks(uint64_t bid);
+    // The BIDs of a data tree's data blocks in order, reading only its XBLOCKs (for
+    // readers that fetch the blocks one at a time as they need them).
+    std::vector<uint64_t> dataBlockIds(uint64_t bid);
     // The whole data of a data tree.
     std::vector<uint8_t> readAll(uint64_t bid);
     // Bytes [offset, offset + n) of a data tree's data (fewer at its end), reading only the

@@ -2,6 +2,8 @@
 
 #include "pst/util/error.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -32,8 +34,41 @@ public:
     }
     ~FileSource() override { ::close(fd_); }
     uint64_t size() const override { return size_; }
+    // Reads go through a few aligned windows of the file: blocks are small and the
+    // blocks of one object mostly lie close together, so one read from the file
+    // serves many of them.
     void read(uint64_t offset, std::span<uint8_t> out) const override {
         checkRange(offset, out.size(), size_);
+        if (out.empty()) return;
+        const uint64_t start = offset / kWindow * kWindow;
+        if (offset + out.size() > start + kWindow) {  // spans two windows: read it directly
+            readFile(offset, out);
+            return;
+        }
+        Window* w = nullptr;
+        for (Window& c : windows_)
+            if (c.valid && c.start == start) w = &c;
+        if (!w) {
+            w = &windows_[next_];
+            next_ = (next_ + 1) % windows_.size();
+            w->valid = false;
+            w->bytes.resize(static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - start)));
+            readFile(start, w->bytes);
+            w->start = start;
+            w->valid = true;
+        }
+        std::memcpy(out.data(), w->bytes.data() + (offset - start), out.size());
+    }
+
+private:
+    static constexpr uint64_t kWindow = 64 * 1024;
+    struct Window {
+        uint64_t start = 0;
+        bool valid = false;
+        std::vector<uint8_t> bytes;
+    };
+
+    void readFile(uint64_t offset, std::span<uint8_t> out) const {
         size_t done = 0;
         while (done < out.size()) {
             ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
@@ -48,10 +83,11 @@ public:
         }
     }
 
-private:
     std::string path_;
     int fd_ = -1;
     uint64_t size_ = 0;
+    mutable std::array<Window, 4> windows_;
+    mutable size_t next_ = 0;
 };
 
 class MemorySource final : public ByteSource {

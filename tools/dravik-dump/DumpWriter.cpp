@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdint>
 
@@ -53,10 +54,10 @@ void AppendHex2(std::string& out, unsigned char c)
 
 } // namespace
 
-std::string JsonString(std::string_view bytes)
+namespace {
+
+void AppendJsonString(std::string& out, std::string_view bytes)
 {
-    std::string out;
-    out.reserve(bytes.size() + 2);
     out += '"';
     size_t plain = 0;  // start of the run of bytes written as they are
     size_t i = 0;
@@ -93,6 +94,15 @@ std::string JsonString(std::string_view bytes)
     }
     out.append(bytes.substr(plain));
     out += '"';
+}
+
+} // namespace
+
+std::string JsonString(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() + 2);
+    AppendJsonString(out, bytes);
     return out;
 }
 
@@ -124,6 +134,10 @@ std::string TextLine(std::string_view bytes)
 CDumpWriter::CDumpWriter(std::FILE* out, Format format, bool bProps, const volatile std::sig_atomic_t* pStop)
     : m_pOut(out), m_format(format), m_bProps(bProps), m_pStop(pStop)
 {
+    // A regular file (or a block device) takes every write at once: no wait for room.
+    struct stat st{};
+    const int fd = out ? ::fileno(out) : -1;
+    m_bMayBlock = !(fd >= 0 && ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)));
 }
 
 void CDumpWriter::Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const
@@ -146,7 +160,10 @@ template <class Row, size_t N>
 void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
                               const CColumn<Row> (&columns)[N])
 {
-    std::string line;
+    // One buffer for every line: a line with properties is long, and
+    // allocating it anew for each object costs more than writing it.
+    std::string& line = m_line;
+    line.clear();
     Head(line, nDepth, kind, text);
     if (m_bProps) {
         const std::string indent(static_cast<size_t>(nDepth + 1) * 2, ' ');
@@ -157,7 +174,8 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
                 for (size_t i = 0; i < N; ++i) {
                     line += i == 0 ? "\"" : ",\"";
                     line += columns[i].pszKey;
-                    line += "\":" + JsonString(r.*columns[i].pText);
+                    line += "\":";
+                    AppendJsonString(line, r.*columns[i].pText);
                 }
                 line += '}';
             } else {
@@ -214,7 +232,7 @@ void CDumpWriter::Emit(std::string& line)
     // Straight to the descriptor, in pieces that a writable pipe takes without
     // blocking, waiting for room in short polls: a reader that stops reading
     // cannot hold the dump past a stop signal (stdio would retry the write).
-    constexpr size_t kPiece = PIPE_BUF;
+    const size_t kPiece = m_bMayBlock ? PIPE_BUF : line.size();
     size_t done = 0;
     while (done < line.size()) {
         if (m_pStop != nullptr && *m_pStop) {
@@ -223,7 +241,7 @@ void CDumpWriter::Emit(std::string& line)
             return;
         }
         pollfd pfd{fd, POLLOUT, 0};
-        const int nReady = ::poll(&pfd, 1, 100);
+        const int nReady = m_bMayBlock ? ::poll(&pfd, 1, 100) : 1;
         if (nReady == 0 || (nReady < 0 && errno == EINTR))
             continue;
         const ssize_t n = nReady < 0 ? -1 : ::write(fd, line.data() + done, std::min(kPiece, line.size() - done));

@@ -72,4 +72,6 @@ private:
     const volatile std::sig_atomic_t* m_pStop;
     bool m_bOk = true;
     int m_nErrno = 0;
+    bool m_bMayBlock = true;  // a pipe, a terminal or a socket: wait for room in short polls
+    std::string m_line;
 };

@@ -73,14 +73,15 @@ protected:
     // The object's values; throws what making them throws (std::bad_alloc).
     const PropertySet& Props()
     {
-        std::call_once(m_made, [this] {
-            if (!m_props)
-                m_make(m_props);
-        });
+        // A plain lock rather than std::call_once: objects are made by the
+        // thousand and each is asked once, where call_once's first call is slow.
+        std::lock_guard guard(m_making);
+        if (!m_props)
+            m_make(m_props);
         return *m_props;
     }
 
-    std::once_flag m_made;
+    std::mutex m_making;
     MakeValues m_make;
     std::optional<PropertySet> m_props;
     Context m_ctx;
@@ -175,12 +176,7 @@ public:
     {
         return Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
-            std::vector<uint32_t> rowIds;
-            const HRESULT hr =
-                MakeTable(m_ctx, m_message.attachmentTable(), MAPI_ATTACH, m_codePage, flags, out, &rowIds);
-            if (SUCCEEDED(hr))
-                m_attachRowIds = std::move(rowIds);
-            return hr;
+            return MakeTable(m_ctx, m_message.attachmentTable(), MAPI_ATTACH, m_codePage, flags, out);
         });
     }
     HRESULT GetRecipientTable(ULONG flags, LPMAPITABLE* out) override
@@ -200,17 +196,10 @@ public:
             return MAPI_E_NO_ACCESS;
         return Guarded([&]() -> HRESULT {
             std::lock_guard guard(m_ctx->lock);
-            uint32_t rowId = 0;
-            if (m_attachRowIds) {
-                if (ulAttachmentNum >= m_attachRowIds->size())
-                    return MAPI_E_NOT_FOUND;
-                rowId = (*m_attachRowIds)[ulAttachmentNum];
-            } else {
-                pst::TableContext table = m_message.attachmentTable();
-                if (ulAttachmentNum >= table.rowCount())
-                    return MAPI_E_NOT_FOUND;
-                rowId = table.row(ulAttachmentNum).rowId;
-            }
+            const pst::TableContext table = m_message.attachmentTable();
+            if (ulAttachmentNum >= table.rowCount())
+                return MAPI_E_NOT_FOUND;
+            const uint32_t rowId = table.rowId(ulAttachmentNum);
             pst::Attachment attachment = m_message.attachment(rowId);
             const uint32_t codePage = m_ctx->CodePageOf(attachment.properties(), m_codePage);
             *out = new PstAttach(m_ctx, std::move(attachment), codePage, ulAttachmentNum);
@@ -231,9 +220,6 @@ public:
 private:
     pst::Message m_message;
     uint32_t m_codePage;
-    // The attachment table's row IDs, kept when the table was made (under the
-    // store's lock): OpenAttach, which follows, need not read the table again.
-    std::optional<std::vector<uint32_t>> m_attachRowIds;
 };
 
 // A message's values with the computed ones. An embedded message has no entry
@@ -377,8 +363,7 @@ void AddFolderComputed(const Context& ctx, ValueBuilder& b, const pst::Folder& f
                 contents.emplace(folder.contentsTable());
             ULONG unread = 0;
             for (size_t i = 0; i < contents->rowCount(); ++i) {
-                const pst::TableRow row = contents->row(i);
-                const pst::Property* flags = row.find(kIdMessageFlags);
+                const std::optional<pst::Property> flags = contents->cell(i, kIdMessageFlags);
                 auto value = flags ? flags->int64() : std::nullopt;
                 if (!value || !(static_cast<ULONG>(*value) & kMsgFlagRead))
                     ++unread;

@@ -108,22 +108,22 @@ std::vector<uint8_t> Utf16Bytes(std::u16string_view text)
 
 } // namespace
 
-// A table context as a memory table: its columns and cells in the file's order,
-// with PR_ENTRYID (folders and messages), PR_INSTANCE_KEY and PR_OBJECT_TYPE
-// added to every row. Rows hold each string in both forms, so either tag finds
-// it; the default columns name the form the caller asked for.
-HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectType, uint32_t codePage,
-                  ULONG flags, LPMAPITABLE* out, std::vector<uint32_t>* rowIds)
+namespace {
+
+// A table context's rows, each read from the file when the table needs it:
+// its columns and cells in the file's order, with PR_ENTRYID (folders and
+// messages), PR_INSTANCE_KEY and PR_OBJECT_TYPE added to every row. A row holds
+// each string in both forms, so either tag finds it; the default columns name
+// the form the caller asked for.
+class TableRows final : public TableRowSource
 {
-    if (!out)
-        return MAPI_E_INVALID_PARAMETER;
-    *out = nullptr;
-    const ULONG strings = (flags & MAPI_UNICODE) ? PT_UNICODE : PT_STRING8;
-    const ULONG other = strings == PT_UNICODE ? PT_STRING8 : PT_UNICODE;
-    return Guarded([&]() -> HRESULT {
-        std::vector<ULONG> columns;
-        for (const pst::TableColumn& c : tc.columns())
-            columns.push_back(IsStringType(c.type()) ? PROP_TAG((c.type() & MV_FLAG) | strings, c.id()) : c.tag);
+public:
+    TableRows(Context ctx, pst::TableContext tc, ULONG objectType, uint32_t codePage, ULONG strings)
+        : m_ctx(std::move(ctx)), m_tc(std::move(tc)), m_objectType(objectType), m_codePage(codePage),
+          m_strings(strings)
+    {
+        for (const pst::TableColumn& c : m_tc.columns())
+            m_columns.push_back(IsStringType(c.type()) ? PROP_TAG((c.type() & MV_FLAG) | strings, c.id()) : c.tag);
         std::vector<ULONG> added = {PR_INSTANCE_KEY, PR_OBJECT_TYPE};
         if (objectType == MAPI_FOLDER || objectType == MAPI_MESSAGE)
             added.insert(added.begin(), PR_ENTRYID);
@@ -132,61 +132,98 @@ HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectT
         if (objectType == MAPI_ATTACH)
             added.push_back(PR_ATTACH_NUM);  // the row's position: what OpenAttach takes
         for (ULONG tag : added)
-            if (std::find_if(columns.begin(), columns.end(), [&](ULONG c) { return PROP_ID(c) == PROP_ID(tag); }) ==
-                columns.end())
-                columns.push_back(tag);
-        std::deque<ValueBuilder> builders;  // each row's storage, alive until the table has copied it
-        std::deque<StringForms> forms;
-        std::vector<std::vector<SPropValue>> rows;
-        std::vector<uint32_t> ids;
-        const size_t count = tc.rowCount();
-        rows.reserve(count);
-        ids.reserve(count);
-        for (size_t i = 0; i < count; ++i) {
-            const pst::TableRow row = tc.row(i);
-            ids.push_back(row.rowId);
-            const uint32_t cp = RowCodePage(*ctx, row, codePage);
-            ValueBuilder& b = builders.emplace_back(cp);
-            for (const pst::Property& cell : row.cells) {
-                if (pst::isVariableType(cell.type) && cell.raw.size() > kMaxInlineValue)
-                    b.addError(cell.id, MAPI_E_NOT_ENOUGH_MEMORY);
-                else
-                    b.add(cell);
-            }
-            for (uint32_t tag : row.damaged)
-                b.addError(PROP_ID(tag), MAPI_E_CORRUPT_DATA);
-            if (objectType == MAPI_FOLDER || objectType == MAPI_MESSAGE) {
-                if (!b.has(PR_ENTRYID))
-                    b.addBinary(PR_ENTRYID, ctx->EntryId(row.rowId));
-            }
-            if (!b.has(PR_INSTANCE_KEY)) {
-                std::vector<uint8_t> key(4);
-                for (int k = 0; k < 4; ++k)
-                    key[static_cast<size_t>(k)] = static_cast<uint8_t>(row.rowId >> (8 * k));
-                b.addBinary(PR_INSTANCE_KEY, key);
-            }
-            if (!b.has(PR_OBJECT_TYPE))
-                b.addLong(PR_OBJECT_TYPE, objectType);
-            if (objectType == MAPI_MESSAGE && !b.has(PR_HASATTACH)) {
-                const SPropValue* messageFlags = b.find(kIdMessageFlags);
-                if (messageFlags && PROP_TYPE(messageFlags->ulPropTag) == PT_LONG)
-                    b.addBool(PR_HASATTACH, (messageFlags->Value.ul & kMsgFlagHasAttach) != 0);
-            }
-            if (objectType == MAPI_ATTACH && !b.has(PR_ATTACH_NUM))
-                b.addLong(PR_ATTACH_NUM, static_cast<ULONG>(i));
-            StringForms& f = forms.emplace_back();
-            std::vector<SPropValue>& values = rows.emplace_back();
-            values.reserve(b.values.size() + 4);
-            for (const SPropValue& v : b.values) {
-                values.push_back(f.In(v, strings));
-                if (IsStringType(PROP_TYPE(v.ulPropTag)))
-                    values.push_back(f.In(v, other));
-            }
+            if (std::find_if(m_columns.begin(), m_columns.end(),
+                             [&](ULONG c) { return PROP_ID(c) == PROP_ID(tag); }) == m_columns.end())
+                m_columns.push_back(tag);
+    }
+    const std::vector<ULONG>& Columns() const { return m_columns; }
+
+    ULONG RowCount() const override { return static_cast<ULONG>(m_tc.rowCount()); }
+    std::vector<ULONG> AllColumns() override
+    {
+        std::vector<ULONG> all = m_columns;
+        const ULONG other = m_strings == PT_UNICODE ? PT_STRING8 : PT_UNICODE;
+        for (ULONG tag : m_columns)
+            if (IsStringType(PROP_TYPE(tag)))
+                all.push_back(PROP_TAG((PROP_TYPE(tag) & MV_FLAG) | other, PROP_ID(tag)));
+        return all;
+    }
+    HRESULT WithRow(ULONG index, const RowUse& use) override
+    {
+        ValueBuilder b;
+        StringForms forms;
+        std::vector<SPropValue> values;
+        const HRESULT hr = Guarded([&] {
+            std::lock_guard guard(m_ctx->lock);
+            Build(index, b, forms, values);
+            return S_OK;
+        });
+        if (FAILED(hr))
+            return hr;
+        return use(values.data(), static_cast<ULONG>(values.size()));
+    }
+
+private:
+    // Called under the store's lock.
+    void Build(ULONG index, ValueBuilder& b, StringForms& forms, std::vector<SPropValue>& values) const
+    {
+        const pst::TableRow row = m_tc.row(index);
+        b = ValueBuilder(RowCodePage(*m_ctx, row, m_codePage));
+        for (const pst::Property& cell : row.cells) {
+            if (pst::isVariableType(cell.type) && cell.raw.size() > kMaxInlineValue)
+                b.addError(cell.id, MAPI_E_NOT_ENOUGH_MEMORY);
+            else
+                b.add(cell);
         }
-        const HRESULT hr = CreateMemoryTable(rows, columns, out);
-        if (SUCCEEDED(hr) && rowIds)
-            *rowIds = std::move(ids);
-        return hr;
+        for (uint32_t tag : row.damaged)
+            b.addError(PROP_ID(tag), MAPI_E_CORRUPT_DATA);
+        if ((m_objectType == MAPI_FOLDER || m_objectType == MAPI_MESSAGE) && !b.has(PR_ENTRYID))
+            b.addBinary(PR_ENTRYID, m_ctx->EntryId(row.rowId));
+        if (!b.has(PR_INSTANCE_KEY)) {
+            std::vector<uint8_t> key(4);
+            for (int k = 0; k < 4; ++k)
+                key[static_cast<size_t>(k)] = static_cast<uint8_t>(row.rowId >> (8 * k));
+            b.addBinary(PR_INSTANCE_KEY, key);
+        }
+        if (!b.has(PR_OBJECT_TYPE))
+            b.addLong(PR_OBJECT_TYPE, m_objectType);
+        if (m_objectType == MAPI_MESSAGE && !b.has(PR_HASATTACH)) {
+            const SPropValue* messageFlags = b.find(kIdMessageFlags);
+            if (messageFlags && PROP_TYPE(messageFlags->ulPropTag) == PT_LONG)
+                b.addBool(PR_HASATTACH, (messageFlags->Value.ul & kMsgFlagHasAttach) != 0);
+        }
+        if (m_objectType == MAPI_ATTACH && !b.has(PR_ATTACH_NUM))
+            b.addLong(PR_ATTACH_NUM, index);
+        const ULONG other = m_strings == PT_UNICODE ? PT_STRING8 : PT_UNICODE;
+        values.reserve(b.values.size() + 4);
+        for (const SPropValue& v : b.values) {
+            values.push_back(forms.In(v, m_strings));
+            if (IsStringType(PROP_TYPE(v.ulPropTag)))
+                values.push_back(forms.In(v, other));
+        }
+    }
+
+    Context m_ctx;
+    pst::TableContext m_tc;
+    ULONG m_objectType;
+    uint32_t m_codePage;
+    ULONG m_strings;
+    std::vector<ULONG> m_columns;
+};
+
+} // namespace
+
+HRESULT MakeTable(const Context& ctx, pst::TableContext tc, ULONG objectType, uint32_t codePage, ULONG flags,
+                  LPMAPITABLE* out)
+{
+    if (!out)
+        return MAPI_E_INVALID_PARAMETER;
+    *out = nullptr;
+    return Guarded([&]() -> HRESULT {
+        const ULONG strings = (flags & MAPI_UNICODE) ? PT_UNICODE : PT_STRING8;
+        auto rows = std::make_shared<TableRows>(ctx, std::move(tc), objectType, codePage, strings);
+        const std::vector<ULONG> columns = rows->Columns();
+        return CreateTable(std::move(rows), columns, out);
     });
 }
 

@@ -108,14 +108,14 @@ using Context = std::shared_ptr<const StoreContext>;
 bool IsFolderNid(uint32_t nid);
 bool IsMessageNid(uint32_t nid);
 
-// A table context as a memory table: its columns and cells in the file's order,
-// with PR_ENTRYID (folders and messages), PR_INSTANCE_KEY, PR_OBJECT_TYPE,
-// PR_HASATTACH (messages) and PR_ATTACH_NUM (attachments) added to every row.
-// Rows hold each string in both forms, so either tag finds it; the default
-// columns name the form flags ask for (MAPI_UNICODE). With rowIds, the rows'
-// dwRowID in order, when the table is made. Called under the lock.
-HRESULT MakeTable(const Context& ctx, const pst::TableContext& tc, ULONG objectType, uint32_t codePage,
-                  ULONG flags, LPMAPITABLE* out, std::vector<uint32_t>* rowIds = nullptr);
+// A table context as a table whose rows are read from the file as they are
+// asked for: its columns and cells in the file's order, with PR_ENTRYID
+// (folders and messages), PR_INSTANCE_KEY, PR_OBJECT_TYPE, PR_HASATTACH
+// (messages) and PR_ATTACH_NUM (attachments) added to every row. Rows hold each
+// string in both forms, so either tag finds it; the default columns name the
+// form flags ask for (MAPI_UNICODE). The table keeps the store open.
+HRESULT MakeTable(const Context& ctx, pst::TableContext tc, ULONG objectType, uint32_t codePage, ULONG flags,
+                  LPMAPITABLE* out);
 
 // IMAPIProp::OpenProperty as IID_IStream, read-only, of an object whose file
 // values are pc and whose values are `values`; owner is kept alive by the stream.

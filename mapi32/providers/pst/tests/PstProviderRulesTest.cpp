@@ -670,11 +670,24 @@ TEST_F(PstProviderRules, StoreFileChangedWhileOpenFailsCleanly)
     Folder second{"Second", "IPF.Note", {}, {}, {}, {}};
     second.messages.push_back(Note(PropValue::unicode("four")));
     d.ipmSubtree.folders.push_back(second);
+    // Large bodies, so that the file is larger than what the reader keeps in
+    // memory: reading them again after the change must go to the file.
+    for (Message& m : d.ipmSubtree.folders[0].messages)
+        m.props.set(0x1000001F, PropValue::unicode(std::string(200000, 'b')));  // PR_BODY_W
     for (int damage = 0; damage < 2; ++damage) {
         SCOPED_TRACE(damage == 0 ? "truncated" : "overwritten");
         const std::string path = Write(d, "changing" + std::to_string(damage) + ".pst");
         StoreLogon logon;
         ASSERT_EQ(logon.Open(path), S_OK);
+        std::vector<std::vector<uint8_t>> ids;  // the Inbox's messages
+        {
+            Contents c;
+            ReadInbox(logon.store, 0, c);
+            for (ULONG i = 0; i < c.rows->cRows; ++i) {
+                const SPropValue* eid = PpropFindProp(c.rows->aRow[i].lpProps, c.rows->aRow[i].cValues, PR_ENTRYID);
+                ids.emplace_back(eid->Value.bin.lpb, eid->Value.bin.lpb + eid->Value.bin.cb);
+            }
+        }
         LPUNKNOWN unk = nullptr;
         ASSERT_EQ(logon.store->OpenEntry(0, nullptr, nullptr, 0, nullptr, &unk), S_OK);
         auto* root = static_cast<LPMAPIFOLDER>(unk);
@@ -708,6 +721,30 @@ TEST_F(PstProviderRules, StoreFileChangedWhileOpenFailsCleanly)
             EXPECT_TRUE(hr == MAPI_E_CORRUPT_DATA || hr == MAPI_E_DISK_ERROR || hr == MAPI_E_NOT_FOUND) << std::hex << hr;
         } else {
             unk->Release();
+        }
+        // the Inbox's messages and their bodies
+        for (const auto& id : ids) {
+            ULONG type = 0;
+            hr = logon.store->OpenEntry(static_cast<ULONG>(id.size()), reinterpret_cast<LPENTRYID>(const_cast<uint8_t*>(id.data())),
+                                        nullptr, 0, &type, &unk);
+            if (SUCCEEDED(hr)) {
+                auto* message = static_cast<LPMESSAGE>(unk);
+                LPUNKNOWN stream = nullptr;
+                hr = message->OpenProperty(0x1000001F, &IID_IStream, 0, 0, &stream);
+                if (SUCCEEDED(hr)) {
+                    char buffer[4096];
+                    ULONG read = 0;
+                    do
+                        hr = static_cast<LPSTREAM>(stream)->Read(buffer, sizeof buffer, &read);
+                    while (SUCCEEDED(hr) && read > 0);
+                    stream->Release();
+                }
+                message->Release();
+            }
+            if (FAILED(hr)) {
+                ++failures;
+                EXPECT_TRUE(hr == MAPI_E_CORRUPT_DATA || hr == MAPI_E_DISK_ERROR || hr == MAPI_E_NOT_FOUND) << std::hex << hr;
+            }
         }
         EXPECT_GT(failures, 0);
         root->Release();
