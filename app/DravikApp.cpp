@@ -1,6 +1,7 @@
 #include "app/DravikApp.h"
 
 #include "app/ChildFrame.h"
+#include "app/CommandLineInfo.h"
 #include "app/LayoutSettings.h"
 #include "app/LogonDialogs.h"
 #include "mapi/MsgBox.h"
@@ -16,14 +17,13 @@
 #include "DravikVersion.h"
 
 #include <QApplication>
-#include <QScreen>
-#include <QCommandLineParser>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -71,32 +71,13 @@ void CDravikApp::SetIdentity()
 bool CDravikApp::InitInstance(const QStringList& arguments)
 {
     SetIdentity();
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Dravik: raw MAPI objects and properties of mail stores"));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption connectFile(QStringLiteral("connect-file"),
-        QStringLiteral("Connect the first workspace to the store file PATH."), QStringLiteral("PATH"));
-    const QCommandLineOption connectProfile(QStringLiteral("connect-profile"),
-        QStringLiteral("Connect the first workspace to the profile NAME."), QStringLiteral("NAME"));
-    const QCommandLineOption embedding(QStringList{QStringLiteral("Embedding"), QStringLiteral("embedding")},
-        QStringLiteral("Started by another program: no splash screen."));
-    const QCommandLineOption automation(QStringList{QStringLiteral("Automation"), QStringLiteral("automation")},
-        QStringLiteral("Started for automation: no splash screen."));
-    parser.addOptions({connectFile, connectProfile, embedding, automation});
-    parser.addPositionalArgument(QStringLiteral("files"),
-        QStringLiteral("Store files (.pst, .ost): the first workspace connects to the first one, as with "
-                       "--connect-file, and each further one opens in a workspace of its own."),
-        QStringLiteral("[FILE...]"));
-    if (!parser.parse(arguments)) {
-        qWarning("%s", qPrintable(parser.errorText()));
+    CCommandLineInfo cmdInfo;
+    if (!cmdInfo.Parse(arguments)) {
+        qWarning("%s", qPrintable(cmdInfo.ErrorText()));
         return false;
     }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    if (cmdInfo.WantsHelpOrVersion())
+        cmdInfo.ShowHelpOrVersion();
 
     // From here on a signal ends the program cleanly.
     InstallSignalHandlers();
@@ -141,11 +122,9 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
     // first workspace, each further store file in a workspace of its own.
     if (QuitRequested())
         return true;
-    QStringList files = parser.positionalArguments();
-    if (parser.isSet(connectFile))
-        files.prepend(parser.value(connectFile));
-    if (parser.isSet(connectProfile))
-        pFirst->GetDocument()->ConnectProfile(parser.value(connectProfile).toUtf8().constData());
+    QStringList files = cmdInfo.StoreFiles();
+    if (cmdInfo.ConnectsProfile())
+        pFirst->GetDocument()->ConnectProfile(cmdInfo.Profile().toUtf8().constData());
     else if (!files.isEmpty())
         pFirst->GetDocument()->ConnectFile(files.takeFirst());
     for (const QString& strPath : files) {
@@ -154,7 +133,7 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
         OpenStore(strPath);
     }
 
-    if (!parser.isSet(embedding) && !parser.isSet(automation) && !QuitRequested()) {
+    if (cmdInfo.ShowSplash() && !QuitRequested()) {
         m_pSplashThread = new CSplashThread(m_pMainFrame.get());
         m_pSplashThread->SetDialogId(131);
         m_pSplashThread->SetDisplayTime(3);

@@ -54,7 +54,8 @@ check_tree() {
   (cd "$prefix" && find . -type f -o -type l) | sed 's|^\./||' >"$work/listed"
   compare_files "$work/listed" ""
 
-  # Each program names itself and the project's version.
+  # Each program names itself and the project's version, also where there
+  # is no display (a terminal on a server, a script).
   local program expected
   for program in dravik dravik-dump dravik-profiles pstgen ../libexec/dravik/dravik-mailcpl; do
     case "$program" in
@@ -62,7 +63,7 @@ check_tree() {
       *) expected="$(basename "$program") $version" ;;
     esac
     local out
-    out="$(cd "$work" && QT_QPA_PLATFORM=offscreen "$prefix/bin/$program" --version 2>/dev/null)" \
+    out="$(cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/$program" --version 2>/dev/null)" \
       || fail "$program --version exited with $?"
     [ "$out" = "$expected" ] || fail "$program --version printed '$out', not '$expected'"
   done
