@@ -2,6 +2,7 @@
 // the command line or dropped on the window, the File menu's recent stores,
 // and the layout kept in the settings from one start to the next.
 #include "app/ChildFrame.h"
+#include "app/CommandLineInfo.h"
 #include "app/DravikApp.h"
 #include "app/LayoutSettings.h"
 #include "app/MainFrame.h"
@@ -131,6 +132,47 @@ private slots:
         QFETCH(QRect, available);
         QFETCH(QSize, size);
         QCOMPARE(CLayoutSettings::FitToScreen(QSize(1000, 700), available), size);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("parsed");
+        QTest::addColumn<bool>("helpOrVersion");
+        QTest::addColumn<QStringList>("stores");
+        QTest::addColumn<bool>("splash");
+        QTest::newRow("nothing") << QStringList{} << true << false << QStringList{} << true;
+        QTest::newRow("bare paths") << QStringList{"a.pst", "b.ost"} << true << false
+                                    << QStringList{"a.pst", "b.ost"} << true;
+        QTest::newRow("--connect-file first") << QStringList{"b.pst", "--connect-file", "a.pst"} << true << false
+                                              << QStringList{"a.pst", "b.pst"} << true;
+        QTest::newRow("-Embedding") << QStringList{"-Embedding", "a.pst"} << true << false
+                                    << QStringList{"a.pst"} << false;
+        QTest::newRow("--version") << QStringList{"--version"} << true << true << QStringList{} << true;
+        QTest::newRow("-h") << QStringList{"-h"} << true << true << QStringList{} << true;
+        // A store named like an option is a store, not a request for help.
+        QTest::newRow("-h as the store") << QStringList{"--connect-file", "-h"} << true << false
+                                         << QStringList{"-h"} << true;
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << false << false << QStringList{} << true;
+        QTest::newRow("value missing") << QStringList{"--connect-file"} << false << false << QStringList{} << true;
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, parsed);
+        QFETCH(bool, helpOrVersion);
+        QFETCH(QStringList, stores);
+        QFETCH(bool, splash);
+        CCommandLineInfo info;
+        QCOMPARE(info.Parse(QStringList{QStringLiteral("dravik")} + arguments), parsed);
+        if (!parsed) {
+            QVERIFY(!info.ErrorText().isEmpty());
+            return;
+        }
+        QCOMPARE(info.WantsHelpOrVersion(), helpOrVersion);
+        QCOMPARE(info.StoreFiles(), stores);
+        QCOMPARE(info.ShowSplash(), splash);
+        QVERIFY(!info.ConnectsProfile());
     }
 
     // dravik FILE connects the first workspace as --connect-file does; each

@@ -24,6 +24,8 @@ private slots:
         const QString locked = QStringLiteral(DRAVIK_SAMPLES_DIR "/java-libpst-passworded.pst");
         QTest::newRow("connected, SIGTERM") << good << int(SIGTERM);
         QTest::newRow("connected, SIGINT") << good << int(SIGINT);
+        // A bare path, as the desktop passes a double-clicked store.
+        QTest::newRow("connected by a bare path, SIGTERM") << good << int(SIGTERM);
         // An empty file is refused: the logon failure report waits for the user.
         QTest::newRow("failure report, SIGTERM") << QString() << int(SIGTERM);
         QTest::newRow("failure report, SIGINT") << QString() << int(SIGINT);
@@ -51,8 +53,10 @@ private slots:
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.setWorkingDirectory(QStringLiteral(DRAVIK_SOURCE_DIR));
+        const bool bBare = QString::fromLatin1(QTest::currentDataTag()).contains(QStringLiteral("bare path"));
         process.start(QStringLiteral(DRAVIK_BINARY_DIR "/app/dravik"),
-                      {QStringLiteral("-Embedding"), QStringLiteral("--connect-file"), store});
+                      bBare ? QStringList{QStringLiteral("-Embedding"), store}
+                            : QStringList{QStringLiteral("-Embedding"), QStringLiteral("--connect-file"), store});
         QVERIFY(process.waitForStarted());
 
         // The workspace's temporary profile exists from before the logon until
