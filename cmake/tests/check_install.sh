@@ -5,8 +5,8 @@
 #   check_install.sh tree BUILD_DIR SAMPLES_DIR VERSION
 #     the install tree: its files, the programs' --version, the dictionary
 #     found from the installed tree, the desktop entry and AppStream file
-#     validated, the MIME types as xdg-mime sees them, the icons' sizes and
-#     the man pages rendered
+#     validated, the MIME types and their handler as xdg-mime sees them, the
+#     icons' sizes and the man pages rendered
 #   check_install.sh deb BUILD_DIR VERSION
 #     the package cpack makes: its files, its control fields and the
 #     run-time dependencies dpkg-shlibdeps found
@@ -48,7 +48,7 @@ compare_files() {
 check_tree() {
   local samples version="$2" prefix="$work/prefix"
   samples="$(cd "$1" && pwd)"
-  need desktop-file-validate appstreamcli update-mime-database xdg-mime mimetype man file
+  need desktop-file-validate update-desktop-database appstreamcli update-mime-database xdg-mime mimetype man file
   cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 \
     || { cat "$work/install.log" >&2; fail "cmake --install failed"; return; }
   (cd "$prefix" && find . -type f -o -type l) | sed 's|^\./||' >"$work/listed"
@@ -111,6 +111,19 @@ $files/empty.pst|application/vnd.ms-outlook-pst
 $files/empty.ost|application/vnd.ms-outlook-ost
 $files/notes.data|text/plain
 TABLE
+
+  # A double click on a store starts Dravik: the desktop entry is the
+  # handler of both types once the desktop's database knows it.
+  mkdir -p "$data/applications"
+  cp "$prefix/share/applications/org.dravik.Dravik.desktop" "$data/applications/"
+  update-desktop-database "$data/applications" || fail "update-desktop-database refused the desktop entry"
+  local type
+  for type in application/vnd.ms-outlook-pst application/vnd.ms-outlook-ost; do
+    got="$(env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION -u GNOME_DESKTOP_SESSION_ID \
+           XDG_DATA_HOME="$data" XDG_DATA_DIRS="$data:/usr/share" XDG_CONFIG_HOME="$work/config" \
+           xdg-mime query default "$type" 2>/dev/null)"
+    [ "$got" = "org.dravik.Dravik.desktop" ] || fail "xdg-mime query default $type: '$got'"
+  done
 
   local size png
   for size in 16 22 24 32 48 64 128 256; do
