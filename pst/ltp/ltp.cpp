@@ -21,9 +21,15 @@ bool isHid(uint32_t hnid) { return (hnid & 0x1F) == 0; }
 
 // ---------------------------------------------------------------- heap
 
-Heap::Heap(Ndb& ndb, const NodeRef& node) : nid_(node.nid) {
+Heap::Heap(Ndb& ndb, const NodeRef& node, Load load) : ndb_(&ndb), nid_(node.nid) {
     if (node.bidData == 0) throw Error::corrupt("heap node has no data", Where::node(node.nid));
-    blocks_ = ndb.dataBlocks(node.bidData);
+    if (load == Load::Whole) {
+        blocks_ = ndb.dataBlocks(node.bidData);
+    } else {
+        blockIds_ = ndb.dataBlockIds(node.bidData);
+        blocks_.resize(blockIds_.size());
+        if (!blocks_.empty()) blocks_[0] = ndb.readBlock(blockIds_[0]);
+    }
     if (blocks_.empty()) throw Error::corrupt("heap node has no data", Where::node(node.nid));
     LeReader r(*blocks_[0], "HNHDR");
     r.u16("ibHnpm");
@@ -35,14 +41,18 @@ Heap::Heap(Ndb& ndb, const NodeRef& node) : nid_(node.nid) {
 
 bool Heap::hasItem(uint32_t hid) const {
     try {
-        item(hid);
+        find(hid, false);
         return true;
     } catch (const Error&) {
         return false;
     }
 }
 
-std::span<const uint8_t> Heap::item(uint32_t hid) const {
+std::span<const uint8_t> Heap::item(uint32_t hid) const { return find(hid, true).bytes; }
+
+Heap::Ref Heap::itemRef(uint32_t hid) const { return find(hid, false); }
+
+Heap::Ref Heap::find(uint32_t hid, bool keep) const {
     Where where = Where::node(nid_);
     if (!isHid(hid)) throw Error::corrupt("HID hidType", where, 0, hid & 0x1F);
     const uint32_t index = (hid >> 5) & 0x7FF;
@@ -50,7 +60,12 @@ std::span<const uint8_t> Heap::item(uint32_t hid) const {
     if (index == 0) throw Error::corrupt("HID hidIndex", where, 1, 0);
     if (blockIndex >= blocks_.size())
         throw Error::corrupt("HID hidBlockIndex", where, blocks_.size() - 1, blockIndex);
-    std::span<const uint8_t> b(*blocks_[blockIndex]);
+    BlockPtr block = blocks_[blockIndex];
+    if (!block) {
+        block = ndb_->readBlock(blockIds_[blockIndex]);
+        if (keep) blocks_[blockIndex] = block;
+    }
+    std::span<const uint8_t> b(*block);
     LeReader r(b, "HNPAGEMAP");
     uint16_t ibHnpm = r.u16("ibHnpm");
     r.seek(ibHnpm, "ibHnpm");
@@ -61,17 +76,19 @@ std::span<const uint8_t> Heap::item(uint32_t hid) const {
     uint16_t start = r.u16("rgibAlloc");
     uint16_t end = r.u16("rgibAlloc");
     if (start > end || end > ibHnpm) throw Error::corrupt("heap item bounds", where, ibHnpm, end < start ? start : end);
-    return b.subspan(start, end - start);
+    return {std::move(block), b.subspan(start, end - start)};
 }
 
 // ---------------------------------------------------------------- BTree on heap
 
 namespace {
 template <typename Leaf>
-void bthWalk(const Heap& heap, uint32_t hid, unsigned level, unsigned cbKey, unsigned cbEnt, const Leaf& leaf,
+void bthWalk(const Heap& heap, uint32_t hid, unsigned level, unsigned cbKey, unsigned cbEnt, bool keep, const Leaf& leaf,
              std::unordered_set<uint32_t>& seen) {
     if (!seen.insert(hid).second) throw Error::corrupt("BTH node referenced twice", Where::node(heap.nid()));
-    auto item = heap.item(hid);
+    // Kept with the heap when the records are handed out; else held only while walked.
+    const Heap::Ref ref = keep ? Heap::Ref{nullptr, heap.item(hid)} : heap.itemRef(hid);
+    const std::span<const uint8_t> item = ref.bytes;
     const size_t recSize = cbKey + (level > 0 ? 4u : cbEnt);
     if (item.size() % recSize != 0)
         throw Error::corrupt("BTH record array size", Where::node(heap.nid()), item.size() / recSize * recSize, item.size());
@@ -81,16 +98,17 @@ void bthWalk(const Heap& heap, uint32_t hid, unsigned level, unsigned cbKey, uns
     }
     for (size_t off = 0; off < item.size(); off += recSize) {
         uint32_t child = LeReader::u32At(item, off + cbKey, "hidNextLevel");
-        bthWalk(heap, child, level - 1, cbKey, cbEnt, leaf, seen);
+        bthWalk(heap, child, level - 1, cbKey, cbEnt, keep, leaf, seen);
     }
 }
 
 // Checks a BTHHEADER and walks its leaves: leaf(records, recordSize) for each leaf item.
 template <typename Leaf>
-void walkBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt, unsigned& cbKey,
+void walkBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt, bool keep, unsigned& cbKey,
              unsigned& cbEnt, const Leaf& leaf) {
     Where where = Where::node(heap.nid());
-    LeReader r(heap.item(hidHeader), "BTHHEADER");
+    const Heap::Ref header = heap.itemRef(hidHeader);
+    LeReader r(header.bytes, "BTHHEADER");
     uint8_t bType = r.u8("bType");
     if (bType != kBthSig) throw Error::corrupt("BTHHEADER bType", where, kBthSig, bType);
     cbKey = r.u8("cbKey");
@@ -103,14 +121,14 @@ void walkBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned 
     if (levels > 8) throw Error::corrupt("BTHHEADER bIdxLevels", where, 8, levels);
     if (hidRoot == 0) return;
     std::unordered_set<uint32_t> seen;
-    bthWalk(heap, hidRoot, levels, cbKey, cbEnt, leaf, seen);
+    bthWalk(heap, hidRoot, levels, cbKey, cbEnt, keep, leaf, seen);
 }
 }  // namespace
 
 std::vector<BthRecord> readBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt) {
     std::vector<BthRecord> out;
     unsigned cbKey = 0, cbEnt = 0;
-    walkBth(heap, hidHeader, expectKey, expectEnt, cbKey, cbEnt,
+    walkBth(heap, hidHeader, expectKey, expectEnt, true, cbKey, cbEnt,
             [&](std::span<const uint8_t> item, size_t recSize) {
                 for (size_t off = 0; off < item.size(); off += recSize)
                     out.push_back({item.subspan(off, cbKey), item.subspan(off + cbKey, cbEnt)});
@@ -121,7 +139,7 @@ std::vector<BthRecord> readBth(const Heap& heap, uint32_t hidHeader, unsigned ex
 size_t countBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned expectEnt) {
     size_t count = 0;
     unsigned cbKey = 0, cbEnt = 0;
-    walkBth(heap, hidHeader, expectKey, expectEnt, cbKey, cbEnt,
+    walkBth(heap, hidHeader, expectKey, expectEnt, false, cbKey, cbEnt,
             [&](std::span<const uint8_t> item, size_t recSize) { count += item.size() / recSize; });
     return count;
 }
@@ -142,7 +160,7 @@ PropEntry::Place HnidResolver::place(uint32_t hnid, uint64_t* size) const {
     try {
         if (hnid == 0) return PropEntry::Place::Heap;  // an empty value: no allocation
         if (isHid(hnid)) {
-            *size = heap_.item(hnid).size();
+            *size = heap_.itemRef(hnid).bytes.size();
             return PropEntry::Place::Heap;
         }
         auto n = sub(hnid);
@@ -158,8 +176,8 @@ PropEntry::Place HnidResolver::place(uint32_t hnid, uint64_t* size) const {
 std::vector<uint8_t> HnidResolver::read(uint32_t hnid) const {
     if (hnid == 0) return {};
     if (isHid(hnid)) {
-        auto item = heap_.item(hnid);
-        return {item.begin(), item.end()};
+        const Heap::Ref item = heap_.itemRef(hnid);
+        return {item.bytes.begin(), item.bytes.end()};
     }
     auto n = sub(hnid);
     if (!n) throw Error(ErrorKind::NotFound, "value subnode " + hex(hnid) + " of NID " + hex(node_.nid), Where::node(hnid));
@@ -264,7 +282,7 @@ TableContext TableContext::empty(Ndb& ndb) { return TableContext(ndb); }
 
 TableContext::TableContext(Ndb& ndb, const NodeRef& node) : ndb_(&ndb), node_(node) {
     const Where where = Where::node(node.nid);
-    heap_ = std::make_unique<Heap>(ndb, node);
+    heap_ = std::make_unique<Heap>(ndb, node, Heap::Load::OnDemand);
     if (heap_->bClientSig() != kTcSig) throw Error::corrupt("table context bClientSig", where, kTcSig, heap_->bClientSig());
     resolver_ = std::make_unique<HnidResolver>(ndb, node, *heap_);
     LeReader r(heap_->item(heap_->hidUserRoot()), "TCINFO", 0);

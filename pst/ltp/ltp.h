@@ -21,19 +21,34 @@
 
 namespace dravik::pst {
 
-// Heap on node (HN): the node's data blocks, with items addressed by HID.
+// Heap on node (HN): the node's data blocks, with items addressed by HID. A heap read
+// whole holds all its blocks; a heap read on demand (a table's, which holds a string
+// of every row) reads a block when an item in it is asked for.
 class Heap {
 public:
-    Heap(Ndb& ndb, const NodeRef& node);
+    enum class Load { Whole, OnDemand };
+    Heap(Ndb& ndb, const NodeRef& node, Load load = Load::Whole);
     uint8_t bClientSig() const { return bClientSig_; }
     uint32_t hidUserRoot() const { return hidUserRoot_; }
-    // The bytes of an item; throws Error (corrupt) if the HID does not name an item.
+    // The bytes of an item, valid as long as the heap; throws Error (corrupt) if the HID
+    // does not name an item. The item's block stays in memory with the heap.
     std::span<const uint8_t> item(uint32_t hid) const;
+    // The bytes of an item, with the block that holds them: valid as long as the Ref,
+    // without keeping the block with the heap.
+    struct Ref {
+        BlockPtr block;
+        std::span<const uint8_t> bytes;
+    };
+    Ref itemRef(uint32_t hid) const;
     bool hasItem(uint32_t hid) const;
     uint64_t nid() const { return nid_; }
 
 private:
-    std::vector<BlockPtr> blocks_;
+    Ref find(uint32_t hid, bool keep) const;
+
+    Ndb* ndb_;
+    std::vector<uint64_t> blockIds_;          // on demand: the BIDs of the blocks
+    mutable std::vector<BlockPtr> blocks_;    // the blocks read and kept (on demand: those kept)
     uint64_t nid_ = 0;
     uint8_t bClientSig_ = 0;
     uint32_t hidUserRoot_ = 0;
@@ -130,6 +145,8 @@ public:
     std::optional<Property> cell(size_t index, uint16_t id) const;
     // Where the row matrix lives: 0 in the heap, else the number of data blocks of its subnode.
     size_t rowMatrixBlocks() const { return rowBlockIds_.size(); }
+    const std::vector<uint64_t>& rowMatrixBlockIds() const { return rowBlockIds_; }
+    size_t rowsPerBlock() const { return rowsPerBlock_; }
 
 private:
     explicit TableContext(Ndb& ndb);
