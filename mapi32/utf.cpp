@@ -4,24 +4,31 @@ namespace dravik::mapi32 {
 
 std::string Utf16ToUtf8(std::u16string_view s)
 {
-    // Written into a buffer large enough for the worst case (three bytes for
-    // each unit), then cut to size: most text is ASCII and every string of every
-    // object listed passes here.
-    std::string out(s.size() * 3, '\0');
-    size_t n = 0;
-    for (size_t i = 0; i < s.size() && s[i] != 0; ++i) {
+    // Two passes, the first for the exact length, the second writing into the
+    // string: every string of every object listed passes here.
+    const auto decode = [&s](size_t& i) -> char32_t {
         char32_t c = s[i];
-        if (c < 0x80) {
-            out[n++] = static_cast<char>(c);
-            continue;
-        }
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
             c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c < 0xE000) {
             c = 0xFFFD;
         }
-        // A pair of units gives four bytes: within the six reserved for them.
+        return c;
+    };
+    size_t length = 0;
+    for (size_t i = 0; i < s.size() && s[i] != 0; ++i) {
+        const char32_t c = s[i] < 0x80 ? s[i] : decode(i);
+        length += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    }
+    std::string out(length, '\0');
+    size_t n = 0;
+    for (size_t i = 0; i < s.size() && s[i] != 0; ++i) {
+        if (s[i] < 0x80) {
+            out[n++] = static_cast<char>(s[i]);
+            continue;
+        }
+        const char32_t c = decode(i);
         if (c < 0x800) {
             out[n++] = static_cast<char>(0xC0 | (c >> 6));
             out[n++] = static_cast<char>(0x80 | (c & 0x3F));
@@ -36,7 +43,6 @@ std::string Utf16ToUtf8(std::u16string_view s)
             out[n++] = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    out.resize(n);
     return out;
 }
 

@@ -66,6 +66,15 @@ BOOL CIniFile::ParseLine(std::string& strLine)
     return 1;
 }
 
+const std::string* CIniFile::Find(std::string_view section, std::string_view key) const
+{
+    auto s = m_sections.find(section);
+    if (s == m_sections.end())
+        return nullptr;
+    auto entry = s->second.find(key);
+    return entry == s->second.end() ? nullptr : &entry->second;
+}
+
 std::string CIniFile::GetValue(const std::string& strSection, const std::string& strKey) const
 {
     auto section = m_sections.find(strSection);
@@ -91,7 +100,11 @@ CIniFile& GetIniFile()
 
 BOOL LookupName(const char* pszSection, const char* pszKey, std::string& strValue)
 {
-    strValue = GetIniFile().GetValue(pszSection ? pszSection : "", pszKey ? pszKey : "");
+    const std::string* value = GetIniFile().Find(pszSection ? pszSection : "", pszKey ? pszKey : "");
+    if (value)
+        strValue = *value;
+    else
+        strValue.clear();
     return strValue.empty() ? 0 : 1;
 }
 

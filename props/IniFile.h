@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 using BOOL = int;
@@ -26,14 +27,22 @@ public:
 
     // The value stored under the key in the section, or the empty string.
     std::string GetValue(const std::string& strSection, const std::string& strKey) const;
+    // The same, or null, without copying: valid until the dictionary changes.
+    const std::string* Find(std::string_view section, std::string_view key) const;
 
     // Forgets every section (the dictionary as it is before any load).
     void Clear();
 
 private:
-    using KeyTable = std::unordered_map<std::string, std::string>;
+    // Looked up by string_view too, without making a string of the key.
+    struct Hash
+    {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    using KeyTable = std::unordered_map<std::string, std::string, Hash, std::equal_to<>>;
 
-    std::unordered_map<std::string, KeyTable> m_sections;
+    std::unordered_map<std::string, KeyTable, Hash, std::equal_to<>> m_sections;
     std::string m_strCurrentSection;
 };
 

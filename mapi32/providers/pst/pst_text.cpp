@@ -135,14 +135,13 @@ std::u16string Decode(std::span<const uint8_t> bytes, uint32_t codePage)
 
 std::u16string FromUtf16Le(std::span<const uint8_t> bytes)
 {
-    std::u16string out;
-    out.reserve(bytes.size() / 2);
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-        if (c == 0)
-            break;
-        out += c;
-    }
+    // The text ends at the first NUL unit, if any.
+    size_t units = 0;
+    while (units < bytes.size() / 2 && (bytes[2 * units] | bytes[2 * units + 1]) != 0)
+        ++units;
+    std::u16string out(units, u'\0');
+    for (size_t i = 0; i < units; ++i)
+        out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     return out;
 }
 
