@@ -1,6 +1,8 @@
 #include "app/DravikApp.h"
 
 #include "app/ChildFrame.h"
+#include "app/CommandLineInfo.h"
+#include "app/LayoutSettings.h"
 #include "app/LogonDialogs.h"
 #include "mapi/MsgBox.h"
 #include "mapi/Prompts.h"
@@ -12,14 +14,16 @@
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
+#include "DravikVersion.h"
+
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -54,29 +58,26 @@ CDravikApp::~CDravikApp()
     m_pSplashThread = nullptr;
 }
 
+void CDravikApp::SetIdentity()
+{
+    // The settings file ($XDG_CONFIG_HOME/Dravik/Dravik.conf) is named after
+    // these; the desktop entry lets the desktop match windows to the menu entry.
+    QCoreApplication::setApplicationName(QStringLiteral("Dravik"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Dravik"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(DRAVIK_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.dravik.Dravik"));
+}
+
 bool CDravikApp::InitInstance(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Dravik: raw MAPI objects and properties of mail stores"));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addHelpOption();
-    const QCommandLineOption connectFile(QStringLiteral("connect-file"),
-        QStringLiteral("Connect the first workspace to the store file PATH."), QStringLiteral("PATH"));
-    const QCommandLineOption connectProfile(QStringLiteral("connect-profile"),
-        QStringLiteral("Connect the first workspace to the profile NAME."), QStringLiteral("NAME"));
-    const QCommandLineOption embedding(QStringList{QStringLiteral("Embedding"), QStringLiteral("embedding")},
-        QStringLiteral("Started by another program: no splash screen."));
-    const QCommandLineOption automation(QStringList{QStringLiteral("Automation"), QStringLiteral("automation")},
-        QStringLiteral("Started for automation: no splash screen."));
-    parser.addOptions({connectFile, connectProfile, embedding, automation});
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Open a workspace named after the file."),
-                                 QStringLiteral("[file]"));
-    if (!parser.parse(arguments)) {
-        qWarning("%s", qPrintable(parser.errorText()));
+    SetIdentity();
+    CCommandLineInfo cmdInfo;
+    if (!cmdInfo.Parse(arguments)) {
+        qWarning("%s", qPrintable(cmdInfo.ErrorText()));
         return false;
     }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
+    if (cmdInfo.WantsHelpOrVersion())
+        cmdInfo.ShowHelpOrVersion();
 
     // From here on a signal ends the program cleanly.
     InstallSignalHandlers();
@@ -101,28 +102,38 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
     dravik::mapi32::SetStorePasswordPrompt(&s_prompt);
 
     m_pMainFrame = std::make_unique<CMainFrame>(this);
-    m_pMainFrame->resize(1000, 700);
+    connect(m_pMainFrame.get(), &CMainFrame::openStoreRequested, this, &CDravikApp::OpenStore);
+    // The window as the user left it; a first start fits the screen.
+    if (!CLayoutSettings::RestoreMainWindow(*m_pMainFrame)) {
+        const QScreen* pScreen = QGuiApplication::primaryScreen();
+        m_pMainFrame->resize(CLayoutSettings::FitToScreen(
+            QSize(1000, 700), pScreen != nullptr ? pScreen->availableGeometry() : QRect()));
+    }
 
-    // An ordinary start opens the first empty workspace; a file argument
-    // opens a workspace named after the file.
+    // An ordinary start opens the first empty workspace.
     CChildFrame* pFirst = OnFileNew();
     if (pFirst == nullptr)
         return false;
-    if (!parser.positionalArguments().isEmpty())
-        pFirst->GetDocument()->SetTitle(QFileInfo(parser.positionalArguments().constFirst()).fileName());
 
     m_pMainFrame->show();
 
     // Connections asked for on the command line, as the commands would make
-    // them without their dialogs.
+    // them without their dialogs: a profile or the first store file in the
+    // first workspace, each further store file in a workspace of its own.
     if (QuitRequested())
         return true;
-    if (parser.isSet(connectFile))
-        pFirst->GetDocument()->ConnectFile(parser.value(connectFile));
-    else if (parser.isSet(connectProfile))
-        pFirst->GetDocument()->ConnectProfile(parser.value(connectProfile).toUtf8().constData());
+    QStringList files = cmdInfo.StoreFiles();
+    if (cmdInfo.ConnectsProfile())
+        pFirst->GetDocument()->ConnectProfile(cmdInfo.Profile().toUtf8().constData());
+    else if (!files.isEmpty())
+        pFirst->GetDocument()->ConnectFile(files.takeFirst());
+    for (const QString& strPath : files) {
+        if (QuitRequested())
+            return true;
+        OpenStore(strPath);
+    }
 
-    if (!parser.isSet(embedding) && !parser.isSet(automation) && !QuitRequested()) {
+    if (cmdInfo.ShowSplash() && !QuitRequested()) {
         m_pSplashThread = new CSplashThread(m_pMainFrame.get());
         m_pSplashThread->SetDialogId(131);
         m_pSplashThread->SetDisplayTime(3);
@@ -133,6 +144,10 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
 
 int CDravikApp::ExitInstance(int nExitCode)
 {
+    // A signal ends the program with its window still open: its layout is
+    // kept as closing the window keeps it.
+    if (m_pMainFrame != nullptr && m_pMainFrame->isVisible())
+        m_pMainFrame->SaveLayout();
     delete m_pSplashThread;
     m_pSplashThread = nullptr;
     return nExitCode;
@@ -160,6 +175,14 @@ void CDravikApp::OnFileOpen()
         pFrame->GetDocument()->SetTitle(QFileInfo(strPath).fileName());
 }
 
+CChildFrame* CDravikApp::OpenStore(const QString& strPath)
+{
+    CChildFrame* pFrame = OnFileNew();
+    if (pFrame != nullptr)
+        pFrame->GetDocument()->ConnectFile(strPath);
+    return pFrame;
+}
+
 void CDravikApp::OnAppAbout()
 {
     QDialog dlg(m_pMainFrame.get());
@@ -183,6 +206,7 @@ QString CDravikApp::MailControlPanelPath()
 {
     const QDir exeDir(QCoreApplication::applicationDirPath());
     for (const QString& strPath : {exeDir.filePath(QStringLiteral("dravik-mailcpl")),
+                                   exeDir.filePath(QStringLiteral("../libexec/dravik/dravik-mailcpl")),
                                    exeDir.filePath(QStringLiteral("../tools/dravik-mailcpl/dravik-mailcpl"))}) {
         const QFileInfo info(strPath);
         if (info.isFile() && info.isExecutable())
@@ -241,8 +265,13 @@ bool CDravikApp::OnUpdateCommand(int nId, CCmdUI& rUI)
         rUI.bEnabled = true;
         return true;
     default:
-        return false;
+        break;
     }
+    if (nId >= ID_FILE_MRU_FILE1 && nId <= ID_FILE_MRU_LAST) {
+        rUI.bEnabled = m_pMainFrame != nullptr && nId - ID_FILE_MRU_FILE1 < m_pMainFrame->RecentStores().size();
+        return true;
+    }
+    return false;
 }
 
 bool CDravikApp::OnCommand(int nId)
@@ -252,6 +281,14 @@ bool CDravikApp::OnCommand(int nId)
     case ID_FILE_NEW: OnFileNew(); return true;
     case ID_FILE_OPEN: OnFileOpen(); return true;
     case ID_MAIL_CONTROL_PANEL: OnMailControlPanel(); return true;
-    default: return false;
+    default: break;
     }
+    if (nId >= ID_FILE_MRU_FILE1 && nId <= ID_FILE_MRU_LAST && m_pMainFrame != nullptr) {
+        const QStringList& stores = m_pMainFrame->RecentStores();
+        const qsizetype nIndex = nId - ID_FILE_MRU_FILE1;
+        if (nIndex < stores.size())
+            OpenStore(stores[nIndex]);
+        return true;
+    }
+    return false;
 }

@@ -22,6 +22,8 @@ public:
     CDravikApp();
     ~CDravikApp() override;
 
+    // The names the settings, the desktop and --version know the program by.
+    static void SetIdentity();
     // Start-up; FALSE ends the process before the event loop.
     bool InitInstance(const QStringList& arguments);
     // Deletes the splash thread object; returns nExitCode.
@@ -33,11 +35,14 @@ public:
     // The framework's new-document command: a new empty workspace.
     CChildFrame* OnFileNew();
     void OnFileOpen();
+    // A new workspace connected to the store file (a dropped file, a recent
+    // one, a further file on the command line).
+    CChildFrame* OpenStore(const QString& strPath);
     void OnAppAbout();
     void OnMailControlPanel();
 
-    // Where the profile tool is: next to the program, else in the build's
-    // tools folder. Empty when it is in neither.
+    // Where the profile tool is: next to the program, else in the installed
+    // tree's libexec/dravik, else in the build's tools folder. Empty when it is in neither.
     static QString MailControlPanelPath();
 
     // Makes SIGTERM and SIGINT end the program from any state: open dialogs

@@ -1,7 +1,9 @@
 #include "app/MainFrame.h"
 
 #include "app/ChildFrame.h"
+#include "app/LayoutSettings.h"
 #include "list/DravikView.h"
+#include "list/PropListRows.h"
 #include "mapi/MAPICommandView.h"
 #include "mapi/WaitCursor.h"
 #include "res/Icons.h"
@@ -12,10 +14,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -61,6 +70,20 @@ public:
     }
 };
 
+
+// The local files among the URLs of a drag: store files to open. Anything
+// else (remote URLs, text) is not taken.
+QStringList DroppedFiles(const QMimeData* pData)
+{
+    QStringList files;
+    if (pData == nullptr || !pData->hasUrls())
+        return files;
+    for (const QUrl& url : pData->urls()) {
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
+            files << url.toLocalFile();
+    }
+    return files;
+}
 
 } // namespace
 
@@ -111,6 +134,10 @@ CMainFrame::CMainFrame(CCmdTarget* pApp, QWidget* pParent)
     connect(pIdle, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
     pIdle->start();
 
+    // Store files dropped anywhere on the window open in new workspaces.
+    setAcceptDrops(true);
+
+    SetRecentStores(CLayoutSettings::RecentStores());
     ShowMenu(128);
     UpdateCommandUI();
 }
@@ -178,6 +205,17 @@ void CMainFrame::CreateActions()
         connect(pAction, &QAction::triggered, this, [this, nId = def.nId]() { RouteCommand(nId); });
         m_actions[def.nId] = pAction;
     }
+    // The recent store files: one action per place in the list, shown while
+    // the list has an entry for it.
+    for (int nId = ID_FILE_MRU_FILE1; nId <= ID_FILE_MRU_LAST; ++nId) {
+        auto* pAction = new QAction(this);
+        pAction->setData(nId);
+        pAction->setObjectName(QStringLiteral("ID_%1").arg(nId));
+        pAction->setStatusTip(QStringLiteral("Open this document"));
+        pAction->setVisible(false);
+        connect(pAction, &QAction::triggered, this, [this, nId]() { RouteCommand(nId); });
+        m_actions[nId] = pAction;
+    }
     for (int nId : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_VIEW_ROWPROPS, ID_VIEW_ENTRYPROPS})
         Action(nId)->setCheckable(true);
     // "File ..." has no prompt of its own beyond the string table's.
@@ -190,12 +228,21 @@ QAction* CMainFrame::Action(int nId) const
     return it == m_actions.end() ? nullptr : it->second;
 }
 
+void CMainFrame::AddRecentStoreActions(QMenu* pFile)
+{
+    // Hidden entries leave no gap: the menu folds the separators around them.
+    for (int nId = ID_FILE_MRU_FILE1; nId <= ID_FILE_MRU_LAST; ++nId)
+        pFile->addAction(Action(nId));
+    pFile->addSeparator();
+}
+
 void CMainFrame::BuildMenus()
 {
     // Menu 128: no workspace open.
     QMenu* pFile = new QMenu(QStringLiteral("&File"), this);
     pFile->addAction(Action(ID_FILE_NEW));
     pFile->addSeparator();
+    AddRecentStoreActions(pFile);
     pFile->addAction(Action(ID_APP_EXIT));
     QMenu* pView = new QMenu(QStringLiteral("&View"), this);
     pView->addAction(Action(ID_VIEW_TOOLBAR));
@@ -219,6 +266,7 @@ void CMainFrame::BuildMenus()
     pFile->addAction(Action(ID_FILE_PRINT));
     pFile->addAction(Action(ID_FILE_PRINT_PREVIEW));
     pFile->addSeparator();
+    AddRecentStoreActions(pFile);
     pFile->addAction(Action(ID_APP_EXIT));
     pView = new QMenu(QStringLiteral("View"), this);
     pView->addAction(Action(ID_VIEW_ROWPROPS));
@@ -263,6 +311,9 @@ CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
     pWindow->setAttribute(Qt::WA_DeleteOnClose);
     pWindow->setWindowIcon(DravikAppIcon());
     pWindow->setWindowTitle(pRawDoc->GetTitle());
+    connect(pRawDoc, &CDravikDoc::storeFileConnected, this, [this](const QString& strPath) {
+        SetRecentStores(CLayoutSettings::AddRecentStore(strPath));
+    });
     connect(pRawDoc, &CDravikDoc::titleChanged, pWindow, [this, pWindow](const QString& strTitle) {
         pWindow->setWindowTitle(strTitle);
         UpdateTitle();
@@ -270,9 +321,16 @@ CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
     connect(pWindow, &QObject::destroyed, this, [this]() {
         QTimer::singleShot(0, this, [this]() { OnActiveWindowChanged(m_pMdiArea->activeSubWindow()); });
     });
-    // 700 by 400 at the top left of the MDI client area.
+    // 700 by 400 at the top left of the MDI client area, with the panes and
+    // columns the user left the last workspace with.
     pWindow->setGeometry(0, 0, 700, 400);
+    CLayoutSettings::RestoreSplitters(*pFrame->InnerSplitter(), *pFrame->OuterSplitter());
+    CLayoutSettings::RestoreColumns(*pFrame->ListView()->header(), kPropColumns);
     pFrame->installEventFilter(this);
+    // The trace pane takes dropped text as any editor does; a dropped store
+    // file still opens, as anywhere else on the window.
+    pFrame->TraceView()->installEventFilter(this);
+    pFrame->TraceView()->viewport()->installEventFilter(this);
     // A right click on the property list shows the "Property" menu, whose
     // actions are the menu bar's.
     pFrame->ListView()->SetPropertyMenu(m_menu129[3]);
@@ -429,19 +487,91 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
         QTimer::singleShot(0, this, &QWidget::close);
         return;
     }
+    SaveLayout();
     // Every workspace closes first and is destroyed at once, so each logs off
     // and deletes its temporary profile before the program goes on to end.
+    m_bClosingAll = true;
     for (QMdiSubWindow* pWindow : m_pMdiArea->subWindowList()) {
         if (!pWindow->close()) {
+            m_bClosingAll = false;
             pEvent->ignore();
             return;
         }
         delete pWindow;
     }
+    m_bClosingAll = false;
     pEvent->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* pEvent)
+{
+    if (!DroppedFiles(pEvent->mimeData()).isEmpty())
+        pEvent->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* pEvent)
+{
+    const QStringList files = DroppedFiles(pEvent->mimeData());
+    if (files.isEmpty())
+        return;
+    pEvent->acceptProposedAction();
+    for (const QString& strPath : files)
+        emit openStoreRequested(strPath);
+}
+
+void CMainFrame::SetRecentStores(const QStringList& stores)
+{
+    m_recentStores = stores;
+    for (int i = 0; i < CLayoutSettings::kMaxRecentStores; ++i) {
+        QAction* pAction = Action(ID_FILE_MRU_FILE1 + i);
+        const bool bUsed = i < stores.size();
+        pAction->setVisible(bUsed);
+        if (!bUsed)
+            continue;
+        // "&1 /path/store.pst": the number is the mnemonic; an ampersand in
+        // the path is doubled so that it shows as itself.
+        QString strPath = QDir::toNativeSeparators(stores[i]);
+        strPath.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        pAction->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(strPath));
+    }
+}
+
+void CMainFrame::SaveWorkspaceLayout(CChildFrame* pChild)
+{
+    if (pChild == nullptr)
+        return;
+    CLayoutSettings::SaveSplitters(*pChild->InnerSplitter(), *pChild->OuterSplitter());
+    CLayoutSettings::SaveColumns(*pChild->ListView()->header(), kPropColumns);
+}
+
+void CMainFrame::SaveLayout()
+{
+    CLayoutSettings::SaveMainWindow(*this);
+    SaveWorkspaceLayout(ActiveChild());
 }
 
 bool CMainFrame::eventFilter(QObject* pObj, QEvent* pEvent)
 {
+    // A workspace window the user closes leaves its panes and columns for
+    // the next one.
+    if (pEvent->type() == QEvent::Close && !m_bClosingAll)
+        SaveWorkspaceLayout(qobject_cast<CChildFrame*>(pObj));
+    switch (pEvent->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        if (!DroppedFiles(static_cast<QDropEvent*>(pEvent)->mimeData()).isEmpty()) {
+            static_cast<QDropEvent*>(pEvent)->acceptProposedAction();
+            return true;
+        }
+        break;
+    case QEvent::Drop:
+        if (!DroppedFiles(static_cast<QDropEvent*>(pEvent)->mimeData()).isEmpty()) {
+            dropEvent(static_cast<QDropEvent*>(pEvent));
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
     return QMainWindow::eventFilter(pObj, pEvent);
 }

@@ -6,6 +6,7 @@
 #include "workspace/CmdTarget.h"
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -47,19 +48,35 @@ public:
     // Sets enabled and checked state of every action from the route.
     void UpdateCommandUI();
 
+    // The store files opened last, most recent first, as the File menu
+    // lists them.
+    const QStringList& RecentStores() const { return m_recentStores; }
+    // Keeps the main window's layout and the active workspace's panes and
+    // columns for the next start.
+    void SaveLayout();
+
     bool OnUpdateCommand(int nId, CCmdUI& rUI) override;
     bool OnCommand(int nId) override;
 
+signals:
+    // A store file the user dropped on the window, to open in a new workspace.
+    void openStoreRequested(const QString& strPath);
+
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
+    void dragEnterEvent(QDragEnterEvent* pEvent) override;
+    void dropEvent(QDropEvent* pEvent) override;
     bool eventFilter(QObject* pObj, QEvent* pEvent) override;
 
 private:
     void CreateActions();
     void BuildMenus();
+    void AddRecentStoreActions(QMenu* pFile);
     void ShowMenu(int nMenuId);
     void OnActiveWindowChanged(QMdiSubWindow* pWindow);
     void UpdateTitle();
+    void SetRecentStores(const QStringList& stores);
+    void SaveWorkspaceLayout(CChildFrame* pChild);
     std::vector<CCmdTarget*> Route() const;
     CCmdTarget* ActiveViewTarget() const;
 
@@ -71,4 +88,8 @@ private:
     std::vector<QMenu*> m_menu129;
     int m_nMenuId = 0;
     std::unique_ptr<CCmdTarget> m_pPaneTarget;
+    QStringList m_recentStores;
+    // Set while the main window closes every workspace: the active one's
+    // layout is kept, not that of whichever closes last.
+    bool m_bClosingAll = false;
 };

@@ -7,6 +7,9 @@
 # fails fast. A Qt Test function gives up well before that (Qt prints the
 # stack of a function that runs over), so the failing function is named.
 set(DRAVIK_TEST_TIMEOUT 300)
+# No test reads or writes the user's own settings: a test that keeps any gets
+# this folder of the build, unless it makes a temporary one of its own.
+set(DRAVIK_TEST_CONFIG_HOME "${CMAKE_BINARY_DIR}/test-config")
 set(DRAVIK_QTEST_FUNCTION_TIMEOUT_MS 120000)
 find_package(GTest REQUIRED)
 include(GoogleTest)
@@ -24,7 +27,7 @@ function(dravik_add_gtest name)
     DRAVIK_BINARY_DIR="${CMAKE_BINARY_DIR}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "XDG_CONFIG_HOME=${DRAVIK_TEST_CONFIG_HOME}"
     TEST_PREFIX "${T_LABEL}.")
 endfunction()
 
@@ -43,5 +46,5 @@ function(dravik_add_qtest name)
   add_test(NAME ${T_LABEL}.${name} COMMAND ${name})
   set_tests_properties(${T_LABEL}.${name} PROPERTIES
     LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_FUNCTION_TIMEOUT=${DRAVIK_QTEST_FUNCTION_TIMEOUT_MS}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_FUNCTION_TIMEOUT=${DRAVIK_QTEST_FUNCTION_TIMEOUT_MS};XDG_CONFIG_HOME=${DRAVIK_TEST_CONFIG_HOME}")
 endfunction()

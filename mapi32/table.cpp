@@ -204,7 +204,7 @@ class MemoryRows final : public TableRowSource
 public:
     explicit MemoryRows(std::vector<Row> rows) : m_rows(std::move(rows)) {}
     ULONG RowCount() const override { return static_cast<ULONG>(m_rows.size()); }
-    HRESULT WithRow(ULONG index, const RowUse& use) override
+    HRESULT WithRow(ULONG index, const std::vector<ULONG>*, const RowUse& use) override
     {
         return use(m_rows[index].props.get(), m_rows[index].count);
     }
@@ -313,7 +313,7 @@ public:
         const bool backward = (flags & DIR_BACKWARD) != 0;
         for (LONG i = backward ? std::min(start, n) - 1 : start; backward ? i >= 0 : i < n; i += backward ? -1 : 1) {
             bool match = false;
-            hr = m_source->WithRow(RowAt(i), [&](const SPropValue* props, ULONG count) {
+            hr = m_source->WithRow(RowAt(i), nullptr, [&](const SPropValue* props, ULONG count) {
                 match = RestrictionMatches(res, props, count);
                 return S_OK;
             });
@@ -333,7 +333,7 @@ public:
         if (res) {
             matching.emplace();
             for (ULONG i = 0; i < m_rowCount; ++i) {
-                const HRESULT hr = m_source->WithRow(i, [&](const SPropValue* props, ULONG count) {
+                const HRESULT hr = m_source->WithRow(i, nullptr, [&](const SPropValue* props, ULONG count) {
                     if (RestrictionMatches(res, props, count))
                         matching->push_back(i);
                     return S_OK;
@@ -400,7 +400,7 @@ public:
         auto* set = static_cast<LPSRowSet>(p);
         set->cRows = 0;
         for (LONG i = 0; i < n; ++i) {
-            hr = m_source->WithRow(RowAt(first + i), [&](const SPropValue* props, ULONG cValues) {
+            hr = m_source->WithRow(RowAt(first + i), &m_columns, [&](const SPropValue* props, ULONG cValues) {
                 return BuildRow(props, cValues, set->aRow[i]);
             });
             if (FAILED(hr)) {
@@ -449,8 +449,11 @@ private:
             const size_t width = sort.size();
             std::vector<LPSPropValue> keys(view->size() * width, nullptr);
             std::vector<std::unique_ptr<SPropValue, BufferDeleter>> buffers(view->size());
+            std::vector<ULONG> sortTags;
+            for (const SSortOrder& s : sort)
+                sortTags.push_back(s.ulPropTag);
             for (size_t k = 0; k < view->size(); ++k) {
-                const HRESULT hr = m_source->WithRow((*view)[k], [&](const SPropValue* props, ULONG count) {
+                const HRESULT hr = m_source->WithRow((*view)[k], &sortTags, [&](const SPropValue* props, ULONG count) {
                     std::vector<SPropValue> found;
                     std::vector<size_t> where;
                     for (size_t s = 0; s < width; ++s)

@@ -25,7 +25,9 @@ public:
     virtual ULONG RowCount() const = 0;
     // Builds row index (below RowCount) and passes its values to use, returning
     // what use returns; a row that cannot be read fails this call only.
-    virtual HRESULT WithRow(ULONG index, const RowUse& use) = 0;
+    // columns: the tags use looks for (null: any), so that a source may read
+    // only those.
+    virtual HRESULT WithRow(ULONG index, const std::vector<ULONG>* columns, const RowUse& use) = 0;
     // The tags rows can hold: what QueryColumns(TBL_ALL_COLUMNS) reports.
     virtual std::vector<ULONG> AllColumns() = 0;
 };

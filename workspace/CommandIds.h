@@ -18,6 +18,9 @@ enum : int {
     ID_FILE_SAVE = 57603,
     ID_FILE_PRINT = 57607,
     ID_FILE_PRINT_PREVIEW = 57609,
+    // The store files opened last, most recent first (File menu).
+    ID_FILE_MRU_FILE1 = 57616,
+    ID_FILE_MRU_LAST = ID_FILE_MRU_FILE1 + 3,
     ID_EDIT_COPY = 57634,
     ID_EDIT_CUT = 57635,
     ID_EDIT_PASTE = 57637,

@@ -72,8 +72,14 @@ QString CDravikDoc::FindDictionary()
 {
     const QString strName = QStringLiteral("Dravik.ini");
     QStringList candidates{QDir::current().filePath(strName)};
-    if (QCoreApplication::instance() != nullptr)
-        candidates << QDir(QCoreApplication::applicationDirPath()).filePath(strName);
+    if (QCoreApplication::instance() != nullptr) {
+        const QDir exeDir(QCoreApplication::applicationDirPath());
+        candidates << exeDir.filePath(strName);
+        // The data folder of the tree the program is installed in, wherever
+        // that tree was put (a package installs into /usr, a build into its
+        // own prefix).
+        candidates << exeDir.filePath(QStringLiteral("../share/dravik/") + strName);
+    }
     candidates << QDir(QStringLiteral(DRAVIK_INSTALL_DATADIR)).filePath(strName);
     for (const QString& strPath : candidates) {
         if (QFileInfo(strPath).isFile())
@@ -214,7 +220,10 @@ HRESULT CDravikDoc::ConnectFile(const QString& strPath)
     m_strTempProfile.clear();
     const std::string strName = MakeTempProfileName();
     const QString strFull = QFileInfo(strPath).absoluteFilePath();
-    return ConnectTemp("MSPST MS", strName, strFull.toLocal8Bit().toStdString(), nullptr, strFull, nullptr);
+    const HRESULT hr = ConnectTemp("MSPST MS", strName, strFull.toLocal8Bit().toStdString(), nullptr, strFull, nullptr);
+    if (SUCCEEDED(hr))
+        emit storeFileConnected(strFull);
+    return hr;
 }
 
 void CDravikDoc::OnConnectMailbox()

@@ -66,13 +66,16 @@ public:
     bool OnCommand(int nId) override;
 
     // Where "Dravik.ini" is read from: the current directory, then next to
-    // the program, then the installed data folder. Empty when none has it.
+    // the program, then the data folder of the installed tree the program is
+    // in, then the installed data folder. Empty when none has it.
     static QString FindDictionary();
     // Forgets that the dictionary was loaded (for tests).
     static void ResetDictionaryLoaded();
 
 signals:
     void titleChanged(const QString& strTitle);
+    // A store file was connected (absolute path), however it was chosen.
+    void storeFileConnected(const QString& strPath);
 
 private:
     HRESULT ConnectTemp(const char* pszService, const std::string& strName, const std::string& strValue1,

@@ -19,6 +19,7 @@
 #include "mapi32/mapix.h"
 
 #include <QAction>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QApplication>
@@ -69,14 +70,20 @@ class TestApp : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_profiles;
+    QTemporaryDir m_settings;
 
 private slots:
     void initTestCase()
     {
         qputenv("DRAVIK_MAPI_PROFILES", m_profiles.path().toUtf8());
+        // Each test starts as a first start: no layout kept from before.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+        CDravikApp::SetIdentity();
         // The dictionary of the source tree, as from the start directory.
         QDir::setCurrent(QStringLiteral(DRAVIK_SOURCE_DIR));
     }
+
+    void init() { QSettings().clear(); }
 
     void startShowsFirstWorkspace()
     {

@@ -1,10 +1,12 @@
 // The built program as a process, started offscreen with --connect-file and
 // ended by a signal in the states a user can leave it in: connected, behind
 // the logon failure report, behind the store password prompt. Each time it
-// ends at once with status 0, and its temporary profile is gone.
+// ends at once with status 0, its temporary profile is gone, and its layout
+// is kept in the settings folder.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +24,8 @@ private slots:
         const QString locked = QStringLiteral(DRAVIK_SAMPLES_DIR "/java-libpst-passworded.pst");
         QTest::newRow("connected, SIGTERM") << good << int(SIGTERM);
         QTest::newRow("connected, SIGINT") << good << int(SIGINT);
+        // A bare path, as the desktop passes a double-clicked store.
+        QTest::newRow("connected by a bare path, SIGTERM") << good << int(SIGTERM);
         // An empty file is refused: the logon failure report waits for the user.
         QTest::newRow("failure report, SIGTERM") << QString() << int(SIGTERM);
         QTest::newRow("failure report, SIGINT") << QString() << int(SIGINT);
@@ -34,7 +38,8 @@ private slots:
         QFETCH(int, signal);
         QTemporaryDir profiles;
         QTemporaryDir files;
-        QVERIFY(profiles.isValid() && files.isValid());
+        QTemporaryDir config;
+        QVERIFY(profiles.isValid() && files.isValid() && config.isValid());
         if (store.isEmpty()) {
             store = files.filePath(QStringLiteral("empty.pst"));
             QFile empty(store);
@@ -44,11 +49,14 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("DRAVIK_MAPI_PROFILES"), profiles.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.setWorkingDirectory(QStringLiteral(DRAVIK_SOURCE_DIR));
+        const bool bBare = QString::fromLatin1(QTest::currentDataTag()).contains(QStringLiteral("bare path"));
         process.start(QStringLiteral(DRAVIK_BINARY_DIR "/app/dravik"),
-                      {QStringLiteral("-Embedding"), QStringLiteral("--connect-file"), store});
+                      bBare ? QStringList{QStringLiteral("-Embedding"), store}
+                            : QStringList{QStringLiteral("-Embedding"), QStringLiteral("--connect-file"), store});
         QVERIFY(process.waitForStarted());
 
         // The workspace's temporary profile exists from before the logon until
@@ -69,6 +77,14 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(profileFiles(), QStringList());
+
+        // The window's layout, and a store once connected, are kept in the
+        // settings folder, also when a signal ends the program.
+        const QSettings kept(config.filePath(QStringLiteral("Dravik/Dravik.conf")), QSettings::IniFormat);
+        QVERIFY(!kept.value(QStringLiteral("MainWindow/Geometry")).toByteArray().isEmpty());
+        const bool bConnected = QString::fromLatin1(QTest::currentDataTag()).startsWith(QStringLiteral("connected"));
+        QCOMPARE(kept.value(QStringLiteral("Stores/Recent")).toStringList(),
+                 bConnected ? QStringList{store} : QStringList());
     }
 };
 

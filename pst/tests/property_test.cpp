@@ -238,7 +238,9 @@ size_t checkTablesInAnyOrder(Store& s, const std::string& label) {
                 }
                 const std::optional<Property> cell = t.cell(i, c.id());
                 ASSERT_EQ(cell.has_value(), p != nullptr) << i << " " << c.tag;
-                if (p) ASSERT_EQ(cell->raw, p->raw) << i << " " << c.tag;
+                if (p) {
+                    ASSERT_EQ(cell->raw, p->raw) << i << " " << c.tag;
+                }
             }
         }
     };

@@ -4,6 +4,8 @@
 #include "DumpWriter.h"
 #include "TempProfile.h"
 
+#include "DravikVersion.h"
+
 #include "mapi32/codepage.h"
 #include "mapi32/hooks.h"
 #include "mapi32/mapix.h"
@@ -56,6 +58,7 @@ const char* const kUsageText =
     "                  it, each object's own code page is used, else its locale's,\n"
     "                  else the store's own, else 1252\n"
     "  --help          show this text\n"
+    "  --version       show the program's version\n"
     "\n"
     "Text output: one line per object, \"kind: text\", indented two blanks per\n"
     "level; property rows follow their object one level deeper, their columns\n"
@@ -130,8 +133,13 @@ bool LoadDictionary()
     std::vector<fs::path> candidates{fs::path("Dravik.ini")};
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec)
+    if (!ec) {
         candidates.push_back(exe.parent_path() / "Dravik.ini");
+        // The data folder of the tree the program is installed in, wherever
+        // that tree was put (a package installs into /usr, a build into its
+        // own prefix).
+        candidates.push_back(exe.parent_path() / "../share/dravik/Dravik.ini");
+    }
     candidates.push_back(fs::path(DRAVIK_INSTALL_DATADIR) / "Dravik.ini");
     for (const fs::path& p : candidates) {
         if (fs::is_regular_file(p, ec) && GetIniFile().Load(p.string()))
@@ -220,6 +228,10 @@ int ParseArguments(int argc, char** argv, COptions& options)
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsageText, stdout);
+            return -1;
+        }
+        if (arg == "--version") {
+            std::printf("dravik-dump %s\n", DRAVIK_VERSION);
             return -1;
         }
         if (arg == "--props") {

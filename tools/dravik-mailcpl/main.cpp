@@ -7,7 +7,10 @@
 #include "mapi32/mapiutil.h"
 #include "mapi32/mapix.h"
 
+#include "DravikVersion.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -308,7 +311,23 @@ private:
 
 int main(int argc, char** argv)
 {
+    QCoreApplication::setApplicationName(QStringLiteral("dravik-mailcpl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(DRAVIK_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Mail Control Panel: the MAPI profiles of Dravik"));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    // Help and version only write text: they are answered without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (parser.parse(arguments) && (parser.isSet(help) || parser.isSet(version))) {
+        QCoreApplication textApp(argc, argv);
+        parser.process(textApp);
+    }
     QApplication app(argc, argv);
+    // Any other line once Qt has taken its own options out.
+    parser.process(app);
     const HRESULT hr = MAPIInitialize(nullptr);
     if (FAILED(hr)) {
         CMessageRequest request;

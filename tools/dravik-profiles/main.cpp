@@ -6,6 +6,8 @@
 #include "mapi32/mapix.h"
 #include "mapi32/profiles.h"
 
+#include "DravikVersion.h"
+
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
@@ -30,6 +32,7 @@ const char* const kUsageText =
     "  add-store NAME PATH  add a store file (.pst or .ost) to a profile\n"
     "  default NAME         make a profile the default one\n"
     "  --help               show this text\n"
+    "  --version            show the program's version\n"
     "\n"
     "Profiles are kept in $DRAVIK_MAPI_PROFILES, else $XDG_CONFIG_HOME/dravik/profiles.\n"
     "Exit status: 0 done, 1 MAPI failure, 2 bad usage.\n";
@@ -205,6 +208,10 @@ int main(int argc, char** argv)
     const std::string& cmd = args[0];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         std::fputs(kUsageText, stdout);
+        return kDone;
+    }
+    if (cmd == "--version") {
+        std::printf("dravik-profiles %s\n", DRAVIK_VERSION);
         return kDone;
     }
     struct Arity

@@ -7,14 +7,19 @@
 //                        [--format unicode|ansi]
 //   pstgen codepage OUT.pst --script japanese|chinese|cyrillic|hebrew
 //                           [--declare nothing|codepage|locale|internet]
+//   pstgen --help | --version
 #include "CodePageStore.h"
 #include "DemoStore.h"
 #include "StoreWriter.h"
 
+#include "DravikVersion.h"
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -22,20 +27,33 @@ using namespace dravik::pst::writer;
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: pstgen demo OUT.pst\n"
-                 "       pstgen scale OUT.pst [--folders N] [--messages N] [--recipients N]\n"
-                 "                            [--attachments N] [--body-size BYTES]\n"
-                 "                            [--attachment-size BYTES] [--seed N]\n"
-                 "                            [--encoding none|permute|cyclic] [--data-offset BYTES]\n"
-                 "                            [--format unicode|ansi]\n"
-                 "       pstgen codepage OUT.pst --script japanese|chinese|cyrillic|hebrew\n"
-                 "                               [--declare nothing|codepage|locale|internet]\n"
-                 "  codepage: an ANSI store with a folder name, a message and a contact in the\n"
-                 "  script's code page; the messages declare its code page, its locale, a MIME\n"
-                 "  code page of it (50220, 50227, 20866, 28598) or nothing (default: nothing)\n");
-    return 2;
+const char* const kUsageText =
+    "usage: pstgen demo OUT.pst\n"
+    "       pstgen scale OUT.pst [--folders N] [--messages N] [--recipients N]\n"
+    "                            [--attachments N] [--body-size BYTES]\n"
+    "                            [--attachment-size BYTES] [--seed N]\n"
+    "                            [--encoding none|permute|cyclic] [--data-offset BYTES]\n"
+    "                            [--format unicode|ansi]\n"
+    "       pstgen codepage OUT.pst --script japanese|chinese|cyrillic|hebrew\n"
+    "                               [--declare nothing|codepage|locale|internet]\n"
+    "       pstgen --help | --version\n"
+    "  demo: the small store that the start command opens\n"
+    "  scale: a store of generated folders, messages, recipients and attachments\n"
+    "  codepage: an ANSI store with a folder name, a message and a contact in the\n"
+    "  script's code page; the messages declare its code page, its locale, a MIME\n"
+    "  code page of it (50220, 50227, 20866, 28598) or nothing (default: nothing)\n"
+    "Exit status: 0 written, 1 the store could not be written, 2 bad usage.\n";
+
+constexpr int kUsage = 2;
+
+// Bad usage: what is wrong, then the usage, on standard error.
+int usage(const std::string& problem) {
+    std::fprintf(stderr, "pstgen: %s\n%s", problem.c_str(), kUsageText);
+    return kUsage;
+}
+
+int unknownOption(const std::string& opt) {
+    return usage(opt.size() > 1 && opt[0] == '-' ? "unknown option " + opt : "unexpected argument " + opt);
 }
 
 // xorshift64*: fast, deterministic for a seed.
@@ -129,23 +147,22 @@ bool parseNumber(const char* text, uint64_t& out) {
 int codePage(const std::string& out, int argc, char** argv) {
     std::optional<Script> script;
     Declared declared = Declared::Nothing;
-    for (int i = 3; i + 1 < argc; i += 2) {
-        const std::string opt = argv[i], val = argv[i + 1];
+    for (int i = 3; i < argc; ++i) {
+        const std::string opt = argv[i];
+        if (opt != "--script" && opt != "--declare") return unknownOption(opt);
+        if (i + 1 >= argc) return usage(opt + " needs a value");
+        const std::string val = argv[++i];
         if (opt == "--script") {
             for (Script s : {Script::Japanese, Script::Chinese, Script::Cyrillic, Script::Hebrew})
                 if (val == scriptTexts(s).name) script = s;
-            if (!script) return usage();
-        } else if (opt == "--declare") {
-            if (val == "nothing") declared = Declared::Nothing;
-            else if (val == "codepage") declared = Declared::CodePage;
-            else if (val == "locale") declared = Declared::Locale;
-            else if (val == "internet") declared = Declared::InternetCodePage;
-            else return usage();
-        } else {
-            return usage();
-        }
+            if (!script) return usage("unknown script " + val);
+        } else if (val == "nothing") declared = Declared::Nothing;
+        else if (val == "codepage") declared = Declared::CodePage;
+        else if (val == "locale") declared = Declared::Locale;
+        else if (val == "internet") declared = Declared::InternetCodePage;
+        else return usage("unknown --declare " + val);
     }
-    if (!script || argc % 2 == 0) return usage();
+    if (!script) return usage("codepage needs --script");
     writeStore(out, codePageStore(*script, declared));
     return 0;
 }
@@ -153,25 +170,48 @@ int codePage(const std::string& out, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) return usage();
-    const std::string cmd = argv[1], out = argv[2];
+    if (argc < 2) return usage("no command given");
+    // Help and version, asked for anywhere on the line, write nothing.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h" || (i == 1 && arg == "help")) {
+            std::fputs(kUsageText, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("pstgen %s\n", DRAVIK_VERSION);
+            return 0;
+        }
+    }
+    const std::string cmd = argv[1];
+    if (cmd != "demo" && cmd != "scale" && cmd != "codepage")
+        return cmd[0] == '-' ? unknownOption(cmd) : usage("unknown command " + cmd);
+    if (argc < 3) return usage(cmd + " needs OUT.pst");
+    const std::string out = argv[2];
+    // An option where the store's name belongs is not taken for a file name.
+    if (out.size() > 1 && out[0] == '-') return unknownOption(out);
     try {
-        if (cmd == "demo" && argc == 3) {
+        if (cmd == "demo") {
+            if (argc > 3) return unknownOption(argv[3]);
             writeStore(out, demoStore());
             return 0;
         }
         if (cmd == "codepage") return codePage(out, argc, argv);
-        if (cmd != "scale") return usage();
         ScaleOptions o;
         for (int i = 3; i < argc; ++i) {
             const std::string opt = argv[i];
-            if (i + 1 >= argc) return usage();
+            static const char* const kOptions[] = {"--format", "--encoding", "--folders", "--messages",
+                                                   "--recipients", "--attachments", "--body-size",
+                                                   "--attachment-size", "--seed", "--data-offset"};
+            if (std::find(std::begin(kOptions), std::end(kOptions), opt) == std::end(kOptions))
+                return unknownOption(opt);
+            if (i + 1 >= argc) return usage(opt + " needs a value");
             const char* val = argv[++i];
             if (opt == "--format") {
                 const std::string f = val;
                 if (f == "unicode") o.format = StoreFormat::Unicode;
                 else if (f == "ansi") o.format = StoreFormat::Ansi;
-                else return usage();
+                else return usage("unknown --format " + f);
                 continue;
             }
             if (opt == "--encoding") {
@@ -179,7 +219,7 @@ int main(int argc, char** argv) {
                 if (e == "none") o.encoding = Encoding::None;
                 else if (e == "permute") o.encoding = Encoding::Permute;
                 else if (e == "cyclic") o.encoding = Encoding::Cyclic;
-                else return usage();
+                else return usage("unknown --encoding " + e);
                 continue;
             }
             uint64_t* target = opt == "--folders"           ? &o.folders
@@ -189,12 +229,8 @@ int main(int argc, char** argv) {
                                : opt == "--body-size"       ? &o.bodySize
                                : opt == "--attachment-size" ? &o.attachmentSize
                                : opt == "--seed"            ? &o.seed
-                               : opt == "--data-offset"     ? &o.dataOffset
-                                                            : nullptr;
-            if (!target || !parseNumber(val, *target)) {
-                std::fprintf(stderr, "pstgen: bad option %s %s\n", opt.c_str(), val);
-                return usage();
-            }
+                                                            : &o.dataOffset;
+            if (!parseNumber(val, *target)) return usage("bad value " + opt + " " + val);
         }
         return scale(out, o);
     } catch (const std::exception& e) {

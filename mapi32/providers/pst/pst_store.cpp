@@ -148,14 +148,14 @@ public:
                 all.push_back(PROP_TAG((PROP_TYPE(tag) & MV_FLAG) | other, PROP_ID(tag)));
         return all;
     }
-    HRESULT WithRow(ULONG index, const RowUse& use) override
+    HRESULT WithRow(ULONG index, const std::vector<ULONG>* columns, const RowUse& use) override
     {
         ValueBuilder b;
         StringForms forms;
         std::vector<SPropValue> values;
         const HRESULT hr = Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
-            Build(index, b, forms, values);
+            Build(index, columns, b, forms, values);
             return S_OK;
         });
         if (FAILED(hr))
@@ -164,10 +164,22 @@ public:
     }
 
 private:
-    // Called under the store's lock.
-    void Build(ULONG index, ValueBuilder& b, StringForms& forms, std::vector<SPropValue>& values) const
+    // The file's cells a row needs for columns: theirs, and those the added
+    // values and the code page of its strings are made from.
+    static std::vector<uint16_t> CellsFor(const std::vector<ULONG>& columns)
     {
-        const pst::TableRow row = m_tc.row(index);
+        std::vector<uint16_t> ids = {kIdMessageFlags,     kIdMessageCodepage, kIdInternetCpid,
+                                     kIdCodePageId,       kIdMessageLocaleId, kIdLocaleId};
+        for (ULONG tag : columns)
+            ids.push_back(static_cast<uint16_t>(PROP_ID(tag)));
+        return ids;
+    }
+
+    // Called under the store's lock.
+    void Build(ULONG index, const std::vector<ULONG>* columns, ValueBuilder& b, StringForms& forms,
+               std::vector<SPropValue>& values) const
+    {
+        const pst::TableRow row = columns ? m_tc.row(index, CellsFor(*columns)) : m_tc.row(index);
         b = ValueBuilder(RowCodePage(*m_ctx, row, m_codePage));
         for (const pst::Property& cell : row.cells) {
             if (pst::isVariableType(cell.type) && cell.raw.size() > kMaxInlineValue)
