@@ -30,6 +30,7 @@ BOOL CIniFile::Load(const std::string& strFileName)
 
 BOOL CIniFile::ParseLine(std::string& strLine)
 {
+    m_numbers.clear();
     size_t first = 0;
     while (first < strLine.size() && IsIniSpace(strLine[first]))
         ++first;
@@ -75,6 +76,31 @@ const std::string* CIniFile::Find(std::string_view section, std::string_view key
     return entry == s->second.end() ? nullptr : &entry->second;
 }
 
+const std::string* CIniFile::FindNumber(std::string_view section, unsigned long number) const
+{
+    auto numbers = m_numbers.find(section);
+    if (numbers == m_numbers.end()) {
+        auto s = m_sections.find(section);
+        if (s == m_sections.end())
+            return nullptr;
+        NumberTable table;
+        for (const auto& [key, value] : s->second) {
+            unsigned long n = 0;
+            bool ok = key.size() == 10 && key[0] == '0' && key[1] == 'x';
+            for (size_t i = 2; ok && i < key.size(); ++i) {
+                const char c = key[i];
+                ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                n = n * 16 + static_cast<unsigned long>(c <= '9' ? c - '0' : c - 'a' + 10);
+            }
+            if (ok)
+                table.emplace(n, &value);
+        }
+        numbers = m_numbers.emplace(std::string(section), std::move(table)).first;
+    }
+    auto entry = numbers->second.find(number & 0xFFFFFFFFUL);
+    return entry == numbers->second.end() ? nullptr : entry->second;
+}
+
 std::string CIniFile::GetValue(const std::string& strSection, const std::string& strKey) const
 {
     auto section = m_sections.find(strSection);
@@ -89,6 +115,7 @@ std::string CIniFile::GetValue(const std::string& strSection, const std::string&
 void CIniFile::Clear()
 {
     m_sections.clear();
+    m_numbers.clear();
     m_strCurrentSection.clear();
 }
 
@@ -101,6 +128,16 @@ CIniFile& GetIniFile()
 BOOL LookupName(const char* pszSection, const char* pszKey, std::string& strValue)
 {
     const std::string* value = GetIniFile().Find(pszSection ? pszSection : "", pszKey ? pszKey : "");
+    if (value)
+        strValue = *value;
+    else
+        strValue.clear();
+    return strValue.empty() ? 0 : 1;
+}
+
+BOOL LookupNumber(const char* pszSection, unsigned long ulNumber, std::string& strValue)
+{
+    const std::string* value = GetIniFile().FindNumber(pszSection ? pszSection : "", ulNumber);
     if (value)
         strValue = *value;
     else

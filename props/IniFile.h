@@ -29,6 +29,8 @@ public:
     std::string GetValue(const std::string& strSection, const std::string& strKey) const;
     // The same, or null, without copying: valid until the dictionary changes.
     const std::string* Find(std::string_view section, std::string_view key) const;
+    // The value under the key DictionaryKey(number), or null, found by the number.
+    const std::string* FindNumber(std::string_view section, unsigned long number) const;
 
     // Forgets every section (the dictionary as it is before any load).
     void Clear();
@@ -43,6 +45,10 @@ private:
     using KeyTable = std::unordered_map<std::string, std::string, Hash, std::equal_to<>>;
 
     std::unordered_map<std::string, KeyTable, Hash, std::equal_to<>> m_sections;
+    // Each section's keys of the form "0x%08x" by their number, made when a
+    // section is first searched by number and forgotten when the dictionary changes.
+    using NumberTable = std::unordered_map<unsigned long, const std::string*>;
+    mutable std::unordered_map<std::string, NumberTable, Hash, std::equal_to<>> m_numbers;
     std::string m_strCurrentSection;
 };
 
@@ -52,6 +58,8 @@ CIniFile& GetIniFile();
 // Sets strValue to the process-wide dictionary's value for the section and
 // key; TRUE exactly when that value is not empty.
 BOOL LookupName(const char* pszSection, const char* pszKey, std::string& strValue);
+// The same for the key DictionaryKey(ulNumber).
+BOOL LookupNumber(const char* pszSection, unsigned long ulNumber, std::string& strValue);
 
 // The dictionary key of a number: "0x%08x".
 std::string DictionaryKey(unsigned long ulNumber);

@@ -423,20 +423,18 @@ CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSo
     const ULONG ulPropTag = props.At(i)->ulPropTag;
     row.strTag = DictionaryKey(ulPropTag);  // the same form: "0x%08x"
 
-    const std::string idKey = DictionaryKey(PROP_ID(ulPropTag));
-    const std::string typeKey = DictionaryKey(PROP_TYPE(ulPropTag));
     // The first value with this property ID, as the array is searched by ID.
     row.strValue = PropValueToText(props.Find(ulPropTag), kListValueChars);
-    if (!LookupName("PropIDs", idKey.c_str(), row.strName))
-        row.strName = idKey;
-    if (!LookupName("PropType", typeKey.c_str(), row.strType))
-        row.strType = typeKey;
+    if (!LookupNumber("PropIDs", PROP_ID(ulPropTag), row.strName))
+        row.strName = DictionaryKey(PROP_ID(ulPropTag));
+    if (!LookupNumber("PropType", PROP_TYPE(ulPropTag), row.strType))
+        row.strType = DictionaryKey(PROP_TYPE(ulPropTag));
     row.strNamedId = NamedIdText(pSource, ulPropTag);
 
     if (ulPropTag == PROP_TAG(PT_LONG, 0x0FFE)) {
         std::string objName;
         const unsigned long number = static_cast<unsigned long>(LeadingNumber(row.strValue));
-        LookupName("MAPIObjTypes", DictionaryKey(number).c_str(), objName);
+        LookupNumber("MAPIObjTypes", number, objName);
         row.strValue += " [" + objName + "]";
     }
     return row;

@@ -135,6 +135,31 @@ TEST(LookupName, AnswersFromTheProcessWideDictionary)
     GetIniFile().Clear();
 }
 
+// A lookup by number finds what a lookup by its key finds, and follows the
+// dictionary when it changes.
+TEST(LookupNumber, FindsWhatItsKeyFinds)
+{
+    auto path = WriteTempFile("numbers.ini", "[PropIDs]\n0x00000037=PR_SUBJECT\n0x0000ABCD=UPPER\n0x00000038=\n"
+                                             "0x37=SHORT\n0x0000003g=BAD\n[PropType]\n0x0000001e=PT_STRING8\n");
+    ASSERT_EQ(GetIniFile().Load(path.string()), 1);
+    for (const auto& [section, number] : {std::pair{"PropIDs", 0x37ul}, std::pair{"PropIDs", 0xABCDul},
+                                          std::pair{"PropIDs", 0x38ul}, std::pair{"PropIDs", 0x3Ful},
+                                          std::pair{"PropType", 0x1Eul}, std::pair{"PropType", 0x37ul},
+                                          std::pair{"None", 0x37ul}, std::pair{"PropIDs", 0x100000037ul}}) {
+        std::string byKey = "stale", byNumber = "stale";
+        EXPECT_EQ(LookupNumber(section, number, byNumber), LookupName(section, DictionaryKey(number).c_str(), byKey))
+            << section << " " << number;
+        EXPECT_EQ(byNumber, byKey) << section << " " << number;
+    }
+    std::string value;
+    std::string line = "0x00000039=PR_ADDED";
+    GetIniFile().ParseLine(line);  // in the last section read, PropType
+    EXPECT_EQ(LookupNumber("PropType", 0x39, value), 1);
+    EXPECT_EQ(value, "PR_ADDED");
+    GetIniFile().Clear();
+    EXPECT_EQ(LookupNumber("PropIDs", 0x37, value), 0);
+}
+
 TEST(DictionaryKey, IsEightLowerCaseDigits)
 {
     EXPECT_EQ(DictionaryKey(0x37), "0x00000037");

@@ -406,13 +406,14 @@ TableRow TableContext::row(size_t index) const {
     return row;
 }
 
-TableRow TableContext::row(size_t index, const std::vector<uint16_t>& ids) const {
+TableRow TableContext::row(size_t index, const std::vector<bool>& columnsWanted) const {
     if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
     auto bytes = rowBytes(index);
     TableRow row;
     row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
-    for (const auto& c : columns_)
-        if (c.tag == kTagLtpRowId || std::find(ids.begin(), ids.end(), c.id()) != ids.end()) readCell(bytes, c, row);
+    for (size_t i = 0; i < columns_.size(); ++i)
+        if (columns_[i].tag == kTagLtpRowId || (i < columnsWanted.size() && columnsWanted[i]))
+            readCell(bytes, columns_[i], row);
     return row;
 }
 

@@ -137,8 +137,8 @@ public:
     const std::vector<TableColumn>& columns() const { return columns_; }
     size_t rowCount() const { return rowCount_; }
     TableRow row(size_t index) const;
-    // The row with only the cells of the columns whose property IDs are listed.
-    TableRow row(size_t index, const std::vector<uint16_t>& ids) const;
+    // The row with only the cells of the columns marked (one mark per column, in order).
+    TableRow row(size_t index, const std::vector<bool>& columnsWanted) const;
     std::vector<TableRow> rows() const;
     // One row's dwRowID, reading none of its variable-size cells.
     uint32_t rowId(size_t index) const;

@@ -1,5 +1,6 @@
 #include "DumpWriter.h"
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <poll.h>
@@ -56,17 +57,26 @@ void AppendHex2(std::string& out, unsigned char c)
 
 namespace {
 
+// The printable ASCII bytes a JSON string holds as they are.
+constexpr std::array<bool, 256> kJsonPlain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7F; ++c)
+        plain[static_cast<size_t>(c)] = c != '"' && c != '\\';
+    return plain;
+}();
+
 void AppendJsonString(std::string& out, std::string_view bytes)
 {
     out += '"';
     size_t plain = 0;  // start of the run of bytes written as they are
     size_t i = 0;
-    while (i < bytes.size()) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+    const size_t size = bytes.size();
+    while (i < size) {
+        while (i < size && kJsonPlain[static_cast<unsigned char>(bytes[i])])
             ++i;
-            continue;
-        }
+        if (i == size)
+            break;
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
         if (c >= 0x80) {
             if (const size_t n = Utf8SequenceLength(bytes.substr(i)); n != 0) {
                 i += n;

@@ -62,8 +62,8 @@ public:
 
 protected:
     using MakeValues = std::function<void(std::optional<PropertySet>&)>;
-    PstObject(const std::vector<SPropValue>& values, Context ctx)
-        : m_props(std::in_place, values), m_ctx(std::move(ctx))
+    PstObject(ValueBuilder&& values, Context ctx)
+        : m_props(std::in_place, std::move(values)), m_ctx(std::move(ctx))
     {
     }
     // Values made when first asked for, by make (which takes the store's lock):
@@ -121,7 +121,7 @@ public:
                   if (!b.has(PR_ATTACH_NUM))
                       b.addLong(PR_ATTACH_NUM, attachNum);
                   m_ctx->AddCommon(b, MAPI_ATTACH);
-                  props.emplace(b.values);
+                  props.emplace(std::move(b));
               },
               std::move(ctx)),
           m_attachment(std::move(attachment)), m_codePage(codePage)
@@ -164,8 +164,8 @@ private:
 class PstMessage final : public PstObject<IMessage, IID_IMAPIProp, IID_IMessage>
 {
 public:
-    PstMessage(const std::vector<SPropValue>& values, Context ctx, pst::Message message, uint32_t codePage)
-        : PstObject(values, std::move(ctx)), m_message(std::move(message)), m_codePage(codePage)
+    PstMessage(ValueBuilder&& values, Context ctx, pst::Message message, uint32_t codePage)
+        : PstObject(std::move(values), std::move(ctx)), m_message(std::move(message)), m_codePage(codePage)
     {
     }
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
@@ -246,7 +246,7 @@ HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded
             }
         }
     }
-    *out = new PstMessage(b.values, ctx, std::move(message), codePage);
+    *out = new PstMessage(std::move(b), ctx, std::move(message), codePage);
     return S_OK;
 }
 
@@ -261,8 +261,8 @@ HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, LPME
 class PstFolder final : public PstObject<IMAPIFolder, IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder>
 {
 public:
-    PstFolder(const std::vector<SPropValue>& values, Context ctx, pst::Folder folder, uint32_t codePage)
-        : PstObject(values, std::move(ctx)), m_folder(std::move(folder)), m_codePage(codePage)
+    PstFolder(ValueBuilder&& values, Context ctx, pst::Folder folder, uint32_t codePage)
+        : PstObject(std::move(values), std::move(ctx)), m_folder(std::move(folder)), m_codePage(codePage)
     {
     }
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
@@ -390,7 +390,7 @@ HRESULT OpenByNid(const Context& ctx, uint32_t nid, ULONG* type, LPUNKNOWN* out)
             AddFolderComputed(ctx, b, folder);
             if (type)
                 *type = MAPI_FOLDER;
-            *out = static_cast<IMAPIFolder*>(new PstFolder(b.values, ctx, std::move(folder), codePage));
+            *out = static_cast<IMAPIFolder*>(new PstFolder(std::move(b), ctx, std::move(folder), codePage));
             return S_OK;
         }
         LPMESSAGE message = nullptr;
@@ -407,7 +407,7 @@ HRESULT OpenByNid(const Context& ctx, uint32_t nid, ULONG* type, LPUNKNOWN* out)
 class PstMsgStore final : public PstObject<IMsgStore, IID_IMAPIProp, IID_IMsgStore>
 {
 public:
-    PstMsgStore(const std::vector<SPropValue>& values, Context ctx) : PstObject(values, std::move(ctx)) {}
+    PstMsgStore(ValueBuilder&& values, Context ctx) : PstObject(std::move(values), std::move(ctx)) {}
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
         return OpenValueStream(m_ctx, this, m_ctx->store->properties(), Props(), m_ctx->codePage, tag, iid, flags,
@@ -497,7 +497,7 @@ public:
                     if (!b.has(tag) && m_ctx->store->ndb().findNode(nid))
                         b.addBinary(tag, m_ctx->EntryId(nid));
             }
-            *lppMDB = new PstMsgStore(b.values, m_ctx);
+            *lppMDB = new PstMsgStore(std::move(b), m_ctx);
             return S_OK;
         });
     }

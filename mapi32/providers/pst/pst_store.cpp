@@ -164,15 +164,22 @@ public:
     }
 
 private:
-    // The file's cells a row needs for columns: theirs, and those the added
-    // values and the code page of its strings are made from.
-    static std::vector<uint16_t> CellsFor(const std::vector<ULONG>& columns)
+    // Which of the file's columns a row needs for columns: theirs, and those the
+    // added values and the code page of its strings are made from. Worked out
+    // once for each set of columns.
+    const std::vector<bool>& CellsFor(const std::vector<ULONG>& columns) const
     {
-        std::vector<uint16_t> ids = {kIdMessageFlags,     kIdMessageCodepage, kIdInternetCpid,
-                                     kIdCodePageId,       kIdMessageLocaleId, kIdLocaleId};
-        for (ULONG tag : columns)
-            ids.push_back(static_cast<uint16_t>(PROP_ID(tag)));
-        return ids;
+        if (columns != m_maskColumns || m_mask.empty()) {
+            std::vector<uint16_t> ids = {kIdMessageFlags, kIdMessageCodepage, kIdInternetCpid,
+                                         kIdCodePageId,   kIdMessageLocaleId, kIdLocaleId};
+            for (ULONG tag : columns)
+                ids.push_back(static_cast<uint16_t>(PROP_ID(tag)));
+            m_mask.assign(m_tc.columns().size(), false);
+            for (size_t i = 0; i < m_mask.size(); ++i)
+                m_mask[i] = std::find(ids.begin(), ids.end(), m_tc.columns()[i].id()) != ids.end();
+            m_maskColumns = columns;
+        }
+        return m_mask;
     }
 
     // Called under the store's lock.
@@ -221,6 +228,8 @@ private:
     uint32_t m_codePage;
     ULONG m_strings;
     std::vector<ULONG> m_columns;
+    mutable std::vector<ULONG> m_maskColumns;  // the columns m_mask was made for (under the lock)
+    mutable std::vector<bool> m_mask;
 };
 
 } // namespace

@@ -144,13 +144,9 @@ SPropValue StringForms::In(const SPropValue& v, ULONG stringType)
     return out;
 }
 
-PropertySet::PropertySet(const std::vector<SPropValue>& values)
+PropertySet::PropertySet(ValueBuilder&& built)
+    : m_built(std::make_unique<ValueBuilder>(std::move(built))), m_count(static_cast<ULONG>(m_built->values.size()))
 {
-    LPSPropValue dup = nullptr;
-    if (FAILED(ScDupPropset(static_cast<int>(values.size()), const_cast<LPSPropValue>(values.data()), nullptr, &dup)))
-        throw std::bad_alloc();
-    m_buffer.reset(dup);
-    m_count = static_cast<ULONG>(values.size());
 }
 
 HRESULT PropertySet::GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) const
@@ -165,7 +161,7 @@ HRESULT PropertySet::GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, L
     bool errors = false;
     if (!tags) {
         for (ULONG i = 0; i < m_count; ++i) {
-            result.push_back(forms.In(m_buffer.get()[i], strings));
+            result.push_back(forms.In(Values()[i], strings));
             errors = errors || PROP_TYPE(result.back().ulPropTag) == PT_ERROR;
         }
     } else {
@@ -208,7 +204,7 @@ HRESULT PropertySet::GetPropList(ULONG flags, LPSPropTagArray* out) const
     const ULONG strings = (flags & MAPI_UNICODE) ? PT_UNICODE : PT_STRING8;
     std::vector<ULONG> tags(m_count);
     for (ULONG i = 0; i < m_count; ++i) {
-        const ULONG tag = m_buffer.get()[i].ulPropTag;
+        const ULONG tag = Values()[i].ulPropTag;
         tags[i] = IsStringType(PROP_TYPE(tag)) ? CHANGE_PROP_TYPE(tag, (PROP_TYPE(tag) & MV_FLAG) | strings) : tag;
     }
     return CopyTagArray(tags, out);

@@ -44,13 +44,19 @@ bool IsStringType(ULONG type);
 // get the subject without those two characters.
 void StripSubjectMarker(uint16_t id, std::u16string& text);
 
-// SPropValues over storage this builder owns, every string as PT_UNICODE; they
-// are deep-copied by the objects and tables that take them, so the builder lives
-// only while building.
+// SPropValues over storage this builder owns, every string as PT_UNICODE. An
+// object takes the builder whole (PropertySet), storage and all; a table row is
+// handed out while its builder lives. Moving keeps every pointer valid (the
+// storage lives in list nodes, which do not move); copying would not, so a
+// builder cannot be copied.
 class ValueBuilder
 {
 public:
     explicit ValueBuilder(uint32_t codePage = pst_text::kDefaultCodePage) : m_codePage(codePage) {}
+    ValueBuilder(ValueBuilder&&) = default;
+    ValueBuilder& operator=(ValueBuilder&&) = default;
+    ValueBuilder(const ValueBuilder&) = delete;
+    ValueBuilder& operator=(const ValueBuilder&) = delete;
 
     std::vector<SPropValue> values;
 
@@ -157,20 +163,23 @@ struct MapiFree
 class PropertySet
 {
 public:
-    // Takes deep copies of the values; throws std::bad_alloc when they cannot be copied.
-    explicit PropertySet(const std::vector<SPropValue>& values);
+    // Takes the values a builder made, with the storage they point into.
+    explicit PropertySet(ValueBuilder&& built);
     const SPropValue* Find(ULONG id) const
     {
+        const SPropValue* values = Values();
         for (ULONG i = 0; i < m_count; ++i)
-            if (PROP_ID(m_buffer.get()[i].ulPropTag) == id)
-                return &m_buffer.get()[i];
+            if (PROP_ID(values[i].ulPropTag) == id)
+                return &values[i];
         return nullptr;
     }
     HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) const;
     HRESULT GetPropList(ULONG flags, LPSPropTagArray* out) const;
 
 private:
-    std::unique_ptr<SPropValue, MapiFree> m_buffer;
+    const SPropValue* Values() const { return m_built->values.data(); }
+
+    std::unique_ptr<ValueBuilder> m_built;
     ULONG m_count = 0;
 };
 
