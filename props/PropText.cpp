@@ -400,9 +400,12 @@ std::string NamedIdText(IMAPIProp* pSource, ULONG ulPropTag)
     // bits mean nothing, so the cell stays empty (the store's named-property
     // listing shows such names).
     if (ppNames && cNames >= 1 && ppNames[0] && ppNames[0]->ulKind == MNID_ID) {
-        char sz[16];
-        std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(ppNames[0]->Kind.lID));
-        text = sz;
+        // "0x%08X", digit by digit: every named property listed passes here.
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        auto id = static_cast<std::uint32_t>(ppNames[0]->Kind.lID);
+        text = "0x00000000";
+        for (size_t d = 9; d >= 2; --d, id >>= 4)
+            text[d] = kDigits[id & 0xF];
     }
     if (ppNames)
         MAPIFreeBuffer(ppNames);
