@@ -17,9 +17,7 @@
 
 #include <malloc.h>
 
-#include <algorithm>
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -91,53 +89,6 @@ private:
     const QIcon m_icon;
     const int m_nImage;
     const int m_nSelImage;
-};
-
-// The values of an opened object that the tree's rules read (EntryRuleTags),
-// asked for by tag: reading every value of a message would copy and convert
-// its body and everything else only to look at a few of them. A value the
-// object lacks is left out, as it is when all its values are read.
-class CEntryRuleProps
-{
-public:
-    CEntryRuleProps() = default;
-    ~CEntryRuleProps()
-    {
-        m_props.Release();
-        if (m_pValues != nullptr)
-            MAPIFreeBuffer(m_pValues);
-    }
-    CEntryRuleProps(const CEntryRuleProps&) = delete;
-    CEntryRuleProps& operator=(const CEntryRuleProps&) = delete;
-
-    void Load(IMAPIProp* pObj, ULONG ulDisplayTag)
-    {
-        const std::vector<ULONG> tags = EntryRuleTags(ulDisplayTag);
-        LPSPropTagArray pTags = nullptr;
-        if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size())),
-                                      reinterpret_cast<LPVOID*>(&pTags))))
-            return;
-        pTags->cValues = static_cast<ULONG>(tags.size());
-        std::copy(tags.begin(), tags.end(), pTags->aulPropTag);
-        ULONG cValues = 0;
-        const HRESULT hr = pObj->GetProps(pTags, 0, &cValues, &m_pValues);
-        MAPIFreeBuffer(pTags);
-        if (FAILED(hr) || m_pValues == nullptr)
-            return;
-        ULONG cKept = 0;
-        for (ULONG i = 0; i < cValues; ++i) {
-            const SPropValue& value = m_pValues[i];
-            if (PROP_TYPE(value.ulPropTag) != PT_ERROR || value.Value.err != MAPI_E_NOT_FOUND)
-                m_pValues[cKept++] = value;
-        }
-        m_props.AttachValues(m_pValues, cKept);
-    }
-
-    const CPropValueArray& Props() const { return m_props; }
-
-private:
-    LPSPropValue m_pValues = nullptr;
-    CPropValueArray m_props;
 };
 
 // The table of a root category.
@@ -376,8 +327,7 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
         // The object behind the row, read-only, with all its properties.
         const SPropValue* pEid = EntryIdOf(rowProps);
         const EEntryOpen eOpen = EntryOpening(look, rowProps, pNode->m_pStore != nullptr);
-        CEntryRuleProps entry;
-        const CPropValueArray& entryProps = entry.Props();
+        CPropValueArray entryProps;
         bool bEntry = false;
         if (eOpen != EEntryOpen::None) {
             pNode->m_pEntry = new CMAPIWrapper;
@@ -388,7 +338,7 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
                 pParent->m_pAddrBook->OpenEntry(*pEid, *pNode->m_pEntry, 0);
             if (auto* pObj = dynamic_cast<IMAPIProp*>(pNode->m_pEntry->m_pObj)) {
                 bEntry = true;
-                entry.Load(pObj, ulDisplayTag);
+                entryProps.LoadProps(pObj, TRUE);
                 RefineWithEntry(look, entryProps, rowProps, ulDisplayTag, nForcedKind);
                 pNode->m_nKind = look.nKind;
             }

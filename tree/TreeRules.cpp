@@ -2,8 +2,6 @@
 
 #include "props/PropText.h"
 
-#include <algorithm>
-
 namespace treerules {
 
 namespace {
@@ -118,18 +116,6 @@ void RefineWithEntry(CNodeLook& look, const CPropValueArray& p, const CPropValue
     const int nClassImage = ImageKindFromClass(p);
     look.nImage = look.nSelImage = nClassImage != -1 ? nClassImage : look.nKind;
     FormatNodeText(p, ulDisplayTag, look.strText);
-}
-
-std::vector<ULONG> EntryRuleTags(ULONG ulDisplayTag)
-{
-    std::vector<ULONG> tags;
-    for (const ULONG ulTag : {PR_OBJECT_TYPE, PR_SUBFOLDERS, PR_CONTENT_COUNT, PR_HASATTACH, PR_SUBJECT,
-                              PR_CONTAINER_CLASS, PR_MESSAGE_CLASS, ulDisplayTag}) {
-        const ULONG ulAny = PROP_TAG(PT_UNSPECIFIED, PROP_ID(ulTag));
-        if (std::find(tags.begin(), tags.end(), ulAny) == tags.end())
-            tags.push_back(ulAny);
-    }
-    return tags;
 }
 
 EKindWork WorkForKind(int nKind)

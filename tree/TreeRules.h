@@ -17,7 +17,6 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 namespace treerules {
 
@@ -95,11 +94,6 @@ EEntryOpen EntryOpening(const CNodeLook& look, const CPropValueArray& row, bool 
 // when the row found none, the kind (unless forced), the images and the text.
 void RefineWithEntry(CNodeLook& look, const CPropValueArray& p, const CPropValueArray& row, ULONG ulDisplayTag,
                      int nForcedKind);
-
-// The properties of an opened object that step 3 and GroupWanted read: the
-// tree asks the object for these alone (each in its own type), not for all
-// of its properties. ulDisplayTag is the listing's display column.
-std::vector<ULONG> EntryRuleTags(ULONG ulDisplayTag);
 
 // Step 4: what the node's kind opens.
 enum class EKindWork {
