@@ -103,13 +103,8 @@ const std::string* CIniFile::FindNumber(std::string_view section, unsigned long 
 
 std::string CIniFile::GetValue(const std::string& strSection, const std::string& strKey) const
 {
-    auto section = m_sections.find(strSection);
-    if (section == m_sections.end())
-        return std::string();
-    auto entry = section->second.find(strKey);
-    if (entry == section->second.end())
-        return std::string();
-    return entry->second;
+    const std::string* value = Find(strSection, strKey);
+    return value ? *value : std::string();
 }
 
 void CIniFile::Clear()
@@ -125,9 +120,11 @@ CIniFile& GetIniFile()
     return iniFile;
 }
 
-BOOL LookupName(const char* pszSection, const char* pszKey, std::string& strValue)
+namespace {
+
+// strValue set to the value found, or emptied; TRUE exactly when it is not empty.
+BOOL TakeName(const std::string* value, std::string& strValue)
 {
-    const std::string* value = GetIniFile().Find(pszSection ? pszSection : "", pszKey ? pszKey : "");
     if (value)
         strValue = *value;
     else
@@ -135,14 +132,16 @@ BOOL LookupName(const char* pszSection, const char* pszKey, std::string& strValu
     return strValue.empty() ? 0 : 1;
 }
 
+} // namespace
+
+BOOL LookupName(const char* pszSection, const char* pszKey, std::string& strValue)
+{
+    return TakeName(GetIniFile().Find(pszSection ? pszSection : "", pszKey ? pszKey : ""), strValue);
+}
+
 BOOL LookupNumber(const char* pszSection, unsigned long ulNumber, std::string& strValue)
 {
-    const std::string* value = GetIniFile().FindNumber(pszSection ? pszSection : "", ulNumber);
-    if (value)
-        strValue = *value;
-    else
-        strValue.clear();
-    return strValue.empty() ? 0 : 1;
+    return TakeName(GetIniFile().FindNumber(pszSection ? pszSection : "", ulNumber), strValue);
 }
 
 std::string DictionaryKey(unsigned long ulNumber)

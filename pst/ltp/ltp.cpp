@@ -396,35 +396,29 @@ void TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c
     row.cells.push_back(std::move(p));
 }
 
-TableRow TableContext::row(size_t index) const {
+TableRow TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted) const {
     if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
     auto bytes = rowBytes(index);
     TableRow row;
     row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
-    row.cells.reserve(columns_.size());
-    for (const auto& c : columns_) readCell(bytes, c, row);
-    return row;
-}
-
-TableRow TableContext::row(size_t index, const std::vector<bool>& columnsWanted) const {
-    if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
-    auto bytes = rowBytes(index);
-    TableRow row;
-    row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
+    if (!columnsWanted) row.cells.reserve(columns_.size());
+    // The row ID's own column is always read: it overrides dwRowID.
     for (size_t i = 0; i < columns_.size(); ++i)
-        if (columns_[i].tag == kTagLtpRowId || (i < columnsWanted.size() && columnsWanted[i]))
+        if (!columnsWanted || columns_[i].tag == kTagLtpRowId ||
+            (i < columnsWanted->size() && (*columnsWanted)[i]))
             readCell(bytes, columns_[i], row);
     return row;
 }
 
+TableRow TableContext::row(size_t index) const { return readRow(index, nullptr); }
+
+TableRow TableContext::row(size_t index, const std::vector<bool>& columnsWanted) const {
+    return readRow(index, &columnsWanted);
+}
+
 uint32_t TableContext::rowId(size_t index) const {
-    if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
-    auto bytes = rowBytes(index);
-    TableRow row;
-    row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
-    for (const auto& c : columns_)
-        if (c.tag == kTagLtpRowId) readCell(bytes, c, row);
-    return row.rowId;
+    static const std::vector<bool> none;
+    return readRow(index, &none).rowId;
 }
 
 std::optional<Property> TableContext::cell(size_t index, uint16_t id) const {

@@ -153,6 +153,8 @@ public:
 private:
     explicit TableContext(Ndb& ndb);
     std::span<const uint8_t> rowBytes(size_t index) const;
+    // A row with the cells of the columns marked, or of every column (null).
+    TableRow readRow(size_t index, const std::vector<bool>* columnsWanted) const;
     // Appends the cell of column c in a row's bytes to row (or its tag to row.damaged).
     void readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row) const;
 

@@ -145,7 +145,7 @@ SPropValue StringForms::In(const SPropValue& v, ULONG stringType)
 }
 
 PropertySet::PropertySet(ValueBuilder&& built)
-    : m_built(std::make_unique<ValueBuilder>(std::move(built))), m_count(static_cast<ULONG>(m_built->values.size()))
+    : m_built(std::make_unique<ValueBuilder>(std::move(built)))
 {
 }
 
@@ -160,7 +160,7 @@ HRESULT PropertySet::GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, L
     std::vector<SPropValue> result;
     bool errors = false;
     if (!tags) {
-        for (ULONG i = 0; i < m_count; ++i) {
+        for (ULONG i = 0; i < Count(); ++i) {
             result.push_back(forms.In(Values()[i], strings));
             errors = errors || PROP_TYPE(result.back().ulPropTag) == PT_ERROR;
         }
@@ -202,8 +202,8 @@ HRESULT PropertySet::GetPropList(ULONG flags, LPSPropTagArray* out) const
         return MAPI_E_INVALID_PARAMETER;
     *out = nullptr;
     const ULONG strings = (flags & MAPI_UNICODE) ? PT_UNICODE : PT_STRING8;
-    std::vector<ULONG> tags(m_count);
-    for (ULONG i = 0; i < m_count; ++i) {
+    std::vector<ULONG> tags(Count());
+    for (ULONG i = 0; i < Count(); ++i) {
         const ULONG tag = Values()[i].ulPropTag;
         tags[i] = IsStringType(PROP_TYPE(tag)) ? CHANGE_PROP_TYPE(tag, (PROP_TYPE(tag) & MV_FLAG) | strings) : tag;
     }

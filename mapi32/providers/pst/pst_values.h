@@ -168,7 +168,7 @@ public:
     const SPropValue* Find(ULONG id) const
     {
         const SPropValue* values = Values();
-        for (ULONG i = 0; i < m_count; ++i)
+        for (ULONG i = 0; i < Count(); ++i)
             if (PROP_ID(values[i].ulPropTag) == id)
                 return &values[i];
         return nullptr;
@@ -178,9 +178,9 @@ public:
 
 private:
     const SPropValue* Values() const { return m_built->values.data(); }
+    ULONG Count() const { return static_cast<ULONG>(m_built->values.size()); }
 
     std::unique_ptr<ValueBuilder> m_built;
-    ULONG m_count = 0;
 };
 
 } // namespace dravik::mapi32::pst_provider
