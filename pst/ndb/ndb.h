@@ -30,7 +30,7 @@ enum class FileFormat { Ansi, Unicode, Unicode4k };
 
 struct NdbOptions {
     bool checkCrc = true;
-    size_t cacheBytes = 32u << 20;
+    size_t cacheBytes = 1u << 20;
 };
 
 struct Bref {

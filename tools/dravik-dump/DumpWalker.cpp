@@ -248,6 +248,7 @@ HRESULT CDumpWalker::Run()
         parent.pszStatus = how.pszStatus;
         ListTable(hr, table.Get(), how.pszFailure, parent, root.ulDisplayTag, root.nForcedKind);
     }
+    m_writer.Flush();
     Continue();
     if (m_bInterrupted)
         return MAPI_E_USER_CANCEL;

@@ -171,9 +171,9 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
                               const CColumn<Row> (&columns)[N])
 {
     // One buffer for every line: a line with properties is long, and
-    // allocating it anew for each object costs more than writing it.
+    // allocating it anew for each object costs more than writing it. Lines
+    // for a regular file gather in it until Emit writes them.
     std::string& line = m_line;
-    line.clear();
     Head(line, nDepth, kind, text);
     if (m_bProps) {
         const std::string indent(static_cast<size_t>(nDepth + 1) * 2, ' ');
@@ -226,7 +226,31 @@ void CDumpWriter::WriteNamed(int nDepth, std::string_view kind, std::string_view
     WriteObject(nDepth, kind, text, rows, kColumns);
 }
 
+CDumpWriter::~CDumpWriter()
+{
+    Flush();
+}
+
+void CDumpWriter::Flush()
+{
+    if (!m_line.empty())
+        Send(m_line);
+    m_line.clear();
+}
+
 void CDumpWriter::Emit(std::string& line)
+{
+    // A regular file takes the lines of many objects in one write: a write a
+    // line cost a fifth of a dump's time. Pipes and terminals get each line
+    // as it is made, so that a reader sees every object at once.
+    static constexpr size_t kBatch = 256 * 1024;
+    if (!m_bMayBlock && m_bOk && line.size() < kBatch)
+        return;
+    Send(line);
+    line.clear();
+}
+
+void CDumpWriter::Send(const std::string& line)
 {
     if (!m_bOk)
         return;

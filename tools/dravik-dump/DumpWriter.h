@@ -49,6 +49,14 @@ public:
 
     bool WantsProps() const { return m_bProps; }
 
+    // Writes what is gathered for a regular file (the destructor does too).
+    // A failure shows in Ok() and Error().
+    void Flush();
+
+    ~CDumpWriter();
+    CDumpWriter(const CDumpWriter&) = delete;
+    CDumpWriter& operator=(const CDumpWriter&) = delete;
+
 private:
     // A column of a property row: its JSON key and its text.
     template <class Row>
@@ -64,7 +72,10 @@ private:
     void WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
                      const CColumn<Row> (&columns)[N]);
     void Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const;
+    // Ends an object's line: writes line (and clears it), or for a regular
+    // file leaves it gathering until it is large.
     void Emit(std::string& line);
+    void Send(const std::string& line);
 
     std::FILE* m_pOut;
     Format m_format;
@@ -72,6 +83,6 @@ private:
     const volatile std::sig_atomic_t* m_pStop;
     bool m_bOk = true;
     int m_nErrno = 0;
-    bool m_bMayBlock = true;  // a pipe, a terminal or a socket: wait for room in short polls
+    bool m_bMayBlock = true;  // a pipe, a terminal or a socket: wait for room in short polls; else gather lines
     std::string m_line;
 };

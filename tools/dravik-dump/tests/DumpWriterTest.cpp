@@ -151,6 +151,41 @@ TEST(Writer, JsonLines)
               "\"guid\":\"{00020329-0000-0000-C000-000000000046}\"}]}\n");
 }
 
+// A regular file takes the lines of many objects in one write; whether the
+// writer is flushed or destroyed, the file ends up with every line in order,
+// the same bytes a stream gets line by line.
+TEST(Writer, RegularFileGetsEveryLineInOrder)
+{
+    const auto writeMany = [](CDumpWriter& w) {
+        std::vector<CPropRowText> rows = kRows;
+        rows[0].strValue.assign(70000, 'v');  // a few objects make more than one write's worth
+        for (int i = 0; i < 40; ++i)
+            w.Write(i % 4, "message", "m" + std::to_string(i), rows);
+    };
+    const std::string expected = Written(CDumpWriter::Format::Json, true, writeMany);
+    for (const bool bFlush : {true, false}) {
+        SCOPED_TRACE(bFlush ? "flushed" : "destroyed");
+        std::FILE* f = std::tmpfile();
+        ASSERT_NE(f, nullptr);
+        {
+            CDumpWriter writer(f, CDumpWriter::Format::Json, true);
+            writeMany(writer);
+            if (bFlush) {
+                writer.Flush();
+                EXPECT_TRUE(writer.Ok());
+            }
+        }
+        std::string got;
+        std::rewind(f);
+        char buf[65536];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            got.append(buf, n);
+        std::fclose(f);
+        EXPECT_EQ(got.size(), expected.size());
+        EXPECT_TRUE(got == expected);
+    }
+}
+
 TEST(Writer, FailedWriteIsReported)
 {
     std::FILE* f = std::fopen("/dev/full", "w");
