@@ -1,5 +1,6 @@
 // The output of dravik-dump: one line per object, as indented text or as one
-// JSON object per line, each line written and flushed as soon as it is known.
+// JSON object per line. A pipe or a terminal gets each line as soon as it is
+// known; a regular file gets them in large writes (see Emit and Flush).
 #pragma once
 
 #include "props/PropText.h"
