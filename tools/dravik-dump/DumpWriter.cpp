@@ -202,7 +202,7 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
     }
     if (m_format == Format::Json)
         line += m_bProps ? "]}\n" : "}\n";
-    Emit(line);
+    Emit();
 }
 
 void CDumpWriter::Write(int nDepth, std::string_view kind, std::string_view text,
@@ -238,16 +238,15 @@ void CDumpWriter::Flush()
     m_line.clear();
 }
 
-void CDumpWriter::Emit(std::string& line)
+void CDumpWriter::Emit()
 {
     // A regular file takes the lines of many objects in one write: a write a
     // line cost a fifth of a dump's time. Pipes and terminals get each line
     // as it is made, so that a reader sees every object at once.
     static constexpr size_t kBatch = 256 * 1024;
-    if (!m_bMayBlock && m_bOk && line.size() < kBatch)
+    if (!m_bMayBlock && m_bOk && m_line.size() < kBatch)
         return;
-    Send(line);
-    line.clear();
+    Flush();
 }
 
 void CDumpWriter::Send(const std::string& line)

@@ -73,9 +73,9 @@ private:
     void WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
                      const CColumn<Row> (&columns)[N]);
     void Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const;
-    // Ends an object's line: writes line (and clears it), or for a regular
-    // file leaves it gathering until it is large.
-    void Emit(std::string& line);
+    // Ends an object's line in m_line: writes what m_line holds, or for a
+    // regular file leaves it gathering until it is large.
+    void Emit();
     void Send(const std::string& line);
 
     std::FILE* m_pOut;
