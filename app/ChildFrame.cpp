@@ -8,6 +8,13 @@
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
+#include "mapi/MsgBox.h"
+#include "mapi32/mapicode.h"
+#include "mapi/Prompts.h"
+#include "mapi/WaitCursor.h"
+
+#include <QSaveFile>
+#include <QToolButton>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -51,6 +58,20 @@ CChildFrame::CChildFrame(std::unique_ptr<CDravikDoc> pDoc, QWidget* pParent)
     m_wndStatusBar = new CProgStatusBar(this);
     m_wndStatusBar->SetProgressPane(1);
     pLayout->addWidget(m_wndStatusBar);
+
+    // What a listing is doing, and a button that ends it (as Escape does).
+    auto* pStop = new QToolButton(m_wndStatusBar);
+    pStop->setObjectName(QStringLiteral("stopListing"));
+    pStop->setText(QStringLiteral("Stop"));
+    pStop->setToolTip(QStringLiteral("End the listing, keeping what was listed (Escape)"));
+    pStop->hide();
+    m_wndStatusBar->addPermanentWidget(pStop);
+    m_pLeftView->SetStopWidget(pStop);
+    connect(pStop, &QToolButton::clicked, m_pLeftView, &CLeftView::StopListing);
+    connect(m_pLeftView, &CLeftView::listingStatus, this, [this, pStop](const QString& strText) {
+        m_wndStatusBar->SetMessageText(strText.isEmpty() ? QStringLiteral("Ready") : strText);
+        pStop->setVisible(!strText.isEmpty());
+    });
 }
 
 CChildFrame::~CChildFrame()
@@ -82,18 +103,64 @@ void CChildFrame::ActivateNextPane(bool bForward)
 
 bool CChildFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
 {
-    if (nId == ID_NEXT_PANE || nId == ID_PREV_PANE) {
+    switch (nId) {
+    case ID_NEXT_PANE:
+    case ID_PREV_PANE:
         rUI.bEnabled = true;
         return true;
+    case ID_TRACE_CLEAR:
+    case ID_TRACE_SAVE:
+        m_pTraceView->Flush();
+        rUI.bEnabled = !m_pTraceView->document()->isEmpty();
+        return true;
+    case ID_STOP_LISTING:
+        rUI.bEnabled = m_pLeftView->IsListing();
+        return true;
+    default:
+        return false;
     }
-    return false;
 }
 
 bool CChildFrame::OnCommand(int nId)
 {
-    if (nId == ID_NEXT_PANE || nId == ID_PREV_PANE) {
+    switch (nId) {
+    case ID_NEXT_PANE:
+    case ID_PREV_PANE:
         ActivateNextPane(nId == ID_NEXT_PANE);
         return true;
+    case ID_TRACE_CLEAR:
+        m_pTraceView->Flush();
+        m_pTraceView->clear();
+        return true;
+    case ID_TRACE_SAVE:
+        SaveTrace();
+        return true;
+    case ID_STOP_LISTING:
+        m_pLeftView->StopListing();
+        return true;
+    default:
+        return false;
     }
-    return false;
+}
+
+void CChildFrame::SaveTrace()
+{
+    CFileRequest request;
+    request.bOpen = false;
+    request.strTitle = QStringLiteral("Save Trace As");
+    request.strFileName = QStringLiteral("trace.txt");
+    request.strDefaultExt = QStringLiteral("txt");
+    request.filters = {QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*)")};
+    const QString strPath = Prompts().GetFileName(this, request);
+    if (strPath.isEmpty())
+        return;
+    m_pTraceView->Flush();
+    // The file is replaced only once the whole trace is written.
+    QSaveFile file(strPath);
+    const QByteArray text = m_pTraceView->toPlainText().toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        const QByteArray details = (QStringLiteral("Writing the trace to ") + strPath + QStringLiteral(": ") +
+                                    file.errorString()).toUtf8();
+        ShowErrorReport("Failed to save the trace", details.constData(), MAPI_E_DISK_ERROR);
+    }
 }

@@ -40,6 +40,9 @@ public:
     bool OnUpdateCommand(int nId, CCmdUI& rUI) override;
     bool OnCommand(int nId) override;
 
+    // "Save Trace As...": the trace pane's lines to a file the user names.
+    void SaveTrace();
+
 private:
     std::unique_ptr<CDravikDoc> m_pDoc;
     CProgStatusBar* m_wndStatusBar = nullptr;

@@ -15,11 +15,13 @@
 #include "workspace/DravikDoc.h"
 
 #include "DravikVersion.h"
+#include "mapi/TempProfileOwners.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -94,6 +96,8 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
         return false;
     }
     QDir::setCurrent(strStartDir);
+    // Temporary profiles left by a Dravik that was killed outright.
+    tempprofiles::DeleteStale();
 
     // MAPI's dialogs: the profile chooser and the store password prompt.
     static CProfileChooser s_chooser;
@@ -110,12 +114,12 @@ bool CDravikApp::InitInstance(const QStringList& arguments)
             QSize(1000, 700), pScreen != nullptr ? pScreen->availableGeometry() : QRect()));
     }
 
-    // An ordinary start opens the first empty workspace.
+    // An ordinary start opens the first empty workspace, in the window laid
+    // out at its size (a workspace fills it or is held within it).
+    m_pMainFrame->show();
     CChildFrame* pFirst = OnFileNew();
     if (pFirst == nullptr)
         return false;
-
-    m_pMainFrame->show();
 
     // Connections asked for on the command line, as the commands would make
     // them without their dialogs: a profile or the first store file in the
@@ -183,22 +187,38 @@ CChildFrame* CDravikApp::OpenStore(const QString& strPath)
     return pFrame;
 }
 
+QString CDravikApp::AboutText()
+{
+    return QStringLiteral("<p><b>Dravik %1</b></p>"
+                          "<p>Dravik opens Outlook mail stores (.pst and .ost files, and mail profiles made "
+                          "of them) and shows every object in them as raw MAPI objects and properties.</p>"
+                          "<p>Copyright \u00A9 the Dravik authors. All rights reserved; no licence to copy "
+                          "or change Dravik is granted yet.</p>"
+                          "<p>Built with Qt %2, running on Qt %3.</p>")
+        .arg(QStringLiteral(DRAVIK_VERSION), QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion()));
+}
+
 void CDravikApp::OnAppAbout()
 {
     QDialog dlg(m_pMainFrame.get());
     dlg.setObjectName(QStringLiteral("aboutDialog"));
     dlg.setWindowTitle(QStringLiteral("About Dravik"));
-    dlg.setFixedSize(DuX(220), DuY(83));
+    auto* pLayout = new QHBoxLayout(&dlg);
     auto* pIcon = new QLabel(&dlg);
     pIcon->setPixmap(DravikAppIcon().pixmap(32, 32));
-    pIcon->setGeometry(DuX(11), DuY(17), 32, 32);
-    auto* pLine = new QLabel(QStringLiteral("Dravik v3.4"), &dlg);
-    pLine->setGeometry(DuX(40), DuY(10), DuX(119), DuY(8) + 2);
+    pIcon->setAlignment(Qt::AlignTop);
+    pLayout->addWidget(pIcon);
+    auto* pText = new QLabel(AboutText(), &dlg);
+    pText->setObjectName(QStringLiteral("aboutText"));
+    pText->setWordWrap(true);
+    pText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    pText->setMinimumWidth(DuX(200));
+    pLayout->addWidget(pText, 1);
     auto* pClose = new QPushButton(QStringLiteral("Close"), &dlg);
     pClose->setObjectName(QStringLiteral("IDCANCEL"));
-    pClose->setGeometry(DuX(163), DuY(7), DuX(50), DuY(14));
     pClose->setDefault(true);
     QObject::connect(pClose, &QPushButton::clicked, &dlg, &QDialog::reject);
+    pLayout->addWidget(pClose, 0, Qt::AlignTop);
     dlg.exec();
 }
 

@@ -38,6 +38,8 @@ public:
     // A new workspace connected to the store file (a dropped file, a recent
     // one, a further file on the command line).
     CChildFrame* OpenStore(const QString& strPath);
+    // The About box's text: version, what Dravik is, the licence, the Qt version.
+    static QString AboutText();
     void OnAppAbout();
     void OnMailControlPanel();
 

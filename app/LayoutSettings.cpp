@@ -19,6 +19,8 @@ const QString kPanesAndTrace = QStringLiteral("Workspace/PanesAndTrace");
 const QString kColumnWidths = QStringLiteral("PropertyList/ColumnWidths");
 const QString kColumnOrder = QStringLiteral("PropertyList/ColumnOrder");
 const QString kRecentStores = QStringLiteral("Stores/Recent");
+const QString kWorkspaceMaximized = QStringLiteral("Workspace/Maximized");
+const QString kWorkspaceSize = QStringLiteral("Workspace/Size");
 
 // Bumped when the toolbars or docks of the main window change, so that a
 // state saved by an older layout is not applied to a newer one.
@@ -76,6 +78,25 @@ bool CLayoutSettings::RestoreMainWindow(QMainWindow& frame)
         return false;
     frame.restoreState(settings.value(kState).toByteArray(), kStateVersion);
     return true;
+}
+
+void CLayoutSettings::SaveWorkspaceWindow(const CWorkspaceWindow& window)
+{
+    QSettings settings;
+    settings.setValue(kWorkspaceMaximized, window.bMaximized);
+    if (window.size.isValid())
+        settings.setValue(kWorkspaceSize, window.size);
+}
+
+CLayoutSettings::CWorkspaceWindow CLayoutSettings::WorkspaceWindow()
+{
+    const QSettings settings;
+    CWorkspaceWindow window;
+    window.bMaximized = settings.value(kWorkspaceMaximized, true).toBool();
+    const QSize size = settings.value(kWorkspaceSize).toSize();
+    if (size.width() >= 100 && size.height() >= 80)
+        window.size = size;
+    return window;
 }
 
 void CLayoutSettings::SaveSplitters(const QSplitter& inner, const QSplitter& outer)

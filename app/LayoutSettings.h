@@ -27,6 +27,16 @@ public:
     // FALSE when nothing was saved or the saved geometry is unusable.
     static bool RestoreMainWindow(QMainWindow& frame);
 
+    // A workspace window: maximised in the main window (the first start's
+    // choice) or at the size it was left with.
+    struct CWorkspaceWindow
+    {
+        bool bMaximized = true;
+        QSize size{700, 400};
+    };
+    static void SaveWorkspaceWindow(const CWorkspaceWindow& window);
+    static CWorkspaceWindow WorkspaceWindow();
+
     // The panes of a workspace window: tree beside list, both above the trace.
     static void SaveSplitters(const QSplitter& inner, const QSplitter& outer);
     static void RestoreSplitters(QSplitter& inner, QSplitter& outer);

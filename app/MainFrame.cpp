@@ -18,12 +18,15 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -127,8 +130,20 @@ CMainFrame::CMainFrame(CCmdTarget* pApp, QWidget* pParent)
     }
     statusBar()->showMessage(QStringLiteral("Ready"));
 
-    // Enabling follows focus and activation; the idle refresh catches the rest.
-    connect(qApp, &QApplication::focusChanged, this, [this]() { UpdateCommandUI(); });
+    // Enabling follows focus and activation; the idle refresh catches the
+    // rest. The pane that had the focus last stays the active view while the
+    // menu bar or a menu has the keyboard.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) {
+        if (pNow != nullptr && m_pMdiArea->isAncestorOf(pNow))
+            m_pLastFocus = pNow;
+        UpdateCommandUI();
+    });
+    // The title is the frame's own: a maximised workspace does not add its
+    // title to it a second time.
+    connect(this, &QWidget::windowTitleChanged, this, [this](const QString& strTitle) {
+        if (strTitle != m_strTitle)
+            setWindowTitle(m_strTitle);
+    });
     auto* pIdle = new QTimer(this);
     pIdle->setInterval(250);
     connect(pIdle, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
@@ -153,26 +168,33 @@ CMainFrame::~CMainFrame()
 void CMainFrame::CreateActions()
 {
     const ActionDef defs[] = {
-        {ID_FILE_NEW, "&New WorkSpace", "Create a new document\nNew", {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+        {ID_FILE_NEW, "&New Workspace", "Open a new, empty workspace\nNew Workspace", {QKeySequence(Qt::CTRL | Qt::Key_N)}},
         {ID_FILE_OPEN, "&Open...", "Open an existing document\nOpen", {QKeySequence(Qt::CTRL | Qt::Key_O)}},
         {ID_FILE_SAVE, "&Save", "Save the active document\nSave", {QKeySequence(Qt::CTRL | Qt::Key_S)}},
-        {ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents\nExit", {}},
+        {ID_APP_EXIT, "E&xit", "Quit the application\nExit", {}},
         {ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
         {ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
-        {ID_MAIL_CONTROL_PANEL, "Mail Control Panel", "", {}},
-        {ID_APP_ABOUT, "&About Dravik...", "Display program information, version number and copyright\nAbout", {}},
-        {ID_CONNECT_PROFILE, "Profile ...", "Connent to MAPI database", {}},
-        {ID_CONNECT_FILE, "File ...", "Refresh Current Item", {}},
-        {ID_CONNECT_MAILBOX, "Exchange Mailbox ...", "", {}},
-        {ID_DISCONNECT, "Disconnect", "Disconnect from MAPI database", {}},
-        {ID_OPEN_ADDRBOOK, "Open address book", "Open address book", {}},
-        {ID_FILE_PRINT, "Print...", "Print the active document\nPrint", {}},
-        {ID_FILE_PRINT_PREVIEW, "Print Preview", "Display full pages\nPrint Preview", {}},
-        {ID_VIEW_ROWPROPS, "Row Properties", "Toggle between row properties and entry properties", {}},
-        {ID_VIEW_ENTRYPROPS, "Entry Properties", "Toggle between row properties and entry properties", {}},
-        {ID_SAVE_ATTACHMENT, "Save Attachment...", "", {}},
-        {ID_PROPERTY_OPEN, "Open ...", "", {}},
-        {ID_PROPERTY_SAVE, "Save ...", "", {}},
+        {ID_MAIL_CONTROL_PANEL, "&Mail Control Panel", "Create, change and delete mail profiles\nMail Control Panel", {}},
+        {ID_APP_ABOUT, "&About Dravik...", "Display program information, version number and licence\nAbout", {}},
+        {ID_CONNECT_PROFILE, "&Profile...", "Connect to a MAPI profile\nConnect to Profile", {}},
+        {ID_CONNECT_FILE, "&File...", "Connect to a store file (.pst or .ost)\nConnect to File", {}},
+        {ID_CONNECT_MAILBOX, "&Exchange Mailbox...", "Connect to an Exchange mailbox\nConnect to Mailbox", {}},
+        {ID_DISCONNECT, "&Disconnect", "Disconnect from the MAPI session\nDisconnect", {}},
+        {ID_OPEN_ADDRBOOK, "Open &Address Book", "Open the address book\nOpen Address Book", {}},
+        {ID_FILE_PRINT, "&Print...", "Print the property list\nPrint", {QKeySequence(Qt::CTRL | Qt::Key_P)}},
+        {ID_FILE_PRINT_PREVIEW, "Print Pre&view", "Display the printout of the property list\nPrint Preview", {}},
+        {ID_VIEW_ROWPROPS, "&Row Properties", "Show the properties of the table row\nRow Properties", {}},
+        {ID_VIEW_ENTRYPROPS, "&Entry Properties", "Show the properties of the opened object\nEntry Properties", {}},
+        {ID_STOP_LISTING, "St&op Listing", "End the listing in progress, keeping what was listed\nStop", {}},
+        {ID_TRACE_CLEAR, "&Clear Trace", "Remove every line from the trace pane\nClear Trace", {}},
+        {ID_TRACE_SAVE, "Save Trace &As...", "Write the trace pane's lines to a file\nSave Trace As", {}},
+        {ID_SAVE_ATTACHMENT, "&Save Attachment...", "Save the selected attachment to a file\nSave Attachment", {}},
+        {ID_PROPERTY_OPEN, "&Open...", "View the selected property\nOpen Property", {}},
+        {ID_PROPERTY_SAVE, "&Save...", "Save the selected property's value to a file\nSave Property", {}},
+        {ID_COPY_VALUE, "Copy &Value", "Copy the selected property's whole value\nCopy Value",
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)}},
+        {ID_WINDOW_CASCADE, "&Cascade", "Arrange the workspaces so that they overlap\nCascade", {}},
+        {ID_WINDOW_TILE_HORZ, "&Tile", "Arrange the workspaces side by side\nTile", {}},
         {ID_EDIT_UNDO, "&Undo", "Undo the last action\nUndo",
          {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}},
         {ID_EDIT_CUT, "Cu&t", "Cut the selection and put it on the Clipboard\nCut",
@@ -218,8 +240,6 @@ void CMainFrame::CreateActions()
     }
     for (int nId : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_VIEW_ROWPROPS, ID_VIEW_ENTRYPROPS})
         Action(nId)->setCheckable(true);
-    // "File ..." has no prompt of its own beyond the string table's.
-    Action(ID_CONNECT_FILE)->setStatusTip(QStringLiteral("Refresh Current Item"));
 }
 
 QAction* CMainFrame::Action(int nId) const
@@ -238,54 +258,88 @@ void CMainFrame::AddRecentStoreActions(QMenu* pFile)
 
 void CMainFrame::BuildMenus()
 {
+    // Every menu is built here, from the one action of each command; a
+    // command is added to a menu by adding its id to a list below.
+    const auto Menu = [this](const char* pszTitle, std::initializer_list<int> ids) {
+        auto* pMenu = new QMenu(QString::fromLatin1(pszTitle), this);
+        for (int nId : ids) {
+            if (nId == 0)
+                pMenu->addSeparator();
+            else
+                pMenu->addAction(Action(nId));
+        }
+        return pMenu;
+    };
+
     // Menu 128: no workspace open.
-    QMenu* pFile = new QMenu(QStringLiteral("&File"), this);
-    pFile->addAction(Action(ID_FILE_NEW));
-    pFile->addSeparator();
+    QMenu* pFile = Menu("&File", {ID_FILE_NEW, 0});
     AddRecentStoreActions(pFile);
     pFile->addAction(Action(ID_APP_EXIT));
-    QMenu* pView = new QMenu(QStringLiteral("&View"), this);
-    pView->addAction(Action(ID_VIEW_TOOLBAR));
-    pView->addAction(Action(ID_VIEW_STATUS_BAR));
-    QMenu* pTools = new QMenu(QStringLiteral("Tools"), this);
-    pTools->addAction(Action(ID_MAIL_CONTROL_PANEL));
-    QMenu* pHelp = new QMenu(QStringLiteral("&Help"), this);
-    pHelp->addAction(Action(ID_APP_ABOUT));
-    m_menu128 = {pFile, pView, pTools, pHelp};
+    m_menu128 = {pFile, Menu("&View", {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR}), Menu("&Tools", {ID_MAIL_CONTROL_PANEL}),
+                 Menu("&Help", {ID_APP_ABOUT})};
 
     // Menu 129: a workspace active.
-    pFile = new QMenu(QStringLiteral("&File"), this);
-    pFile->addAction(Action(ID_FILE_NEW));
-    pFile->addSeparator();
-    QMenu* pConnect = pFile->addMenu(QStringLiteral("Connect ..."));
-    pConnect->addAction(Action(ID_CONNECT_PROFILE));
-    pConnect->addAction(Action(ID_CONNECT_FILE));
-    pConnect->addAction(Action(ID_CONNECT_MAILBOX));
-    pFile->addAction(Action(ID_DISCONNECT));
-    pFile->addSeparator();
-    pFile->addAction(Action(ID_FILE_PRINT));
-    pFile->addAction(Action(ID_FILE_PRINT_PREVIEW));
-    pFile->addSeparator();
+    pFile = Menu("&File", {ID_FILE_NEW, 0});
+    QMenu* pConnect = pFile->addMenu(QStringLiteral("&Connect"));
+    for (int nId : std::initializer_list<int>{ID_CONNECT_PROFILE, ID_CONNECT_FILE, ID_CONNECT_MAILBOX})
+        pConnect->addAction(Action(nId));
+    for (int nId : std::initializer_list<int>{ID_DISCONNECT, 0, ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, 0}) {
+        if (nId == 0)
+            pFile->addSeparator();
+        else
+            pFile->addAction(Action(nId));
+    }
     AddRecentStoreActions(pFile);
     pFile->addAction(Action(ID_APP_EXIT));
-    pView = new QMenu(QStringLiteral("View"), this);
-    pView->addAction(Action(ID_VIEW_ROWPROPS));
-    pView->addAction(Action(ID_VIEW_ENTRYPROPS));
-    QMenu* pItem = new QMenu(QStringLiteral("Item"), this);
-    pItem->addAction(Action(ID_SAVE_ATTACHMENT));
-    QMenu* pProperty = new QMenu(QStringLiteral("Property"), this);
-    pProperty->addAction(Action(ID_PROPERTY_OPEN));
-    pProperty->addAction(Action(ID_PROPERTY_SAVE));
-    pTools = new QMenu(QStringLiteral("Tools"), this);
-    pTools->addAction(Action(ID_MAIL_CONTROL_PANEL));
-    pHelp = new QMenu(QStringLiteral("&Help"), this);
-    pHelp->addAction(Action(ID_APP_ABOUT));
-    m_menu129 = {pFile, pView, pItem, pProperty, pTools, pHelp};
+    QMenu* pView = Menu("&View", {ID_VIEW_ROWPROPS, ID_VIEW_ENTRYPROPS, 0, ID_STOP_LISTING, 0, ID_TRACE_CLEAR,
+                                  ID_TRACE_SAVE, 0, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR});
+    QMenu* pItem = Menu("&Item", {ID_SAVE_ATTACHMENT});
+    QMenu* pProperty = Menu("&Property", {ID_PROPERTY_OPEN, ID_PROPERTY_SAVE, 0, ID_EDIT_COPY, ID_COPY_VALUE});
+    m_pWindowMenu = Menu("&Window", {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ});
+    // The list of workspaces follows the separator, made as the menu opens.
+    m_pWindowMenu->addSeparator();
+    connect(m_pWindowMenu, &QMenu::aboutToShow, this, &CMainFrame::FillWindowList);
+    m_pItemMenu = pItem;
+    m_pPropertyMenu = pProperty;
+    m_menu129 = {pFile, pView, pItem, pProperty, Menu("&Tools", {ID_MAIL_CONTROL_PANEL}), m_pWindowMenu,
+                 Menu("&Help", {ID_APP_ABOUT})};
 
+    // Opening a menu asks the router again, from the pane that was active
+    // before the menu bar took the keyboard.
     for (QMenu* pMenu : m_menu129)
         connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
     for (QMenu* pMenu : m_menu128)
         connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+}
+
+void CMainFrame::FillWindowList()
+{
+    // Everything after the separator is the previous list.
+    const QList<QAction*> actions = m_pWindowMenu->actions();
+    bool bAfter = false;
+    for (QAction* pAction : actions) {
+        if (bAfter) {
+            m_pWindowMenu->removeAction(pAction);
+            delete pAction;
+        } else if (pAction->isSeparator()) {
+            bAfter = true;
+        }
+    }
+    int n = 0;
+    QMdiSubWindow* pActive = m_pMdiArea->activeSubWindow();
+    for (QMdiSubWindow* pWindow : m_pMdiArea->subWindowList(QMdiArea::CreationOrder)) {
+        ++n;
+        QString strTitle = pWindow->windowTitle();
+        strTitle.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* pAction = m_pWindowMenu->addAction(n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(strTitle)
+                                                            : QStringLiteral("%1 %2").arg(n).arg(strTitle));
+        pAction->setCheckable(true);
+        pAction->setChecked(pWindow == pActive);
+        connect(pAction, &QAction::triggered, this, [this, pWindow = QPointer<QMdiSubWindow>(pWindow)]() {
+            if (pWindow)
+                m_pMdiArea->setActiveSubWindow(pWindow);
+        });
+    }
 }
 
 void CMainFrame::ShowMenu(int nMenuId)
@@ -296,8 +350,6 @@ void CMainFrame::ShowMenu(int nMenuId)
     menuBar()->clear();
     for (QMenu* pMenu : nMenuId == 128 ? m_menu128 : m_menu129)
         menuBar()->addMenu(pMenu);
-    Action(ID_APP_ABOUT)->setText(nMenuId == 128 ? QStringLiteral("&About Dravik...")
-                                                 : QStringLiteral("&About DRAVIK..."));
 }
 
 CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
@@ -305,8 +357,7 @@ CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
     CDravikDoc* pRawDoc = pDoc.get();
     auto* pFrame = new CChildFrame(std::move(pDoc));
     // A right click in the tree shows the workspace menu's "Item" popup.
-    if (m_menu129.size() > 2)
-        pFrame->LeftView()->SetItemMenu(m_menu129[2]);
+    pFrame->LeftView()->SetItemMenu(m_pItemMenu);
     QMdiSubWindow* pWindow = m_pMdiArea->addSubWindow(pFrame);
     pWindow->setAttribute(Qt::WA_DeleteOnClose);
     pWindow->setWindowIcon(DravikAppIcon());
@@ -321,11 +372,25 @@ CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
     connect(pWindow, &QObject::destroyed, this, [this]() {
         QTimer::singleShot(0, this, [this]() { OnActiveWindowChanged(m_pMdiArea->activeSubWindow()); });
     });
-    // 700 by 400 at the top left of the MDI client area, with the panes and
+    // Maximised in the MDI area, or at the size the user left the last one
+    // with, within the area and a step down and right of the one before, so
+    // that two never lie exactly on top of each other; with the panes and
     // columns the user left the last workspace with.
-    pWindow->setGeometry(0, 0, 700, 400);
-    CLayoutSettings::RestoreSplitters(*pFrame->InnerSplitter(), *pFrame->OuterSplitter());
-    CLayoutSettings::RestoreColumns(*pFrame->ListView()->header(), kPropColumns);
+    const CLayoutSettings::CWorkspaceWindow saved = CLayoutSettings::WorkspaceWindow();
+    QSize size = saved.size;
+    const QSize area = m_pMdiArea->viewport()->size();
+    if (area.width() > 100 && area.height() > 80)
+        size = size.boundedTo(area);
+    const int nStep = QFontMetrics(font()).height() + 6;
+    int nOthers = static_cast<int>(m_pMdiArea->subWindowList().size()) - 1;
+    if (area.width() > 100 && area.height() > 80) {
+        // Steps while at least half the area is left; then from the top again.
+        const int nSteps = std::max(1, std::min(area.width(), area.height()) / 2 / nStep);
+        nOthers %= nSteps;
+        size = size.boundedTo(area - QSize(nStep * nOthers, nStep * nOthers));
+    }
+    const QPoint topLeft(nStep * nOthers, nStep * nOthers);
+    pWindow->setGeometry(QRect(topLeft, size));
     pFrame->installEventFilter(this);
     // The trace pane takes dropped text as any editor does; a dropped store
     // file still opens, as anywhere else on the window.
@@ -333,8 +398,19 @@ CChildFrame* CMainFrame::AddWorkspace(std::unique_ptr<CDravikDoc> pDoc)
     pFrame->TraceView()->viewport()->installEventFilter(this);
     // A right click on the property list shows the "Property" menu, whose
     // actions are the menu bar's.
-    pFrame->ListView()->SetPropertyMenu(m_menu129[3]);
-    pWindow->show();
+    pFrame->ListView()->SetPropertyMenu(m_pPropertyMenu);
+    if (saved.bMaximized)
+        pWindow->showMaximized();
+    else
+        pWindow->show();
+    // The panes at the window's final size, so that the sizes kept are the
+    // sizes shown.
+    if (QLayout* pLayout = pWindow->layout())
+        pLayout->activate();
+    if (QLayout* pLayout = pFrame->layout())
+        pLayout->activate();
+    CLayoutSettings::RestoreSplitters(*pFrame->InnerSplitter(), *pFrame->OuterSplitter());
+    CLayoutSettings::RestoreColumns(*pFrame->ListView()->header(), kPropColumns);
     m_pMdiArea->setActiveSubWindow(pWindow);
     OnActiveWindowChanged(pWindow);
     return pFrame;
@@ -373,8 +449,12 @@ void CMainFrame::OnActiveWindowChanged(QMdiSubWindow*)
 void CMainFrame::UpdateTitle()
 {
     CChildFrame* pChild = ActiveChild();
-    setWindowTitle(pChild != nullptr ? QStringLiteral("Dravik - ") + pChild->GetDocument()->GetTitle()
-                                     : QStringLiteral("Dravik"));
+    // The store (or workspace) once, after the program's name; a workspace
+    // named after the program (disconnected) adds nothing.
+    const QString strDoc = pChild != nullptr ? pChild->GetDocument()->GetTitle() : QString();
+    m_strTitle = strDoc.isEmpty() || strDoc == QStringLiteral("Dravik") ? QStringLiteral("Dravik")
+                                                                         : QStringLiteral("Dravik - ") + strDoc;
+    setWindowTitle(m_strTitle);
 }
 
 CCmdTarget* CMainFrame::ActiveViewTarget() const
@@ -383,6 +463,10 @@ CCmdTarget* CMainFrame::ActiveViewTarget() const
     if (pChild == nullptr)
         return nullptr;
     QWidget* pFocus = QApplication::focusWidget();
+    // The menu bar (Alt+F), a menu or another window has the keyboard: the
+    // workspace's active view stays the pane that had it.
+    if ((pFocus == nullptr || !pChild->isAncestorOf(pFocus)) && m_pLastFocus && pChild->isAncestorOf(m_pLastFocus))
+        pFocus = m_pLastFocus;
     if (pFocus != nullptr && pFocus == pChild->LeftView())
         return pChild->LeftView();
     if (pFocus != nullptr && pFocus == pChild->TraceView()) {
@@ -445,6 +529,10 @@ void CMainFrame::UpdateCommandUI()
 bool CMainFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
 {
     switch (nId) {
+    case ID_WINDOW_CASCADE:
+    case ID_WINDOW_TILE_HORZ:
+        rUI.bEnabled = !m_pMdiArea->subWindowList().isEmpty();
+        return true;
     case ID_APP_EXIT:
         rUI.bEnabled = true;
         return true;
@@ -464,6 +552,12 @@ bool CMainFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
 bool CMainFrame::OnCommand(int nId)
 {
     switch (nId) {
+    case ID_WINDOW_CASCADE:
+        m_pMdiArea->cascadeSubWindows();
+        return true;
+    case ID_WINDOW_TILE_HORZ:
+        m_pMdiArea->tileSubWindows();
+        return true;
     case ID_APP_EXIT:
         close();
         return true;
@@ -540,8 +634,17 @@ void CMainFrame::SaveWorkspaceLayout(CChildFrame* pChild)
 {
     if (pChild == nullptr)
         return;
+    if (auto* pWindow = qobject_cast<QMdiSubWindow*>(pChild->parentWidget())) {
+        CLayoutSettings::CWorkspaceWindow window;
+        window.bMaximized = pWindow->isMaximized();
+        window.size = window.bMaximized ? QSize() : pWindow->size();
+        CLayoutSettings::SaveWorkspaceWindow(window);
+    }
     CLayoutSettings::SaveSplitters(*pChild->InnerSplitter(), *pChild->OuterSplitter());
-    CLayoutSettings::SaveColumns(*pChild->ListView()->header(), kPropColumns);
+    // The widths kept are those of the property columns, not of the
+    // named-property list's.
+    if (!pChild->ListView()->Model()->NamedColumns())
+        CLayoutSettings::SaveColumns(*pChild->ListView()->header(), kPropColumns);
 }
 
 void CMainFrame::SaveLayout()

@@ -6,6 +6,7 @@
 #include "workspace/CmdTarget.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <map>
@@ -73,6 +74,8 @@ private:
     void BuildMenus();
     void AddRecentStoreActions(QMenu* pFile);
     void ShowMenu(int nMenuId);
+    // The Window menu's list of workspaces, made anew as it opens.
+    void FillWindowList();
     void OnActiveWindowChanged(QMdiSubWindow* pWindow);
     void UpdateTitle();
     void SetRecentStores(const QStringList& stores);
@@ -86,9 +89,16 @@ private:
     std::map<int, QAction*> m_actions;
     std::vector<QMenu*> m_menu128;
     std::vector<QMenu*> m_menu129;
+    QMenu* m_pItemMenu = nullptr;
+    QMenu* m_pPropertyMenu = nullptr;
+    QMenu* m_pWindowMenu = nullptr;
     int m_nMenuId = 0;
     std::unique_ptr<CCmdTarget> m_pPaneTarget;
     QStringList m_recentStores;
+    // The workspace pane that had the keyboard last.
+    QPointer<QWidget> m_pLastFocus;
+    // The title the frame shows.
+    QString m_strTitle = QStringLiteral("Dravik");
     // Set while the main window closes every workspace: the active one's
     // layout is kept, not that of whichever closes last.
     bool m_bClosingAll = false;

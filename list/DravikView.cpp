@@ -5,19 +5,25 @@
 #include "mapi/MsgBox.h"
 #include "mapi/Prompts.h"
 #include "mapi/WaitCursor.h"
+#include "props/PropText.h"
 #include "res/Icons.h"
 #include "tree/TreeNode.h"
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+
+#include <algorithm>
 
 // ---------------------------------------------------------------------------
 // CPropListModel
@@ -44,8 +50,17 @@ QVariant CPropListModel::data(const QModelIndex& index, int nRole) const
         return QVariant();
     const CListRow& row = m_rows[static_cast<size_t>(index.row())];
     switch (nRole) {
-    case Qt::DisplayRole:
-        return QString::fromUtf8(row.texts[static_cast<size_t>(index.column())]);
+    case Qt::DisplayRole: {
+        // A value of several lines shows on one, its line ends as arrows, so
+        // that every row keeps the height of one line.
+        QString strText = QString::fromUtf8(row.texts[static_cast<size_t>(index.column())]);
+        if (strText.contains(QLatin1Char('\n')) || strText.contains(QLatin1Char('\r'))) {
+            strText.replace(QStringLiteral("\r\n"), QStringLiteral("\u21B5"));
+            strText.replace(QLatin1Char('\n'), QChar(0x21B5));
+            strText.replace(QLatin1Char('\r'), QChar(0x21B5));
+        }
+        return strText;
+    }
     case Qt::DecorationRole:
         if (index.column() == 0 && row.nImage >= 0 && row.nImage < kPropImages)
             return m_icons[row.nImage];
@@ -120,7 +135,9 @@ CDravikView::CDravikView(CDravikDoc* pDoc, QWidget* pParent)
     setItemsExpandable(false);
     setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several rows may be selected to be copied; the editor and saving take
+    // the first.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setIconSize(QSize(16, 16));
@@ -175,14 +192,20 @@ void CDravikView::SetColumns(bool bNamedProps)
     }
     m_pModel->SetColumns(bNamedProps);
     const CColumnDef* pDefs = bNamedProps ? kNamedColumnDefs : kPropColumnDefs;
+    const char* const* ppSamples = bNamedProps ? kNamedColumnSamples : kPropColumnSamples;
     const int nColumns = bNamedProps ? kNamedColumns : kPropColumns;
+    const QFontMetrics metrics(font());
     // New columns come in their own order, whatever order the user dragged
     // the previous ones into.
     for (int nColumn = 0; nColumn < nColumns; ++nColumn) {
         const int nVisual = header()->visualIndex(nColumn);
         if (nVisual != nColumn)
             header()->moveSection(nVisual, nColumn);
-        header()->resizeSection(nColumn, pDefs[nColumn].nWidth);
+        // Wide enough for its sample text in the list's font (the icon and
+        // the cell's margins beside it), at whatever scale the screen has.
+        const int nSample = metrics.horizontalAdvance(QString::fromLatin1(ppSamples[nColumn])) +
+                            (nColumn == 0 ? iconSize().width() : 0) + 16;
+        header()->resizeSection(nColumn, std::max(pDefs[nColumn].nWidth, nSample));
     }
 }
 
@@ -323,10 +346,20 @@ void CDravikView::OnPropertySave()
     }
 }
 
+QString CDravikView::PrintTitle() const
+{
+    // The store or workspace and the object whose properties are listed.
+    if (m_pDoc == nullptr)
+        return QString();
+    const QString strDoc = m_pDoc->GetTitle();
+    return m_pDoc->m_strSelectedPath.isEmpty() ? strDoc : strDoc + QStringLiteral(": ") + m_pDoc->m_strSelectedPath;
+}
+
 void CDravikView::OnFilePrint()
 {
     if (QuitRequested())
         return;
+    m_print.SetDocTitle(PrintTitle());
     QPrinter printer(QPrinter::HighResolution);
     m_print.Reset();
     const int nPages = m_print.BeginPrinting(&printer);
@@ -346,6 +379,7 @@ void CDravikView::OnFilePrintPreview()
 {
     if (QuitRequested())
         return;
+    m_print.SetDocTitle(PrintTitle());
     QPrinter printer(QPrinter::HighResolution);
     m_print.Reset();
     QPrintPreviewDialog dialog(&printer, this);
@@ -371,6 +405,14 @@ bool CDravikView::OnUpdateCommand(int nId, CCmdUI& rUI)
     case ID_FILE_PRINT_PREVIEW:
         rUI.bEnabled = true;
         return true;
+    case ID_EDIT_COPY:
+        rUI.bEnabled = selectionModel()->hasSelection();
+        return true;
+    case ID_COPY_VALUE: {
+        const int nRow = SelectedRow();
+        rUI.bEnabled = nRow >= 0 && m_pModel->Row(nRow).item.pProp != nullptr;
+        return true;
+    }
     default:
         return false;
     }
@@ -383,13 +425,88 @@ bool CDravikView::OnCommand(int nId)
     case ID_PROPERTY_SAVE: OnPropertySave(); return true;
     case ID_FILE_PRINT: OnFilePrint(); return true;
     case ID_FILE_PRINT_PREVIEW: OnFilePrintPreview(); return true;
+    case ID_EDIT_COPY: CopyRows(); return true;
+    case ID_COPY_VALUE: CopyValue(); return true;
     default: return false;
     }
 }
 
+std::string CDravikView::SelectedRowsText() const
+{
+    // The rows from top to bottom as they show, their columns in the order
+    // the user arranged them, hidden ones left out.
+    std::vector<int> rowNumbers;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        rowNumbers.push_back(index.row());
+    std::sort(rowNumbers.begin(), rowNumbers.end());
+    std::vector<const CListRow*> rows;
+    for (int nRow : rowNumbers)
+        rows.push_back(&m_pModel->Row(nRow));
+    std::vector<int> columns;
+    for (int nVisual = 0; nVisual < header()->count(); ++nVisual) {
+        const int nColumn = header()->logicalIndex(nVisual);
+        if (!header()->isSectionHidden(nColumn))
+            columns.push_back(nColumn);
+    }
+    return RowsAsText(rows, columns);
+}
+
+void CDravikView::CopyRows()
+{
+    if (!selectionModel()->hasSelection())
+        return;
+    QApplication::clipboard()->setText(QString::fromStdString(SelectedRowsText()));
+}
+
+std::string CDravikView::SelectedValueText() const
+{
+    const int nRow = SelectedRow();
+    if (nRow < 0 || m_pModel->Row(nRow).item.pProp == nullptr)
+        return std::string();
+    // The value whole; one too large for the list is read from its object.
+    CTreeNode* pNode = m_pDoc ? m_pDoc->GetSelectedNode() : nullptr;
+    return PropValueWholeText(m_pModel->Row(nRow).item.pProp, pNode ? EntryObject(*pNode) : nullptr);
+}
+
+void CDravikView::CopyValue()
+{
+    if (SelectedRow() < 0)
+        return;
+    CWaitCursor wait;
+    QApplication::clipboard()->setText(QString::fromStdString(SelectedValueText()));
+}
+
+void CDravikView::keyPressEvent(QKeyEvent* pEvent)
+{
+    // The copy keys copy the selected rows (the item view would copy the
+    // current cell alone), also where no window shortcut routes them.
+    if (pEvent->matches(QKeySequence::Copy)) {
+        CopyRows();
+        pEvent->accept();
+        return;
+    }
+    // Return opens the property editor for the selected row, as a double
+    // click does.
+    if ((pEvent->key() == Qt::Key_Return || pEvent->key() == Qt::Key_Enter) && pEvent->modifiers() == Qt::NoModifier &&
+        SelectedRow() >= 0) {
+        OpenPropertyEditor();
+        pEvent->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(pEvent);
+}
+
 void CDravikView::contextMenuEvent(QContextMenuEvent* pEvent)
 {
+    // A right click on a row outside the selection selects that row first.
+    const QModelIndex index = indexAt(viewport()->mapFromGlobal(pEvent->globalPos()));
+    if (pEvent->reason() == QContextMenuEvent::Mouse && index.isValid() &&
+        !selectionModel()->isRowSelected(index.row(), QModelIndex()))
+        setCurrentIndex(index);
+    QPoint pos = pEvent->globalPos();
+    if (pEvent->reason() == QContextMenuEvent::Keyboard && currentIndex().isValid())
+        pos = viewport()->mapToGlobal(visualRect(currentIndex()).bottomLeft());
     if (m_pPropertyMenu && !QuitRequested())
-        m_pPropertyMenu->exec(pEvent->globalPos());
+        m_pPropertyMenu->exec(pos);
     pEvent->accept();
 }

@@ -14,6 +14,7 @@
 #include <QTreeView>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class CDravikDoc;
@@ -81,10 +82,22 @@ public:
     // "Save ...": the selected row's value to a file the user names.
     void OnPropertySave();
 
+    // The selected rows as the clipboard gets them (tab-separated columns in
+    // the shown order), and the selected row's value whole (binary as
+    // hexadecimal digits, a value too large for the list read from its object).
+    std::string SelectedRowsText() const;
+    std::string SelectedValueText() const;
+    // Copy and "Copy Value": the same to the clipboard.
+    void CopyRows();
+    void CopyValue();
+
     // Printing: the dialog, the preview, and the pages on a device.
     void OnFilePrint();
     void OnFilePrintPreview();
     CListViewPrint& Printing() { return m_print; }
+    // The printout's header: the workspace's title and the listed object's
+    // place in the tree.
+    QString PrintTitle() const;
 
     // The "Property" menu shown on a right click (its actions are the
     // program's shared ones).
@@ -96,6 +109,7 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
 
 private:
     void Refuse(const QString& strText);

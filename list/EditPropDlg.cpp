@@ -9,6 +9,9 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QKeyEvent>
+#include <QResizeEvent>
+#include <QSettings>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -109,14 +112,19 @@ QString CEditPropDlg::ControlText(int nId) const
 
 void CEditPropDlg::CreateControls()
 {
-    // Template 171: positions and sizes in dialog units.
+    // Template 171: positions and sizes in dialog units, as the least size;
+    // the dialog grows to the size the user left it with, and the value
+    // fills what it gains (resizeEvent).
     const CDialogUnits du(font());
-    setFixedSize(du.Rect(0, 0, 318, 225).size());
+    m_templateSize = du.Rect(0, 0, 318, 225).size();
+    setMinimumSize(m_templateSize);
+    setSizeGripEnabled(true);
 
     const auto group = [&](const char* szText, int x, int y, int cx, int cy) {
         auto* pBox = new QGroupBox(QString::fromLatin1(szText), this);
         pBox->setGeometry(du.Rect(x, y, cx, cy));
         pBox->lower();
+        return pBox;
     };
     const auto label = [&](const char* szText, int x, int y, int cx, int cy) {
         auto* pLabel = new QLabel(QString::fromLatin1(szText), this);
@@ -148,7 +156,7 @@ void CEditPropDlg::CreateControls()
     field(IDC_NAMED_GUID, 33, 69, 179, 11);
     label("KIND:", 216, 69, 32, 9);
     field(IDC_NAMED_KIND, 236, 69, 70, 11);
-    group("Value", 7, 83, 304, 117);
+    m_pValueGroup = group("Value", 7, 83, 304, 117);
 
     // Control 1004 is the hex editor for a binary value, else a text box.
     const QRect rectValue = du.Rect(12, 92, 293, 104);
@@ -181,6 +189,71 @@ void CEditPropDlg::CreateControls()
     // Tab order: the value, Save, Cancel.
     setTabOrder(Control(IDC_PROP_VALUE), m_pSave);
     setTabOrder(m_pSave, pCancel);
+
+    // The hex editor takes every key; in the viewer Escape still closes it
+    // and Tab and Shift+Tab move on to the buttons.
+    if (m_hexValue != nullptr)
+        m_hexValue->installEventFilter(this);
+
+    // The laid-out places at the template's size, from which resizeEvent
+    // moves and stretches.
+    m_valueGroupRect = m_pValueGroup->geometry();
+    m_valueRect = Control(IDC_PROP_VALUE)->geometry();
+    m_saveRect = m_pSave->geometry();
+    m_cancelRect = pCancel->geometry();
+    const QSize saved = QCoreApplication::organizationName().isEmpty()
+                            ? QSize()
+                            : QSettings().value(QStringLiteral("PropertyViewer/Size")).toSize();
+    resize(saved.isValid() ? saved.expandedTo(m_templateSize) : m_templateSize);
+    LayOut();
+}
+
+void CEditPropDlg::LayOut()
+{
+    if (m_pValueGroup == nullptr || m_templateSize.isEmpty())
+        return;
+    const int dx = std::max(0, width() - m_templateSize.width());
+    const int dy = std::max(0, height() - m_templateSize.height());
+    m_pValueGroup->setGeometry(m_valueGroupRect.adjusted(0, 0, dx, dy));
+    Control(IDC_PROP_VALUE)->setGeometry(m_valueRect.adjusted(0, 0, dx, dy));
+    m_pSave->setGeometry(m_saveRect.translated(dx, dy));
+    Control(IDC_CANCEL)->setGeometry(m_cancelRect.translated(dx, dy));
+}
+
+void CEditPropDlg::resizeEvent(QResizeEvent* pEvent)
+{
+    QDialog::resizeEvent(pEvent);
+    LayOut();
+}
+
+void CEditPropDlg::done(int nResult)
+{
+    // The size the user gave the viewer is kept for the next one.
+    // (Only in the program, which names its settings.)
+    if (!m_templateSize.isEmpty() && !QCoreApplication::organizationName().isEmpty())
+        QSettings().setValue(QStringLiteral("PropertyViewer/Size"), size());
+    QDialog::done(nResult);
+}
+
+bool CEditPropDlg::eventFilter(QObject* pObj, QEvent* pEvent)
+{
+    if (pObj == m_hexValue && (pEvent->type() == QEvent::KeyPress || pEvent->type() == QEvent::ShortcutOverride)) {
+        const auto* pKey = static_cast<QKeyEvent*>(pEvent);
+        const bool bPlain = (pKey->modifiers() & ~Qt::ShiftModifier) == Qt::NoModifier;
+        if (bPlain && (pKey->key() == Qt::Key_Escape || pKey->key() == Qt::Key_Tab || pKey->key() == Qt::Key_Backtab)) {
+            if (pEvent->type() == QEvent::KeyPress) {
+                if (pKey->key() == Qt::Key_Escape)
+                    reject();
+                else if (pKey->key() == Qt::Key_Backtab || (pKey->modifiers() & Qt::ShiftModifier))
+                    Control(IDC_CANCEL)->setFocus(Qt::BacktabFocusReason);
+                else
+                    m_pSave->isEnabled() ? m_pSave->setFocus(Qt::TabFocusReason)
+                                         : Control(IDC_CANCEL)->setFocus(Qt::TabFocusReason);
+            }
+            return true;
+        }
+    }
+    return QDialog::eventFilter(pObj, pEvent);
 }
 
 void CEditPropDlg::DoDataExchange()

@@ -63,7 +63,17 @@ public:
     std::string m_strTagName;
     std::string m_strTypeName;
 
+protected:
+    void resizeEvent(QResizeEvent* pEvent) override;
+    bool eventFilter(QObject* pObj, QEvent* pEvent) override;
+
+public:
+    // Keeps the viewer's size for the next one.
+    void done(int nResult) override;
+
 private:
+    // Moves the buttons and stretches the value to the dialog's size.
+    void LayOut();
     void CreateControls();
     void DoDataExchange();
     bool IsBinary() const;
@@ -71,6 +81,12 @@ private:
     QPlainTextEdit* m_editValue = nullptr;
     CHexEdit* m_hexValue = nullptr;
     QPushButton* m_pSave = nullptr;
+    QWidget* m_pValueGroup = nullptr;
+    QSize m_templateSize;
+    QRect m_valueGroupRect;
+    QRect m_valueRect;
+    QRect m_saveRect;
+    QRect m_cancelRect;
     std::map<int, QWidget*> m_controls;
     const BYTE* m_pValue = nullptr;
     ULONG m_cbValue = 0;

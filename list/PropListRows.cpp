@@ -64,7 +64,7 @@ HRESULT MakeNamedPropertyRows(IMAPIProp* pStore, std::vector<CListRow>& rows)
     for (CNamedPropText& name : names) {
         CListRow row;
         row.texts = {std::move(name.strId), std::move(name.strKind), std::move(name.strName),
-                     std::move(name.strGuid), std::string()};
+                     std::move(name.strGuid), std::move(name.strCanonical)};
         rows.push_back(std::move(row));
     }
     return hr;
@@ -87,4 +87,23 @@ void SortRows(std::vector<CListRow>& rows, int nColumn, bool bDescending)
             return a.item.strSortText < b.item.strSortText;
         });
     }
+}
+
+std::string RowsAsText(const std::vector<const CListRow*>& rows, const std::vector<int>& columns)
+{
+    std::string text;
+    for (const CListRow* pRow : rows) {
+        bool bFirst = true;
+        for (int nColumn : columns) {
+            if (nColumn < 0 || nColumn >= kMaxColumns)
+                continue;
+            if (!bFirst)
+                text += '\t';
+            bFirst = false;
+            for (char c : pRow->texts[static_cast<size_t>(nColumn)])
+                text += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+        }
+        text += '\n';
+    }
+    return text;
 }

@@ -22,7 +22,7 @@ struct CPropItem
 
 // Columns of the property list and of the named-property list.
 inline constexpr int kPropColumns = 5;
-inline constexpr int kNamedColumns = 4;
+inline constexpr int kNamedColumns = 5;
 inline constexpr int kMaxColumns = 5;
 
 struct CColumnDef
@@ -30,10 +30,19 @@ struct CColumnDef
     const char* pszHeading;
     int nWidth;
 };
+// Widths in pixels at a scale of 1, for a text of the sample's length: the
+// list widens a column to its text in the list's font where that is wider.
 inline constexpr CColumnDef kPropColumnDefs[kPropColumns] = {
     {"TAG", 95}, {"TAG Name", 150}, {"Named ID", 85}, {"Type", 125}, {"Value", 2000}};
 inline constexpr CColumnDef kNamedColumnDefs[kNamedColumns] = {
-    {"ID", 95}, {"KIND", 85}, {"NAME", 140}, {"GUID", 250}};
+    {"ID", 95}, {"KIND", 85}, {"NAME", 140}, {"GUID", 250}, {"Canonical Name", 260}};
+// The least width of each column as a sample text: the list's font at any
+// scale factor shows at least this much of each.
+inline constexpr const char* kPropColumnSamples[kPropColumns] = {"0x0e1b000b ", "PR_MESSAGE_DELIVERY_TIME",
+                                                                  "0x00008205 PidLidBusyStatus", "PT_MV_UNICODE", ""};
+inline constexpr const char* kNamedColumnSamples[kNamedColumns] = {
+    "0x00008205 ", "MNID_STRING ", "urn:schemas:calendar:", "{00020329-0000-0000-C000-000000000046} ",
+    "PidLidAppointmentStartWhole (PSETID_Appointment)"};
 
 // One row as the list shows it: its column texts (UTF-8), its image (-1 for
 // none) and its record.
@@ -69,6 +78,11 @@ std::vector<CListRow> MakePropertyRows(const CPropValueArray& props, IMAPIProp* 
 // Returns GetNamesFromIDs' HRESULT; rows is empty on failure and when the
 // store has no names.
 HRESULT MakeNamedPropertyRows(IMAPIProp* pStore, std::vector<CListRow>& rows);
+
+// The rows as text for the clipboard: one line per row, the texts of the
+// given columns (in that order) separated by tabs. A line end or tab inside a
+// text becomes a blank, so that every row stays one line of its columns.
+std::string RowsAsText(const std::vector<const CListRow*>& rows, const std::vector<int>& columns);
 
 // Sorts the rows by the texts of one column, compared byte by byte and case
 // sensitively (so "10" comes before "9"), ascending or descending. Rows with

@@ -13,6 +13,11 @@ CMAPICommandView::CMAPICommandView(QWidget* pParent)
 {
     setObjectName(QStringLiteral("CMAPICommandView"));
     setLineWrapMode(QPlainTextEdit::NoWrap);
+    // The trace is the program's record: it can be read, selected and
+    // copied, not typed over; nothing in it is undone.
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    document()->setUndoRedoEnabled(false);
     // Courier New, 15 pixels high, normal weight; any fixed-pitch face when
     // Courier New is not installed.
     QFont font(QStringLiteral("Courier New"));

@@ -1,5 +1,5 @@
-// The trace pane: an ordinary editable text view that the workspace's trace
-// writer appends MAPI call lines to.
+// The trace pane: a read-only text view that the workspace's trace writer
+// appends MAPI call lines to; its text can be selected and copied.
 #pragma once
 
 #include <QHash>

@@ -2,6 +2,8 @@
 
 #include "mapi/Prompts.h"
 
+#include "mapi32/errortext.h"
+
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
@@ -25,7 +27,7 @@ CMsgBox::CMsgBox(QWidget* pParent)
     : QDialog(pParent)
 {
     setObjectName(QStringLiteral("CMsgBox"));
-    setWindowTitle(QStringLiteral("Dialog"));
+    setWindowTitle(QStringLiteral("Dravik - Error Report"));
     setFixedSize(DuX(238), DuY(118));
 
     m_pOk = new QPushButton(QStringLiteral("OK"), this);
@@ -42,9 +44,17 @@ CMsgBox::CMsgBox(QWidget* pParent)
 
     m_pMessage = new QLabel(QStringLiteral("Static"), this);
     m_pMessage->setObjectName(QStringLiteral("message"));
-    m_pMessage->setGeometry(DuRect(7, 7, 169, 30));
+    m_pMessage->setGeometry(DuRect(7, 7, 169, 22));
     m_pMessage->setWordWrap(true);
     m_pMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    m_pMeaning = new QLabel(this);
+    m_pMeaning->setObjectName(QStringLiteral("meaning"));
+    m_pMeaning->setGeometry(DuRect(7, 30, 169, 13));
+    m_pMeaning->setWordWrap(true);
+    m_pMeaning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pMeaning->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_pFold = new QFrame(this);
     m_pFold->setObjectName(QStringLiteral("fold"));
@@ -68,7 +78,9 @@ CMsgBox::CMsgBox(QWidget* pParent)
 void CMsgBox::OnInitDialog()
 {
     m_pMessage->setText(m_strMessage);
-    m_pDetailsBox->setPlainText(m_strDetails);
+    m_pMeaning->setText(m_strMeaning);
+    // Without details of its own the box says at least what the error is.
+    m_pDetailsBox->setPlainText(m_strDetails.isEmpty() ? m_strMeaning : m_strDetails);
     m_pHResult->setText(m_strHResult);
 
     m_nFullHeight = DuY(118);
@@ -96,6 +108,18 @@ int CMsgBox::exec()
 QString FormatHResultLine(std::int32_t hr)
 {
     return QStringLiteral("HRESULT: %1").arg(static_cast<std::uint32_t>(hr), 8, 16, QLatin1Char('0'));
+}
+
+QString ErrorMeaningLine(std::int32_t hr)
+{
+    const char* pszName = dravik::mapi32::ErrorName(static_cast<SCODE>(hr));
+    const char* pszMeaning = dravik::mapi32::ErrorMeaning(static_cast<SCODE>(hr));
+    QString strLine = pszMeaning != nullptr ? QString::fromUtf8(pszMeaning) : QStringLiteral("error");
+    strLine[0] = strLine[0].toUpper();
+    const QString strName = pszName != nullptr
+                                ? QString::fromLatin1(pszName)
+                                : QStringLiteral("0x%1").arg(static_cast<std::uint32_t>(hr), 8, 16, QLatin1Char('0'));
+    return strLine + QStringLiteral(" (") + strName + QLatin1Char(')');
 }
 
 void ShowErrorReport(const char* pszMessage, const char* pszDetails, std::int32_t hr)

@@ -24,6 +24,9 @@ public:
     QString m_strMessage;
     QString m_strDetails;
     QString m_strHResult;
+    // What the error means and its name: "No such file, profile or object
+    // (MAPI_E_NOT_FOUND)".
+    QString m_strMeaning;
 
     // Fills the controls from the fields and folds the dialog.
     void OnInitDialog();
@@ -36,6 +39,7 @@ private:
     QPushButton* m_pOk = nullptr;
     QPushButton* m_pDetails = nullptr;
     QLabel* m_pMessage = nullptr;
+    QLabel* m_pMeaning = nullptr;
     QFrame* m_pFold = nullptr;
     QLabel* m_pHResult = nullptr;
     QPlainTextEdit* m_pDetailsBox = nullptr;
@@ -43,6 +47,11 @@ private:
 
 // "HRESULT: %08x" of hr taken as an unsigned 32-bit number.
 QString FormatHResultLine(std::int32_t hr);
+
+// The plain meaning of hr and its name, as the report shows them below its
+// message: "Not a PST or OST file, or damaged (MAPI_E_CORRUPT_DATA)"; a code
+// without a meaning gives "Error (MAPI_E_...)" or "Error (0x80041234)".
+QString ErrorMeaningLine(std::int32_t hr);
 
 // Shows the report modally, through Prompts(), and returns when the user
 // closes it. Null texts count as empty. Owned by the main window when there is one.

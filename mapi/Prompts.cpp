@@ -70,6 +70,7 @@ public:
         dlg.m_strMessage = strMessage;
         dlg.m_strDetails = strDetails;
         dlg.m_strHResult = FormatHResultLine(hr);
+        dlg.m_strMeaning = ErrorMeaningLine(hr);
         dlg.exec();
     }
 };

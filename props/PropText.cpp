@@ -3,11 +3,16 @@
 #include "props/DateText.h"
 #include "props/IniFile.h"
 #include "props/MultiValueText.h"
+#include "props/NamedPropNames.h"
 #include "props/PropValueArray.h"
 #include "props/TextConv.h"
 
+#include "mapi32/errortext.h"
 
+
+#include <algorithm>
 #include <charconv>
+#include <limits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +52,28 @@ std::string BinaryText(const SBinary& bin, UINT cchText)
     return text;
 }
 
+// Every byte of a stream opened as ulPropTag on pSource. The result of
+// OpenProperty when the stream cannot be opened; S_OK when it was read to its
+// end; the failing read's error when it was not.
+HRESULT ReadWholeStream(IMAPIProp* pSource, ULONG ulPropTag, std::string& bytes)
+{
+    LPSTREAM pStream = nullptr;
+    HRESULT hr = pSource->OpenProperty(ulPropTag, &IID_IStream, 0, MAPI_BEST_ACCESS,
+                                       reinterpret_cast<LPUNKNOWN*>(&pStream));
+    if (FAILED(hr) || pStream == nullptr)
+        return FAILED(hr) ? hr : MAPI_E_NOT_FOUND;
+    char chunk[16384];
+    for (;;) {
+        ULONG n = 0;
+        hr = pStream->Read(chunk, sizeof chunk, &n);
+        if (FAILED(hr) || n == 0)
+            break;
+        bytes.append(chunk, std::min<size_t>(n, sizeof chunk));
+    }
+    pStream->Release();
+    return FAILED(hr) ? hr : S_OK;
+}
+
 std::uint64_t FileTimeValue(const FILETIME& ft)
 {
     return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -60,111 +87,24 @@ std::string DecimalText(std::int64_t value)
     return std::string(sz, end);
 }
 
-// The low and the high 32 bits of a 64-bit value, each as a signed number.
-std::string LowHighText(std::int64_t value)
+// A currency amount: the value counts ten-thousandths of the unit, so it
+// shows with four decimals ("1.0000", "-0.0001").
+std::string CurrencyText(std::int64_t value)
 {
-    const auto u = static_cast<std::uint64_t>(value);
+    const bool bNegative = value < 0;
+    // The magnitude as unsigned, so that the least 64-bit value has one too.
+    const std::uint64_t magnitude =
+        bNegative ? ~static_cast<std::uint64_t>(value) + 1 : static_cast<std::uint64_t>(value);
     char sz[32];
-    std::snprintf(sz, sizeof sz, "%d %d", static_cast<std::int32_t>(static_cast<std::uint32_t>(u)),
-                  static_cast<std::int32_t>(static_cast<std::uint32_t>(u >> 32)));
+    std::snprintf(sz, sizeof sz, "%s%llu.%04llu", bNegative ? "-" : "",
+                  static_cast<unsigned long long>(magnitude / 10000),
+                  static_cast<unsigned long long>(magnitude % 10000));
     return sz;
 }
 
 } // namespace
 
 namespace {
-
-struct CErrorName
-{
-    SCODE sc;
-    const char* pszName;
-};
-
-// Where MAPI and COM give one code two names, the MAPI name is the one shown.
-const CErrorName kErrorNames[] = {
-    {S_OK, "S_OK"},
-    {MAPI_E_CALL_FAILED, "MAPI_E_CALL_FAILED"},
-    {MAPI_E_NOT_ENOUGH_MEMORY, "MAPI_E_NOT_ENOUGH_MEMORY"},
-    {MAPI_E_INVALID_PARAMETER, "MAPI_E_INVALID_PARAMETER"},
-    {MAPI_E_INTERFACE_NOT_SUPPORTED, "MAPI_E_INTERFACE_NOT_SUPPORTED"},
-    {MAPI_E_NO_ACCESS, "MAPI_E_NO_ACCESS"},
-    {E_NOTIMPL, "E_NOTIMPL"},
-    {E_POINTER, "E_POINTER"},
-    {E_ABORT, "E_ABORT"},
-    {E_UNEXPECTED, "E_UNEXPECTED"},
-    {STG_E_INVALIDFUNCTION, "STG_E_INVALIDFUNCTION"},
-    {STG_E_ACCESSDENIED, "STG_E_ACCESSDENIED"},
-    {STG_E_INVALIDPOINTER, "STG_E_INVALIDPOINTER"},
-    {MAPI_E_NO_SUPPORT, "MAPI_E_NO_SUPPORT"},
-    {MAPI_E_BAD_CHARWIDTH, "MAPI_E_BAD_CHARWIDTH"},
-    {MAPI_E_STRING_TOO_LONG, "MAPI_E_STRING_TOO_LONG"},
-    {MAPI_E_UNKNOWN_FLAGS, "MAPI_E_UNKNOWN_FLAGS"},
-    {MAPI_E_INVALID_ENTRYID, "MAPI_E_INVALID_ENTRYID"},
-    {MAPI_E_INVALID_OBJECT, "MAPI_E_INVALID_OBJECT"},
-    {MAPI_E_OBJECT_CHANGED, "MAPI_E_OBJECT_CHANGED"},
-    {MAPI_E_OBJECT_DELETED, "MAPI_E_OBJECT_DELETED"},
-    {MAPI_E_BUSY, "MAPI_E_BUSY"},
-    {MAPI_E_NOT_ENOUGH_DISK, "MAPI_E_NOT_ENOUGH_DISK"},
-    {MAPI_E_NOT_ENOUGH_RESOURCES, "MAPI_E_NOT_ENOUGH_RESOURCES"},
-    {MAPI_E_NOT_FOUND, "MAPI_E_NOT_FOUND"},
-    {MAPI_E_VERSION, "MAPI_E_VERSION"},
-    {MAPI_E_LOGON_FAILED, "MAPI_E_LOGON_FAILED"},
-    {MAPI_E_SESSION_LIMIT, "MAPI_E_SESSION_LIMIT"},
-    {MAPI_E_USER_CANCEL, "MAPI_E_USER_CANCEL"},
-    {MAPI_E_UNABLE_TO_ABORT, "MAPI_E_UNABLE_TO_ABORT"},
-    {MAPI_E_NETWORK_ERROR, "MAPI_E_NETWORK_ERROR"},
-    {MAPI_E_DISK_ERROR, "MAPI_E_DISK_ERROR"},
-    {MAPI_E_TOO_COMPLEX, "MAPI_E_TOO_COMPLEX"},
-    {MAPI_E_BAD_COLUMN, "MAPI_E_BAD_COLUMN"},
-    {MAPI_E_EXTENDED_ERROR, "MAPI_E_EXTENDED_ERROR"},
-    {MAPI_E_COMPUTED, "MAPI_E_COMPUTED"},
-    {MAPI_E_CORRUPT_DATA, "MAPI_E_CORRUPT_DATA"},
-    {MAPI_E_UNCONFIGURED, "MAPI_E_UNCONFIGURED"},
-    {MAPI_E_FAILONEPROVIDER, "MAPI_E_FAILONEPROVIDER"},
-    {MAPI_E_UNKNOWN_CPID, "MAPI_E_UNKNOWN_CPID"},
-    {MAPI_E_UNKNOWN_LCID, "MAPI_E_UNKNOWN_LCID"},
-    {MAPI_E_PASSWORD_CHANGE_REQUIRED, "MAPI_E_PASSWORD_CHANGE_REQUIRED"},
-    {MAPI_E_PASSWORD_EXPIRED, "MAPI_E_PASSWORD_EXPIRED"},
-    {MAPI_E_INVALID_WORKSTATION_ACCOUNT, "MAPI_E_INVALID_WORKSTATION_ACCOUNT"},
-    {MAPI_E_INVALID_ACCESS_TIME, "MAPI_E_INVALID_ACCESS_TIME"},
-    {MAPI_E_ACCOUNT_DISABLED, "MAPI_E_ACCOUNT_DISABLED"},
-    {MAPI_E_END_OF_SESSION, "MAPI_E_END_OF_SESSION"},
-    {MAPI_E_UNKNOWN_ENTRYID, "MAPI_E_UNKNOWN_ENTRYID"},
-    {MAPI_E_MISSING_REQUIRED_COLUMN, "MAPI_E_MISSING_REQUIRED_COLUMN"},
-    {MAPI_E_BAD_VALUE, "MAPI_E_BAD_VALUE"},
-    {MAPI_E_INVALID_TYPE, "MAPI_E_INVALID_TYPE"},
-    {MAPI_E_TYPE_NO_SUPPORT, "MAPI_E_TYPE_NO_SUPPORT"},
-    {MAPI_E_UNEXPECTED_TYPE, "MAPI_E_UNEXPECTED_TYPE"},
-    {MAPI_E_TOO_BIG, "MAPI_E_TOO_BIG"},
-    {MAPI_E_DECLINE_COPY, "MAPI_E_DECLINE_COPY"},
-    {MAPI_E_UNEXPECTED_ID, "MAPI_E_UNEXPECTED_ID"},
-    {MAPI_E_UNABLE_TO_COMPLETE, "MAPI_E_UNABLE_TO_COMPLETE"},
-    {MAPI_E_TIMEOUT, "MAPI_E_TIMEOUT"},
-    {MAPI_E_TABLE_EMPTY, "MAPI_E_TABLE_EMPTY"},
-    {MAPI_E_TABLE_TOO_BIG, "MAPI_E_TABLE_TOO_BIG"},
-    {MAPI_E_INVALID_BOOKMARK, "MAPI_E_INVALID_BOOKMARK"},
-    {MAPI_E_WAIT, "MAPI_E_WAIT"},
-    {MAPI_E_CANCEL, "MAPI_E_CANCEL"},
-    {MAPI_E_NOT_ME, "MAPI_E_NOT_ME"},
-    {MAPI_E_CORRUPT_STORE, "MAPI_E_CORRUPT_STORE"},
-    {MAPI_E_NOT_IN_QUEUE, "MAPI_E_NOT_IN_QUEUE"},
-    {MAPI_E_NO_SUPPRESS, "MAPI_E_NO_SUPPRESS"},
-    {MAPI_E_COLLISION, "MAPI_E_COLLISION"},
-    {MAPI_E_NOT_INITIALIZED, "MAPI_E_NOT_INITIALIZED"},
-    {MAPI_E_NON_STANDARD, "MAPI_E_NON_STANDARD"},
-    {MAPI_E_NO_RECIPIENTS, "MAPI_E_NO_RECIPIENTS"},
-    {MAPI_E_SUBMITTED, "MAPI_E_SUBMITTED"},
-    {MAPI_E_HAS_FOLDERS, "MAPI_E_HAS_FOLDERS"},
-    {MAPI_E_HAS_MESSAGES, "MAPI_E_HAS_MESSAGES"},
-    {MAPI_E_FOLDER_CYCLE, "MAPI_E_FOLDER_CYCLE"},
-    {MAPI_E_AMBIGUOUS_RECIP, "MAPI_E_AMBIGUOUS_RECIP"},
-    {MAPI_W_NO_SERVICE, "MAPI_W_NO_SERVICE"},
-    {MAPI_W_ERRORS_RETURNED, "MAPI_W_ERRORS_RETURNED"},
-    {MAPI_W_POSITION_CHANGED, "MAPI_W_POSITION_CHANGED"},
-    {MAPI_W_APPROX_COUNT, "MAPI_W_APPROX_COUNT"},
-    {MAPI_W_CANCEL_MESSAGE, "MAPI_W_CANCEL_MESSAGE"},
-    {MAPI_W_PARTIAL_COMPLETION, "MAPI_W_PARTIAL_COMPLETION"},
-};
 
 // "MAPI_E_NOT_FOUND (0x8004010F)"; a code without a name "Error (0x80041234)".
 std::string ErrorText(SCODE sc)
@@ -198,9 +138,9 @@ std::string SingleValueText(ULONG ulType, const _PV& v, UINT cchText, ULONG ulSh
     case PT_APPTIME:
         return ScientificText(v.at);
     case PT_CURRENCY:
-        return LowHighText(v.cur.int64);
+        return CurrencyText(v.cur.int64);
     case PT_I8:
-        return LowHighText(v.li.QuadPart);
+        return DecimalText(v.li.QuadPart);
     case PT_ERROR:
         return ErrorText(v.err);
     case PT_CLSID:
@@ -265,13 +205,66 @@ std::string MultiValuedText(const SPropValue& prop, UINT cchText)
 
 } // namespace
 
+std::string PropValueWholeText(const SPropValue* pProp, IMAPIProp* pSource, HRESULT* phrRead)
+{
+    if (phrRead != nullptr)
+        *phrRead = S_OK;
+    if (pProp == nullptr)
+        return std::string();
+    if (PROP_TYPE(pProp->ulPropTag) == PT_ERROR && pProp->Value.err == MAPI_E_NOT_ENOUGH_MEMORY && pSource) {
+        // A string as its text; a value that is no string (the provider
+        // says it has no such string) as its bytes.
+        std::string bytes;
+        HRESULT hr = ReadWholeStream(pSource, CHANGE_PROP_TYPE(pProp->ulPropTag, PT_UNICODE), bytes);
+        bool bText = hr != MAPI_E_NOT_FOUND;
+        if (!bText) {
+            bytes.clear();
+            hr = ReadWholeStream(pSource, CHANGE_PROP_TYPE(pProp->ulPropTag, PT_BINARY), bytes);
+        }
+        if (FAILED(hr) && hr != MAPI_E_NOT_FOUND) {
+            // The value is there but cannot be read whole: never a part of it
+            // passed off as the whole.
+            if (phrRead != nullptr)
+                *phrRead = hr;
+            return ErrorText(hr);
+        }
+        if (SUCCEEDED(hr) && bText) {
+            std::u16string text(bytes.size() / 2, u'\0');
+            for (size_t i = 0; i < text.size(); ++i)
+                text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                                (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+            return WideToNarrow(std::u16string_view(text));
+        }
+        if (SUCCEEDED(hr)) {
+            SPropValue value{};
+            value.ulPropTag = CHANGE_PROP_TYPE(pProp->ulPropTag, PT_BINARY);
+            value.Value.bin = SBinary{static_cast<ULONG>(bytes.size()), reinterpret_cast<LPBYTE>(bytes.data())};
+            return PropValueToText(&value, std::numeric_limits<UINT>::max());
+        }
+    }
+    return PropValueToText(pProp, std::numeric_limits<UINT>::max());
+}
+
+std::string ErrorInPlainWords(SCODE sc)
+{
+    const char* pszMeaning = ErrorMeaning(sc);
+    std::string text = pszMeaning ? pszMeaning : "error";
+    char sz[80];
+    if (const char* pszName = ErrorCodeName(sc))
+        std::snprintf(sz, sizeof sz, " [%s]", pszName);
+    else
+        std::snprintf(sz, sizeof sz, " [0x%08X]", static_cast<unsigned>(sc));
+    return text + sz;
+}
+
 const char* ErrorCodeName(SCODE sc)
 {
-    for (const CErrorName& e : kErrorNames) {
-        if (e.sc == sc)
-            return e.pszName;
-    }
-    return nullptr;
+    return dravik::mapi32::ErrorName(sc);
+}
+
+const char* ErrorMeaning(SCODE sc)
+{
+    return dravik::mapi32::ErrorMeaning(sc);
 }
 
 std::string PropValueToText(const SPropValue* pProp, UINT cchText)
@@ -337,6 +330,7 @@ CNamedPropText FormatNamedProp(const MAPINAMEID* pName)
     }
     if (pName->lpguid)
         text.strGuid = GuidToString(*pName->lpguid);
+    text.strCanonical = NamedPropCanonicalText(*pName);
     return text;
 }
 
@@ -396,17 +390,10 @@ std::string NamedIdText(IMAPIProp* pSource, ULONG ulPropTag)
     LPMAPINAMEID* ppNames = nullptr;
     pSource->GetNamesFromIDs(&pTags, nullptr, 0, &cNames, &ppNames);
     std::string text;
-    // A string name has no numeric ID: Kind then holds a string pointer, whose
-    // bits mean nothing, so the cell stays empty (the store's named-property
-    // listing shows such names).
-    if (ppNames && cNames >= 1 && ppNames[0] && ppNames[0]->ulKind == MNID_ID) {
-        // "0x%08X", digit by digit: every named property listed passes here.
-        static constexpr char kDigits[] = "0123456789ABCDEF";
-        auto id = static_cast<std::uint32_t>(ppNames[0]->Kind.lID);
-        text = "0x00000000";
-        for (size_t d = 9; d >= 2; --d, id >>= 4)
-            text[d] = kDigits[id & 0xF];
-    }
+    // The numeric ID or the string name, with the canonical name and the
+    // property set where the table of names knows them.
+    if (ppNames && cNames >= 1 && ppNames[0])
+        text = NamedPropIdentity(*ppNames[0]);
     if (ppNames)
         MAPIFreeBuffer(ppNames);
     // The caller's one-tag array stays the caller's; a provider that answered
@@ -418,7 +405,7 @@ std::string NamedIdText(IMAPIProp* pSource, ULONG ulPropTag)
 
 } // namespace
 
-CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource)
+CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource, bool bWholeValue)
 {
     CPropRowText row;
     if (i >= props.Count())
@@ -427,7 +414,8 @@ CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSo
     row.strTag = DictionaryKey(ulPropTag);  // the same form: "0x%08x"
 
     // The first value with this property ID, as the array is searched by ID.
-    row.strValue = PropValueToText(props.Find(ulPropTag), kListValueChars);
+    row.strValue = bWholeValue ? PropValueWholeText(props.Find(ulPropTag), pSource, &row.hrValue)
+                               : PropValueToText(props.Find(ulPropTag), kListValueChars);
     if (!LookupNumber("PropIDs", PROP_ID(ulPropTag), row.strName))
         row.strName = DictionaryKey(PROP_ID(ulPropTag));
     if (!LookupNumber("PropType", PROP_TYPE(ulPropTag), row.strType))

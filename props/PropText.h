@@ -18,7 +18,9 @@
 #include <vector>
 
 // The text of one value:
-// - numbers, strings, dates and markers as the tool always showed them;
+// - numbers, strings, dates and markers as the tool always showed them,
+//   except PT_I8 as one signed 64-bit decimal number and PT_CURRENCY as the
+//   amount with four decimals ("12.5000");
 // - binary values (and PT_SVREID, a server entry ID held as bytes) as
 //   hexadecimal digits up to a limit set by the buffer size; whenever bytes
 //   are left out the text ends with " }etc";
@@ -31,12 +33,32 @@
 // A null value and a buffer size of 0 give no text.
 std::string PropValueToText(const SPropValue* pProp, UINT cchText);
 
+// The whole text of a value, never cut: every character of a string, every
+// byte of a binary value as hexadecimal digits, every value of a multi-valued
+// one. A value too large for GetProps (PT_ERROR MAPI_E_NOT_ENOUGH_MEMORY) is
+// read whole through pSource's stream when pSource is given: a string as its
+// text, anything else as hexadecimal digits; without a stream it is the
+// error's text.
+// When the stream opens but cannot be read to its end (a damaged value), the
+// text is the error's and *phrRead (when given) receives it.
+std::string PropValueWholeText(const SPropValue* pProp, IMAPIProp* pSource, HRESULT* phrRead = nullptr);
+
 // The same written into a caller's buffer of cchText bytes.
 void PropValueToText(LPSTR szText, const SPropValue* pProp, UINT cchText);
 
 // The name of an error or warning code (MAPI_E_..., MAPI_W_..., the COM
 // codes MAPI uses), or null when it has none.
 const char* ErrorCodeName(SCODE sc);
+
+// What an error code means, in plain words for a person ("wrong password",
+// "not a PST or OST file, or damaged"), or null for a code without a plain
+// meaning of its own.
+const char* ErrorMeaning(SCODE sc);
+
+// "<meaning> [MAPI_E_NAME]" for a report: the plain meaning (or "error" for
+// a code without one) and the error's name in brackets (or its number when
+// it has no name).
+std::string ErrorInPlainWords(SCODE sc);
 
 // Buffer sizes the tool's callers use.
 inline constexpr UINT kListValueChars = 1024;
@@ -52,6 +74,9 @@ struct CNamedPropText
     std::string strKind; // "MNID_ID", "MNID_STRING" or "INVALID"
     std::string strName; // the string name (at most 254 bytes); empty otherwise
     std::string strGuid; // "{00020329-0000-0000-C000-000000000046}"
+    // "PidNameKeywords (PS_PUBLIC_STRINGS)": the canonical name and the set's
+    // name where known, the set alone, or empty.
+    std::string strCanonical;
 };
 
 CNamedPropText FormatNamedProp(const MAPINAMEID* pName);
@@ -70,9 +95,10 @@ class CPropValueArray;
 
 // The five texts of one row of a property listing: TAG ("0x%08x" of the
 // tag), TAG Name and Type (the dictionary's names, else their "0x%08x" keys),
-// Named ID ("0x%08X" of the numeric ID of the tag's name, asked of pSource;
-// empty without a source, without a name, and for a string name, which has
-// no numeric ID) and Value (the text of the first value with the tag's
+// Named ID (the name of the tag asked of pSource: "0x%08X" of a numeric ID or
+// the string name in quotes, followed by the canonical name and the property
+// set where known, "0x00008205 PidLidBusyStatus (PSETID_Appointment)"; empty
+// without a source or without a name) and Value (the text of the first value with the tag's
 // property ID, into 1024 bytes; PR_OBJECT_TYPE gets " [object type name]"
 // appended).
 struct CPropRowText
@@ -82,8 +108,11 @@ struct CPropRowText
     std::string strNamedId;
     std::string strType;
     std::string strValue;
+    // With a whole value: S_OK, or why the value could not be read whole.
+    HRESULT hrValue = S_OK;
 };
 
 // The row of the value at index i (below props.Count()). pSource is the object
 // the values came from, or null for a table row's values.
-CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource);
+// With bWholeValue the Value is whole (PropValueWholeText) instead.
+CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource, bool bWholeValue = false);

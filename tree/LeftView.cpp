@@ -12,6 +12,9 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
 
@@ -108,6 +111,19 @@ HRESULT RootTable(CSessionWrapper& session, ERootTable eTable, CTableRef& table)
     return MAPI_E_NO_SUPPORT;
 }
 
+// "Object: Message Stores/Store/Inbox/Subject" for an error report: the texts
+// of an item's ancestors and its own, or of hParent's and strText for a row
+// that has no item yet.
+std::string ObjectDetails(const QTreeWidgetItem* hParent, const std::string& strText = std::string())
+{
+    QStringList parts;
+    for (const QTreeWidgetItem* pItem = hParent; pItem != nullptr; pItem = pItem->parent())
+        parts.prepend(pItem->text(0));
+    if (!strText.empty())
+        parts.append(ItemText(strText));
+    return "Object: " + parts.join(QLatin1Char('/')).toStdString();
+}
+
 }  // namespace
 
 CLeftView::CLeftView(CDravikDoc* pDoc, QWidget* pParent)
@@ -124,6 +140,17 @@ CLeftView::CLeftView(CDravikDoc* pDoc, QWidget* pParent)
     for (int i = 0; i < kImageKinds; ++i)
         m_images[static_cast<std::size_t>(i)] = TreeImage(i);
     connect(this, &QTreeWidget::itemExpanded, this, &CLeftView::OnItemExpanding);
+    // Deep items keep their whole text: the tree scrolls sideways instead.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
+    m_selectTimer.setSingleShot(true);
+    m_selectTimer.setInterval(kKeyboardSelectMs);
+    connect(&m_selectTimer, &QTimer::timeout, this, &CLeftView::SelectCurrentItem);
+    connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* pItem) {
+        if (pItem != nullptr)
+            m_selectTimer.start();
+    });
 }
 
 CLeftView::~CLeftView()
@@ -218,18 +245,48 @@ void CLeftView::FreeNodes()
     ::malloc_trim(0);
 }
 
-void CLeftView::SendProgress(int nPercent)
+void CLeftView::SendProgress(int nPercent, const QString& strWhat, unsigned long ulDone, unsigned long ulTotal)
 {
     if (nPercent == m_nLastPercent)
         return;
     m_nLastPercent = nPercent;
     emit progress(nPercent);
-    // The window keeps repainting during a long listing; input waits. A
-    // repaint of the whole window costs as much as listing many rows, so it
-    // happens at most every kRepaintMs, not at every percent.
+    const QLocale locale = QLocale::system();
+    emit listingStatus(QStringLiteral("Listing %1: %2 of %3")
+                           .arg(strWhat, locale.toString(static_cast<qulonglong>(ulDone)),
+                                locale.toString(static_cast<qulonglong>(ulTotal))));
+    // The window keeps repainting during a long listing; input other than
+    // Escape and the Stop button waits (the event filter). A repaint of the
+    // whole window costs as much as listing many rows, so it happens at most
+    // every kRepaintMs, not at every percent.
     if (!m_repainted.isValid() || m_repainted.elapsed() >= kRepaintMs) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
         m_repainted.start();
+    }
+}
+
+bool CLeftView::eventFilter(QObject* pObj, QEvent* pEvent)
+{
+    switch (pEvent->type()) {
+    case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(pEvent)->key() == Qt::Key_Escape)
+            StopListing();
+        return true;
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+        return m_pStopWidget == nullptr || pObj != m_pStopWidget;
+    default:
+        return false;
     }
 }
 
@@ -266,13 +323,24 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
         wait = std::make_unique<CWaitCursor>();
         m_nLastPercent = -1;
         m_repainted.invalidate();
+        m_bStopRequested = false;
+        qApp->installEventFilter(this);
     }
     ++m_nListing;
     struct CLeave
     {
-        int& n;
-        ~CLeave() { --n; }
-    } leave{m_nListing};
+        CLeftView& view;
+        bool bOuter;
+        ~CLeave()
+        {
+            --view.m_nListing;
+            if (bOuter) {
+                qApp->removeEventFilter(&view);
+                emit view.listingStatus(QString());
+            }
+        }
+    } leave{*this, bOuter};
+    const QString strWhat = hParent != nullptr ? hParent->text(0) : QString();
 
     CTreeNode* pParent = NodeOf(hParent);
     // The rows' values move into the nodes; the rows not taken are freed.
@@ -303,12 +371,12 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
     HRESULT hrResult = S_OK;
     const ULONG n = pRows->cRows;
     for (ULONG i = 0; i < n; ++i) {
-        if (QuitRequested()) {
+        if (QuitRequested() || m_bStopRequested) {
             hrResult = E_FAIL;
             break;
         }
         if (bOuter)
-            SendProgress(static_cast<int>((static_cast<unsigned long long>(i) + 1) * 100 / n));
+            SendProgress(static_cast<int>((static_cast<unsigned long long>(i) + 1) * 100 / n), strWhat, i + 1, n);
 
         SRow& row = pRows->aRow[i];
         auto pNode = std::make_unique<CTreeNode>();
@@ -352,7 +420,7 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
             pNode->m_pContainer = new CFolderWrapper;
             hr = pEid ? m_pDoc->GetSession()->OpenMsgStore(*pEid, *pNode->m_pStore) : MAPI_E_INVALID_ENTRYID;
             if (FAILED(hr)) {
-                ShowErrorReport("MAPI GetMessageStore Failure", "", hr);
+                ShowErrorReport("MAPI GetMessageStore Failure", ObjectDetails(hParent, look.strText).c_str(), hr);
                 hrResult = E_FAIL;
                 break;
             }
@@ -369,7 +437,8 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
             if (FAILED(hr) || pNode->m_pContainer->Obj() == nullptr) {
                 delete pNode->m_pContainer;
                 pNode->m_pContainer = nullptr;
-                ShowErrorReport("Failed to locate subfolder", "", FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+                ShowErrorReport("Failed to locate subfolder", ObjectDetails(hParent, look.strText).c_str(),
+                                FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
             }
             break;
         }
@@ -384,11 +453,12 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
             pNode->m_bOwns = TRUE;
             CMessageView message(pParent ? pParent->m_pEntry : nullptr);
             hr = message.OpenAttach(static_cast<ULONG>(rowProps.GetLong(PR_ATTACH_NUM)), *pNode->m_pAttach);
-            if (FAILED(hr) || *pNode->m_pAttach == nullptr)
-                ShowErrorReport("Failure opening attachment", "", FAILED(hr) ? hr : MAPI_E_NOT_FOUND);
-            else if (!RowHasAttachMethod(rowProps))
+            if (!(FAILED(hr) || *pNode->m_pAttach == nullptr) && !RowHasAttachMethod(rowProps))
                 attachProps.LoadProps(*pNode->m_pAttach, TRUE);
-            AttachmentText(look, rowProps);
+            AttachmentText(look, rowProps, *pNode->m_pAttach);
+            if (FAILED(hr) || *pNode->m_pAttach == nullptr)
+                ShowErrorReport("Failure opening attachment", ObjectDetails(hParent, look.strText).c_str(),
+                                FAILED(hr) ? hr : MAPI_E_NOT_FOUND);
             break;
         }
         case EKindWork::None: break;
@@ -416,7 +486,7 @@ void CLeftView::AddContainerChildren(CFolderWrapper& container, QTreeWidgetItem*
     CTableRef table;
     if (SUCCEEDED(container.GetHierarchyTable(table)))
         AddTableRows(table, hItem, ulDisplayTag, nForcedKind);
-    if (!bContents || QuitRequested())
+    if (!bContents || QuitRequested() || m_bStopRequested)
         return;
     if (SUCCEEDED(container.GetContentsTable(table)))
         AddTableRows(table, hItem, ulDisplayTag, nForcedKind);
@@ -456,7 +526,7 @@ void CLeftView::AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNod
 {
     const int nDepth = pAttachNode->m_nEmbedDepth + 1;
     if (EmbedTooDeep(nDepth)) {
-        ShowErrorReport("Embedded messages nest too deeply", "", MAPI_E_CORRUPT_DATA);
+        ShowErrorReport("Embedded messages nest too deeply", ObjectDetails(hItem).c_str(), MAPI_E_CORRUPT_DATA);
         return;
     }
     CMAPITraceSlot* ppTrace = m_pDoc->m_ppTraceWriter;
@@ -467,7 +537,8 @@ void CLeftView::AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNod
     if (pMessage == nullptr) {
         if (pUnk != nullptr)
             pUnk->Release();
-        ShowErrorReport("Failed to open embedded message", "", FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+        ShowErrorReport("Failed to open embedded message", ObjectDetails(hItem).c_str(),
+                        FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
         return;
     }
     auto* pNode = new CTreeNode;
@@ -503,24 +574,62 @@ void CLeftView::OnItemExpanding(QTreeWidgetItem* pItem)
     pNode->m_bChildrenLoaded = TRUE;
 }
 
+void CLeftView::SelectCurrentItem()
+{
+    m_selectTimer.stop();
+    QTreeWidgetItem* pItem = currentItem();
+    CTreeNode* pNode = NodeOf(pItem);
+    if (pNode == nullptr || m_pDoc == nullptr || pNode == m_pDoc->GetSelectedNode() || CWaitCursor::Busy())
+        return;
+    SelectItem(pItem);
+}
+
+void CLeftView::SelectItem(QTreeWidgetItem* pItem)
+{
+    QStringList parts;
+    for (const QTreeWidgetItem* p = pItem; p != nullptr; p = p->parent())
+        parts.prepend(p->text(0));
+    m_pDoc->m_strSelectedPath = parts.join(QLatin1Char('/'));
+    m_pDoc->SelectNode(NodeOf(pItem));
+}
+
 void CLeftView::mousePressEvent(QMouseEvent* pEvent)
 {
-    // A left click makes the item current before the control handles the
-    // press (its expand button included); keyboard moves never do.
-    if (pEvent->button() == Qt::LeftButton) {
+    // A left or right click makes the item current before the control
+    // handles the press (its expand button included), so that a menu opened
+    // by the right click acts on the item clicked.
+    if (pEvent->button() == Qt::LeftButton || pEvent->button() == Qt::RightButton) {
         if (QTreeWidgetItem* pItem = itemAt(pEvent->position().toPoint())) {
             setCurrentItem(pItem);
-            m_pDoc->SelectNode(NodeOf(pItem));
+            m_selectTimer.stop();
+            if (NodeOf(pItem) != m_pDoc->GetSelectedNode())
+                SelectItem(pItem);
         }
     }
     QTreeWidget::mousePressEvent(pEvent);
 }
 
+void CLeftView::keyPressEvent(QKeyEvent* pEvent)
+{
+    // Return and Enter make the highlighted node current at once.
+    if ((pEvent->key() == Qt::Key_Return || pEvent->key() == Qt::Key_Enter) && pEvent->modifiers() == Qt::NoModifier) {
+        SelectCurrentItem();
+        pEvent->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(pEvent);
+}
+
 void CLeftView::contextMenuEvent(QContextMenuEvent* pEvent)
 {
-    // The command acts on the current node, not on the item under the cursor.
+    // The menu acts on the current node: the item the right click made
+    // current, or the highlighted one for the keyboard's menu key.
+    SelectCurrentItem();
+    QPoint pos = pEvent->globalPos();
+    if (pEvent->reason() == QContextMenuEvent::Keyboard && currentItem() != nullptr)
+        pos = viewport()->mapToGlobal(visualItemRect(currentItem()).bottomLeft());
     if (m_pItemMenu != nullptr)
-        m_pItemMenu->exec(pEvent->globalPos());
+        m_pItemMenu->exec(pos);
     pEvent->accept();
 }
 
@@ -547,6 +656,7 @@ void CLeftView::OnSaveAttachment()
     if (pNode == nullptr || pNode->m_nKind != static_cast<int>(MAPI_ATTACH))
         return;
     HRESULT hr = S_OK;
+    QString strPath;
     if (pNode->Attach() == nullptr) {
         // It could not be opened: there is nothing to save, so no file is asked for.
         hr = MAPI_E_NOT_FOUND;
@@ -557,12 +667,17 @@ void CLeftView::OnSaveAttachment()
         const CPropValueArray none;
         request.strFileName =
             QString::fromStdString(ProposeAttachmentName(pNode->m_pProps ? *pNode->m_pProps : none));
-        const QString strPath = Prompts().GetFileName(nullptr, request);
+        strPath = Prompts().GetFileName(nullptr, request);
         if (!strPath.isEmpty())
             hr = WriteAttachmentFile(pNode->m_pAttach, QFile::encodeName(strPath).constData());
     }
     // A file that could not be written gives a system error code, which is
     // not negative: every result but S_OK is a failure here.
-    if (hr != S_OK)
-        ShowErrorReport("Failed to save attachment", "", hr);
+    if (hr != S_OK) {
+        // The attachment's item is the current one.
+        std::string strDetails = ObjectDetails(currentItem());
+        if (!strPath.isEmpty())
+            strDetails += "\nFile: " + strPath.toStdString();
+        ShowErrorReport("Failed to save attachment", strDetails.c_str(), hr);
+    }
 }

@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <array>
@@ -57,17 +58,43 @@ public:
     // The menu a right click shows (the workspace menu's "Item" popup).
     void SetItemMenu(QMenu* pMenu) { m_pItemMenu = pMenu; }
 
+    // A node the keyboard moves to becomes current once the highlight has
+    // rested this long, so that holding an arrow key opens nothing on the way.
+    static constexpr int kKeyboardSelectMs = 300;
+    // Makes the highlighted item's node current now if it is not yet (a
+    // keyboard move still waiting for its pause).
+    void SelectCurrentItem();
+
+    // A listing is in progress (the wait cursor shows).
+    bool IsListing() const { return m_nListing > 0; }
+    // Ends the listing in progress after the row being listed: what was
+    // listed stays, and the folder counts as listed. Escape does the same
+    // while a listing runs.
+    void StopListing() { m_bStopRequested = m_nListing > 0; }
+    // The widget whose clicks reach the program while a listing runs (the
+    // workspace's Stop button); null for none.
+    void SetStopWidget(QWidget* pWidget) { m_pStopWidget = pWidget; }
+
     bool m_bRootsBuilt = false;
 
 signals:
     // The progress of a listing in percent, sent synchronously.
     void progress(int nPercent);
+    // What is being listed and how far ("Listing Inbox: 1,200 of 3,000");
+    // empty once the listing ends.
+    void listingStatus(const QString& strText);
 
 protected:
     void mousePressEvent(QMouseEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    // While a listing runs: Escape stops it, other input waits for its end
+    // (only the Stop widget's clicks pass).
+    bool eventFilter(QObject* pObj, QEvent* pEvent) override;
 
 private:
+    // Makes the item's node the document's current one.
+    void SelectItem(QTreeWidgetItem* pItem);
     void BuildRoots();
     // The rows of the table as children of hParent. S_OK; the failure of
     // reading the table; E_FAIL for an empty table, after a store failed to
@@ -82,11 +109,13 @@ private:
     void AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNode);
     QTreeWidgetItem* MakeItem(CTreeNode* pNode, int nImageKind, int nSelectedImageKind, int nChildren,
                               const std::string& strText);
-    void SendProgress(int nPercent);
+    void SendProgress(int nPercent, const QString& strWhat, unsigned long ulDone, unsigned long ulTotal);
     const QIcon& ItemIcon(int nImageKind, int nSelectedImageKind);
 
     CDravikDoc* m_pDoc;
     QMenu* m_pItemMenu = nullptr;
+    // Runs out kKeyboardSelectMs after the highlight last moved.
+    QTimer m_selectTimer;
     // The picture of each image kind, drawn once per view.
     std::array<QIcon, 32> m_images;
     // Icons pairing a normal and a selected picture.
@@ -95,6 +124,8 @@ private:
     // sends progress (a message's groups are listed inside its folder's).
     int m_nListing = 0;
     int m_nLastPercent = -1;
+    bool m_bStopRequested = false;
+    QWidget* m_pStopWidget = nullptr;
     // Since the window last repainted during the listing (invalid: not yet).
     QElapsedTimer m_repainted;
 };

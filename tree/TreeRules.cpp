@@ -140,9 +140,33 @@ void FolderImages(CNodeLook& look, const CPropValueArray& row)
     }
 }
 
-void AttachmentText(CNodeLook& look, const CPropValueArray& row)
+void AttachmentText(CNodeLook& look, const CPropValueArray& row, IAttach* pAttach)
 {
     row.FormatProp(look.strText, kTreeItemChars, PR_ATTACH_FILENAME);
+    if (!look.strText.empty())
+        return;
+    row.FormatProp(look.strText, kTreeItemChars, PR_ATTACH_LONG_FILENAME);
+    if (look.strText.empty() && pAttach != nullptr)
+        look.strText = EmbeddedSubject(pAttach);
+    if (look.strText.empty())
+        look.strText = "Attachment " + std::to_string(row.GetLong(PR_ATTACH_NUM));
+}
+
+std::string EmbeddedSubject(IAttach* pAttach)
+{
+    if (pAttach == nullptr)
+        return std::string();
+    LPUNKNOWN pUnk = nullptr;
+    if (FAILED(pAttach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, &pUnk)) || pUnk == nullptr)
+        return std::string();
+    std::string strSubject;
+    if (auto* pMessage = dynamic_cast<IMessage*>(pUnk)) {
+        CPropValueArray props;
+        props.LoadProps(pMessage, TRUE);
+        props.FormatProp(strSubject, kTreeItemChars, PR_SUBJECT);
+    }
+    pUnk->Release();
+    return strSubject;
 }
 
 bool MessageGetsGroups(int nKind, bool bEntryOpened)

@@ -107,8 +107,16 @@ EKindWork WorkForKind(int nKind);
 
 // A folder's images: the row's class image, else the plain folder pair.
 void FolderImages(CNodeLook& look, const CPropValueArray& row);
-// An attachment's text: the row's PR_ATTACH_FILENAME when it has one.
-void AttachmentText(CNodeLook& look, const CPropValueArray& row);
+// An attachment's text: the row's PR_ATTACH_FILENAME when it has one, else
+// the text the row gave (PR_DISPLAY_NAME). An attachment left without a text
+// gets the first of: PR_ATTACH_LONG_FILENAME, the subject of its embedded
+// message (pAttach's, asked only then; pAttach may be null), and
+// "Attachment N" with N its PR_ATTACH_NUM.
+void AttachmentText(CNodeLook& look, const CPropValueArray& row, IAttach* pAttach);
+
+// The subject of the message embedded in an attachment; empty when it has
+// none or none can be opened.
+std::string EmbeddedSubject(IAttach* pAttach);
 
 // The "Named Properties" node comes first below a store, once, before the
 // first row of the first of its tables that has rows.

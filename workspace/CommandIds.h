@@ -35,4 +35,14 @@ enum : int {
     ID_INDICATOR_NUM = 59138,
     ID_INDICATOR_SCRL = 59139,
     ID_PROGRESS_INDICATOR = 1093,
+    // The property list's value, whole, to the clipboard.
+    ID_COPY_VALUE = 32850,
+    // Ends a long listing of the tree, keeping what was listed.
+    ID_STOP_LISTING = 32851,
+    // The trace pane: empty it, write it to a file.
+    ID_TRACE_CLEAR = 32852,
+    ID_TRACE_SAVE = 32853,
+    // The Window menu: arrange the workspaces.
+    ID_WINDOW_CASCADE = 57650,
+    ID_WINDOW_TILE_HORZ = 57651,
 };

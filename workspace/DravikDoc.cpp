@@ -2,7 +2,9 @@
 
 #include "mapi/MsgBox.h"
 #include "mapi/Prompts.h"
+#include "mapi/TempProfileOwners.h"
 #include "props/IniFile.h"
+#include "props/PropText.h"
 #include "workspace/CommandIds.h"
 
 #include "mapi32/mapicode.h"
@@ -19,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <random>
@@ -160,7 +163,10 @@ void CDravikDoc::DeleteTempProfile()
         return;
     CProfAdminWrapper admin;
     if (SUCCEEDED(m_session.AdminProfiles(0, admin))) {
-        if (SUCCEEDED(admin.DeleteProfile(m_strTempProfile.c_str())) && it != reserved.end())
+        const HRESULT hrDelete = admin.DeleteProfile(m_strTempProfile.c_str());
+        if (SUCCEEDED(hrDelete) || hrDelete == MAPI_E_NOT_FOUND)
+            tempprofiles::ForgetOwner(m_strTempProfile);
+        if (SUCCEEDED(hrDelete) && it != reserved.end())
             reserved.erase(it);
     }
     admin.Release();
@@ -178,6 +184,28 @@ void ApplyStoreCodePage()
     dravik::mapi32::SetStoreCodePage(dravik::mapi32::IsKnownCodePage(ulCodePage) ? ulCodePage : 0);
 }
 
+// The error report of a connection that failed: "MAPI Logon Failure", what
+// was being opened and at which step, and in the details the step, the file,
+// profile or mailbox, the error's name and number, and what it means.
+void ReportConnectFailure(const QString& strWhat, const QString& strLabel, const QString& strTarget,
+                          const char* pszStep, HRESULT hr, const QString& strWhy = QString())
+{
+    QString strMessage = QStringLiteral("MAPI Logon Failure: opening %1 \"%2\" failed at %3.")
+                             .arg(strWhat, strTarget, QString::fromLatin1(pszStep));
+    if (!strWhy.isEmpty())
+        strMessage += QLatin1Char(' ') + strWhy;
+    const char* pszName = ErrorCodeName(hr);
+    const char* pszMeaning = ErrorMeaning(hr);
+    QString strDetails = QStringLiteral("Step: %1\n").arg(QString::fromLatin1(pszStep));
+    strDetails += QStringLiteral("%1: %2\n").arg(strLabel, strTarget);
+    strDetails += QStringLiteral("Error: %1 (0x%2)\n")
+                      .arg(QString::fromLatin1(pszName != nullptr ? pszName : "unnamed error"))
+                      .arg(QStringLiteral("%1").arg(static_cast<quint32>(hr), 8, 16, QLatin1Char('0')).toUpper());
+    if (pszMeaning != nullptr)
+        strDetails += QStringLiteral("Meaning: %1\n").arg(QString::fromUtf8(pszMeaning));
+    ShowErrorReport(strMessage.toUtf8().constData(), strDetails.toUtf8().constData(), hr);
+}
+
 } // namespace
 
 void CDravikDoc::OnConnectProfile()
@@ -191,7 +219,9 @@ HRESULT CDravikDoc::ConnectProfile(const char* pszProfile)
     ApplyStoreCodePage();
     const HRESULT hr = m_session.Logon(pszProfile, nullptr, kLogonFlags);
     if (FAILED(hr))
-        ShowErrorReport("MAPI Logon Failure", "", hr);
+        ReportConnectFailure(QStringLiteral("the profile"), QStringLiteral("Profile"),
+                             pszProfile != nullptr ? QString::fromLocal8Bit(pszProfile) : QStringLiteral("(asked for)"),
+                             "MAPILogonEx()", hr);
     else
         UpdateAllViews(nullptr, 0, nullptr);
     SetTitle(QStringLiteral("Local Profile"));
@@ -204,9 +234,11 @@ void CDravikDoc::OnConnectFile()
     m_strTempProfile.clear();
     CFileRequest request;
     request.bOpen = true;
-    request.strTitle = QStringLiteral("Open");
+    request.strTitle = QStringLiteral("Connect to File");
     request.strDefaultExt = QStringLiteral("pst");
-    request.filters = {QStringLiteral("Outlook Personal Store (*.pst)"), QStringLiteral("Outlook Offline Store (*.ost)"),
+    // Both kinds of store show at first.
+    request.filters = {QStringLiteral("Outlook Stores (*.pst *.ost)"), QStringLiteral("Outlook Personal Store (*.pst)"),
+                       QStringLiteral("Outlook Offline Store (*.ost)"),
                        QStringLiteral("All Files (*.*)")};
     const QString strPath = Prompts().GetFileName(nullptr, request);
     if (strPath.isEmpty())
@@ -258,22 +290,38 @@ HRESULT CDravikDoc::ConnectTemp(const char* pszService, const std::string& strNa
 {
     CProfAdminWrapper profAdmin;
     CServiceAdminWrapper serviceAdmin;
+    // The step each call stands for in an error report.
+    const char* pszStep = "making the temporary profile's name";
     HRESULT hr = strName.empty() ? MAPI_E_CALL_FAILED : S_OK;
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
+        pszStep = "MAPIAdminProfiles()";
         hr = m_session.AdminProfiles(0, profAdmin);
+    }
     if (SUCCEEDED(hr)) {
         profAdmin.DeleteProfile(strName.c_str());
+        pszStep = "IProfAdmin->CreateProfile()";
         hr = profAdmin.CreateProfile(strName.c_str(), 0);
+        // The profile is this process's: a start after this process was
+        // killed finds and deletes it.
+        if (SUCCEEDED(hr))
+            tempprofiles::RecordOwner(strName);
     }
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
+        pszStep = "IProfAdmin->AdminServices()";
         hr = profAdmin.AdminServices(strName.c_str(), nullptr, 0, 0, serviceAdmin);
-    if (SUCCEEDED(hr))
+    }
+    if (SUCCEEDED(hr)) {
+        pszStep = "IServiceAdmin->CreateMsgService()";
         hr = serviceAdmin.CreateMsgService(pszService, strName.c_str(), SERVICE_UI_ALLOWED);
-    if (SUCCEEDED(hr))
+    }
+    if (SUCCEEDED(hr)) {
+        pszStep = "IServiceAdmin->ConfigureMsgService()";
         hr = serviceAdmin.ConfigureService(pszService, strValue1.c_str(), pszValue2);
+    }
     if (SUCCEEDED(hr)) {
         SetTitle(strTitle);
         ApplyStoreCodePage();
+        pszStep = "MAPILogonEx()";
         hr = m_session.Logon(strName.c_str(), pszPassword, kLogonFlags);
     }
     if (SUCCEEDED(hr)) {
@@ -283,10 +331,20 @@ HRESULT CDravikDoc::ConnectTemp(const char* pszService, const std::string& strNa
         profAdmin.Release();
         return hr;
     }
-    ShowErrorReport("MAPI Logon Failure", "", hr);
+    {
+        const bool bFile = std::strcmp(pszService, "MSPST MS") == 0;
+        QString strWhy;
+        if (bFile && !QFileInfo::exists(strTitle))
+            strWhy = QStringLiteral("The file does not exist.");
+        else if (bFile && hr == MAPI_E_LOGON_FAILED)
+            strWhy = QStringLiteral("The password is wrong, or none was given.");
+        ReportConnectFailure(bFile ? QStringLiteral("the store file") : QStringLiteral("the mailbox"),
+                             bFile ? QStringLiteral("File") : QStringLiteral("Mailbox"), strTitle,
+                             pszStep, hr, strWhy);
+    }
     serviceAdmin.Release();
-    if (profAdmin.m_pObj != nullptr)
-        profAdmin.DeleteProfile(strName.c_str());
+    if (profAdmin.m_pObj != nullptr && SUCCEEDED(profAdmin.DeleteProfile(strName.c_str())))
+        tempprofiles::ForgetOwner(strName);
     profAdmin.Release();
     ReservedNames().erase(strName);
     return hr;

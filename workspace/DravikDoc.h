@@ -23,6 +23,9 @@ public:
 
     std::string m_strTempProfile;
     CTreeNode* m_pSelectedNode = nullptr;
+    // Where the selected node is in the tree ("Message Stores/Store/Inbox"),
+    // for the printout's header; set by the tree as it selects.
+    QString m_strSelectedPath;
     // Owned together with the writer in it; set by the workspace window.
     CMAPITraceSlot* m_ppTraceWriter = nullptr;
     bool m_bEntryProps = false;

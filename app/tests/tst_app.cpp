@@ -1,6 +1,7 @@
 // The application shell driven as a user would: workspaces, menus, router,
 // toolbar, progress status bar, splash ticks, close.
 #include "app/ChildFrame.h"
+#include "list/DravikView.h"
 #include "app/DravikApp.h"
 #include "app/MainFrame.h"
 #include "app/ProgStatusBar.h"
@@ -18,6 +19,9 @@
 #include "mapi32/mapicode.h"
 #include "mapi32/mapix.h"
 
+#include <QSet>
+#include <QMenu>
+#include "DravikVersion.h"
 #include <QAction>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -98,9 +102,9 @@ private slots:
         QCOMPARE(pFrame->windowTitle(), QStringLiteral("Dravik - New Workspace"));
         QCOMPARE(pFrame->CurrentMenuId(), 129);
 
-        // 700 by 400 at the top left; tree 200 wide; trace pane below.
+        // Maximised in the frame at a first start; tree 200 wide; trace pane below.
         auto* pWindow = qobject_cast<QMdiSubWindow*>(pChild->parentWidget());
-        QCOMPARE(pWindow->geometry(), QRect(0, 0, 700, 400));
+        QVERIFY(pWindow->isMaximized());
         QCOMPARE(pChild->InnerSplitter()->sizes().value(0), 200);
         QCOMPARE(pChild->OuterSplitter()->widget(1), static_cast<QWidget*>(pChild->TraceView()));
 
@@ -108,7 +112,7 @@ private slots:
         QStringList titles;
         for (QAction* pMenu : pFrame->menuBar()->actions())
             titles << pMenu->text();
-        QCOMPARE(titles, (QStringList{"&File", "View", "Item", "Property", "Tools", "&Help"}));
+        QCOMPARE(titles, (QStringList{"&File", "&View", "&Item", "&Property", "&Tools", "&Window", "&Help"}));
 
         // Closing the last workspace brings menu 128 back.
         pWindow->close();
@@ -116,7 +120,7 @@ private slots:
         titles.clear();
         for (QAction* pMenu : pFrame->menuBar()->actions())
             titles << pMenu->text();
-        QCOMPARE(titles, (QStringList{"&File", "&View", "Tools", "&Help"}));
+        QCOMPARE(titles, (QStringList{"&File", "&View", "&Tools", "&Help"}));
         QCOMPARE(pFrame->windowTitle(), QStringLiteral("Dravik"));
 
         // Ctrl+N opens a new workspace.
@@ -125,6 +129,124 @@ private slots:
         QTest::keyClick(pFrame, Qt::Key_N, Qt::ControlModifier);
         QTRY_COMPARE(pFrame->Workspaces().size(), size_t(1));
         QCOMPARE(pFrame->CurrentMenuId(), 129);
+    }
+
+    // Every menu item can be reached from the keyboard: each text has a
+    // mnemonic, unique within its menu; the About item keeps its text.
+    void everyMenuItemHasAMnemonic()
+    {
+        CDravikApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
+        CMainFrame* pFrame = app.MainFrame();
+        const std::function<void(QMenu*)> check = [&](QMenu* pMenu) {
+            QSet<QChar> keys;
+            for (QAction* pAction : pMenu->actions()) {
+                if (pAction->isSeparator() || !pAction->isVisible())
+                    continue;
+                const QString strText = pAction->text();
+                const qsizetype i = strText.indexOf(QLatin1Char('&'));
+                QVERIFY2(i >= 0 && i + 1 < strText.size(), qPrintable(pMenu->title() + QStringLiteral(": ") + strText));
+                QVERIFY2(!keys.contains(strText[i + 1].toLower()), qPrintable(strText));
+                keys.insert(strText[i + 1].toLower());
+                if (pAction->menu() != nullptr)
+                    check(pAction->menu());
+            }
+        };
+        for (int nMenu : {129, 128}) {
+            if (nMenu == 128)
+                pFrame->Workspaces().front()->parentWidget()->close();
+            QTRY_COMPARE(pFrame->CurrentMenuId(), nMenu);
+            for (QAction* pTitle : pFrame->menuBar()->actions()) {
+                QVERIFY(pTitle->text().contains(QLatin1Char('&')));
+                check(pTitle->menu());
+            }
+            QCOMPARE(pFrame->Action(ID_APP_ABOUT)->text(), QStringLiteral("&About Dravik..."));
+        }
+    }
+
+    // Opening a menu from the keyboard (the menu bar takes the focus) leaves
+    // the commands of the pane that had it enabled, as the mouse finds them.
+    void openingAMenuKeepsTheActiveView()
+    {
+        CDravikApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
+        CMainFrame* pFrame = app.MainFrame();
+        CChildFrame* pChild = pFrame->Workspaces().front();
+        pFrame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(pFrame));
+        pChild->ListView()->setFocus();
+        pFrame->UpdateCommandUI();
+        QVERIFY(pFrame->Action(ID_FILE_PRINT)->isEnabled());
+        QVERIFY(pFrame->Action(ID_FILE_PRINT_PREVIEW)->isEnabled());
+        // Alt+F: the menu bar has the keyboard, the File menu opens.
+        pFrame->menuBar()->setFocus(Qt::MenuBarFocusReason);
+        QMenu* pFile = pFrame->menuBar()->actions().front()->menu();
+        pFile->popup(QPoint(0, 0));
+        QTRY_VERIFY(pFile->isVisible());
+        pFrame->UpdateCommandUI();
+        QVERIFY(pFrame->Action(ID_FILE_PRINT)->isEnabled());
+        QVERIFY(pFrame->Action(ID_FILE_PRINT_PREVIEW)->isEnabled());
+        pFile->close();
+        // A pane of the workspace that takes the focus is the active view again.
+        pChild->LeftView()->setFocus();
+        pFrame->UpdateCommandUI();
+        QVERIFY(!pFrame->Action(ID_FILE_PRINT)->isEnabled());
+    }
+
+    // The About box says what Dravik is, its version, licence and Qt version.
+    void aboutTextSaysWhatDravikIs()
+    {
+        const QString strText = CDravikApp::AboutText();
+        QVERIFY(strText.contains(QStringLiteral(DRAVIK_VERSION)));
+        QVERIFY(strText.contains(QStringLiteral("raw MAPI objects and properties")));
+        QVERIFY(strText.contains(QStringLiteral("licence")));
+        QVERIFY(strText.contains(QString::fromLatin1(qVersion())));
+    }
+
+    // A workspace opens maximised at a first start; the state and size the
+    // user leaves it with are kept for the next start, at any scale factor
+    // (the test runs at scale 1 and 2). Two workspaces never lie exactly on
+    // top of each other.
+    void layoutKeptAcrossRestarts()
+    {
+        QSize kept;
+        {
+            CDravikApp app;
+            QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
+            CMainFrame* pFrame = app.MainFrame();
+            auto* pWindow = qobject_cast<QMdiSubWindow*>(pFrame->Workspaces().front()->parentWidget());
+            QVERIFY(pWindow->isMaximized());
+            QVERIFY(pWindow->width() >= pFrame->MdiArea()->viewport()->width() - 2);
+            pWindow->showNormal();
+            pWindow->resize(420, 260);
+            kept = pWindow->size();
+            pFrame->close();
+        }
+        {
+            CDravikApp app;
+            QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
+            CMainFrame* pFrame = app.MainFrame();
+            auto* pFirst = qobject_cast<QMdiSubWindow*>(pFrame->Workspaces().front()->parentWidget());
+            QVERIFY(!pFirst->isMaximized());
+            QCOMPARE(pFirst->size(), kept.boundedTo(pFrame->MdiArea()->viewport()->size()));
+            pFrame->Action(ID_FILE_NEW)->trigger();
+            QCOMPARE(pFrame->Workspaces().size(), size_t(2));
+            auto* pSecond = qobject_cast<QMdiSubWindow*>(pFrame->Workspaces().back()->parentWidget());
+            QVERIFY(pSecond->geometry() != pFirst->geometry());
+            // The Window menu's commands arrange them.
+            pFrame->Action(ID_WINDOW_TILE_HORZ)->trigger();
+            QVERIFY(!pFirst->geometry().intersects(pSecond->geometry()));
+            pSecond->showMaximized();
+            pFrame->close();
+        }
+        {
+            CDravikApp app;
+            QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
+            auto* pWindow = qobject_cast<QMdiSubWindow*>(app.MainFrame()->Workspaces().front()->parentWidget());
+            QVERIFY(pWindow->isMaximized());
+            // The title names the workspace once.
+            QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("Dravik - New Workspace"));
+        }
     }
 
     void enablingFollowsTheRoute()
@@ -261,7 +383,8 @@ private slots:
         QCOMPARE(prompts.m_fileRequests.size(), size_t(1));
         QVERIFY(prompts.m_fileRequests.front().bOpen);
         QCOMPARE(prompts.m_fileRequests.front().strDefaultExt, QStringLiteral("pst"));
-        QCOMPARE(prompts.m_fileRequests.front().filters.value(0), QStringLiteral("Outlook Personal Store (*.pst)"));
+        QCOMPARE(prompts.m_fileRequests.front().filters.value(0), QStringLiteral("Outlook Stores (*.pst *.ost)"));
+        QCOMPARE(prompts.m_fileRequests.front().strTitle, QStringLiteral("Connect to File"));
         QVERIFY(pFirst->GetDocument()->IsConnected());
         // The logon, then the tree lists the session's tables.
         pFirst->TraceView()->Flush();
@@ -278,7 +401,8 @@ private slots:
         pFrame->Action(ID_CONNECT_PROFILE)->trigger();
         QCOMPARE(chooser.nAsked, 1);
         QCOMPARE(prompts.m_errorReports.size(), size_t(1));
-        QCOMPARE(prompts.m_errorReports.back().strMessage, QStringLiteral("MAPI Logon Failure"));
+        QVERIFY(prompts.m_errorReports.back().strMessage.startsWith(QStringLiteral("MAPI Logon Failure: ")));
+        QVERIFY(prompts.m_errorReports.back().strDetails.contains(QStringLiteral("MAPI_E_USER_CANCEL")));
         QCOMPARE(prompts.m_errorReports.back().hr, HRESULT(MAPI_E_USER_CANCEL));
         QCOMPARE(pSecond->GetDocument()->GetTitle(), QStringLiteral("Local Profile"));
         QVERIFY(!pSecond->GetDocument()->IsConnected());

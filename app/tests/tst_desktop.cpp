@@ -275,6 +275,9 @@ private slots:
             pFrame->resize(640, 480);
             pFrame->Action(ID_VIEW_TOOLBAR)->trigger();
             QVERIFY(pFrame->ToolBar()->isHidden());
+            // The window laid out anew without its toolbar (the workspace
+            // fills the frame) before the panes are sized.
+            QCoreApplication::processEvents();
             CChildFrame* pChild = pFrame->ActiveChild();
             pChild->InnerSplitter()->setSizes({310, 380});
             pChild->OuterSplitter()->setSizes({180, 120});

@@ -86,6 +86,55 @@ private slots:
         QCOMPARE(kept.value(QStringLiteral("Stores/Recent")).toStringList(),
                  bConnected ? QStringList{store} : QStringList());
     }
+
+    // A program killed outright (SIGKILL: no handler runs) leaves its
+    // temporary profile; the next start finds that its owner is gone and
+    // deletes it, while the profile of a running program stays.
+    void staleProfilesAreDeletedAtStart()
+    {
+        QTemporaryDir profiles;
+        QTemporaryDir config;
+        QVERIFY(profiles.isValid() && config.isValid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("DRAVIK_MAPI_PROFILES"), profiles.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        const auto profileFiles = [&]() {
+            QStringList names = QDir(profiles.path()).entryList(QDir::Files);
+            names.removeIf([](const QString& s) { return s.startsWith(QLatin1Char('.')) || s.endsWith(QStringLiteral(".lock")); });
+            return names;
+        };
+        const auto start = [&](QProcess& process) {
+            process.setProcessEnvironment(env);
+            process.setProcessChannelMode(QProcess::MergedChannels);
+            process.setWorkingDirectory(QStringLiteral(DRAVIK_SOURCE_DIR));
+            process.start(QStringLiteral(DRAVIK_BINARY_DIR "/app/dravik"),
+                          {QStringLiteral("-Embedding"), QStringLiteral("--connect-file"),
+                           QStringLiteral(DRAVIK_SAMPLES_DIR "/pstsdk-sample2.pst")});
+            return process.waitForStarted();
+        };
+
+        QProcess killed;
+        QVERIFY(start(killed));
+        QTRY_COMPARE_WITH_TIMEOUT(profileFiles().size(), 1, 60000);
+        const QString strStale = profileFiles().first();
+        ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
+        QVERIFY(killed.waitForFinished(60000));
+        QCOMPARE(profileFiles(), QStringList{strStale});
+
+        // The next start deletes it and makes its own, which stays while it runs.
+        QProcess next;
+        QVERIFY(start(next));
+        QTRY_VERIFY_WITH_TIMEOUT(profileFiles().size() == 1 && profileFiles().first() != strStale, 60000);
+        QProcess third;
+        QVERIFY(start(third));
+        QTRY_COMPARE_WITH_TIMEOUT(profileFiles().size(), 2, 60000);
+        for (QProcess* pProcess : {&third, &next}) {
+            ::kill(static_cast<pid_t>(pProcess->processId()), SIGTERM);
+            QVERIFY2(pProcess->waitForFinished(60000), pProcess->readAll().constData());
+        }
+        QCOMPARE(profileFiles(), QStringList());
+    }
 };
 
 QTEST_MAIN(TestE2E)

@@ -419,7 +419,7 @@ void CEditPropDlgTest::entryModeWithoutStream_data()
     // a multi-valued one value a line in the text of its base type.
     QTest::newRow("PT_LONG") << ULONG(PR_PRIORITY) << QStringLiteral("0");
     QTest::newRow("PT_DOUBLE") << ULONG(0x66020005) << QStringLiteral("3.250000e+00");
-    QTest::newRow("PT_I8") << ULONG(0x66010014) << QStringLiteral("0 1");
+    QTest::newRow("PT_I8") << ULONG(0x66010014) << QStringLiteral("4294967296");
 }
 
 void CEditPropDlgTest::entryModeWithoutStream()

@@ -38,6 +38,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QClipboard>
+#include <QTimer>
+#include "list/EditPropDlg.h"
 #include <QTest>
 
 #include <functional>
@@ -351,12 +354,11 @@ private slots:
         CWorkspace ws(m_strThreeNames);
         QVERIFY(ws.named);
         ws.pDoc->SelectNode(ws.named.get());
-        QCOMPARE(ws.Model().columnCount(), 4);
-        const QStringList headings{ws.Model().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
-                                   ws.Model().headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
-                                   ws.Model().headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
-                                   ws.Model().headerData(3, Qt::Horizontal, Qt::DisplayRole).toString()};
-        QCOMPARE(headings, (QStringList{"ID", "KIND", "NAME", "GUID"}));
+        QCOMPARE(ws.Model().columnCount(), 5);
+        QStringList headings;
+        for (int i = 0; i < 5; ++i)
+            headings << ws.Model().headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+        QCOMPARE(headings, (QStringList{"ID", "KIND", "NAME", "GUID", "Canonical Name"}));
         QCOMPARE(ws.Rows(), 3);
 
         // The store's own order, from its name-to-ID map.
@@ -379,6 +381,15 @@ private slots:
         QVERIFY(shown.contains(QStringLiteral("0x00008580")));
         const int nThird = static_cast<int>(shown.indexOf(QStringLiteral("Third")));
         QCOMPARE(ws.Text(nThird, 3), QStringLiteral("{00020328-0000-0000-C000-000000000046}"));
+        // The canonical names and sets of the public property list; the GUID
+        // column is wide enough for a whole GUID.
+        QCOMPARE(ws.Text(nThird, 4), QStringLiteral("PS_MAPI"));
+        QCOMPARE(ws.Text(static_cast<int>(shown.indexOf(QStringLiteral("Keywords"))), 4),
+                 QStringLiteral("PidNameKeywords (PS_PUBLIC_STRINGS)"));
+        QCOMPARE(ws.Text(static_cast<int>(shown.indexOf(QStringLiteral("0x00008580"))), 4),
+                 QStringLiteral("PidLidInternetAccountName (PSETID_Common)"));
+        QVERIFY(ws.pView->header()->sectionSize(3) >=
+                ws.pView->fontMetrics().horizontalAdvance(QStringLiteral("{00020328-0000-0000-C000-000000000046}")));
         QCOMPARE(ws.Model().Row(nThird).nImage, -1);
 
         // Rows without a property: "Open ..." is disabled, "Save ..." says why
@@ -409,7 +420,7 @@ private slots:
         m_pPrompts->AnswerMessage(QMessageBox::Ok);
         ws.pDoc->SelectNode(&noNamesNode);
         QCOMPARE(ws.Rows(), 0);
-        QCOMPARE(ws.Model().columnCount(), 4);
+        QCOMPARE(ws.Model().columnCount(), 5);
         QCOMPARE(m_pPrompts->m_messageRequests.size(), size_t{2});
         QCOMPARE(m_pPrompts->m_messageRequests[1].strText, QStringLiteral("cPropNames == 0"));
         QCOMPARE(m_pPrompts->m_messageRequests[1].strTitle, QStringLiteral("Error!"));
@@ -421,6 +432,124 @@ private slots:
         ws.pDoc->SelectNode(nullptr);
         noNamesStore.m_pObj = nullptr;
         noNamesNode.m_pStore = nullptr;
+    }
+
+    // The Named ID column names the named properties of the demo store's
+    // appointment and contacts by their canonical names and sets.
+    void namedIdsOfAppointmentsAndContacts_data()
+    {
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("namedId");
+        QTest::newRow("appointment start") << "Design review"
+                                           << "0x0000820D PidLidAppointmentStartWhole (PSETID_Appointment)";
+        QTest::newRow("appointment location") << "Design review" << "0x00008208 PidLidLocation (PSETID_Appointment)";
+        QTest::newRow("distribution list") << "Engine team"
+                                           << "0x00008055 PidLidDistributionListMembers (PSETID_Address)";
+        QTest::newRow("string name") << "Large and unusual values" << "\"Keywords\" PidNameKeywords (PS_PUBLIC_STRINGS)";
+    }
+    void namedIdsOfAppointmentsAndContacts()
+    {
+        QFETCH(QString, subject);
+        QFETCH(QString, namedId);
+        CWorkspace ws(m_strDemo);
+        QVERIFY(ws.FindMessage(subject.toStdString()));
+        ws.pDoc->m_bEntryProps = true;
+        ws.pDoc->SelectNode(ws.message.get());
+        QStringList ids;
+        for (int i = 0; i < ws.Rows(); ++i)
+            ids << ws.Text(i, 2);
+        QVERIFY2(ids.contains(namedId), qPrintable(ids.join(QLatin1Char('|'))));
+        // The column is wide enough for the text.
+        QVERIFY(ws.pView->header()->sectionSize(2) >= ws.pView->fontMetrics().horizontalAdvance(
+                                                          QStringLiteral("0x00008205 PidLidBusyStatus")));
+        ws.pDoc->SelectNode(nullptr);
+    }
+
+    // Ctrl+C copies the selected rows to the clipboard, tab-separated, in the
+    // order the columns show; "Copy Value" copies a value whole: the 40 KB
+    // body (too large for the list) and the 3,000-byte HTML as hex digits.
+    void copyRowsAndWholeValues()
+    {
+        CWorkspace ws(m_strDemo);
+        QVERIFY(ws.FindMessage("Large and unusual values"));
+        ws.pDoc->m_bEntryProps = true;
+        ws.pDoc->SelectNode(ws.message.get());
+        ws.pView->show();
+        QVERIFY(QTest::qWaitForWindowExposed(ws.pView.get()));
+        ws.pView->setFocus();
+        QClipboard* pClipboard = QApplication::clipboard();
+
+        const int nPriority = ws.RowOfTag(QStringLiteral("0x00260003"));
+        const int nDouble = ws.RowOfTag(QStringLiteral("0x66020005"));
+        QVERIFY(nPriority >= 0 && nDouble >= 0);
+        ws.Select(nPriority);
+        ws.pView->selectionModel()->select(ws.Model().index(nDouble, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QVERIFY(ws.Enabled(ID_EDIT_COPY));
+        pClipboard->clear();
+        ws.pView->OnCommand(ID_EDIT_COPY);
+        const QString strFirst = QStringLiteral("0x00260003\tPR_PRIORITY\t\tPT_LONG\t0\n");
+        const QString strSecond = QStringLiteral("0x66020005\t0x00006602\t\tPT_DOUBLE\t3.250000e+00\n");
+        QCOMPARE(pClipboard->text(), nPriority < nDouble ? strFirst + strSecond : strSecond + strFirst);
+
+        // The shown order of the columns: Value moved first.
+        ws.pView->header()->moveSection(4, 0);
+        ws.Select(nPriority);
+        ws.pView->OnCommand(ID_EDIT_COPY);
+        QCOMPARE(pClipboard->text(), QStringLiteral("0\t0x00260003\tPR_PRIORITY\t\tPT_LONG\n"));
+        ws.pView->header()->moveSection(0, 4);
+
+        // Copy Value: whole, whatever the list shows.
+        std::string body;
+        for (int i = 0; body.size() < 40000; ++i)
+            body += "Line " + std::to_string(i) + " of a body longer than 32 KiB.\r\n";
+        ws.Select(ws.RowOfTag(QStringLiteral("0x1000000a")));
+        QVERIFY(ws.Enabled(ID_COPY_VALUE));
+        ws.pView->OnCommand(ID_COPY_VALUE);
+        QCOMPARE(pClipboard->text().toStdString(), body);
+        QString strHtml;
+        for (int i = 0; i < 3000; ++i)
+            strHtml += QStringLiteral("%1").arg(static_cast<uint8_t>(i * 7 + 3), 2, 16, QLatin1Char('0')).toUpper();
+        ws.Select(ws.RowOfTag(QStringLiteral("0x10130102")));
+        QVERIFY(ws.Text(ws.RowOfTag(QStringLiteral("0x10130102")), 4).endsWith(QStringLiteral(" }etc")));
+        ws.pView->OnCommand(ID_COPY_VALUE);
+        QCOMPARE(pClipboard->text(), strHtml);
+
+        // Ctrl+C reaches the list through the keyboard too.
+        ws.Select(nPriority);
+        pClipboard->clear();
+        QTest::keyClick(ws.pView.get(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(pClipboard->text(), strFirst);
+        ws.pDoc->SelectNode(nullptr);
+    }
+
+    // Return on a property row opens the viewer for that row.
+    void returnOpensTheViewer()
+    {
+        CWorkspace ws(m_strDemo);
+        QVERIFY(ws.FindMessage("Large and unusual values"));
+        ws.pDoc->m_bEntryProps = true;
+        ws.pDoc->SelectNode(ws.message.get());
+        ws.pView->show();
+        QVERIFY(QTest::qWaitForWindowExposed(ws.pView.get()));
+        ws.pView->setFocus();
+        const int nRow = ws.RowOfTag(QStringLiteral("0x00260003"));
+        ws.Select(nRow);
+        ws.pView->selectionModel()->setCurrentIndex(ws.Model().index(nRow, 0), QItemSelectionModel::NoUpdate);
+        QString strShown;
+        QTimer closer;
+        closer.setInterval(10);
+        connect(&closer, &QTimer::timeout, this, [&]() {
+            if (auto* pDlg = qobject_cast<CEditPropDlg*>(QApplication::activeModalWidget())) {
+                strShown = pDlg->ControlText(IDC_PROP_TAG_NAME);
+                pDlg->reject();
+            }
+        });
+        closer.start();
+        QTest::keyClick(ws.pView.get(), Qt::Key_Return);
+        closer.stop();
+        QCOMPARE(strShown, QStringLiteral("PR_PRIORITY"));
+        ws.pDoc->SelectNode(nullptr);
     }
 
     // "Open ..." wants a row with a property; "Save ..." any row; the print
@@ -545,7 +674,7 @@ private slots:
             if (pNode && pNode->m_nKind == NODE_NAMED_PROPS) {
                 pDoc->SelectNode(pNode);
                 nNames += pList->Model()->rowCount();
-                QCOMPARE(pList->Model()->columnCount(), 4);
+                QCOMPARE(pList->Model()->columnCount(), 5);
             } else if (pNode) {
                 ++nObjects;
                 for (bool bEntry : {false, true}) {

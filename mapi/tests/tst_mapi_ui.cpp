@@ -2,6 +2,7 @@
 #include "mapi/MAPICommandView.h"
 #include "mapi/MsgBox.h"
 #include "mapi/TraceWriter.h"
+#include "mapi32/mapicode.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -77,20 +78,43 @@ private slots:
         QCOMPARE(FormatHResultLine(hr), text);
     }
 
+    void meaningLines_data()
+    {
+        QTest::addColumn<int>("hr");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("wrong password") << int(MAPI_E_LOGON_FAILED)
+                                        << "Logon refused: wrong password, or no password given (MAPI_E_LOGON_FAILED)";
+        QTest::newRow("no file") << int(MAPI_E_NOT_FOUND) << "No such file, profile or object (MAPI_E_NOT_FOUND)";
+        QTest::newRow("not a store") << int(MAPI_E_CORRUPT_DATA)
+                                     << "Not a PST or OST file, or damaged (MAPI_E_CORRUPT_DATA)";
+        QTest::newRow("no meaning") << int(MAPI_E_TABLE_EMPTY) << "Error (MAPI_E_TABLE_EMPTY)";
+        QTest::newRow("no name") << int(0x80041234u) << "Error (0x80041234)";
+    }
+    void meaningLines()
+    {
+        QFETCH(int, hr);
+        QFETCH(QString, text);
+        QCOMPARE(ErrorMeaningLine(hr), text);
+    }
+
     void reportFoldsAndUnfolds()
     {
         bool bChecked = false;
         WhenModal([&](QWidget* pModal) {
             auto* pBox = qobject_cast<CMsgBox*>(pModal);
             QVERIFY(pBox != nullptr);
-            QCOMPARE(pBox->windowTitle(), QStringLiteral("Dialog"));
+            QCOMPARE(pBox->windowTitle(), QStringLiteral("Dravik - Error Report"));
             auto* pMessage = pBox->findChild<QLabel*>(QStringLiteral("message"));
             auto* pHr = pBox->findChild<QLabel*>(QStringLiteral("hresult"));
             auto* pDetails = pBox->findChild<QPushButton*>(QStringLiteral("details"));
             auto* pText = pBox->findChild<QPlainTextEdit*>(QStringLiteral("detailsText"));
             QCOMPARE(pMessage->text(), QStringLiteral("MAPI Logon Failure"));
             QCOMPARE(pHr->text(), QStringLiteral("HRESULT: 80004005"));
-            QVERIFY(pText->toPlainText().isEmpty());
+            // What the error means and its name, below the message and, as
+            // no details were given, in the details box.
+            const QString strMeaning = QStringLiteral("The call failed (MAPI_E_CALL_FAILED)");
+            QCOMPARE(pBox->findChild<QLabel*>(QStringLiteral("meaning"))->text(), strMeaning);
+            QCOMPARE(pText->toPlainText(), strMeaning);
             QVERIFY(pText->isReadOnly());
             // Collapsed: the HRESULT line lies below the window's bottom.
             const QSize collapsed = pBox->size();

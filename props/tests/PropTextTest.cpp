@@ -1,9 +1,11 @@
 #include "props/PropText.h"
+#include "props/NamedPropNames.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -55,12 +57,20 @@ std::vector<TextCase> ScalarCases()
     add("PT_APPTIME", v, "2.500000e-01");
     v = Value(PROP_TAG(PT_I8, 0x1234));
     v.Value.li.QuadPart = 4294967296LL;
-    add("PT_I8 2^32: low then high", v, "0 1");
+    add("PT_I8 2^32 whole", v, "4294967296");
     v.Value.li.QuadPart = -2;
-    add("PT_I8 -2", v, "-2 -1");
+    add("PT_I8 -2", v, "-2");
+    v.Value.li.QuadPart = INT64_MIN;
+    add("PT_I8 least", v, "-9223372036854775808");
     v = Value(PROP_TAG(PT_CURRENCY, 0x1234));
     v.Value.cur.int64 = 10000;
-    add("PT_CURRENCY 1.0000", v, "10000 0");
+    add("PT_CURRENCY 1.0000", v, "1.0000");
+    v.Value.cur.int64 = -1;
+    add("PT_CURRENCY -0.0001", v, "-0.0001");
+    v.Value.cur.int64 = 123456789;
+    add("PT_CURRENCY 12345.6789", v, "12345.6789");
+    v.Value.cur.int64 = INT64_MIN;
+    add("PT_CURRENCY least", v, "-922337203685477.5808");
     v = Value(PROP_TAG(PT_BOOLEAN, 0x1234));
     v.Value.b = 1;
     add("PT_BOOLEAN 1", v, "1");
@@ -268,7 +278,7 @@ std::vector<TextCase> NewTextCases()
     add("PT_MV_APPTIME", v, "2 values: [2.500000e-01] [-2.000000e+00]");
     v = Value(PROP_TAG(PT_MV_CURRENCY, 0x1234));
     v.Value.MVcur = {2, currencies};
-    add("PT_MV_CURRENCY", v, "2 values: [10000 0] [-2 -1]");
+    add("PT_MV_CURRENCY", v, "2 values: [1.0000] [-0.0002]");
     v = Value(PROP_TAG(PT_MV_SYSTIME, 0x1234));
     v.Value.MVft = {2, times};
     add("PT_MV_SYSTIME", v, "2 values: [2024-03-05 14:07:09] [Invalid DateTime]");
@@ -287,7 +297,7 @@ std::vector<TextCase> NewTextCases()
         "2 values: [{00020329-0000-0000-C000-000000000046}] [{A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90}]");
     v = Value(PROP_TAG(PT_MV_I8, 0x1234));
     v.Value.MVli = {1, larges};
-    add("PT_MV_I8", v, "1 value: [0 1]");
+    add("PT_MV_I8", v, "1 value: [4294967296]");
     v = Value(PROP_TAG(PT_MV_LONG, 0x1234));
     v.Value.MVl = {3, longs};
     add("a multi-valued text cut to the buffer ends with the marker", v, "3 values: [1] [-2 }etc", 23);
@@ -387,3 +397,52 @@ TEST(GuidToString, IsTheRegistryForm)
 }
 
 } // namespace
+
+// Named properties are named from the public property list: numeric and
+// string names in the sets it knows, and nothing for a name it does not know.
+TEST(NamedPropNames, CanonicalNamesAndSets)
+{
+    GUID appointment{0x00062002, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    GUID address{0x00062004, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    GUID publicStrings{0x00020329, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    GUID meeting{0x6ED8DA90, 0x450B, 0x101B, {0x98, 0xDA, 0x00, 0xAA, 0x00, 0x3F, 0x13, 0x05}};
+    GUID unknown{0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    std::u16string keywords = u"Keywords", other = u"Keywordz", empty = u"";
+    const auto id = [](GUID* pGuid, LONG lId) {
+        MAPINAMEID name{};
+        name.lpguid = pGuid;
+        name.ulKind = MNID_ID;
+        name.Kind.lID = lId;
+        return name;
+    };
+    const auto str = [](GUID* pGuid, std::u16string& s) {
+        MAPINAMEID name{};
+        name.lpguid = pGuid;
+        name.ulKind = MNID_STRING;
+        name.Kind.lpwstrName = s.data();
+        return name;
+    };
+    struct Case
+    {
+        MAPINAMEID name;
+        std::string strIdentity;
+    };
+    const Case cases[] = {
+        {id(&appointment, 0x820D), "0x0000820D PidLidAppointmentStartWhole (PSETID_Appointment)"},
+        {id(&appointment, 0x8205), "0x00008205 PidLidBusyStatus (PSETID_Appointment)"},
+        {id(&address, 0x8083), "0x00008083 PidLidEmail1EmailAddress (PSETID_Address)"},
+        {id(&meeting, 0x0003), "0x00000003 PidLidGlobalObjectId (PSETID_Meeting)"},
+        {id(&appointment, 0x8FFF), "0x00008FFF PSETID_Appointment"},
+        {id(&unknown, 0x8205), "0x00008205"},
+        {id(nullptr, 0x8205), "0x00008205"},
+        {str(&publicStrings, keywords), "\"Keywords\" PidNameKeywords (PS_PUBLIC_STRINGS)"},
+        {str(&publicStrings, other), "\"Keywordz\" PS_PUBLIC_STRINGS"},
+        {str(&publicStrings, empty), "\"\" PS_PUBLIC_STRINGS"},
+        {str(&unknown, keywords), "\"Keywords\""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(NamedPropIdentity(c.name), c.strIdentity);
+    EXPECT_STREQ(PropertySetName(meeting), "PSETID_Meeting");
+    EXPECT_EQ(PropertySetName(unknown), nullptr);
+    EXPECT_EQ(NamedPropCanonicalText(id(&unknown, 1)), "");
+}

@@ -335,7 +335,7 @@ TEST(FormatPropRow, GivesTheListingsColumns)
     row = FormatPropRow(props, 1, &obj);
     EXPECT_EQ(row.strTag, "0x85010003");
     EXPECT_EQ(row.strName, "0x00008501") << "no dictionary name: the key";
-    EXPECT_EQ(row.strNamedId, "0x00008218") << "upper-case digits of the name's ID";
+    EXPECT_EQ(row.strNamedId, "0x00008218 PSETID_Common") << "upper-case digits of the name's ID, and its set";
     EXPECT_EQ(row.strType, "PT_LONG");
     EXPECT_EQ(row.strValue, "15");
     EXPECT_EQ(FormatPropRow(props, 1, nullptr).strNamedId, "") << "row values have no object to ask";
@@ -349,7 +349,7 @@ TEST(FormatPropRow, GivesTheListingsColumns)
     EXPECT_EQ(row.strType, "0x00001234");
     EXPECT_EQ(row.strValue, "<Unknown Property Type: 00001234>");
 
-    EXPECT_EQ(FormatPropRow(props, 4, &obj).strNamedId, "") << "a string name has no numeric ID";
+    EXPECT_EQ(FormatPropRow(props, 4, &obj).strNamedId, "\"Keywords\" PSETID_Common") << "a string name in quotes";
     row = FormatPropRow(props, 5, &obj);
     EXPECT_EQ(row.strType, "PT_ERROR");
     EXPECT_EQ(row.strValue, "MAPI_E_NOT_ENOUGH_MEMORY (0x8007000E)") << "the list says which error";

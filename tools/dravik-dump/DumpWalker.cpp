@@ -79,12 +79,13 @@ HRESULT OpenEntryAs(Source* pSource, const SBinary& eid, ULONG ulFlags, CRef<I>&
 // shows them before any sort: each row is inserted at the top, so the last
 // value comes first. pSource is the object the values came from (it is asked
 // for named-property IDs), or null for a table row's values.
-std::vector<CPropRowText> ListRows(const CPropValueArray& props, IMAPIProp* pSource)
+// With bWhole each value is whole (JSON), else cut as the list cuts it.
+std::vector<CPropRowText> ListRows(const CPropValueArray& props, IMAPIProp* pSource, bool bWhole)
 {
     std::vector<CPropRowText> rows;
     rows.reserve(props.Count());
     for (ULONG i = props.Count(); i-- > 0;) {
-        rows.push_back(FormatPropRow(props, i, pSource));
+        rows.push_back(FormatPropRow(props, i, pSource, bWhole));
     }
     return rows;
 }
@@ -272,7 +273,7 @@ void CDumpWalker::WalkAddressBook(const treerules::CRootCategory& category)
         Report("the address book cannot be opened", kAddressBook, hrBook);
     }
     // The root shows the address book's own properties as its row values.
-    m_writer.Write(0, "category", kAddressBook, PropRows(props, nullptr));
+    m_writer.Write(0, "category", kAddressBook, PropRows(props, nullptr, kAddressBook));
     if (!root || !Continue())
         return;
     CRef<IMAPITable> table;
@@ -297,9 +298,22 @@ void CDumpWalker::WriteNamedProperties(Parent& parent)
     m_writer.WriteNamed(parent.nDepth, "named-properties", treerules::kNamedPropsText, rows);
 }
 
-std::vector<CPropRowText> CDumpWalker::PropRows(const CPropValueArray& props, IMAPIProp* pSource) const
+std::vector<CPropRowText> CDumpWalker::PropRows(const CPropValueArray& props, IMAPIProp* pSource,
+                                                const std::string& strWhere)
 {
-    return m_writer.WantsProps() ? ListRows(props, pSource) : std::vector<CPropRowText>{};
+    if (!m_writer.WantsProps())
+        return {};
+    std::vector<CPropRowText> rows = ListRows(props, pSource, m_writer.WholeValues());
+    for (const CPropRowText& row : rows) {
+        if (SUCCEEDED(row.hrValue))
+            continue;
+        ++m_nDamagedValues;
+        if (m_hrFirst == S_OK)
+            m_hrFirst = row.hrValue;
+        std::fprintf(stderr, "dravik-dump: a value cannot be read whole: \"%s\": %s: %s\n", TextLine(strWhere).c_str(),
+                     row.strTag.c_str(), ErrorInPlainWords(row.hrValue).c_str());
+    }
+    return rows;
 }
 
 void CDumpWalker::LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere,
@@ -442,7 +456,7 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
                                              MAPI_BEST_ACCESS, attach.Out());
         if (FAILED(hr))
             attach.Reset();
-        treerules::AttachmentText(look, rowProps);
+        treerules::AttachmentText(look, rowProps, attach.Get());
         node.strPath = parent.strPath + "/" + look.strText;
         if (!attach)
             Report("Failure opening attachment", node.strPath, FAILED(hr) ? hr : MAPI_E_NOT_FOUND);
@@ -478,17 +492,17 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
             pObject = attach.Get();
         if (pObject && pObject == entry.Get()) {
             // The entry's properties were read above, just as the list reads them.
-            rows = ListRows(entryProps, pObject);
+            rows = PropRows(entryProps, pObject, node.strPath);
         } else if (pObject && pObject == attach.Get()) {
-            rows = ListRows(attachProps, pObject);
+            rows = PropRows(attachProps, pObject, node.strPath);
         } else if (pObject) {
             CPropValueArray objectProps;
             // A folder opened a second time (through its parent) holds the
             // values read above: its damage is reported once.
             LoadProps(pObject, objectProps, node.strPath, !entry);
-            rows = ListRows(objectProps, pObject);
+            rows = PropRows(objectProps, pObject, node.strPath);
         } else {
-            rows = ListRows(rowProps, nullptr);
+            rows = PropRows(rowProps, nullptr, node.strPath);
         }
     }
     m_writer.Write(parent.nDepth, pszKind, look.strText, rows);
@@ -526,7 +540,7 @@ void CDumpWalker::AddEmbeddedMessage(IAttach* pAttach, Parent& node)
     Parent child = node.Child(look.strText);
     child.nKind = look.nKind;
     child.nEmbedDepth = nEmbedDepth;
-    m_writer.Write(node.nDepth, "message", look.strText, PropRows(props, message.Get()));
+    m_writer.Write(node.nDepth, "message", look.strText, PropRows(props, message.Get(), child.strPath));
     if (!Continue())
         return;
     // Its own values serve as its row: they say whether it has attachments.

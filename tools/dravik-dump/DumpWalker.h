@@ -87,7 +87,9 @@ private:
     void LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere,
                    bool bReportDamage = true);
     // The property rows of these values when the output has them, else none.
-    std::vector<CPropRowText> PropRows(const CPropValueArray& props, IMAPIProp* pSource) const;
+    // The property rows of an object (with --props); a value that cannot be
+    // read whole for JSON is reported as damaged, with the object's path.
+    std::vector<CPropRowText> PropRows(const CPropValueArray& props, IMAPIProp* pSource, const std::string& strWhere);
 
     IMAPISession* m_pSession;
     CDumpWriter& m_writer;

@@ -49,6 +49,9 @@ public:
     int Error() const { return m_nErrno; }
 
     bool WantsProps() const { return m_bProps; }
+    // JSON carries every value whole; text lines carry them cut as the
+    // property list shows them.
+    bool WholeValues() const { return m_format == Format::Json; }
 
     // Writes what is gathered for a regular file (the destructor does too).
     // A failure shows in Ok() and Error().

@@ -33,6 +33,8 @@ namespace {
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+// The reader of the output went away: not a failure of the dump.
+constexpr int kPipeClosed = -2;
 
 constexpr ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHERS | MAPI_EXTENDED;
 
@@ -65,8 +67,11 @@ const char* const kUsageText =
     "separated by tabs. Control characters and backslashes in texts are written\n"
     "as escapes (\\n, \\t, \\\\, \\xHH). JSON strings are UTF-8; bytes that are not\n"
     "UTF-8 become U+FFFD. Properties come in the order Dravik's property list\n"
-    "shows them before it is sorted (an object's last property first); values are\n"
-    "cut as the list cuts them (1023 bytes of text, 336 bytes of binary).\n"
+    "shows them before it is sorted (an object's last property first). In the\n"
+    "text form values are cut as the list cuts them (1023 bytes of text, 336\n"
+    "bytes of binary); in JSON they are whole (every character of a string,\n"
+    "every byte of a binary value as hexadecimal digits, a value too large for\n"
+    "the list read whole from its object).\n"
     "Kinds: category, store, named-properties, folder, message, attachment,\n"
     "recipient, status, profile, service, abcontainer, mailuser, distlist, unknown.\n"
     "\n"
@@ -79,6 +84,7 @@ const char* const kUsageText =
     "are damaged (PT_ERROR MAPI_E_CORRUPT_DATA), or the store file is shorter\n"
     "than its header says (each is reported on standard error, with the object's\n"
     "path and the property tag for a value, and the walk goes on); 2 bad usage;\n"
+    "141 (SIGPIPE) when the reader of the output goes away, quietly;\n"
     "128 + the signal's number when interrupted (SIGINT, SIGTERM, SIGHUP).\n";
 
 volatile std::sig_atomic_t g_nStopSignal = 0;
@@ -103,27 +109,31 @@ void InstallSignalHandlers()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+// Bad usage: what is wrong, on one line, and where to read more.
 int Usage(const char* pszProblem)
 {
-    std::fprintf(stderr, "dravik-dump: %s\n%s", pszProblem, kUsageText);
+    std::fprintf(stderr, "dravik-dump: %s\nTry 'dravik-dump --help' for more information.\n", pszProblem);
     return kUsage;
 }
 
-int Fail(const std::string& strStep, HRESULT hr)
+// "dravik-dump: cannot open "x.pst": no such file [MAPI_E_NOT_FOUND]": what
+// could not be done, to what, and why in plain words with the error's name.
+// pszMeaning replaces the error's general meaning where the step knows
+// better (a store file that is not found is a missing file).
+int Fail(const std::string& strWhat, HRESULT hr, const char* pszMeaning = nullptr)
 {
-    const char* pszWhy = "";
-    switch (hr) {
-    case MAPI_E_NOT_FOUND: pszWhy = " (not found)"; break;
-    case MAPI_E_CORRUPT_DATA: pszWhy = " (not a store file, or damaged)"; break;
-    case MAPI_E_LOGON_FAILED: pszWhy = " (logon refused)"; break;
-    case MAPI_E_USER_CANCEL: pszWhy = " (cancelled)"; break;
-    case MAPI_E_NO_ACCESS: pszWhy = " (no access)"; break;
-    case MAPI_E_DISK_ERROR: pszWhy = " (the file cannot be read)"; break;
-    default: break;
-    }
-    std::fprintf(stderr, "dravik-dump: %s failed: error %08X%s\n", strStep.c_str(), static_cast<unsigned>(hr),
-                 pszWhy);
+    std::string strWhy = ErrorInPlainWords(hr);
+    if (pszMeaning != nullptr)
+        strWhy = pszMeaning + strWhy.substr(strWhy.find(" ["));
+    std::fprintf(stderr, "dravik-dump: %s: %s\n", strWhat.c_str(), strWhy.c_str());
     return kFailed;
+}
+
+// The meaning of a failure to open a store file, where the error says more
+// than its general meaning.
+const char* StoreFileMeaning(HRESULT hr)
+{
+    return hr == MAPI_E_NOT_FOUND ? "no such file" : nullptr;
 }
 
 // The dictionary: in the current folder, next to the program, then in the
@@ -301,7 +311,8 @@ int Dump(const COptions& options)
         std::string strStep;
         const HRESULT hr = tempProfile.Create(ec ? options.strFile : path.string(), strStep);
         if (FAILED(hr))
-            return Fail(strStep + " (\"" + TextLine(options.strFile) + "\")", hr);
+            return Fail("cannot open \"" + TextLine(options.strFile) + "\" (" + strStep + ")", hr,
+                        StoreFileMeaning(hr));
         strProfile = tempProfile.Name();
     }
     if (g_nStopSignal)
@@ -311,8 +322,12 @@ int Dump(const COptions& options)
     HRESULT hr = MAPILogonEx(0, strProfile.data(), nullptr, kLogonFlags, &pSession);
     if (FAILED(hr) && g_nStopSignal)
         return Interrupted();  // e.g. Ctrl+C at the password prompt
-    if (FAILED(hr))
-        return Fail("MAPILogonEx (\"" + TextLine(options.bFile ? options.strFile : strProfile) + "\")", hr);
+    if (FAILED(hr)) {
+        if (options.bFile)
+            return Fail("cannot open \"" + TextLine(options.strFile) + "\" (logon)", hr, StoreFileMeaning(hr));
+        return Fail("cannot log on to the profile \"" + TextLine(strProfile) + "\"", hr,
+                    hr == MAPI_E_NOT_FOUND ? "no such profile" : nullptr);
+    }
     if (g_nStopSignal) {
         pSession->Logoff(0, 0, 0);
         pSession->Release();
@@ -327,6 +342,10 @@ int Dump(const COptions& options)
         hr = walker.Run();
         if (walker.Interrupted() || g_nStopSignal) {
             nResult = -1;
+        } else if (walker.OutputFailed() && walker.OutputError() == EPIPE) {
+            // The reader has gone (| head): the dump ends quietly, as a
+            // pipeline's writer does, once the session and profile are gone.
+            nResult = kPipeClosed;
         } else if (walker.OutputFailed()) {
             std::fprintf(stderr, "dravik-dump: the output cannot be written: %s\n", std::strerror(walker.OutputError()));
             nResult = kFailed;
@@ -340,8 +359,8 @@ int Dump(const COptions& options)
             };
             count(walker.DamagedCount(), " object could not be read", " objects could not be read");
             count(walker.DamagedValueCount(), " value is damaged", " values are damaged");
-            std::fprintf(stderr, "dravik-dump: walk failed: %s: error %08X\n", strWhat.c_str(),
-                         static_cast<unsigned>(hr));
+            std::fprintf(stderr, "dravik-dump: walk failed: %s: %s\n", strWhat.c_str(),
+                         ErrorInPlainWords(hr).c_str());
             nResult = kFailed;
         }
     }
@@ -350,7 +369,15 @@ int Dump(const COptions& options)
     tempProfile.Delete();
     if (nResult == kDone && bTruncated)
         nResult = kFailed;
-    return nResult < 0 ? Interrupted() : nResult;
+    if (nResult == kPipeClosed) {
+        // Ended by the signal of a closed pipe, as Unix tools are, so that
+        // the shell sees what it sees for them (status 141).
+        std::fflush(stderr);
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+        return 128 + SIGPIPE;
+    }
+    return nResult == -1 ? Interrupted() : nResult;
 }
 
 } // namespace
@@ -368,7 +395,7 @@ int main(int argc, char** argv)
     MAPIINIT_0 init{MAPI_INIT_VERSION, 0};
     const HRESULT hr = MAPIInitialize(&init);
     if (FAILED(hr))
-        return Fail("MAPIInitialize", hr);
+        return Fail("cannot start MAPI", hr);
     CPasswordPrompt prompt;
     dravik::mapi32::SetStorePasswordPrompt(&prompt);
     dravik::mapi32::SetStoreCodePage(options.ulCodePage);

@@ -1,6 +1,7 @@
 // Lists the MAPI profiles and lets the user create and delete them, choose
 // the default one, and add or remove store files of a profile.
 #include "mapi/Prompts.h"
+#include "mapi/TempProfileOwners.h"
 #include "mapi32/mapicode.h"
 #include "mapi32/mapidefs.h"
 #include "mapi32/mapitags.h"
@@ -207,6 +208,18 @@ private:
         const QString strName = CurrentProfile();
         if (strName.isEmpty())
             return;
+        // A workspace's temporary profile goes with its workspace.
+        if (const pid_t owner = tempprofiles::LiveOwner(strName.toStdString())) {
+            CMessageRequest refusal;
+            refusal.nIcon = CMessageRequest::Warning;
+            refusal.strTitle = windowTitle();
+            refusal.strText = QStringLiteral("The profile %1 is in use by Dravik (process %2): it is deleted when "
+                                             "its workspace is closed.")
+                                  .arg(strName)
+                                  .arg(owner);
+            Prompts().ShowMessage(this, refusal);
+            return;
+        }
         CMessageRequest request;
         request.nIcon = CMessageRequest::Question;
         request.strTitle = windowTitle();

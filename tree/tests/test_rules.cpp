@@ -193,6 +193,39 @@ TEST(TreeRules, GroupsAndEmbeddedMessages)
     EXPECT_TRUE(EmbedTooDeep(kMaxEmbedDepth + 1));
 }
 
+// The label of an attachment: its file name, else the row's display name,
+// else the long file name, else "Attachment N" (without an attachment object
+// there is no embedded subject to ask).
+TEST(TreeRules, AttachmentLabels)
+{
+    struct Case
+    {
+        const char* pszDisplay; // the text the row gave
+        const char* pszShort;
+        const char* pszLong;
+        const char* pszExpected;
+    };
+    const Case cases[] = {
+        {"Report", "REPORT~1.DOC", "report final.docx", "REPORT~1.DOC"},
+        {"Report", nullptr, "report final.docx", "Report"},
+        {"", nullptr, "report final.docx", "report final.docx"},
+        {"", "", "", "Attachment 3"},
+        {"", nullptr, nullptr, "Attachment 3"},
+    };
+    for (const Case& c : cases) {
+        Values row;
+        row.Long(PR_ATTACH_NUM, 3);
+        if (c.pszShort)
+            row.Str(PR_ATTACH_FILENAME, c.pszShort);
+        if (c.pszLong)
+            row.Str(PR_ATTACH_LONG_FILENAME, c.pszLong);
+        CNodeLook look;
+        look.strText = c.pszDisplay;
+        AttachmentText(look, row.props, nullptr);
+        EXPECT_EQ(look.strText, c.pszExpected) << c.pszExpected;
+    }
+}
+
 TEST(AttachmentSave, ProposedNames)
 {
     struct Case

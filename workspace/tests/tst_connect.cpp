@@ -15,6 +15,9 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+#include "props/PropText.h"
+#include "mapi32/hooks.h"
+
 #include <QTest>
 
 #include "mapi32/codepage.h"
@@ -138,7 +141,9 @@ private slots:
         const HRESULT hr = ws.pDoc->ConnectMailbox(QStringLiteral("exchange.example.com"), QStringLiteral("jdoe"),
                                                    QStringLiteral("secret"));
         QVERIFY(FAILED(hr));
-        QCOMPARE(reports.Messages(), QStringList{QStringLiteral("MAPI Logon Failure|HRESULT: 80040115")});
+        QCOMPARE(reports.Messages(),
+                 QStringList{QStringLiteral("MAPI Logon Failure: opening the mailbox \"jdoe\" failed at "
+                                            "MAPILogonEx().|HRESULT: 80040115")});
         QVERIFY(ws.Trace().endsWith(QStringLiteral("MAPILogonEx()\nIProfAdmin->DeleteProfile()\n")));
         QCOMPARE(strTitle, QStringLiteral("jdoe"));
         QVERIFY(!ws.pDoc->IsConnected());
@@ -152,7 +157,73 @@ private slots:
         Workspace ws;
         QVERIFY(FAILED(ws.pDoc->ConnectFile(QStringLiteral("/nonexistent/store.pst"))));
         QCOMPARE(reports.Messages().size(), 1);
-        QVERIFY(reports.Messages().first().startsWith(QStringLiteral("MAPI Logon Failure|")));
+        QVERIFY(reports.Messages().first().startsWith(QStringLiteral("MAPI Logon Failure: opening the store file")));
+        QVERIFY(!ws.pDoc->IsConnected());
+        QCOMPARE(ProfilesOnDisk(m_profiles), QStringList());
+    }
+
+    // Each way a store file fails to connect gets a report that names the
+    // step, the file, the error's name and what it means.
+    void connectionFailuresAreExplained_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("password"); // empty: no password prompt
+        QTest::addColumn<int>("hr");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("meaning");
+        const QString strData = QStringLiteral(DRAVIK_SAMPLES_DIR);
+        QTest::newRow("no such file") << QStringLiteral("/nonexistent/store.pst") << QString() << int(MAPI_E_NOT_FOUND)
+                                      << QStringLiteral("MAPI Logon Failure: opening the store file "
+                                                        "\"/nonexistent/store.pst\" failed at "
+                                                        "IServiceAdmin->ConfigureMsgService(). The file does not exist.")
+                                      << QStringLiteral("no such file, profile or object");
+        QTest::newRow("not a store") << strData + QStringLiteral("/README.md") << QString() << int(MAPI_E_CORRUPT_DATA)
+                                     << QStringLiteral("MAPI Logon Failure: opening the store file \"%1\" failed at "
+                                                       "IServiceAdmin->ConfigureMsgService().")
+                                            .arg(strData + QStringLiteral("/README.md"))
+                                     << QStringLiteral("not a PST or OST file, or damaged");
+        QTest::newRow("wrong password")
+            << strData + QStringLiteral("/pstsdk-test_ansi.pst") << QStringLiteral("wrong") << int(MAPI_E_LOGON_FAILED)
+            << QStringLiteral("MAPI Logon Failure: opening the store file \"%1\" failed at MAPILogonEx(). The "
+                              "password is wrong, or none was given.")
+                   .arg(strData + QStringLiteral("/pstsdk-test_ansi.pst"))
+            << QStringLiteral("logon refused: wrong password, or no password given");
+    }
+    void connectionFailuresAreExplained()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, password);
+        QFETCH(int, hr);
+        QFETCH(QString, message);
+        QFETCH(QString, meaning);
+        struct CPassword : dravik::mapi32::IStorePasswordPrompt
+        {
+            std::string strPassword;
+            bool bAsked = false;
+            HRESULT AskStorePassword(ULONG, const std::string&, const std::string&, std::string& out) override
+            {
+                if (bAsked)
+                    return MAPI_E_USER_CANCEL; // asked again after a wrong one: give up
+                bAsked = true;
+                out = strPassword;
+                return S_OK;
+            }
+        } prompt;
+        prompt.strPassword = password.toStdString();
+        if (!password.isEmpty())
+            dravik::mapi32::SetStorePasswordPrompt(&prompt);
+        ReportCloser reports;
+        Workspace ws;
+        const HRESULT hrConnect = ws.pDoc->ConnectFile(path);
+        dravik::mapi32::SetStorePasswordPrompt(nullptr);
+        QCOMPARE(int(hrConnect), hr);
+        QCOMPARE(reports.prompts.m_errorReports.size(), size_t(1));
+        const auto& report = reports.prompts.m_errorReports.front();
+        QCOMPARE(report.hr, hr);
+        QCOMPARE(report.strMessage, message);
+        QVERIFY2(report.strDetails.contains(QStringLiteral("Meaning: ") + meaning), qPrintable(report.strDetails));
+        QVERIFY2(report.strDetails.contains(QStringLiteral("File: ") + path), qPrintable(report.strDetails));
+        QVERIFY2(report.strDetails.contains(QLatin1String(ErrorCodeName(hr))), qPrintable(report.strDetails));
         QVERIFY(!ws.pDoc->IsConnected());
         QCOMPARE(ProfilesOnDisk(m_profiles), QStringList());
     }
