@@ -336,7 +336,9 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
             --view.m_nListing;
             if (bOuter) {
                 qApp->removeEventFilter(&view);
-                emit view.listingStatus(QString());
+                // A listing that said how far it got says that it ended.
+                if (view.m_nLastPercent >= 0)
+                    emit view.listingStatus(QString());
             }
         }
     } leave{*this, bOuter};

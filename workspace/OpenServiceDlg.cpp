@@ -13,7 +13,7 @@ COpenServiceDlg::COpenServiceDlg(QWidget* pParent)
     setObjectName(QStringLiteral("COpenServiceDlg"));
     setWindowTitle(QStringLiteral("Open Exchange Mailbox"));
     auto* pLayout = new QVBoxLayout(this);
-    auto* pIntro = new QLabel(QStringLiteral("Please enter the information requred to access the exchange server "
+    auto* pIntro = new QLabel(QStringLiteral("Please enter the information required to access the Exchange server "
                                              "mailbox you want to access."), this);
     pIntro->setWordWrap(true);
     pLayout->addWidget(pIntro);

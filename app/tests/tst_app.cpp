@@ -249,6 +249,41 @@ private slots:
         }
     }
 
+    // The trace pane is the program's record: typing does not change it; it
+    // is saved whole to a file and cleared through its commands.
+    void tracePaneIsReadOnlySavedAndCleared()
+    {
+        CScriptedPrompts prompts;
+        CDravikApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("dravik"), QStringLiteral("-Embedding")}));
+        CMainFrame* pFrame = app.MainFrame();
+        CChildFrame* pChild = pFrame->Workspaces().front();
+        CMAPICommandView* pTrace = pChild->TraceView();
+        pTrace->AppendRaw(QStringLiteral("MAPILogonEx()\nIMAPISession->Logoff()\n"));
+        pTrace->Flush();
+        const QString strTrace = pTrace->toPlainText();
+        pTrace->setFocus();
+        QTest::keyClicks(pTrace, QStringLiteral("typed"));
+        QTest::keyClick(pTrace, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(pTrace, Qt::Key_Backspace);
+        QCOMPARE(pTrace->toPlainText(), strTrace);
+
+        QTemporaryDir dir;
+        const QString strPath = dir.filePath(QStringLiteral("trace.txt"));
+        prompts.AnswerFile(strPath);
+        pFrame->UpdateCommandUI();
+        QVERIFY(pFrame->Action(ID_TRACE_SAVE)->isEnabled());
+        pFrame->Action(ID_TRACE_SAVE)->trigger();
+        QFile file(strPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()), strTrace);
+        pFrame->Action(ID_TRACE_CLEAR)->trigger();
+        QCOMPARE(pTrace->toPlainText(), QString());
+        pFrame->UpdateCommandUI();
+        QVERIFY(!pFrame->Action(ID_TRACE_CLEAR)->isEnabled());
+        QVERIFY(prompts.m_unexpected.isEmpty());
+    }
+
     void enablingFollowsTheRoute()
     {
         CDravikApp app;

@@ -331,6 +331,7 @@ private slots:
     void missingTypeName();
     void opensOnEveryProperty_data();
     void opensOnEveryProperty();
+    void keyboardLeavesTheHexViewAndResizes();
 };
 
 void CEditPropDlgTest::initTestCase()
@@ -538,6 +539,38 @@ void CEditPropDlgTest::rowModeBinary()
     QVERIFY(html.bShown);
     QVERIFY(html.bytes.size() < 4096);
     QVERIFY(std::string(html.bytes.begin(), html.bytes.end()).find(" }etc") != std::string::npos);
+}
+
+// The keyboard is never caught in the hex view: Tab and Shift+Tab move to the
+// buttons and Escape closes the viewer; the viewer grows, and its value with it.
+void CEditPropDlgTest::keyboardLeavesTheHexViewAndResizes()
+{
+    const CProps props = AllProps(m_pUnusual.get());
+    const SPropValue* pRecordKey = props.Find(PR_RECORD_KEY);
+    QVERIFY(pRecordKey != nullptr);
+    CEditPropDlg dlg;
+    dlg.m_pProp = pRecordKey;
+    QVERIFY(dlg.OnInitDialog());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.activateWindow();
+    QVERIFY(dlg.HexValue() != nullptr);
+    dlg.HexValue()->setFocus();
+    QTest::keyClick(dlg.HexValue(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), dlg.Control(IDC_CANCEL)); // Save is disabled
+    dlg.HexValue()->setFocus();
+    QTest::keyClick(dlg.HexValue(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), dlg.Control(IDC_CANCEL));
+
+    const QSize before = dlg.HexValue()->size();
+    dlg.resize(dlg.width() + 200, dlg.height() + 150);
+    QCOMPARE(dlg.HexValue()->size(), before + QSize(200, 150));
+    QVERIFY(dlg.Control(IDC_CANCEL)->geometry().right() < dlg.width());
+
+    dlg.HexValue()->setFocus();
+    QTest::keyClick(dlg.HexValue(), Qt::Key_Escape);
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
 }
 
 void CEditPropDlgTest::missingTypeName()

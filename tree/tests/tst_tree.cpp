@@ -28,6 +28,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QKeyEvent>
 #include <QTest>
 
 #include <sys/resource.h>
@@ -445,6 +446,37 @@ private slots:
         tree.expandItem(pThree);
         ResetQuitRequestForTest();
         QCOMPARE(pThree->childCount(), 0);
+        QVERIFY(prompts.m_unexpected.isEmpty());
+    }
+
+    // A listing says what it lists and how far; Escape pressed while it runs
+    // (delivered as the listing lets the window repaint) ends it after the
+    // row being listed, keeping the rows listed so far; the Stop command is
+    // enabled only while a listing runs.
+    void escapeStopsAListing()
+    {
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(m_strCrafted), S_OK);
+        CLeftView& tree = *ws.pTree;
+        QTreeWidgetItem* pThree = StoreFolder(tree, QStringLiteral("Three"));
+        QVERIFY(pThree != nullptr);
+        QStringList statuses;
+        bool bListingSeen = false;
+        connect(&tree, &CLeftView::listingStatus, this, [&](const QString& strText) {
+            statuses << strText;
+            bListingSeen = bListingSeen || tree.IsListing();
+        });
+        QCoreApplication::postEvent(&tree, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        tree.expandItem(pThree);
+        QCOMPARE(pThree->childCount(), 1);
+        QCOMPARE(statuses, (QStringList{QStringLiteral("Listing Three: 1 of 3"), QString()}));
+        QVERIFY(bListingSeen);
+        QVERIFY(!tree.IsListing());
+        // What was listed stays listed; the next listing runs to its end.
+        QTreeWidgetItem* pFiles = StoreFolder(tree, QStringLiteral("Files"));
+        tree.expandItem(pFiles);
+        QCOMPARE(pFiles->childCount(), 1);
         QVERIFY(prompts.m_unexpected.isEmpty());
     }
 
