@@ -21,8 +21,11 @@ constexpr int kBarHeight = 5;
 // Indent of headings and cells, in screen pixels.
 constexpr int kCellIndent = 5;
 
-// Text is drawn from the top left of its rectangle and clipped to it.
+// Text is drawn from the top left of its rectangle and clipped to it;
+// headings keep to one line, cells wrap (anywhere: values are long runs of
+// digits as often as words).
 constexpr int kCellFlags = Qt::AlignLeft | Qt::AlignTop;
+constexpr int kWrapFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
 
 // Rectangles are kept as the page's bands are measured: from the left and
 // top edge to the right and bottom edge, which lie outside the rectangle.
@@ -50,11 +53,14 @@ void CListViewPrint::Reset()
     m_nHeaderLines = 2;
     m_nFooterLines = 2;
     m_dScale = 0;
+    m_dColumnFit = 1.0;
     m_rcHeader = m_rcFooter = m_rcBody = m_rcPrint = m_rcPage = QRect();
     m_titleFont = m_footerFont = m_headingFont = m_bodyFont = QFont();
     m_szTitleChar = m_szFooterChar = m_szBodyChar = QSize();
     m_nColumns = m_nRowsPerPage = m_nPages = m_nItems = 0;
     m_anColumnOrder.clear();
+    m_anItemLines.clear();
+    m_anPageFirst.clear();
 }
 
 QFont CListViewPrint::CreatePrintFont(const QString& strFace, int nPoints, int nWeight,
@@ -111,12 +117,51 @@ int CListViewPrint::BeginPrinting(QPagedPaintDevice* pDevice)
     // clipped, so every item reaches paper and nothing divides by zero.
     if (m_nRowsPerPage < 1)
         m_nRowsPerPage = 1;
-    m_nPages = std::max(1, (m_nItems + m_nRowsPerPage - 1) / m_nRowsPerPage);
 
     m_anColumnOrder.assign(static_cast<size_t>(m_nColumns), 0);
     for (int n = 0; n < m_nColumns; ++n)
         m_anColumnOrder[static_cast<size_t>(n)] = m_pList->header()->logicalIndex(n);
+    // The columns before the last take at most 60% of the page's width, so
+    // that the last one (the value, as the list opens) always has room.
+    m_dColumnFit = 1.0;
+    long long nBefore = 0;
+    for (int n = 0; n + 1 < m_nColumns; ++n)
+        nBefore += ColumnWidth(n);
+    if (nBefore > 0 && nBefore > m_rcBody.width() * 6 / 10)
+        m_dColumnFit = static_cast<double>(m_rcBody.width()) * 0.6 / static_cast<double>(nBefore);
+
+    // Rows as high as their longest cell, pages filled with whole rows.
+    m_anItemLines.assign(static_cast<size_t>(m_nItems), 1);
+    m_anPageFirst.assign(1, 0);
+    const QFontMetrics body(m_bodyFont, pDevice);
+    int nUsed = 0;
+    for (int nItem = 0; nItem < m_nItems; ++nItem) {
+        const int nLines = ItemLines(nItem, body);
+        m_anItemLines[static_cast<size_t>(nItem)] = nLines;
+        if (nUsed > 0 && nUsed + nLines > m_nRowsPerPage) {
+            m_anPageFirst.push_back(nItem);
+            nUsed = 0;
+        }
+        nUsed += nLines;
+    }
+    m_nPages = static_cast<int>(m_anPageFirst.size());
     return m_nPages;
+}
+
+int CListViewPrint::ItemLines(int nItem, const QFontMetrics& metrics) const
+{
+    const QAbstractItemModel* pModel = m_pList->model();
+    const int nLine = std::max(1, m_szBodyChar.height());
+    int nLines = 1;
+    for (int n = 0; n < m_nColumns; ++n) {
+        const QRect cell = GetCellRect(0, 1, n);
+        const QString text = pModel->index(nItem, m_anColumnOrder[static_cast<size_t>(n)]).data().toString();
+        if (cell.width() <= 0 || text.isEmpty())
+            continue;
+        const QRect needed = metrics.boundingRect(QRect(0, 0, cell.width(), nLine * m_nRowsPerPage), kWrapFlags, text);
+        nLines = std::max(nLines, (needed.height() + nLine - 1) / nLine);
+    }
+    return std::min(nLines, m_nRowsPerPage);
 }
 
 void CListViewPrint::EndPrinting()
@@ -154,7 +199,7 @@ void CListViewPrint::PrintPage(QPainter& painter, int nPage) const
 int CListViewPrint::ColumnWidth(int nPosition) const
 {
     const int nColumn = m_anColumnOrder[static_cast<size_t>(nPosition)];
-    return static_cast<int>(m_pList->header()->sectionSize(nColumn) * m_dScale);
+    return static_cast<int>(m_pList->header()->sectionSize(nColumn) * m_dScale * m_dColumnFit);
 }
 
 int CListViewPrint::ColumnLeft(int nPosition) const
@@ -168,19 +213,20 @@ int CListViewPrint::ColumnLeft(int nPosition) const
 QRect CListViewPrint::GetHeadingRect(int nPosition) const
 {
     const int nLeft = ColumnLeft(nPosition);
-    const int nRight = std::min(nLeft + ColumnWidth(nPosition), Right(m_rcBody));
+    // The last column reaches the page's right edge: a long value wraps
+    // there instead of being cut at its screen width.
+    const int nRight = nPosition == m_nColumns - 1 ? Right(m_rcBody)
+                                                  : std::min(nLeft + ColumnWidth(nPosition), Right(m_rcBody));
     const int nIndent = static_cast<int>(kCellIndent * m_dScale);
     // A column past the body's right edge gets an empty rectangle.
     return Band(nLeft + nIndent, m_rcBody.top(), std::max(nLeft + nIndent, nRight),
                 m_rcBody.top() + m_szBodyChar.height());
 }
 
-QRect CListViewPrint::GetCellRect(int nItem, int nPosition) const
+QRect CListViewPrint::GetCellRect(int nTop, int nLines, int nPosition) const
 {
     const QRect heading = GetHeadingRect(nPosition);
-    const int nLine = m_szBodyChar.height();
-    const int nTop = m_rcBody.top() + nLine + (nItem % m_nRowsPerPage) * nLine;
-    return Band(heading.left(), nTop, Right(heading), nTop + nLine);
+    return Band(heading.left(), nTop, Right(heading), nTop + nLines * m_szBodyChar.height());
 }
 
 QString CListViewPrint::GetHeadingText(int nPosition) const
@@ -211,19 +257,32 @@ void CListViewPrint::PrintBody(QPainter& painter, int nPage) const
     for (int n = 0; n < m_nColumns; ++n)
         painter.drawText(GetHeadingRect(n), kCellFlags, GetHeadingText(n));
     painter.setFont(m_bodyFont);
-    const int nEnd = std::min(nPage * m_nRowsPerPage, m_nItems);
-    for (int nItem = (nPage - 1) * m_nRowsPerPage; nItem < nEnd; ++nItem)
-        PrintRow(painter, nItem);
+    if (nPage < 1 || nPage > static_cast<int>(m_anPageFirst.size())) {
+        painter.restore();
+        return;
+    }
+    const int nFirst = m_anPageFirst[static_cast<size_t>(nPage - 1)];
+    const int nEnd = nPage < static_cast<int>(m_anPageFirst.size()) ? m_anPageFirst[static_cast<size_t>(nPage)] : m_nItems;
+    int nTop = m_rcBody.top() + m_szBodyChar.height();
+    for (int nItem = nFirst; nItem < nEnd; ++nItem) {
+        PrintRow(painter, nItem, nTop);
+        nTop += m_anItemLines[static_cast<size_t>(nItem)] * m_szBodyChar.height();
+    }
     painter.restore();
 }
 
-void CListViewPrint::PrintRow(QPainter& painter, int nItem) const
+void CListViewPrint::PrintRow(QPainter& painter, int nItem, int nTop) const
 {
     const QAbstractItemModel* pModel = m_pList->model();
+    const int nLines = m_anItemLines[static_cast<size_t>(nItem)];
     for (int n = 0; n < m_nColumns; ++n) {
         const int nColumn = m_anColumnOrder[static_cast<size_t>(n)];
         const QString text = pModel->index(nItem, nColumn).data(Qt::DisplayRole).toString();
-        painter.drawText(GetCellRect(nItem, n), kCellFlags, text);
+        const QRect cell = GetCellRect(nTop, nLines, n);
+        painter.save();
+        painter.setClipRect(cell);
+        painter.drawText(cell, kWrapFlags, text);
+        painter.restore();
     }
 }
 

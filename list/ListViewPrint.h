@@ -1,6 +1,7 @@
 // The printed pages of a list: a header with the application name and the
 // workspace title over a black bar, the column headings in the order the
-// columns are displayed, as many rows per page as fit, and a footer with
+// columns are displayed, as many rows per page as fit (a long value wraps
+// within its column, the last one reaching the page's edge), and a footer with
 // "Page n of m". Everything is laid out in the printer's own pixels, with
 // column widths taken from the screen and scaled to the printer.
 #pragma once
@@ -12,6 +13,7 @@
 
 #include <vector>
 
+class QFontMetrics;
 class QPagedPaintDevice;
 class QPainter;
 class QTreeView;
@@ -56,17 +58,22 @@ private:
     int ColumnWidth(int nPosition) const;
     int ColumnLeft(int nPosition) const;
     QRect GetHeadingRect(int nPosition) const;
-    QRect GetCellRect(int nItem, int nPosition) const;
+    // The cell of a row whose top is nTop, nLines lines high.
+    QRect GetCellRect(int nTop, int nLines, int nPosition) const;
+    // The lines the item's cells need, at most a page.
+    int ItemLines(int nItem, const QFontMetrics& metrics) const;
     QString GetHeadingText(int nPosition) const;
     void PrintHeader(QPainter& painter) const;
     void PrintBody(QPainter& painter, int nPage) const;
-    void PrintRow(QPainter& painter, int nItem) const;
+    void PrintRow(QPainter& painter, int nItem, int nTop) const;
     void PrintFooter(QPainter& painter, int nPage) const;
 
     QString m_strAppName;
     QString m_strDocTitle;
     QTreeView* m_pList = nullptr;
     double m_dScale = 0;
+    // Shrinks the columns before the last to leave the last room.
+    double m_dColumnFit = 1.0;
     QRect m_rcHeader;
     QRect m_rcFooter;
     QRect m_rcBody;
@@ -91,4 +98,9 @@ private:
     int m_nItems = 0;
     // Display position to column index.
     std::vector<int> m_anColumnOrder;
+    // Lines each item takes (its longest cell wrapped within its column, the
+    // last column reaching the page's right edge), and the first item of
+    // each page.
+    std::vector<int> m_anItemLines;
+    std::vector<int> m_anPageFirst;
 };

@@ -880,6 +880,45 @@ private slots:
         QVERIFY2(moved.indexOf(QStringLiteral("Type")) < moved.indexOf(QStringLiteral("TAG")), qPrintable(moved));
     }
 
+    // A long value wraps within the page (the last column reaching the
+    // page's right edge) instead of being cut at it; the printout's header
+    // names the workspace and the object listed.
+    void longValuesWrapAndTheHeaderNamesTheObject()
+    {
+        CWorkspace ws(m_strDemo);
+        std::string strLong;
+        for (int i = 0; i < 90; ++i)
+            strLong += "0123456789";
+        strLong += "END";
+        std::vector<SPropValue> values(2);
+        values[0].ulPropTag = PR_SUBJECT_A;
+        values[0].Value.lpszA = strLong.data();
+        values[1].ulPropTag = PR_PRIORITY;
+        values[1].Value.l = 1;
+        ws.ShowValues(values);
+        ws.pDoc->m_strSelectedPath = QStringLiteral("Message Stores/Demo/Inbox");
+        QCOMPARE(ws.pView->PrintTitle(), ws.pDoc->GetTitle() + QStringLiteral(": Message Stores/Demo/Inbox"));
+
+        QTemporaryDir out;
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        const QString strPdf = out.filePath(QStringLiteral("long.pdf"));
+        printer.setOutputFileName(strPdf);
+        CListViewPrint& print = ws.pView->Printing();
+        print.SetDocTitle(ws.pView->PrintTitle());
+        print.Reset();
+        QVERIFY(print.Print(&printer));
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QFAIL("pdftotext (poppler-utils) is not installed");
+        const QString all = PdfText(strPdf);
+        // The value's lines, read one after another, give it whole.
+        QVERIFY2(QString(all).remove(QRegularExpression(QStringLiteral("\\s"))).contains(QString::fromStdString(strLong)),
+                 qPrintable(all));
+        QVERIFY(all.contains(QStringLiteral("Message Stores/Demo/Inbox")));
+        QCOMPARE(PdfPages(strPdf), 1);
+        ws.pDoc->SelectNode(nullptr);
+    }
+
     // A page with no room for a row below the headings still prints every
     // row, one a page, without dividing by zero.
     void tinyPage()
