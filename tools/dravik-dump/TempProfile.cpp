@@ -1,4 +1,6 @@
 #include "TempProfile.h"
+
+#include "mapi/TempProfileOwners.h"
 #include "MapiRef.h"
 
 #include "mapi32/mapix.h"
@@ -40,6 +42,9 @@ HRESULT CTempProfile::Create(const std::string& strStorePath, std::string& strSt
     if (FAILED(hr))
         return hr;
     m_strName = strName;
+    // A dump killed outright leaves its profile to the next start of Dravik,
+    // which sees that its owner is gone.
+    tempprofiles::RecordOwner(m_strName);
 
     hr = Configure(admin.Get(), strStorePath, strStep);
     if (FAILED(hr))
@@ -108,7 +113,10 @@ void CTempProfile::Delete()
     if (m_strName.empty())
         return;
     CRef<IProfAdmin> admin;
-    if (SUCCEEDED(MAPIAdminProfiles(0, admin.Out())))
-        admin->DeleteProfile(m_strName.data(), 0);
+    if (SUCCEEDED(MAPIAdminProfiles(0, admin.Out()))) {
+        const HRESULT hr = admin->DeleteProfile(m_strName.data(), 0);
+        if (SUCCEEDED(hr) || hr == MAPI_E_NOT_FOUND)
+            tempprofiles::ForgetOwner(m_strName);
+    }
     m_strName.clear();
 }
