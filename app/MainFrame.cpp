@@ -171,6 +171,7 @@ void CMainFrame::CreateActions()
         {ID_VIEW_ROWPROPS, "Row Properties", "Toggle between row properties and entry properties", {}},
         {ID_VIEW_ENTRYPROPS, "Entry Properties", "Toggle between row properties and entry properties", {}},
         {ID_SAVE_ATTACHMENT, "Save Attachment...", "", {}},
+        {ID_SHOW_BODY, "Show &Body...", "Show the message's body as it reads, with its headers", {}},
         {ID_PROPERTY_OPEN, "Open ...", "", {}},
         {ID_PROPERTY_SAVE, "Save ...", "", {}},
         {ID_EDIT_UNDO, "&Undo", "Undo the last action\nUndo",
@@ -273,6 +274,7 @@ void CMainFrame::BuildMenus()
     pView->addAction(Action(ID_VIEW_ENTRYPROPS));
     QMenu* pItem = new QMenu(QStringLiteral("Item"), this);
     pItem->addAction(Action(ID_SAVE_ATTACHMENT));
+    pItem->addAction(Action(ID_SHOW_BODY));
     QMenu* pProperty = new QMenu(QStringLiteral("Property"), this);
     pProperty->addAction(Action(ID_PROPERTY_OPEN));
     pProperty->addAction(Action(ID_PROPERTY_SAVE));

@@ -66,3 +66,25 @@ MessageBody MakeMessageBody(const BodyValues& values);
 std::string DecodeHtml(const std::vector<uint8_t>& bytes, uint32_t codePage);
 
 } // namespace dravik::content
+
+namespace dravik::content {
+
+// What a body view shows above the body, as the message has it (UTF-8).
+struct MessageHeaders
+{
+    std::string from;     // PR_SENT_REPRESENTING_NAME, else PR_SENDER_NAME, with the address when known
+    std::string to;       // PR_DISPLAY_TO
+    std::string cc;       // PR_DISPLAY_CC
+    std::string subject;  // PR_SUBJECT
+    std::optional<uint64_t> date;  // PR_CLIENT_SUBMIT_TIME, else PR_MESSAGE_DELIVERY_TIME (a FILETIME)
+};
+
+HRESULT ReadMessageHeaders(LPMAPIPROP lpMessage, MessageHeaders& headers);
+
+// The data and MIME type of the message's attachment whose PR_ATTACH_CONTENT_ID is
+// contentId (the part of a "cid:" URL after the colon; angle brackets and case do not
+// matter). MAPI_E_NOT_FOUND when none has it.
+HRESULT ReadAttachmentByContentId(LPMESSAGE lpMessage, const std::string& contentId, std::vector<uint8_t>& data,
+                                  std::string& mimeType);
+
+} // namespace dravik::content
