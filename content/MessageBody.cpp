@@ -320,3 +320,21 @@ HRESULT ReadMessageBody(LPMAPIPROP obj, MessageBody& body)
 }
 
 } // namespace dravik::content
+
+namespace dravik::content {
+
+std::optional<std::string> DecodedBodyValue(ULONG ulPropTag, const std::vector<uint8_t>& value, uint32_t codePage)
+{
+    if (ulPropTag == PROP_TAG(PT_BINARY, kIdRtfCompressed)) {
+        std::vector<uint8_t> rtf;
+        const auto r = mapi32::rtfcomp::Decompress(value, rtf, mapi32::GetCompressedRTFCrcCheck());
+        if (!r)
+            return "Damaged: " + r.error;
+        return std::string(rtf.begin(), rtf.end());
+    }
+    if (ulPropTag == PROP_TAG(PT_BINARY, kIdHtml))
+        return DecodeHtml(value, codePage);
+    return std::nullopt;
+}
+
+} // namespace dravik::content

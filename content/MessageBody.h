@@ -88,3 +88,13 @@ HRESULT ReadAttachmentByContentId(LPMESSAGE lpMessage, const std::string& conten
                                   std::string& mimeType);
 
 } // namespace dravik::content
+
+namespace dravik::content {
+
+// The text a person reads in a body value, for showing beside its bytes: the
+// decompressed RTF of PR_RTF_COMPRESSED (or why it cannot be read), the HTML of
+// PR_HTML in codePage (0: its meta charset, else 1252). Nullopt for any other
+// property.
+std::optional<std::string> DecodedBodyValue(ULONG ulPropTag, const std::vector<uint8_t>& value, uint32_t codePage);
+
+} // namespace dravik::content

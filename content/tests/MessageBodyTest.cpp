@@ -112,3 +112,13 @@ TEST(MessageBody, DamagedRtfIsReportedAndTheRestShown)
     EXPECT_FALSE(b.rtf);
     EXPECT_EQ(b.source, "PR_BODY");
 }
+
+TEST(MessageBody, DecodedBodyValues)
+{
+    auto rtf = Compressed("{\\rtf1 x}");
+    EXPECT_EQ(DecodedBodyValue(0x10090102, rtf, 0), "{\\rtf1 x}");
+    rtf[12] ^= 1;
+    EXPECT_EQ(DecodedBodyValue(0x10090102, rtf, 0).value_or("").rfind("Damaged: compressed RTF: CRC", 0), 0u);
+    EXPECT_EQ(DecodedBodyValue(0x10130102, Bytes("<p>\xE0</p>"), 1251), "<p>\xD0\xB0</p>");
+    EXPECT_FALSE(DecodedBodyValue(0x10000102, Bytes("x"), 0));
+}
