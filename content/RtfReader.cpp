@@ -3,7 +3,10 @@
 #include "mapi32/providers/pst/pst_text.h"
 #include "mapi32/utf.h"
 
+#include <algorithm>
 #include <array>
+#include <memory>
+#include <mutex>
 #include <cstring>
 #include <unordered_map>
 #include <vector>
@@ -66,21 +69,81 @@ void AppendUtf8(std::string& out, char32_t c)
     }
 }
 
-// Destinations that hold no text of the document.
-bool IsSkippedDestination(std::string_view w)
+// What a control word does to the reader.
+enum class Kw : uint8_t
 {
-    static constexpr std::string_view kSkipped[] = {
-        "colortbl", "stylesheet", "info", "pict", "object", "header", "footer", "headerl", "headerr",
-        "headerf", "footerl", "footerr", "footerf", "fldinst", "listtable", "listoverridetable",
-        "revtbl", "rsidtbl", "generator", "xmlnstbl", "themedata", "colorschememapping", "latentstyles",
-        "datastore", "filetbl", "pgdsctbl", "footnote", "annotation", "atnid", "atnauthor", "bkmkstart",
-        "bkmkend", "field_code", "nonshppict", "shppict", "mhtmltag", "objdata", "objclass", "template",
-        "private", "ftnsep", "ftnsepc", "ftncn", "aftnsep", "aftnsepc", "aftncn", "userprops", "docvar",
-    };
-    for (std::string_view s : kSkipped)
-        if (w == s)
-            return true;
-    return false;
+    Unknown,
+    SkippedDestination,  // a destination that holds no text of the document
+    F, Fcharset, Cpg, Htmlrtf, Uc, U, Ansicpg, Fromhtml, Fromtext, Deff, Bin,
+    Par, Line, Row, Page, Sect, Tab, Cell,
+    Char,  // a word that stands for a character
+};
+
+struct KwInfo
+{
+    Kw kw = Kw::Unknown;
+    char32_t c = 0;
+};
+
+const KwInfo& Keyword(std::string_view w)
+{
+    static const std::unordered_map<std::string_view, KwInfo> kTable = [] {
+        std::unordered_map<std::string_view, KwInfo> t;
+        for (std::string_view d :
+             {"colortbl", "stylesheet", "info", "pict", "object", "header", "footer", "headerl", "headerr", "headerf",
+              "footerl", "footerr", "footerf", "fldinst", "listtable", "listoverridetable", "revtbl", "rsidtbl",
+              "generator", "xmlnstbl", "themedata", "colorschememapping", "latentstyles", "datastore", "filetbl",
+              "pgdsctbl", "footnote", "annotation", "atnid", "atnauthor", "bkmkstart", "bkmkend", "field_code",
+              "nonshppict", "shppict", "mhtmltag", "objdata", "objclass", "template", "private", "ftnsep", "ftnsepc",
+              "ftncn", "aftnsep", "aftnsepc", "aftncn", "userprops", "docvar"})
+            t[d] = {Kw::SkippedDestination, 0};
+        const std::pair<std::string_view, Kw> words[] = {
+            {"f", Kw::F}, {"fcharset", Kw::Fcharset}, {"cpg", Kw::Cpg}, {"htmlrtf", Kw::Htmlrtf}, {"uc", Kw::Uc},
+            {"u", Kw::U}, {"ansicpg", Kw::Ansicpg}, {"fromhtml", Kw::Fromhtml}, {"fromtext", Kw::Fromtext},
+            {"deff", Kw::Deff}, {"bin", Kw::Bin}, {"par", Kw::Par}, {"line", Kw::Line}, {"row", Kw::Row},
+            {"page", Kw::Page}, {"sect", Kw::Sect}, {"tab", Kw::Tab}, {"cell", Kw::Cell}};
+        for (const auto& [w, kw] : words)
+            t[w] = {kw, 0};
+        const std::pair<std::string_view, char32_t> chars[] = {
+            {"lquote", U'\u2018'}, {"rquote", U'\u2019'}, {"ldblquote", U'\u201C'}, {"rdblquote", U'\u201D'},
+            {"bullet", U'\u2022'}, {"endash", U'\u2013'}, {"emdash", U'\u2014'}, {"enspace", U'\u2002'},
+            {"emspace", U'\u2003'}, {"qmspace", U'\u2005'}, {"zwj", U'\u200D'}, {"zwnj", U'\u200C'},
+            {"ltrmark", U'\u200E'}, {"rtlmark", U'\u200F'}};
+        for (const auto& [w, c] : chars)
+            t[w] = {Kw::Char, c};
+        return t;
+    }();
+    static const KwInfo kUnknown;
+    const auto it = kTable.find(w);
+    return it == kTable.end() ? kUnknown : it->second;
+}
+
+// Whether 8-bit text in this code page is one byte a character.
+bool IsDoubleByte(uint32_t codePage)
+{
+    return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950 || codePage == 1361 ||
+           codePage == 65001 || codePage == 54936;
+}
+
+// The characters of the bytes 0x80-0xFF of a single-byte code page, decoded once
+// per process; null when it cannot be decoded byte for byte.
+const std::array<char16_t, 128>* HighHalf(uint32_t codePage)
+{
+    static std::mutex lock;
+    static std::unordered_map<uint32_t, std::unique_ptr<std::array<char16_t, 128>>> tables;
+    std::lock_guard guard(lock);
+    auto [it, added] = tables.try_emplace(codePage);
+    if (added) {
+        uint8_t bytes[128];
+        for (int i = 0; i < 128; ++i)
+            bytes[i] = uint8_t(0x80 + i);
+        const std::u16string decoded = mapi32::pst_text::Decode(std::span<const uint8_t>(bytes, 128), codePage);
+        if (decoded.size() == 128) {
+            it->second = std::make_unique<std::array<char16_t, 128>>();
+            std::copy(decoded.begin(), decoded.end(), it->second->begin());
+        }
+    }
+    return it->second.get();
 }
 
 class Reader
@@ -202,7 +265,23 @@ private:
         }
         const uint32_t cp = CurrentCodePage();
         if (!m_pending.empty() && cp != m_pendingCodePage)
-            Flush();
+            FlushBytes();
+        if (m_pending.empty() && !IsDoubleByte(cp)) {
+            if (b < 0x80) {
+                m_out.push_back(char(b));
+                return;
+            }
+            if (cp != m_tableCodePage) {
+                m_table = HighHalf(cp);
+                m_tableCodePage = cp;
+            }
+            if (m_table) {
+                if (m_highSurrogate)
+                    Flush();
+                AppendUtf8(m_out, (*m_table)[b - 0x80]);
+                return;
+            }
+        }
         m_pendingCodePage = cp;
         m_pending.push_back(b);
     }
@@ -376,7 +455,7 @@ private:
             s.dest = Dest::FontTable;
             return true;
         }
-        if (ignorable || IsSkippedDestination(word)) {
+        if (ignorable || Keyword(word).kw == Kw::SkippedDestination) {
             SkipGroup();
             return true;
         }
@@ -438,8 +517,11 @@ private:
     void Word(std::string_view w, bool hasParam, int64_t param)
     {
         State& s = Top();
+        const KwInfo& k = Keyword(w);
+        const bool header = m_stack.size() <= 2 && !m_seenText;
+        switch (k.kw) {
         // State that applies whatever is emitted.
-        if (w == "f") {
+        case Kw::F:
             if (s.dest == Dest::FontTable) {
                 m_fontDef = int(param);
             } else if (hasParam) {
@@ -447,94 +529,102 @@ private:
                 s.font = int(param);
             }
             return;
-        }
-        if (w == "fcharset" || w == "cpg") {
+        case Kw::Fcharset:
+        case Kw::Cpg:
             // \cpgN names the code page itself and wins over the charset's.
             if (s.dest == Dest::FontTable && m_fontDef >= 0 && hasParam) {
-                if (w == "cpg")
-                    m_fontCodePages[m_fontDef] = mapi32::pst_text::IsSupportedCodePage(uint32_t(param)) ? uint32_t(param) : 0;
+                if (k.kw == Kw::Cpg)
+                    m_fontCodePages[m_fontDef] =
+                        mapi32::pst_text::IsSupportedCodePage(uint32_t(param)) ? uint32_t(param) : 0;
                 else
                     m_fontCodePages.emplace(m_fontDef, CharsetCodePage(int(param)));
             }
             return;
-        }
-        if (w == "htmlrtf") {
+        case Kw::Htmlrtf:
             Flush();
             s.htmlrtf = !hasParam || param != 0;
             return;
-        }
-        if (w == "uc") {
+        case Kw::Uc:
             if (hasParam && param >= 0 && param <= 16)
                 s.uc = int(param);
             return;
-        }
-        if (w == "u" && hasParam) {
+        case Kw::U:
+            if (!hasParam)
+                break;
             if (m_skipChars) {
                 --m_skipChars;
                 return;
             }
-            int64_t v = param;
-            if (v < 0)
-                v += 65536;
-            if (v >= 0 && v <= 0xFFFF)
+            if (int64_t v = param < 0 ? param + 65536 : param; v >= 0 && v <= 0xFFFF)
                 Unicode(char32_t(v));
             m_skipChars = s.uc;
             return;
-        }
-        if (m_stack.size() <= 2 && !m_seenText) {
-            if (w == "ansicpg" && hasParam && param > 0 && mapi32::pst_text::IsSupportedCodePage(uint32_t(param))) {
+        case Kw::Ansicpg:
+            if (header && hasParam && param > 0 && mapi32::pst_text::IsSupportedCodePage(uint32_t(param))) {
                 m_defaultCodePage = uint32_t(param);
                 return;
             }
-            if (w == "fromhtml") {
+            break;
+        case Kw::Fromhtml:
+            if (header) {
                 m_kind = RtfKind::Html;
                 return;
             }
-            if (w == "fromtext") {
+            break;
+        case Kw::Fromtext:
+            if (header) {
                 if (m_kind != RtfKind::Html)
                     m_kind = RtfKind::Text;
                 return;
             }
-            if (w == "deff" && hasParam) {
+            break;
+        case Kw::Deff:
+            if (header && hasParam) {
                 m_stack.front().font = int(param);
                 s.font = int(param);
                 return;
             }
-        }
-        if (w == "bin" && hasParam) {  // binary data outside any skipped group: dropped
-            const uint64_t len = param > 0 ? uint64_t(param) : 0;
-            m_pos = size_t(std::min<uint64_t>(m_in.size(), m_pos + len));
-            return;
+            break;
+        case Kw::Bin:
+            if (hasParam) {  // binary data outside any skipped group: dropped
+                const uint64_t len = param > 0 ? uint64_t(param) : 0;
+                m_pos = size_t(std::min<uint64_t>(m_in.size(), m_pos + len));
+                return;
+            }
+            break;
+        default:
+            break;
         }
         if (m_skipChars) {
             --m_skipChars;
             return;
         }
         // Words that stand for characters.
-        struct Char
-        {
-            std::string_view word;
-            char32_t c;
-        };
-        static constexpr Char kChars[] = {
-            {"lquote", U'\u2018'}, {"rquote", U'\u2019'}, {"ldblquote", U'\u201C'}, {"rdblquote", U'\u201D'},
-            {"bullet", U'\u2022'}, {"endash", U'\u2013'}, {"emdash", U'\u2014'}, {"enspace", U'\u2002'},
-            {"emspace", U'\u2003'}, {"qmspace", U'\u2005'}, {"zwj", U'\u200D'}, {"zwnj", U'\u200C'},
-            {"ltrmark", U'\u200E'}, {"rtlmark", U'\u200F'},
-        };
-        if (w == "par" || w == "line" || (m_kind != RtfKind::Html && (w == "row" || w == "page" || w == "sect"))) {
+        const bool html = m_kind == RtfKind::Html;
+        switch (k.kw) {
+        case Kw::Par:
+        case Kw::Line:
             Emit("\r\n");
             return;
-        }
-        if (w == "tab" || (m_kind != RtfKind::Html && w == "cell")) {
+        case Kw::Row:
+        case Kw::Page:
+        case Kw::Sect:
+            if (!html)
+                Emit("\r\n");
+            return;
+        case Kw::Tab:
             Emit("\t");
             return;
+        case Kw::Cell:
+            if (!html)
+                Emit("\t");
+            return;
+        case Kw::Char:
+            Unicode(k.c);
+            return;
+        default:
+            return;
         }
-        for (const Char& ch : kChars)
-            if (w == ch.word) {
-                Unicode(ch.c);
-                return;
-            }
     }
 
     std::string_view m_in;
@@ -553,6 +643,8 @@ private:
     std::unordered_map<int, uint32_t> m_fontCodePages;
     std::vector<uint8_t> m_pending;
     uint32_t m_pendingCodePage = 0;
+    const std::array<char16_t, 128>* m_table = nullptr;  // the high half of m_tableCodePage
+    uint32_t m_tableCodePage = 0;
     char32_t m_highSurrogate = 0;
     std::string m_out;
 };

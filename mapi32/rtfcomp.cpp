@@ -127,61 +127,72 @@ Result Decompress(std::span<const uint8_t> stream, std::vector<uint8_t>& rtf, bo
     // bytes back. Each control byte's eight bits, lowest first, say whether a
     // literal byte (0) or a 2-byte big-endian reference follows: 12 bits of
     // offset, 4 bits of length - 2. A reference to the write position ends it.
-    // Each input byte yields at most 17/2 output bytes, so reserving
+    // Each input byte yields at most 17/2 output bytes, so a buffer of
     // min(RAWSIZE, 9 * input) never trusts a size the data cannot back.
-    std::vector<uint8_t> buf;
-    buf.reserve(kPreloadSize + std::min<uint64_t>(h.rawSize, uint64_t(data.size()) * 9) + kMaxMatch);
-    buf.assign(kPreload, kPreload + kPreloadSize);
+    // The buffer is sized once; w is the write position in it (preload included).
+    const size_t cap = kPreloadSize + size_t(std::min<uint64_t>(h.rawSize, uint64_t(data.size()) * 9));
+    std::vector<uint8_t> buf(cap);
+    std::memcpy(buf.data(), kPreload, kPreloadSize);
+    uint8_t* const out = buf.data();
+    size_t w = kPreloadSize;
     const uint64_t limit = uint64_t(h.rawSize) + kPreloadSize;
+    const uint8_t* const src = data.data();
     size_t in = 0;
     const size_t n = data.size();
     bool ended = false;
+    auto tooLong = [&](size_t at) {
+        return Fail(Fault::WrongLength,
+                    "more RTF than RAWSIZE " + std::to_string(h.rawSize) + " at input offset " + std::to_string(at));
+    };
     while (!ended && in < n) {
-        const uint8_t control = data[in++];
+        const unsigned control = src[in++];
         for (int bit = 0; bit < 8; ++bit) {
             if (in >= n)
                 break;
             if (!(control & (1u << bit))) {
-                if (buf.size() >= limit)
-                    return rtf.clear(), Fail(Fault::WrongLength, "more RTF than RAWSIZE " + std::to_string(h.rawSize) +
-                                                                     " at input offset " + std::to_string(kHeaderSize + in));
-                buf.push_back(data[in++]);
+                if (w >= limit || w >= cap)
+                    return tooLong(kHeaderSize + in);
+                out[w++] = src[in++];
                 continue;
             }
             if (n - in < 2)
                 return Fail(Fault::Truncated, "reference at input offset " + std::to_string(kHeaderSize + in) +
                                                   " cut off by the end of the data");
-            const unsigned ref = unsigned(data[in]) << 8 | data[in + 1];
+            const unsigned ref = unsigned(src[in]) << 8 | src[in + 1];
             const size_t at = kHeaderSize + in;
             in += 2;
             const size_t offset = ref >> 4;
             const size_t length = (ref & 0xF) + 2;
-            const size_t write = buf.size() % kDictSize;
+            const size_t write = w % kDictSize;
             if (offset == write) {
                 ended = true;
                 break;
             }
             const size_t back = (write + kDictSize - offset) % kDictSize;
-            if (back > buf.size())
+            if (back > w)
                 return Fail(Fault::BadReference, "reference at input offset " + std::to_string(at) +
                                                      " to dictionary offset " + std::to_string(offset) +
                                                      ", which nothing has been written to yet (write position " +
                                                      std::to_string(write) + ")");
-            if (buf.size() + length > limit)
-                return Fail(Fault::WrongLength, "more RTF than RAWSIZE " + std::to_string(h.rawSize) +
-                                                    " at input offset " + std::to_string(at));
-            size_t from = buf.size() - back;
-            for (size_t i = 0; i < length; ++i)
-                buf.push_back(buf[from + i]);  // may overlap what it writes, byte by byte
+            if (w + length > limit || w + length > cap)
+                return tooLong(at);
+            const uint8_t* from = out + (w - back);
+            if (back >= length) {
+                std::memcpy(out + w, from, length);
+            } else {
+                for (size_t i = 0; i < length; ++i)  // overlaps what it writes: byte by byte
+                    out[w + i] = from[i];
+            }
+            w += length;
         }
     }
     if (!ended)
         return Fail(Fault::Truncated, "data ends at input offset " + std::to_string(kHeaderSize + n) +
                                           " without its end marker");
-    if (buf.size() != limit)
+    if (w != limit)
         return Fail(Fault::WrongLength, "RAWSIZE " + std::to_string(h.rawSize) + ", the data holds " +
-                                            std::to_string(buf.size() - kPreloadSize) + " bytes of RTF");
-    rtf.assign(buf.begin() + kPreloadSize, buf.end());
+                                            std::to_string(w - kPreloadSize) + " bytes of RTF");
+    rtf.assign(buf.begin() + kPreloadSize, buf.begin() + w);
     return {};
 }
 
