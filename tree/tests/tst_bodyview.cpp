@@ -44,10 +44,13 @@ class TestBodyView : public QObject
 
     // Opens a sample in a workspace, makes the message with this subject current and gives
     // "Show Body..." through the frame's action. The view it opened, or null.
-    CBodyView* ShowBody(CMainFrame& frame, const QString& strSample, const QString& strSubject)
+    CBodyView* ShowBody(CMainFrame& frame, const QString& strSample, const QString& strSubject,
+                        CDravikDoc** ppDoc = nullptr)
     {
         CChildFrame* pChild = frame.AddWorkspace(std::make_unique<CDravikDoc>());
         CDravikDoc& doc = *pChild->GetDocument();
+        if (ppDoc)
+            *ppDoc = &doc;
         if (doc.ConnectFile(kSamples + QLatin1Char('/') + strSample) != S_OK)
             return nullptr;
         CLeftView& tree = *pChild->LeftView();
@@ -107,11 +110,15 @@ private slots:
         CScriptedPrompts prompts;
         CMainFrame frame(nullptr);
         frame.show();
-        CBodyView* pView = ShowBody(frame, QStringLiteral("duckdb-pst-unittest.pst"), QStringLiteral("Linus Cat"));
+        CDravikDoc* pDoc = nullptr;
+        CBodyView* pView =
+            ShowBody(frame, QStringLiteral("duckdb-pst-unittest.pst"), QStringLiteral("Linus Cat"), &pDoc);
         QVERIFY(pView != nullptr);
         QCOMPARE(QString::fromStdString(pView->Body().source), QStringLiteral("PR_RTF_COMPRESSED"));
         QVERIFY(!pView->Browser()->toPlainText().isEmpty());
         QVERIFY(pView->Browser()->toPlainText() != QLatin1String(CBodyView::kNoBody));
+        // The view holds its message: the workspace may disconnect before it is closed.
+        pDoc->OnDisconnect();
         pView->close();
 
         // A workspace of its own: commands go to the active one.
