@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+class CBodyView;
 class CDravikDoc;
 class QMenu;
 
@@ -54,6 +55,9 @@ public:
     bool OnUpdateCommand(int nId, CCmdUI& rUI) override;
     bool OnCommand(int nId) override;
     void OnSaveAttachment();
+    // "Show Body...", enabled on an opened message: its body in a window of
+    // its own (returned; it deletes itself when closed).
+    CBodyView* OnShowBody();
 
     // The menu a right click shows (the workspace menu's "Item" popup).
     void SetItemMenu(QMenu* pMenu) { m_pItemMenu = pMenu; }
