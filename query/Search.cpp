@@ -253,7 +253,7 @@ HRESULT CSearch::SearchStore(const std::vector<BYTE>& storeEid, const std::strin
     std::vector<std::string> path{storeName};
     CRef<IMsgStore> store;
     HRESULT hr = m_pSession->OpenMsgStore(0, static_cast<ULONG>(storeEid.size()), reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(storeEid.data())),
-                                          nullptr, MDB_NO_DIALOG | MAPI_BEST_ACCESS, store.Out());
+                                          nullptr, MAPI_BEST_ACCESS, store.Out());
     if (FAILED(hr)) {
         Error(path, "IMAPISession->OpenMsgStore", hr);
         return hr;
@@ -281,6 +281,9 @@ HRESULT CSearch::SearchStore(const std::vector<BYTE>& storeEid, const std::strin
         folderEid = m_start.folderEntryId;
         recurse = m_start.scope == SearchScope::FolderAndSubfolders;
         path = m_start.folderPath.empty() ? path : m_start.folderPath;
+        m_pathEids = m_start.folderPathEntryIds;
+    } else {
+        m_pathEids.clear();
     }
     ULONG type = 0;
     CRef<IUnknown> unk;
@@ -332,6 +335,7 @@ HRESULT CSearch::SearchFolder(IMsgStore* pStore, IMAPIFolder* pFolder, const std
         const SRow& row = rows->aRow[r];
         std::vector<BYTE> eid = Bytes(FindId(row.lpProps, row.cValues, PROP_ID(PR_ENTRYID)));
         path.push_back(Text(FindId(row.lpProps, row.cValues, PROP_ID(PR_DISPLAY_NAME_W))));
+        m_pathEids.push_back(eid);
         ULONG type = 0;
         CRef<IUnknown> unk;
         hr = pStore->OpenEntry(static_cast<ULONG>(eid.size()), reinterpret_cast<LPENTRYID>(eid.data()), nullptr,
@@ -343,6 +347,7 @@ HRESULT CSearch::SearchFolder(IMsgStore* pStore, IMAPIFolder* pFolder, const std
                 return MAPI_E_USER_CANCEL;
         }
         path.pop_back();
+        m_pathEids.pop_back();
     }
     return S_OK;
 }
@@ -358,7 +363,7 @@ HRESULT CSearch::SearchContents(IMAPIFolder* pFolder, const std::vector<BYTE>& f
         return S_OK;
     }
     // The table answers when its columns hold every property the restriction tests.
-    bool inColumns = !IsSub(res);
+    bool inColumns = !IsSub(res) && !m_start.bOpenEveryMessage;
     if (inColumns) {
         LPSPropTagArray all = nullptr;
         if (FAILED(table->QueryColumns(TBL_ALL_COLUMNS, &all)) || !all) {
@@ -496,6 +501,7 @@ void CSearch::Deliver(const SPropValue* props, ULONG count, const std::vector<BY
         }
     result.storeEntryId = m_storeEid;
     result.folderEntryId = folderEid;
+    result.folderPathEntryIds = m_pathEids;
     result.entryId = Bytes(FindId(props, count, PROP_ID(PR_ENTRYID)));
     m_cb.onResult(result);
 }

@@ -34,6 +34,7 @@ struct SearchResult
     std::vector<BYTE> storeEntryId;
     std::vector<BYTE> folderEntryId;
     std::vector<BYTE> entryId;            // the message's
+    std::vector<std::vector<BYTE>> folderPathEntryIds;  // each folder's of folderPath after the store's name
 };
 
 struct SearchStart
@@ -42,6 +43,11 @@ struct SearchStart
     std::vector<BYTE> storeEntryId;   // Store, Folder, FolderAndSubfolders
     std::vector<BYTE> folderEntryId;  // Folder, FolderAndSubfolders (empty: the root folder)
     std::vector<std::string> folderPath;  // the names above and of that folder, store's first (for results)
+    std::vector<std::vector<BYTE>> folderPathEntryIds;  // the entry IDs of those folders below the root
+    // Evaluate on every message's own properties even where the contents
+    // table's columns hold them: slower, but right where a store's table is
+    // out of date with its messages.
+    bool bOpenEveryMessage = false;
 };
 
 class CSearch
@@ -93,6 +99,7 @@ private:
     SearchStart m_start;
     Callbacks m_cb;
     std::vector<BYTE> m_storeEid;
+    std::vector<std::vector<BYTE>> m_pathEids;  // of the folders on the current path below the root
     std::atomic<bool> m_stop{false};
     std::atomic<std::uint64_t> m_examined{0};
     std::uint64_t m_found = 0;
