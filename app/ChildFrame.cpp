@@ -1,5 +1,6 @@
 #include "app/ChildFrame.h"
 
+#include "app/FindWindow.h"
 #include "app/ProgStatusBar.h"
 #include "list/DravikView.h"
 #include "mapi/MAPICommandView.h"
@@ -8,6 +9,7 @@
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
+#include <QLineEdit>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -59,6 +61,8 @@ CChildFrame::~CChildFrame()
     // its session off and updates them. The window around this frame is
     // going, so the document's title no longer reaches it.
     QObject::disconnect(m_pDoc.get(), nullptr, nullptr, nullptr);
+    delete m_pFindWindow;  // its search ends before the session goes
+    m_pFindWindow = nullptr;
     m_pDoc.reset();
 }
 
@@ -80,8 +84,23 @@ void CChildFrame::ActivateNextPane(bool bForward)
     panes[nNext]->setFocus(Qt::OtherFocusReason);
 }
 
+CFindWindow* CChildFrame::ShowFindWindow()
+{
+    if (!m_pFindWindow)
+        m_pFindWindow = new CFindWindow(m_pDoc.get(), m_pLeftView, this);
+    m_pFindWindow->show();
+    m_pFindWindow->raise();
+    m_pFindWindow->activateWindow();
+    m_pFindWindow->QueryEdit()->setFocus();
+    return m_pFindWindow;
+}
+
 bool CChildFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
 {
+    if (nId == ID_EDIT_FIND) {
+        rUI.bEnabled = m_pDoc->IsConnected();
+        return true;
+    }
     if (nId == ID_NEXT_PANE || nId == ID_PREV_PANE) {
         rUI.bEnabled = true;
         return true;
@@ -91,6 +110,10 @@ bool CChildFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
 
 bool CChildFrame::OnCommand(int nId)
 {
+    if (nId == ID_EDIT_FIND) {
+        ShowFindWindow();
+        return true;
+    }
     if (nId == ID_NEXT_PANE || nId == ID_PREV_PANE) {
         ActivateNextPane(nId == ID_NEXT_PANE);
         return true;

@@ -181,6 +181,8 @@ void CMainFrame::CreateActions()
          {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
         {ID_EDIT_PASTE, "&Paste", "Insert Clipboard contents\nPaste",
          {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
+        {ID_EDIT_FIND, "&Find...", "Find messages by a query over any property\nFind",
+         {QKeySequence(Qt::CTRL | Qt::Key_F)}},
         {ID_NEXT_PANE, "Next Pane", "Switch to the next window pane\nNext Pane", {QKeySequence(Qt::Key_F6)}},
         {ID_PREV_PANE, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane",
          {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
@@ -277,6 +279,7 @@ void CMainFrame::BuildMenus()
     pProperty->addAction(Action(ID_PROPERTY_OPEN));
     pProperty->addAction(Action(ID_PROPERTY_SAVE));
     pTools = new QMenu(QStringLiteral("Tools"), this);
+    pTools->addAction(Action(ID_EDIT_FIND));
     pTools->addAction(Action(ID_MAIL_CONTROL_PANEL));
     pHelp = new QMenu(QStringLiteral("&Help"), this);
     pHelp->addAction(Action(ID_APP_ABOUT));
