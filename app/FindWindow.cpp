@@ -19,6 +19,9 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace dravik::query;
 
 namespace {
@@ -359,6 +362,8 @@ bool CFindWindow::Start()
     pSession->AddRef();
     m_bFinished.store(false);
     m_thread = std::thread([this, pSession] {
+        // The search yields to the window's thread, so that the window stays responsive.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
         const HRESULT hr = m_pSearch->Run();
         pSession->Release();
         {
