@@ -376,6 +376,7 @@ bool CFindWindow::Start()
     m_pStop->setEnabled(true);
     m_pProgress->setRange(0, 0);  // busy
     m_pStatus->setText(QStringLiteral("Searching..."));
+    m_clock.start();
     m_pTimer->start();
     return true;
 }
@@ -414,9 +415,10 @@ void CFindWindow::Drain()
     m_pModel->Append(std::move(results));
     if (!m_pSearch)
         return;
-    const QString counts = QStringLiteral("%1 found, %2 messages examined")
+    const QString counts = QStringLiteral("%1 found, %2 messages examined, %3 s")
                                .arg(m_pModel->rowCount())
-                               .arg(static_cast<qulonglong>(m_pSearch->Examined()));
+                               .arg(static_cast<qulonglong>(m_pSearch->Examined()))
+                               .arg(static_cast<double>(m_clock.elapsed()) / 1000.0, 0, 'f', 1);
     const QString errors = nErrors ? QStringLiteral(", %1 could not be read").arg(nErrors) : QString();
     if (!bDone) {
         m_pStatus->setText(QStringLiteral("Searching %1: %2%3").arg(QString::fromStdString(folder), counts, errors));

@@ -9,6 +9,7 @@
 #include "workspace/CmdTarget.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -113,6 +114,7 @@ private:
     int m_nErrors = 0;
     HRESULT m_hrResult = S_OK;
     int m_nDrains = 0;
+    QElapsedTimer m_clock;  // since the search started
     std::function<void()> m_resultHook;
     QString m_strMessage;  // a bad query's message, or the end state
 };

@@ -1,6 +1,7 @@
 #include "query/Query.h"
 
 #include "mapi32/table.h"
+#include "props/DateText.h"
 #include "props/IniFile.h"
 
 #include <algorithm>
@@ -762,7 +763,7 @@ private:
             const unsigned char c = static_cast<unsigned char>(s[i]);
             char32_t cp = c;
             size_t n = 1;
-            if (c >= 0xF0 && i + 3 < s.size() + 0) { cp = c & 0x07; n = 4; }
+            if (c >= 0xF0) { cp = c & 0x07; n = 4; }
             else if (c >= 0xE0) { cp = c & 0x0F; n = 3; }
             else if (c >= 0xC0) { cp = c & 0x1F; n = 2; }
             if (i + n > s.size()) { n = 1; cp = c; }
@@ -889,21 +890,11 @@ std::string ValueText(const SPropValue* v)
     case PT_R4: std::snprintf(buf, sizeof buf, "%g", double(v->Value.flt)); return buf;
     case PT_SYSTIME: {
         const std::uint64_t ft = (std::uint64_t(v->Value.ft.dwHighDateTime) << 32) | v->Value.ft.dwLowDateTime;
-        // Days from 1601-01-01 to the civil date (the inverse of FileTimeFromDate).
-        const std::int64_t secs = static_cast<std::int64_t>(ft / 10000000ull);
-        std::int64_t days = secs / 86400 - 134774;  // to days since 1970-01-01
-        const std::int64_t rem = secs % 86400;
-        days += 719468;
-        const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-        const std::int64_t doe = days - era * 146097;
-        const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-        const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-        const std::int64_t mp = (5 * doy + 2) / 153;
-        const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-        const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-        const int y = static_cast<int>(yoe + era * 400 + (m <= 2));
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", y, m, d, int(rem / 3600), int(rem / 60 % 60),
-                      int(rem % 60));
+        CDateTimeFields f;
+        if (!FileTimeToFields(ft, f))
+            return "?";
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", f.nYear, f.nMonth, f.nDay, f.nHour, f.nMinute,
+                      f.nSecond);
         return buf;
     }
     default: return "?";
