@@ -1,5 +1,6 @@
 #include "app/ChildFrame.h"
 
+#include "app/FindWindow.h"
 #include "app/ProgStatusBar.h"
 #include "list/DravikView.h"
 #include "mapi/MAPICommandView.h"
@@ -15,6 +16,7 @@
 
 #include <QSaveFile>
 #include <QToolButton>
+#include <QLineEdit>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -80,6 +82,8 @@ CChildFrame::~CChildFrame()
     // its session off and updates them. The window around this frame is
     // going, so the document's title no longer reaches it.
     QObject::disconnect(m_pDoc.get(), nullptr, nullptr, nullptr);
+    delete m_pFindWindow;  // its search ends before the session goes
+    m_pFindWindow = nullptr;
     m_pDoc.reset();
 }
 
@@ -101,9 +105,23 @@ void CChildFrame::ActivateNextPane(bool bForward)
     panes[nNext]->setFocus(Qt::OtherFocusReason);
 }
 
+CFindWindow* CChildFrame::ShowFindWindow()
+{
+    if (!m_pFindWindow)
+        m_pFindWindow = new CFindWindow(m_pDoc.get(), m_pLeftView, this);
+    m_pFindWindow->show();
+    m_pFindWindow->raise();
+    m_pFindWindow->activateWindow();
+    m_pFindWindow->QueryEdit()->setFocus();
+    return m_pFindWindow;
+}
+
 bool CChildFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
 {
     switch (nId) {
+    case ID_EDIT_FIND:
+        rUI.bEnabled = m_pDoc->IsConnected();
+        return true;
     case ID_NEXT_PANE:
     case ID_PREV_PANE:
         rUI.bEnabled = true;
@@ -124,6 +142,9 @@ bool CChildFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
 bool CChildFrame::OnCommand(int nId)
 {
     switch (nId) {
+    case ID_EDIT_FIND:
+        ShowFindWindow();
+        return true;
     case ID_NEXT_PANE:
     case ID_PREV_PANE:
         ActivateNextPane(nId == ID_NEXT_PANE);

@@ -11,6 +11,7 @@
 class CDravikDoc;
 class CLeftView;
 class CDravikView;
+class CFindWindow;
 class CMAPICommandView;
 class CProgStatusBar;
 class QSplitter;
@@ -30,6 +31,10 @@ public:
     CProgStatusBar* StatusBar() const { return m_wndStatusBar; }
     QSplitter* InnerSplitter() const { return m_wndInnerSplitter; }
     QSplitter* OuterSplitter() const { return m_wndOuterSplitter; }
+
+    // The workspace's Find window, made on the first Find command; shown and raised.
+    CFindWindow* ShowFindWindow();
+    CFindWindow* FindWindow() const { return m_pFindWindow; }
 
     // The progress message of the workspace: wParam is the percentage.
     long OnProgress(unsigned long wParam, long lParam);
@@ -51,4 +56,5 @@ private:
     CLeftView* m_pLeftView = nullptr;
     CDravikView* m_pListView = nullptr;
     CMAPICommandView* m_pTraceView = nullptr;
+    CFindWindow* m_pFindWindow = nullptr;
 };

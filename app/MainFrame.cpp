@@ -204,6 +204,8 @@ void CMainFrame::CreateActions()
          {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
         {ID_EDIT_PASTE, "&Paste", "Insert Clipboard contents\nPaste",
          {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
+        {ID_EDIT_FIND, "&Find...", "Find messages by a query over any property\nFind",
+         {QKeySequence(Qt::CTRL | Qt::Key_F)}},
         {ID_NEXT_PANE, "Next Pane", "Switch to the next window pane\nNext Pane", {QKeySequence(Qt::Key_F6)}},
         {ID_PREV_PANE, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane",
          {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
@@ -302,7 +304,7 @@ void CMainFrame::BuildMenus()
     connect(m_pWindowMenu, &QMenu::aboutToShow, this, &CMainFrame::FillWindowList);
     m_pItemMenu = pItem;
     m_pPropertyMenu = pProperty;
-    m_menu129 = {pFile, pView, pItem, pProperty, Menu("&Tools", {ID_MAIL_CONTROL_PANEL}), m_pWindowMenu,
+    m_menu129 = {pFile, pView, pItem, pProperty, Menu("&Tools", {ID_EDIT_FIND, ID_MAIL_CONTROL_PANEL}), m_pWindowMenu,
                  Menu("&Help", {ID_APP_ABOUT})};
 
     // Opening a menu asks the router again, from the pane that was active

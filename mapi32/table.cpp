@@ -6,8 +6,11 @@
 #include "mapi32/unknown.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -81,31 +84,184 @@ bool ValueText(const SPropValue& v, std::string& out)
 
 namespace {
 
-std::string Fold(std::string s)
+// ---- Restrictions ------------------------------------------------------------
+//
+// Each restriction type follows MAPI's rules:
+// - a property the row lacks, or holds as an error value, never satisfies a
+//   comparison, a content, bitmask or size restriction (NOT of one does);
+// - PT_STRING8 and PT_UNICODE are the same text: the restriction's string
+//   type finds the property in either, and they compare as Unicode text;
+// - PT_UNSPECIFIED in a restriction's tag finds the property by its ID alone;
+// - a multi-valued property satisfies a restriction on its single-valued
+//   type when one of its values does;
+// - integers of any width compare by value.
+
+bool IsStringType(ULONG type) { return type == PT_STRING8 || type == PT_UNICODE; }
+bool IsIntegerType(ULONG type) { return type == PT_I2 || type == PT_LONG || type == PT_I8; }
+
+// Whether a value of type have can stand for the restriction's type want
+// (both without MV_FLAG).
+bool TypeFits(ULONG want, ULONG have)
 {
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
+    return want == PT_UNSPECIFIED || want == have || (IsStringType(want) && IsStringType(have)) ||
+           (IsIntegerType(want) && IsIntegerType(have));
+}
+
+// The row's value for a restriction's tag (see above), or null.
+const SPropValue* FindForRestriction(const SPropValue* props, ULONG count, ULONG tag)
+{
+    if (!props)
+        return nullptr;
+    if (const SPropValue* exact = FindValue(props, count, tag))
+        return PROP_TYPE(exact->ulPropTag) == PT_ERROR ? nullptr : exact;
+    const ULONG want = PROP_TYPE(tag) & ~MVI_FLAG;
+    for (ULONG i = 0; i < count; ++i) {
+        const ULONG have = PROP_TYPE(props[i].ulPropTag);
+        if (PROP_ID(props[i].ulPropTag) == PROP_ID(tag) && have != PT_ERROR && TypeFits(want, have & ~MVI_FLAG))
+            return &props[i];
+    }
+    return nullptr;
+}
+
+// The values of v: itself, or each value of a multi-valued property as a
+// single value. use returns true to stop; the result is whether it did.
+bool AnyValue(const SPropValue& v, const std::function<bool(const SPropValue&)>& use)
+{
+    const ULONG type = PROP_TYPE(v.ulPropTag);
+    if (!(type & MV_FLAG))
+        return use(v);
+    SPropValue one{};
+    one.ulPropTag = CHANGE_PROP_TYPE(v.ulPropTag, type & ~MVI_FLAG);
+    const _PV& x = v.Value;
+    const auto each = [&](ULONG n, auto&& set) {
+        for (ULONG i = 0; i < n; ++i) {
+            set(i);
+            if (use(one))
+                return true;
+        }
+        return false;
+    };
+    switch (type & ~MVI_FLAG) {
+    case PT_I2: return x.MVi.lpi && each(x.MVi.cValues, [&](ULONG i) { one.Value.i = x.MVi.lpi[i]; });
+    case PT_LONG: return x.MVl.lpl && each(x.MVl.cValues, [&](ULONG i) { one.Value.l = x.MVl.lpl[i]; });
+    case PT_R4: return x.MVflt.lpflt && each(x.MVflt.cValues, [&](ULONG i) { one.Value.flt = x.MVflt.lpflt[i]; });
+    case PT_DOUBLE: return x.MVdbl.lpdbl && each(x.MVdbl.cValues, [&](ULONG i) { one.Value.dbl = x.MVdbl.lpdbl[i]; });
+    case PT_I8: return x.MVli.lpli && each(x.MVli.cValues, [&](ULONG i) { one.Value.li = x.MVli.lpli[i]; });
+    case PT_SYSTIME: return x.MVft.lpft && each(x.MVft.cValues, [&](ULONG i) { one.Value.ft = x.MVft.lpft[i]; });
+    case PT_STRING8: return x.MVszA.lppszA && each(x.MVszA.cValues, [&](ULONG i) { one.Value.lpszA = x.MVszA.lppszA[i]; });
+    case PT_UNICODE: return x.MVszW.lppszW && each(x.MVszW.cValues, [&](ULONG i) { one.Value.lpszW = x.MVszW.lppszW[i]; });
+    case PT_BINARY: return x.MVbin.lpbin && each(x.MVbin.cValues, [&](ULONG i) { one.Value.bin = x.MVbin.lpbin[i]; });
+    case PT_CLSID: return x.MVguid.lpguid && each(x.MVguid.cValues, [&](ULONG i) { one.Value.lpguid = &x.MVguid.lpguid[i]; });
+    default: return false;
+    }
+}
+
+// UTF-8 to code points; a byte that does not start a valid sequence stands for itself.
+std::u32string CodePoints(const std::string& s)
+{
+    std::u32string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) {
+            out += char32_t(c);
+            ++i;
+            continue;
+        }
+        char32_t cp = n == 1 ? c : (c & (0x7F >> n));
+        bool ok = true;
+        for (size_t k = 1; k < n; ++k) {
+            const unsigned char t = static_cast<unsigned char>(s[i + k]);
+            ok = ok && (t >> 6) == 2;
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        if (!ok) {
+            out += char32_t(c);
+            ++i;
+            continue;
+        }
+        out += cp;
+        i += n;
+    }
+    return out;
+}
+
+// The lower case of the letters of Latin-1, Latin Extended-A, Greek and Cyrillic.
+char32_t LowerCase(char32_t c)
+{
+    if (c < 0x80)
+        return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
+        return c + 0x20;
+    if (c >= 0x400 && c <= 0x40F)
+        return c + 0x50;
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+        const bool oddPairs = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        return oddPairs ? ((c & 1) ? c + 1 : c) : ((c & 1) ? c : c + 1);
+    }
+    return c;
+}
+
+// The letter without its accent, for the accented letters of Latin-1.
+char32_t BaseLetter(char32_t c)
+{
+    static const char kUpper[] = "AAAAAAACEEEEIIIIDNOOOOO*OUUUUY";  // U+00C0..U+00DD
+    static const char kLower[] = "aaaaaaaceeeeiiiidnooooo/ouuuuy";  // U+00E0..U+00FD
+    if (c >= 0xC0 && c <= 0xDD && c != 0xD7 && c != 0xC6)
+        return char32_t(kUpper[c - 0xC0]);
+    if (c >= 0xE0 && c <= 0xFD && c != 0xF7 && c != 0xE6)
+        return char32_t(kLower[c - 0xE0]);
+    if (c == 0xFF)
+        return 'y';
+    return c;
+}
+
+// A string's text as the fuzzy level compares it: case folded with
+// FL_IGNORECASE or FL_LOOSE, accents dropped with FL_IGNORENONSPACE or FL_LOOSE.
+std::u32string Comparable(const std::string& utf8, ULONG fuzzy)
+{
+    std::u32string s = CodePoints(utf8);
+    const bool nonspace = fuzzy & (FL_IGNORENONSPACE | FL_LOOSE);
+    const bool nocase = fuzzy & (FL_IGNORECASE | FL_LOOSE);
+    std::u32string out;
+    out.reserve(s.size());
+    for (char32_t c : s) {
+        if (nonspace && c >= 0x300 && c <= 0x36F)
+            continue;  // a combining mark
+        if (nonspace)
+            c = BaseLetter(c);
+        if (nocase)
+            c = LowerCase(c);
+        out += c;
+    }
+    return out;
 }
 
 bool ContentMatches(const SContentRestriction& r, const SPropValue* props, ULONG count)
 {
     if (!r.lpProp)
         return false;
-    const SPropValue* v = FindValue(props, count, r.ulPropTag);
-    std::string hay, needle;
-    if (!v || !ValueText(*v, hay) || !ValueText(*r.lpProp, needle))
+    const SPropValue* v = FindForRestriction(props, count, r.ulPropTag);
+    std::string needleBytes;
+    if (!v || !ValueText(*r.lpProp, needleBytes))
         return false;
-    if (r.ulFuzzyLevel & (FL_IGNORECASE | FL_LOOSE)) {
-        hay = Fold(hay);
-        needle = Fold(needle);
-    }
-    switch (r.ulFuzzyLevel & 0xFFFFu) {
-    case FL_FULLSTRING: return hay == needle;
-    case FL_SUBSTRING: return hay.find(needle) != std::string::npos;
-    case FL_PREFIX: return hay.compare(0, needle.size(), needle) == 0;
-    default: return false;
-    }
+    const bool binary = PROP_TYPE(r.lpProp->ulPropTag) == PT_BINARY;
+    const std::u32string needle = binary ? std::u32string() : Comparable(needleBytes, r.ulFuzzyLevel);
+    return AnyValue(*v, [&](const SPropValue& one) {
+        std::string hayBytes;
+        if (!ValueText(one, hayBytes) || (PROP_TYPE(one.ulPropTag) == PT_BINARY) != binary)
+            return false;
+        const auto test = [&](const auto& hay, const auto& n) {
+            switch (r.ulFuzzyLevel & 0xFFFFu) {
+            case FL_FULLSTRING: return hay == n;
+            case FL_SUBSTRING: return hay.find(n) != hay.npos;
+            case FL_PREFIX: return hay.compare(0, n.size(), n) == 0;
+            default: return false;
+            }
+        };
+        return binary ? test(hayBytes, needleBytes) : test(Comparable(hayBytes, r.ulFuzzyLevel), needle);
+    });
 }
 
 bool Relate(ULONG relop, LONG cmp)
@@ -121,20 +277,69 @@ bool Relate(ULONG relop, LONG cmp)
     }
 }
 
+std::int64_t IntegerValue(const SPropValue& v)
+{
+    switch (PROP_TYPE(v.ulPropTag)) {
+    case PT_I2: return v.Value.i;
+    case PT_LONG: return v.Value.l;
+    default: return v.Value.li.QuadPart;
+    }
+}
+
+// Compares two single values of fitting types; false when they cannot be compared.
+bool CompareValues(const SPropValue& a, const SPropValue& b, LONG& cmp)
+{
+    const ULONG ta = PROP_TYPE(a.ulPropTag), tb = PROP_TYPE(b.ulPropTag);
+    if (IsStringType(ta) && IsStringType(tb)) {
+        std::string x, y;
+        ValueText(a, x);
+        ValueText(b, y);
+        const int r = x.compare(y);  // UTF-8 bytes order as code points do
+        cmp = r < 0 ? -1 : (r > 0 ? 1 : 0);
+        return true;
+    }
+    if (IsIntegerType(ta) && IsIntegerType(tb)) {
+        const std::int64_t x = IntegerValue(a), y = IntegerValue(b);
+        cmp = x < y ? -1 : (x > y ? 1 : 0);
+        return true;
+    }
+    if (ta != tb)
+        return false;
+    cmp = LPropCompareProp(const_cast<LPSPropValue>(&a), const_cast<LPSPropValue>(&b));
+    return true;
+}
+
+// The size in bytes of a value as MAPI holds it: a string with its terminator.
 ULONG ValueSize(const SPropValue& v)
 {
-    std::string s;
-    if (ValueText(v, s))
-        return static_cast<ULONG>(s.size());
-    switch (PROP_TYPE(v.ulPropTag)) {
+    const ULONG type = PROP_TYPE(v.ulPropTag);
+    if (type & MV_FLAG) {
+        ULONG total = 0;
+        AnyValue(v, [&](const SPropValue& one) {
+            total += ValueSize(one);
+            return false;
+        });
+        return total;
+    }
+    switch (type) {
+    case PT_STRING8: return v.Value.lpszA ? static_cast<ULONG>(std::strlen(v.Value.lpszA) + 1) : 0;
+    case PT_UNICODE: {
+        ULONG n = 0;
+        if (v.Value.lpszW)
+            while (v.Value.lpszW[n])
+                ++n;
+        return v.Value.lpszW ? (n + 1) * 2 : 0;
+    }
+    case PT_BINARY: return v.Value.bin.cb;
     case PT_I2: return 2;
     case PT_BOOLEAN: return 2;
     case PT_LONG: case PT_R4: case PT_ERROR: return 4;
+    case PT_CLSID: return 16;
     default: return 8;
     }
 }
 
-bool Matches(const SRestriction* r, const SPropValue* props, ULONG count, int depth)
+bool Matches(const SRestriction* r, const SPropValue* props, ULONG count, const SubObjectMatcher* subs, int depth)
 {
     if (!r)
         return true;
@@ -143,58 +348,85 @@ bool Matches(const SRestriction* r, const SPropValue* props, ULONG count, int de
     switch (r->rt) {
     case RES_AND:
         for (ULONG i = 0; i < r->res.resAnd.cRes; ++i)
-            if (!r->res.resAnd.lpRes || !Matches(&r->res.resAnd.lpRes[i], props, count, depth + 1))
+            if (!r->res.resAnd.lpRes || !Matches(&r->res.resAnd.lpRes[i], props, count, subs, depth + 1))
                 return false;
         return true;
     case RES_OR:
         for (ULONG i = 0; i < r->res.resOr.cRes; ++i)
-            if (r->res.resOr.lpRes && Matches(&r->res.resOr.lpRes[i], props, count, depth + 1))
+            if (r->res.resOr.lpRes && Matches(&r->res.resOr.lpRes[i], props, count, subs, depth + 1))
                 return true;
         return false;
     case RES_NOT:
-        return r->res.resNot.lpRes && !Matches(r->res.resNot.lpRes, props, count, depth + 1);
+        return r->res.resNot.lpRes && !Matches(r->res.resNot.lpRes, props, count, subs, depth + 1);
     case RES_CONTENT:
         return ContentMatches(r->res.resContent, props, count);
     case RES_PROPERTY: {
         const SPropertyRestriction& p = r->res.resProperty;
         if (!p.lpProp)
             return false;
-        const SPropValue* v = FindValue(props, count, p.ulPropTag);
-        if (!v || PROP_TYPE(v->ulPropTag) != PROP_TYPE(p.lpProp->ulPropTag))
+        const SPropValue* v = FindForRestriction(props, count, p.ulPropTag);
+        if (!v)
             return false;
-        return Relate(p.relop, LPropCompareProp(const_cast<LPSPropValue>(v), p.lpProp));
+        return AnyValue(*v, [&](const SPropValue& one) {
+            LONG cmp = 0;
+            return CompareValues(one, *p.lpProp, cmp) && Relate(p.relop, cmp);
+        });
     }
     case RES_COMPAREPROPS: {
         const SComparePropsRestriction& c = r->res.resCompareProps;
-        const SPropValue* a = FindValue(props, count, c.ulPropTag1);
-        const SPropValue* b = FindValue(props, count, c.ulPropTag2);
-        if (!a || !b || PROP_TYPE(a->ulPropTag) != PROP_TYPE(b->ulPropTag))
-            return false;
-        return Relate(c.relop, LPropCompareProp(const_cast<LPSPropValue>(a), const_cast<LPSPropValue>(b)));
+        const SPropValue* a = FindForRestriction(props, count, c.ulPropTag1);
+        const SPropValue* b = FindForRestriction(props, count, c.ulPropTag2);
+        LONG cmp = 0;
+        return a && b && !(PROP_TYPE(a->ulPropTag) & MV_FLAG) && !(PROP_TYPE(b->ulPropTag) & MV_FLAG) &&
+               CompareValues(*a, *b, cmp) && Relate(c.relop, cmp);
     }
     case RES_BITMASK: {
         const SBitMaskRestriction& b = r->res.resBitMask;
-        const SPropValue* v = FindValue(props, count, b.ulPropTag);
-        if (!v || PROP_TYPE(v->ulPropTag) != PT_LONG)
+        const SPropValue* v = FindForRestriction(props, count, b.ulPropTag);
+        if (!v || !IsIntegerType(PROP_TYPE(v->ulPropTag)))
             return false;
-        const bool zero = (v->Value.ul & b.ulMask) == 0;
+        const bool zero = (static_cast<std::uint64_t>(IntegerValue(*v)) & b.ulMask) == 0;
         return b.relBMR == BMR_EQZ ? zero : !zero;
     }
     case RES_SIZE: {
-        const SPropValue* v = FindValue(props, count, r->res.resSize.ulPropTag);
+        const SPropValue* v = FindForRestriction(props, count, r->res.resSize.ulPropTag);
         if (!v)
             return false;
-        const LONG cmp = ValueSize(*v) < r->res.resSize.cb ? -1 : (ValueSize(*v) > r->res.resSize.cb ? 1 : 0);
-        return Relate(r->res.resSize.relop, cmp);
+        const ULONG size = ValueSize(*v);
+        return Relate(r->res.resSize.relop, size < r->res.resSize.cb ? -1 : (size > r->res.resSize.cb ? 1 : 0));
     }
-    case RES_EXIST: {
-        const SPropValue* v = FindValue(props, count, r->res.resExist.ulPropTag);
-        return v && PROP_TYPE(v->ulPropTag) != PT_ERROR;
-    }
+    case RES_EXIST:
+        return FindForRestriction(props, count, r->res.resExist.ulPropTag) != nullptr;
+    case RES_SUBRESTRICTION:
+        // Rows of a table have no sub-objects; an object's caller says how to reach its own.
+        return subs && *subs && r->res.resSub.lpRes && (*subs)(r->res.resSub.ulSubObject, r->res.resSub.lpRes);
     case RES_COMMENT:
-        return Matches(r->res.resComment.lpRes, props, count, depth + 1);
+        return Matches(r->res.resComment.lpRes, props, count, subs, depth + 1);
     default:
-        return false;  // sub-object restrictions: rows in memory have no sub-objects
+        return false;
+    }
+}
+
+void CollectTags(const SRestriction* r, std::vector<ULONG>& tags, int depth)
+{
+    if (!r || depth > 64)
+        return;
+    const auto add = [&](ULONG tag) { tags.push_back(tag); };
+    switch (r->rt) {
+    case RES_AND: case RES_OR:
+        if (r->res.resAnd.lpRes)
+            for (ULONG i = 0; i < r->res.resAnd.cRes; ++i)
+                CollectTags(&r->res.resAnd.lpRes[i], tags, depth + 1);
+        break;
+    case RES_NOT: CollectTags(r->res.resNot.lpRes, tags, depth + 1); break;
+    case RES_COMMENT: CollectTags(r->res.resComment.lpRes, tags, depth + 1); break;
+    case RES_CONTENT: add(r->res.resContent.ulPropTag); break;
+    case RES_PROPERTY: add(r->res.resProperty.ulPropTag); break;
+    case RES_COMPAREPROPS: add(r->res.resCompareProps.ulPropTag1); add(r->res.resCompareProps.ulPropTag2); break;
+    case RES_BITMASK: add(r->res.resBitMask.ulPropTag); break;
+    case RES_SIZE: add(r->res.resSize.ulPropTag); break;
+    case RES_EXIST: add(r->res.resExist.ulPropTag); break;
+    default: break;  // a sub-restriction names the sub-object's properties, not the row's
     }
 }
 
@@ -311,9 +543,13 @@ public:
         const LONG start = m_cursor;
         const LONG n = static_cast<LONG>(ViewSize());
         const bool backward = (flags & DIR_BACKWARD) != 0;
+        const std::vector<ULONG> tags = RestrictionTags(res);
+        m_abort.store(false);
         for (LONG i = backward ? std::min(start, n) - 1 : start; backward ? i >= 0 : i < n; i += backward ? -1 : 1) {
+            if (m_abort.load(std::memory_order_relaxed))
+                return MAPI_E_USER_CANCEL;
             bool match = false;
-            hr = m_source->WithRow(RowAt(i), nullptr, [&](const SPropValue* props, ULONG count) {
+            hr = m_source->WithRow(RowAt(i), &tags, [&](const SPropValue* props, ULONG count) {
                 match = RestrictionMatches(res, props, count);
                 return S_OK;
             });
@@ -332,8 +568,12 @@ public:
         std::optional<std::vector<ULONG>> matching;
         if (res) {
             matching.emplace();
+            const std::vector<ULONG> tags = RestrictionTags(res);
+            m_abort.store(false);
             for (ULONG i = 0; i < m_rowCount; ++i) {
-                const HRESULT hr = m_source->WithRow(i, nullptr, [&](const SPropValue* props, ULONG count) {
+                if (m_abort.load(std::memory_order_relaxed))
+                    return MAPI_E_USER_CANCEL;
+                const HRESULT hr = m_source->WithRow(i, &tags, [&](const SPropValue* props, ULONG count) {
                     if (RestrictionMatches(res, props, count))
                         matching->push_back(i);
                     return S_OK;
@@ -414,7 +654,13 @@ public:
         *out = set;
         return S_OK;
     }
-    HRESULT Abort() override { return S_OK; }
+    // Stops a FindRow or Restrict running on another thread: it fails with
+    // MAPI_E_USER_CANCEL, leaving the table as it was.
+    HRESULT Abort() override
+    {
+        m_abort.store(true);
+        return S_OK;
+    }
     HRESULT ExpandRow(ULONG, LPBYTE, ULONG, ULONG, LPSRowSet*, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT CollapseRow(ULONG, LPBYTE, ULONG, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT WaitForCompletion(ULONG, ULONG, ULONG* status) override
@@ -545,13 +791,22 @@ private:
     LONG m_cursor = 0;
     std::map<BOOKMARK, LONG> m_bookmarks;
     BOOKMARK m_nextBookmark = BOOKMARK_END + 1;
+    std::atomic<bool> m_abort{false};
 };
 
 } // namespace
 
-bool RestrictionMatches(const SRestriction* restriction, const SPropValue* props, ULONG count)
+std::vector<ULONG> RestrictionTags(const SRestriction* restriction)
 {
-    return Matches(restriction, props, count, 0);
+    std::vector<ULONG> tags;
+    CollectTags(restriction, tags, 0);
+    return tags;
+}
+
+bool RestrictionMatches(const SRestriction* restriction, const SPropValue* props, ULONG count,
+                        const SubObjectMatcher* subObjects)
+{
+    return Matches(restriction, props, count, subObjects, 0);
 }
 
 HRESULT CreateTable(std::shared_ptr<TableRowSource> source, const std::vector<ULONG>& defaultColumns,

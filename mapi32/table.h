@@ -45,8 +45,19 @@ HRESULT CreateTable(std::shared_ptr<TableRowSource> source, const std::vector<UL
 HRESULT CreateMemoryTable(const std::vector<std::vector<SPropValue>>& rows, const std::vector<ULONG>& defaultColumns,
                           LPMAPITABLE* lppTable);
 
-// Whether a row's values satisfy a restriction. A null restriction matches.
-bool RestrictionMatches(const SRestriction* restriction, const SPropValue* props, ULONG count);
+// Whether an object's RES_SUBRESTRICTION holds: whether a row of its
+// sub-object table (PR_MESSAGE_RECIPIENTS, PR_MESSAGE_ATTACHMENTS) satisfies res.
+using SubObjectMatcher = std::function<bool(ULONG ulSubObject, const SRestriction* res)>;
+
+// Whether a row's values satisfy a restriction, by MAPI's rules for each
+// restriction type (see table.cpp). A null restriction matches. A
+// sub-restriction holds only through subObjects (a table row has none).
+bool RestrictionMatches(const SRestriction* restriction, const SPropValue* props, ULONG count,
+                        const SubObjectMatcher* subObjects = nullptr);
+
+// The tags of the properties a restriction tests on the row itself (not those
+// of its sub-restrictions), in order, repeats included.
+std::vector<ULONG> RestrictionTags(const SRestriction* restriction);
 
 // The text of a PT_STRING8, PT_UNICODE (converted to UTF-8) or PT_BINARY
 // value as bytes; false for other types.

@@ -107,6 +107,14 @@ std::string CIniFile::GetValue(const std::string& strSection, const std::string&
     return value ? *value : std::string();
 }
 
+std::vector<std::pair<std::string, std::string>> CIniFile::Entries(std::string_view section) const
+{
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (auto s = m_sections.find(section); s != m_sections.end())
+        entries.assign(s->second.begin(), s->second.end());
+    return entries;
+}
+
 void CIniFile::Clear()
 {
     m_sections.clear();

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 using BOOL = int;
 
@@ -31,6 +33,9 @@ public:
     const std::string* Find(std::string_view section, std::string_view key) const;
     // The value under the key DictionaryKey(number), or null, found by the number.
     const std::string* FindNumber(std::string_view section, unsigned long number) const;
+
+    // Every key and value of a section, in no particular order.
+    std::vector<std::pair<std::string, std::string>> Entries(std::string_view section) const;
 
     // Forgets every section (the dictionary as it is before any load).
     void Clear();
