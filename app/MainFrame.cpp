@@ -171,6 +171,7 @@ void CMainFrame::CreateActions()
         {ID_VIEW_ROWPROPS, "Row Properties", "Toggle between row properties and entry properties", {}},
         {ID_VIEW_ENTRYPROPS, "Entry Properties", "Toggle between row properties and entry properties", {}},
         {ID_SAVE_ATTACHMENT, "Save Attachment...", "", {}},
+        {ID_SAVE_MESSAGE_AS, "Save Message As...", "Save the current message as an Outlook message file (.msg)", {}},
         {ID_PROPERTY_OPEN, "Open ...", "", {}},
         {ID_PROPERTY_SAVE, "Save ...", "", {}},
         {ID_EDIT_UNDO, "&Undo", "Undo the last action\nUndo",
@@ -263,6 +264,8 @@ void CMainFrame::BuildMenus()
     pConnect->addAction(Action(ID_CONNECT_MAILBOX));
     pFile->addAction(Action(ID_DISCONNECT));
     pFile->addSeparator();
+    pFile->addAction(Action(ID_SAVE_MESSAGE_AS));
+    pFile->addSeparator();
     pFile->addAction(Action(ID_FILE_PRINT));
     pFile->addAction(Action(ID_FILE_PRINT_PREVIEW));
     pFile->addSeparator();
@@ -273,6 +276,7 @@ void CMainFrame::BuildMenus()
     pView->addAction(Action(ID_VIEW_ENTRYPROPS));
     QMenu* pItem = new QMenu(QStringLiteral("Item"), this);
     pItem->addAction(Action(ID_SAVE_ATTACHMENT));
+    pItem->addAction(Action(ID_SAVE_MESSAGE_AS));
     QMenu* pProperty = new QMenu(QStringLiteral("Property"), this);
     pProperty->addAction(Action(ID_PROPERTY_OPEN));
     pProperty->addAction(Action(ID_PROPERTY_SAVE));

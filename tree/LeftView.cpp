@@ -4,6 +4,7 @@
 #include "mapi/Prompts.h"
 #include "mapi/WaitCursor.h"
 #include "tree/AttachmentSave.h"
+#include "tree/MessageSave.h"
 #include "tree/TreeIcons.h"
 #include "tree/TreeRules.h"
 #include "workspace/CommandIds.h"
@@ -526,6 +527,11 @@ void CLeftView::contextMenuEvent(QContextMenuEvent* pEvent)
 
 bool CLeftView::OnUpdateCommand(int nId, CCmdUI& rUI)
 {
+    if (nId == ID_SAVE_MESSAGE_AS) {
+        const CTreeNode* pNode = m_pDoc->GetSelectedNode();
+        rUI.bEnabled = pNode != nullptr && pNode->m_nKind == static_cast<int>(MAPI_MESSAGE) && pNode->Message();
+        return true;
+    }
     if (nId != ID_SAVE_ATTACHMENT)
         return false;
     const CTreeNode* pNode = m_pDoc->GetSelectedNode();
@@ -535,6 +541,10 @@ bool CLeftView::OnUpdateCommand(int nId, CCmdUI& rUI)
 
 bool CLeftView::OnCommand(int nId)
 {
+    if (nId == ID_SAVE_MESSAGE_AS) {
+        OnSaveMessageAs();
+        return true;
+    }
     if (nId != ID_SAVE_ATTACHMENT)
         return false;
     OnSaveAttachment();
@@ -565,4 +575,27 @@ void CLeftView::OnSaveAttachment()
     // not negative: every result but S_OK is a failure here.
     if (hr != S_OK)
         ShowErrorReport("Failed to save attachment", "", hr);
+}
+
+void CLeftView::OnSaveMessageAs()
+{
+    CTreeNode* pNode = m_pDoc->GetSelectedNode();
+    if (pNode == nullptr || pNode->m_nKind != static_cast<int>(MAPI_MESSAGE) || pNode->Message() == nullptr)
+        return;
+    CFileRequest request;
+    request.bOpen = false;
+    request.strTitle = QStringLiteral("Save Message As");
+    request.strDefaultExt = QStringLiteral("msg");
+    request.filters = {QStringLiteral("Outlook Message (*.msg)"), QStringLiteral("All Files (*.*)")};
+    std::string strSubject;
+    if (pNode->m_pProps != nullptr)
+        pNode->m_pProps->GetPropText(PR_SUBJECT, strSubject, 256);
+    request.strFileName = QString::fromStdString(ProposeMessageFileName(strSubject));
+    const QString strPath = Prompts().GetFileName(nullptr, request);
+    if (strPath.isEmpty())
+        return;
+    CWaitCursor wait;
+    const HRESULT hr = WriteMessageFile(pNode->Message(), QFile::encodeName(strPath).constData());
+    if (hr != S_OK)
+        ShowErrorReport("Failed to save message", "", hr);
 }

@@ -53,6 +53,8 @@ public:
     bool OnUpdateCommand(int nId, CCmdUI& rUI) override;
     bool OnCommand(int nId) override;
     void OnSaveAttachment();
+    // "Save Message As...": enabled when the current node is a message (an embedded one too).
+    void OnSaveMessageAs();
 
     // The menu a right click shows (the workspace menu's "Item" popup).
     void SetItemMenu(QMenu* pMenu) { m_pItemMenu = pMenu; }

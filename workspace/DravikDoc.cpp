@@ -10,6 +10,7 @@
 #include "mapi32/mapiutil.h"
 #include "mapi32/mapix.h"
 #include "mapi32/codepage.h"
+#include "mapi32/providers/msg/msg_service.h"
 #include "workspace/OpenServiceDlg.h"
 
 #include <QCoreApplication>
@@ -207,7 +208,7 @@ void CDravikDoc::OnConnectFile()
     request.strTitle = QStringLiteral("Open");
     request.strDefaultExt = QStringLiteral("pst");
     request.filters = {QStringLiteral("Outlook Personal Store (*.pst)"), QStringLiteral("Outlook Offline Store (*.ost)"),
-                       QStringLiteral("All Files (*.*)")};
+                       QStringLiteral("Outlook Message (*.msg)"), QStringLiteral("All Files (*.*)")};
     const QString strPath = Prompts().GetFileName(nullptr, request);
     if (strPath.isEmpty())
         return;
@@ -220,7 +221,8 @@ HRESULT CDravikDoc::ConnectFile(const QString& strPath)
     m_strTempProfile.clear();
     const std::string strName = MakeTempProfileName();
     const QString strFull = QFileInfo(strPath).absoluteFilePath();
-    const HRESULT hr = ConnectTemp("MSPST MS", strName, strFull.toLocal8Bit().toStdString(), nullptr, strFull, nullptr);
+    const QByteArray service = dravik::mapi32::StoreServiceOfFile(strFull.toLocal8Bit().toStdString());
+    const HRESULT hr = ConnectTemp(service.constData(), strName, strFull.toLocal8Bit().toStdString(), nullptr, strFull, nullptr);
     if (SUCCEEDED(hr))
         emit storeFileConnected(strFull);
     return hr;
