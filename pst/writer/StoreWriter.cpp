@@ -852,6 +852,13 @@ public:
                     Bytes obj;
                     obj.u32(enid).u32(static_cast<uint32_t>(sizeOf(eprops)));
                     setProp(ap, 0x3701000D, PropValue::raw(kPtObject, obj.b));
+                } else if (!a.oleObject.empty()) {
+                    // PR_ATTACH_DATA_OBJ names a subnode holding the object's compound file.
+                    const uint32_t onid = anode.largeValue(a.oleObject);
+                    setProp(ap, 0x37050003, PropValue::i4(6));  // ATTACH_OLE
+                    Bytes obj;
+                    obj.u32(onid).u32(static_cast<uint32_t>(a.oleObject.size()));
+                    setProp(ap, 0x3701000D, PropValue::raw(kPtObject, obj.b));
                 } else {
                     if (!findProp(ap, 0x3705)) setProp(ap, 0x37050003, PropValue::i4(1));  // ATTACH_BY_VALUE
                     setProp(ap, 0x37010102, PropValue::binary(a.data));
