@@ -832,7 +832,11 @@ public:
         // One type per property ID: the first one seen.
         std::sort(rcols.begin(), rcols.end());
         rcols.erase(std::unique(rcols.begin(), rcols.end(), [](uint32_t a, uint32_t b) { return (a >> 16) == (b >> 16); }), rcols.end());
-        node.addSub({kNidRecipientTable, writeTc(rcols, recipients, node), 0});
+        // A table's own subnodes (a row matrix too large for its heap) belong
+        // to the table's node, where a reader looks for them.
+        NodeBuilder rnode(ndb_);
+        const uint64_t rbid = writeTc(rcols, recipients, rnode);
+        node.addSub({kNidRecipientTable, rbid, rnode.finishSubnodes()});
 
         uint64_t size = 0;
         if (!m.attachments.empty()) {
@@ -872,7 +876,9 @@ public:
                 size += sizeOf(ap);
                 rows.push_back({nid, pick(ap, kAttachmentColumns)});
             }
-            node.addSub({kNidAttachmentTable, writeTc(kAttachmentColumns, rows, node), 0});
+            NodeBuilder tnode(ndb_);
+            const uint64_t tbid = writeTc(kAttachmentColumns, rows, tnode);
+            node.addSub({kNidAttachmentTable, tbid, tnode.finishSubnodes()});
         }
         size += sizeOf(props);
         for (auto& r : recipients) size += sizeOf(r.cells);

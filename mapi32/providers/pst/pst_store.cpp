@@ -402,7 +402,8 @@ HRESULT NamesFromMap(const pst::NameMap& map, LPSPropTagArray* lppPropTags, LPGU
                     return MAPI_E_NOT_ENOUGH_MEMORY;
                 }
                 std::memset(p, 0, bytes);
-                std::memcpy(p, np->nameUtf16.data(), bytes - 2);
+                if (bytes > 2)  // an empty name has no bytes to copy (and may have no buffer)
+                    std::memcpy(p, np->nameUtf16.data(), bytes - 2);
                 id->Kind.lpwstrName = static_cast<LPWSTR>(p);
             }
             out[i] = id;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 namespace dravik::mapi32::testing {
 namespace {
@@ -20,6 +21,47 @@ std::vector<uint8_t> Load(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+// Writes a store holding the one message and opens that message through the store provider.
+Ref<IMessage> WriteAndOpen(StoreLogon& logon, const pst::writer::Message& message)
+{
+    const std::string store = logon.dir + "/written.pst";
+    {
+        pst::writer::StoreWriter w(store, {});
+        w.addMessage(w.ipmSubtree(), message);
+        w.finish();
+    }
+    if (logon.Open(store) != S_OK)
+        return {};
+    Ref<IMessage> found;
+    std::function<void(ULONG, LPENTRYID)> visit = [&](ULONG cb, LPENTRYID eid) {
+        ULONG type = 0;
+        LPUNKNOWN unk = nullptr;
+        if (FAILED(logon.store->OpenEntry(cb, eid, nullptr, 0, &type, &unk)))
+            return;
+        if (type == MAPI_MESSAGE) {
+            found.reset(static_cast<IMessage*>(unk));
+            return;
+        }
+        Ref<IMAPIFolder> folder(static_cast<IMAPIFolder*>(unk));
+        for (bool contents : {true, false}) {
+            LPMAPITABLE t = nullptr;
+            if (FAILED(contents ? folder->GetContentsTable(0, &t) : folder->GetHierarchyTable(0, &t)))
+                continue;
+            Ref<IMAPITable> table(t);
+            LPSRowSet rows = nullptr;
+            SizedSPropTagArray(1, one) = {1, {PR_ENTRYID}};
+            if (FAILED(HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&one), nullptr, nullptr, 0, &rows)))
+                continue;
+            for (ULONG i = 0; i < rows->cRows && !found; ++i)
+                visit(rows->aRow[i].lpProps[0].Value.bin.cb,
+                      reinterpret_cast<LPENTRYID>(rows->aRow[i].lpProps[0].Value.bin.lpb));
+            FreeProws(rows);
+        }
+    };
+    visit(0, nullptr);
+    return found;
 }
 
 TEST(OleAttachment, ReadsAsItsCompoundFileAndSaves)
@@ -31,50 +73,15 @@ TEST(OleAttachment, ReadsAsItsCompoundFileAndSaves)
     ASSERT_LT(objects[0].size(), 0x8000u);
     ASSERT_GT(objects[1].size(), 0x8000u);
     StoreLogon logon;
-    const std::string store = logon.dir + "/ole.pst";
-    {
-        pst::writer::StoreWriter w(store, {});
-        pst::writer::Message m;
-        m.props.set(0x0037001F, pst::writer::PropValue::unicode("With OLE objects"));
-        for (const auto& bytes : objects) {
-            pst::writer::Attachment a;
-            a.props.set(0x3001001F, pst::writer::PropValue::unicode("Object"));
-            a.oleObject = bytes;
-            m.attachments.push_back(a);
-        }
-        w.addMessage(w.ipmSubtree(), m);
-        w.finish();
+    pst::writer::Message source;
+    source.props.set(0x0037001F, pst::writer::PropValue::unicode("With OLE objects"));
+    for (const auto& bytes : objects) {
+        pst::writer::Attachment a;
+        a.props.set(0x3001001F, pst::writer::PropValue::unicode("Object"));
+        a.oleObject = bytes;
+        source.attachments.push_back(a);
     }
-    ASSERT_EQ(logon.Open(store), S_OK);
-    // The message: the IPM subtree's one message.
-    ULONG type = 0;
-    LPUNKNOWN unk = nullptr;
-    ASSERT_EQ(logon.store->OpenEntry(0, nullptr, nullptr, 0, &type, &unk), S_OK);
-    Ref<IMAPIFolder> root(static_cast<IMAPIFolder*>(unk));
-    LPMAPITABLE t = nullptr;
-    ASSERT_EQ(root->GetHierarchyTable(0, &t), S_OK);
-    Ref<IMAPITable> folders(t);
-    LPSRowSet rows = nullptr;
-    SizedSPropTagArray(2, cols) = {2, {PR_ENTRYID, PR_DISPLAY_NAME_A}};
-    ASSERT_EQ(HrQueryAllRows(folders.get(), reinterpret_cast<LPSPropTagArray>(&cols), nullptr, nullptr, 0, &rows), S_OK);
-    Ref<IMessage> message;
-    for (ULONG i = 0; i < rows->cRows && !message; ++i) {
-        const SBinary& eid = rows->aRow[i].lpProps[0].Value.bin;
-        ASSERT_EQ(logon.store->OpenEntry(eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), nullptr, 0, &type, &unk), S_OK);
-        Ref<IMAPIFolder> folder(static_cast<IMAPIFolder*>(unk));
-        ASSERT_EQ(folder->GetContentsTable(0, &t), S_OK);
-        Ref<IMAPITable> contents(t);
-        LPSRowSet msgs = nullptr;
-        SizedSPropTagArray(1, one) = {1, {PR_ENTRYID}};
-        ASSERT_EQ(HrQueryAllRows(contents.get(), reinterpret_cast<LPSPropTagArray>(&one), nullptr, nullptr, 0, &msgs), S_OK);
-        if (msgs->cRows == 1) {
-            const SBinary& meid = msgs->aRow[0].lpProps[0].Value.bin;
-            ASSERT_EQ(logon.store->OpenEntry(meid.cb, reinterpret_cast<LPENTRYID>(meid.lpb), nullptr, 0, &type, &unk), S_OK);
-            message.reset(static_cast<IMessage*>(unk));
-        }
-        FreeProws(msgs);
-    }
-    FreeProws(rows);
+    Ref<IMessage> message = WriteAndOpen(logon, source);
     ASSERT_TRUE(message);
 
     for (ULONG n = 0; n < objects.size(); ++n) {
@@ -116,6 +123,40 @@ TEST(OleAttachment, ReadsAsItsCompoundFileAndSaves)
     ASSERT_EQ(m.attachments.size(), objects.size());
     for (size_t n = 0; n < objects.size(); ++n)
         EXPECT_EQ(m.attachments[n].data, objects[n]);
+}
+
+} // namespace
+} // namespace dravik::mapi32::testing
+
+namespace dravik::mapi32::testing {
+namespace {
+
+// A message whose recipient and attachment tables outgrow their heaps (their
+// rows in a subnode of the table's own node) reads back whole, and saves.
+TEST(StoreWriterTables, ManyRecipientsAndAttachmentsReadBack)
+{
+    StoreLogon logon;
+    pst::writer::Message source;
+    source.props.set(0x0037001F, pst::writer::PropValue::unicode("Many"));
+    for (int i = 0; i < 200; ++i) {
+        pst::writer::Recipient r;
+        r.props.set(0x3001001F, pst::writer::PropValue::unicode("Recipient " + std::to_string(i)));
+        source.recipients.push_back(r);
+    }
+    for (int i = 0; i < 120; ++i) {
+        pst::writer::Attachment a;
+        a.props.set(0x3707001F, pst::writer::PropValue::unicode("f" + std::to_string(i)));
+        a.data = {static_cast<uint8_t>(i)};
+        source.attachments.push_back(a);
+    }
+    Ref<IMessage> m = WriteAndOpen(logon, source);
+    ASSERT_TRUE(m);
+    Walk walk;
+    WalkedMessage wm;
+    walk.Message(m.get(), wm, "m");
+    EXPECT_TRUE(walk.failures.empty());
+    EXPECT_EQ(wm.recipients.size(), 200u);
+    EXPECT_EQ(wm.attachments.size(), 120u);
 }
 
 } // namespace
