@@ -7,10 +7,12 @@
 #include <gsf/gsf-input.h>
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-output.h>
 #include <gsf/gsf-utils.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -91,9 +93,9 @@ std::shared_ptr<File> File::FromMemory(std::span<const uint8_t> bytes)
 {
     InitOnce();
     // The input reads the copy kept in the File, which outlives it.
-    std::vector<uint8_t> copy(bytes.begin(), bytes.end());
-    if (copy.empty())
-        copy.push_back(0);
+    std::vector<uint8_t> copy(std::max<size_t>(bytes.size(), 1), 0);
+    if (!bytes.empty())
+        std::memcpy(copy.data(), bytes.data(), bytes.size());
     GsfInput* input = gsf_input_memory_new(copy.data(), static_cast<gsf_off_t>(bytes.size()), FALSE);
     if (!input)
         throw pst::Error::corrupt("compound file image");
@@ -288,6 +290,25 @@ Writer::~Writer()
     }
 }
 
+Writer::Writer() : m_path("memory")
+{
+    InitOnce();
+    m_sink = gsf_output_memory_new();
+    m_root = gsf_outfile_msole_new(m_sink);
+    m_rootDir.reset(new Dir(m_root, false));
+}
+
+std::vector<uint8_t> Writer::Bytes() const
+{
+    if (!GSF_IS_OUTPUT_MEMORY(m_sink))
+        return {};
+    const guint8* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(m_sink));
+    const gsf_off_t size = gsf_output_size(m_sink);
+    if (!bytes || size <= 0)
+        return {};
+    return {bytes, bytes + size};
+}
+
 void Writer::SetRootClassId(const std::vector<uint8_t>& clsid)
 {
     if (clsid.size() == 16)
@@ -345,15 +366,22 @@ void Writer::Dir::AddStream(const std::string& name, std::span<const uint8_t> by
         throw pst::Error(pst::ErrorKind::Io, "cannot write stream " + name);
 }
 
-void Writer::Dir::CopyFrom(const Storage& from)
+void Writer::Dir::CopyFrom(const Storage& from, uint64_t& budget, int depth)
 {
+    if (depth > 64)
+        throw pst::Error::corrupt("storage " + from.Path() + " nested deeper than 64");
     for (const Storage::Entry& c : from.Children()) {
         if (c.storage) {
             const Storage sub = from.Child(c.name);
             Dir d = AddStorage(c.name, sub.ClassId());
-            d.CopyFrom(sub);
+            d.CopyFrom(sub, budget, depth + 1);
         } else {
-            AddStream(c.name, from.ReadStream(c.name));
+            const std::vector<uint8_t> bytes = from.ReadStream(c.name);
+            if (bytes.size() > budget)
+                throw pst::Error::corrupt("storage " + from.Path() + ": its streams hold more than the file",
+                                          pst::Where{}, budget, bytes.size());
+            budget -= bytes.size();
+            AddStream(c.name, bytes);
         }
     }
 }

@@ -97,6 +97,9 @@ class Writer
 public:
     // Writes to path (created or truncated).
     explicit Writer(const std::string& path);
+    // Writes into memory: Bytes() after Close.
+    Writer();
+    std::vector<uint8_t> Bytes() const;
     ~Writer();
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -106,8 +109,10 @@ public:
     public:
         Dir AddStorage(const std::string& name, const std::vector<uint8_t>& clsid = {});
         void AddStream(const std::string& name, std::span<const uint8_t> bytes);
-        // Copies a read storage's whole tree into this one.
-        void CopyFrom(const Storage& from);
+        // Copies a read storage's whole tree into this one. budget: how many
+        // bytes of streams it may copy (the streams of a damaged file may
+        // share sectors); more is corrupt, as is nesting deeper than 64.
+        void CopyFrom(const Storage& from, uint64_t& budget, int depth = 0);
         ~Dir();
         Dir(Dir&& other) noexcept;
         Dir(const Dir&) = delete;

@@ -224,7 +224,24 @@ void ReadMessage(const cfb::Storage& s, size_t headerSize, int depth, Message& m
         const cfb::Storage data = as.Child(kEmbeddedStorage);
         const std::optional<uint32_t> method = a.values.u32(kIdAttachMethod);
         if (method && *method == kAttachOle) {
+            // The object's storage, and its bytes as a compound file of its own:
+            // binary PR_ATTACH_DATA_OBJ, as a store file's OLE attachment reads.
             a.storage = data;
+            try {
+                cfb::Writer w;
+                w.SetRootClassId(data.ClassId());
+                uint64_t budget = s.Owner().Size();
+                w.Root().CopyFrom(data, budget);
+                w.Close();
+                pst::Property p;
+                p.id = kIdAttachDataObj;
+                p.type = kPtBinary;
+                p.raw = w.Bytes();
+                std::erase_if(a.values.props, [](const pst::Property& v) { return v.id == kIdAttachDataObj; });
+                a.values.props.push_back(std::move(p));
+            } catch (const pst::Error& e) {
+                a.values.damaged.emplace_back(kIdAttachDataObj, e.what());
+            }
             continue;
         }
         auto embedded = std::make_shared<Message>();

@@ -161,3 +161,62 @@ TEST(StoreWriterTables, ManyRecipientsAndAttachmentsReadBack)
 
 } // namespace
 } // namespace dravik::mapi32::testing
+
+namespace dravik::mapi32::testing {
+namespace {
+
+// An OLE object inside a .msg (its storage under the attachment) reads as the
+// bytes of a compound file holding that storage.
+TEST(OleAttachment, MsgObjectStorageReadsAsCompoundFile)
+{
+    const auto dir = std::filesystem::path(DRAVIK_SAMPLES_DIR) / ".." / "msg";
+    auto source = cfb::File::Open((dir / "msgreader-attachment-files.msg").string());
+    auto object = cfb::File::Open((dir / "msgreader-simple.msg").string());
+    char tmpl[] = "/tmp/dravik-olemsg-XXXXXX";
+    ASSERT_TRUE(mkdtemp(tmpl));
+    const std::string path = std::string(tmpl) + "/ole.msg";
+    {
+        cfb::Writer w(path);
+        const std::string first = msg_file::AttachmentStorageName(0);
+        std::function<void(const cfb::Storage&, cfb::Writer::Dir&, bool)> copy = [&](const cfb::Storage& s,
+                                                                                   cfb::Writer::Dir& d, bool ole) {
+            for (const cfb::Storage::Entry& c : s.Children()) {
+                if (c.storage) {
+                    cfb::Writer::Dir sub = d.AddStorage(c.name);
+                    copy(s.Child(c.name), sub, c.name == first);
+                    continue;
+                }
+                std::vector<uint8_t> bytes = s.ReadStream(c.name);
+                if (ole && c.name == msg_file::kPropertiesStream) {
+                    // PR_ATTACH_METHOD becomes ATTACH_OLE.
+                    for (size_t at = msg_file::kSubHeader; at + 16 <= bytes.size(); at += 16)
+                        if (bytes[at] == 0x03 && bytes[at + 1] == 0x00 && bytes[at + 2] == 0x05 && bytes[at + 3] == 0x37)
+                            bytes[at + 8] = 6;
+                }
+                d.AddStream(c.name, bytes);
+            }
+            if (ole) {
+                cfb::Writer::Dir obj = d.AddStorage(msg_file::kEmbeddedStorage);
+                uint64_t budget = object->Size();
+                obj.CopyFrom(object->Root(), budget);
+            }
+        };
+        copy(source->Root(), w.Root(), false);
+        w.Close();
+    }
+    WalkedMessage m;
+    Walk walk;
+    ASSERT_EQ(WalkMsgFile(path, m, walk), "");
+    EXPECT_TRUE(walk.failures.empty());
+    ASSERT_EQ(m.attachments.size(), 3u);
+    EXPECT_FALSE(m.attachments[0].embedded);
+    // The object's bytes are a compound file holding the storage: here a message that reads as one.
+    auto inner = msg_file::Read(cfb::File::FromMemory(m.attachments[0].data));
+    const pst::Property* subject = inner->message.values.find(0x0037);
+    ASSERT_TRUE(subject);
+    EXPECT_EQ(subject->utf8(), "Simple");
+    std::filesystem::remove_all(tmpl);
+}
+
+} // namespace
+} // namespace dravik::mapi32::testing
