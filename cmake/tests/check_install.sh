@@ -57,7 +57,7 @@ check_tree() {
   # Each program names itself and the project's version, also where there
   # is no display (a terminal on a server, a script).
   local program expected
-  for program in dravik dravik-dump dravik-profiles pstgen ../libexec/dravik/dravik-mailcpl; do
+  for program in dravik dravik-dump dravik-profiles dravik-savemsg pstgen ../libexec/dravik/dravik-mailcpl; do
     case "$program" in
       dravik) expected="Dravik $version" ;;
       *) expected="$(basename "$program") $version" ;;
