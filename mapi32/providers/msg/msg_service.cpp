@@ -6,6 +6,7 @@
 // form asked for, 8-bit strings in the code page the store provider's rules
 // pick, values above 32 KiB read through OpenProperty, damage as PT_ERROR
 // MAPI_E_CORRUPT_DATA. Tables come from the one table implementation.
+#include "cfb_storage.h"
 #include "msg_file.h"
 #include "msg_service.h"
 
@@ -262,6 +263,19 @@ public:
             const HRESULT hr = NewMessage(m_ctx, m_attachment.embedded, true, m_codePage, &message);
             if (SUCCEEDED(hr))
                 *out = message;
+            return hr;
+        }
+        if (out && iid && *iid == IID_IStorage) {
+            *out = nullptr;
+            if (PROP_ID(tag) != kIdAttachData || (PROP_TYPE(tag) != PT_OBJECT && PROP_TYPE(tag) != PT_UNSPECIFIED))
+                return MAPI_E_NOT_FOUND;
+            if (flags & (MAPI_MODIFY | MAPI_CREATE))
+                return MAPI_E_NO_ACCESS;
+            if (!m_attachment.storage)
+                return MAPI_E_NOT_FOUND;
+            LPSTORAGE storage = nullptr;
+            const HRESULT hr = cfb::CreateReadOnlyStorage(*m_attachment.storage, &storage);
+            *out = storage;
             return hr;
         }
         return Guarded([&] { return OpenStream(m_attachment.values, m_codePage, tag, iid, flags, out); });

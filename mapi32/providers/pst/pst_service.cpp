@@ -15,6 +15,8 @@
 // and never the MAPI_E_NOT_ENOUGH_MEMORY of a value that is only large.
 #include "pst_store.h"
 
+#include "mapi32/providers/msg/cfb_storage.h"
+
 #include "mapi32/codepage.h"
 #include "mapi32/hooks.h"
 #include "mapi32/mapiguid.h"
@@ -187,6 +189,27 @@ public:
                 HRESULT hr = NewMessage(m_ctx, std::move(*embedded), true, &message);
                 if (SUCCEEDED(hr))
                     *out = message;
+                return hr;
+            });
+        }
+        // An OLE object's compound file as a storage.
+        if (out && iid && *iid == IID_IStorage) {
+            *out = nullptr;
+            if (PROP_ID(tag) != kIdAttachData || (PROP_TYPE(tag) != PT_OBJECT && PROP_TYPE(tag) != PT_UNSPECIFIED))
+                return MAPI_E_NOT_FOUND;
+            if (flags & (MAPI_MODIFY | MAPI_CREATE))
+                return MAPI_E_NO_ACCESS;
+            return Guarded([&]() -> HRESULT {
+                std::vector<uint8_t> bytes;
+                {
+                    std::lock_guard guard(m_ctx->lock);
+                    if (!IsOleObject(m_attachment))
+                        return MAPI_E_NOT_FOUND;
+                    bytes = m_attachment.readObjectData();
+                }
+                LPSTORAGE storage = nullptr;
+                const HRESULT hr = cfb::CreateReadOnlyStorage(cfb::File::FromMemory(bytes)->Root(), &storage);
+                *out = storage;
                 return hr;
             });
         }

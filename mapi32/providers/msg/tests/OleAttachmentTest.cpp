@@ -4,6 +4,7 @@
 #include "MsgWalk.h"
 
 #include "mapi32/providers/msg/cfb.h"
+#include "mapi32/providers/msg/cfb_storage.h"
 #include "mapi32/providers/msg/msg_writer.h"
 #include "mapi32/providers/pst/tests/StoreLogon.h"
 
@@ -64,6 +65,43 @@ Ref<IMessage> WriteAndOpen(StoreLogon& logon, const pst::writer::Message& messag
     return found;
 }
 
+// OpenProperty(PR_ATTACH_DATA_OBJ, IID_IStorage): the object's compound file as
+// a read-only storage: its elements, their streams' bytes, no changes.
+void CheckStorage(IAttach* attach, const std::vector<uint8_t>& object)
+{
+    LPUNKNOWN unk = nullptr;
+    ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, 0, &unk), S_OK);
+    Ref<IStorage> storage(static_cast<IStorage*>(unk));
+    const cfb::Storage expected = cfb::File::FromMemory(object)->Root();
+    IEnumSTATSTG* e = nullptr;
+    ASSERT_EQ(storage->EnumElements(0, nullptr, 0, &e), S_OK);
+    Ref<IEnumSTATSTG> elements(e);
+    std::vector<std::string> names;
+    STATSTG st{};
+    ULONG fetched = 0;
+    while (elements->Next(1, &st, &fetched) == S_OK && fetched == 1) {
+        names.push_back(Utf16ToUtf8(std::u16string(st.pwcsName)));
+        if (st.type == STGTY_STREAM)
+            EXPECT_EQ(st.cbSize.QuadPart, expected.ReadStream(names.back()).size()) << names.back();
+        MAPIFreeBuffer(st.pwcsName);
+    }
+    std::vector<std::string> want;
+    for (const cfb::Storage::Entry& c : expected.Children())
+        want.push_back(c.name);
+    EXPECT_EQ(names, want);
+    IStream* s = nullptr;
+    ASSERT_EQ(storage->OpenStream(u"__properties_version1.0", nullptr, STGM_READ, 0, &s), S_OK);
+    Ref<IStream> stream(s);
+    std::vector<uint8_t> bytes(1 << 16);
+    ULONG read = 0;
+    ASSERT_EQ(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read), S_OK);
+    bytes.resize(read);
+    EXPECT_EQ(bytes, expected.ReadStream("__properties_version1.0"));
+    EXPECT_EQ(storage->OpenStream(u"no such stream", nullptr, STGM_READ, 0, &s), static_cast<HRESULT>(0x80030002u));
+    EXPECT_EQ(storage->CreateStream(u"new", STGM_READWRITE, 0, 0, &s), STG_E_ACCESSDENIED);
+    EXPECT_EQ(storage->DestroyElement(u"__properties_version1.0"), STG_E_ACCESSDENIED);
+}
+
 TEST(OleAttachment, ReadsAsItsCompoundFileAndSaves)
 {
     // Two objects: one small enough for GetProps, one read through its stream only.
@@ -112,6 +150,7 @@ TEST(OleAttachment, ReadsAsItsCompoundFileAndSaves)
             EXPECT_EQ(bytes, objects[n]);
         }
         EXPECT_NO_THROW(msg_file::Read(cfb::File::FromMemory(objects[n])));
+        CheckStorage(attach.get(), objects[n]);
     }
 
     // Saved as .msg, each object is its bytes again.
@@ -215,6 +254,36 @@ TEST(OleAttachment, MsgObjectStorageReadsAsCompoundFile)
     const pst::Property* subject = inner->message.values.find(0x0037);
     ASSERT_TRUE(subject);
     EXPECT_EQ(subject->utf8(), "Simple");
+    // And as a storage: the object's own elements.
+    {
+        LPMDB mdb = nullptr;
+        ASSERT_EQ(OpenMsgImage(msg_file::ReadFile(path), "ole.msg", &mdb), S_OK);
+        Ref<IMsgStore> store(mdb);
+        ULONG type = 0;
+        LPUNKNOWN unk = nullptr;
+        std::vector<uint8_t> eid;
+        {
+            ASSERT_EQ(store->OpenEntry(0, nullptr, nullptr, 0, &type, &unk), S_OK);
+            Ref<IMAPIFolder> root(static_cast<IMAPIFolder*>(unk));
+            LPMAPITABLE t = nullptr;
+            ASSERT_EQ(root->GetContentsTable(0, &t), S_OK);
+            Ref<IMAPITable> contents(t);
+            LPSRowSet rows = nullptr;
+            SizedSPropTagArray(1, one) = {1, {PR_ENTRYID}};
+            ASSERT_EQ(HrQueryAllRows(contents.get(), reinterpret_cast<LPSPropTagArray>(&one), nullptr, nullptr, 0, &rows), S_OK);
+            ASSERT_EQ(rows->cRows, 1u);
+            const SBinary& b = rows->aRow[0].lpProps[0].Value.bin;
+            eid.assign(b.lpb, b.lpb + b.cb);
+            FreeProws(rows);
+        }
+        ASSERT_EQ(store->OpenEntry(static_cast<ULONG>(eid.size()), reinterpret_cast<LPENTRYID>(eid.data()), nullptr, 0,
+                                   &type, &unk), S_OK);
+        Ref<IMessage> message(static_cast<IMessage*>(unk));
+        LPATTACH a = nullptr;
+        ASSERT_EQ(message->OpenAttach(0, nullptr, 0, &a), S_OK);
+        Ref<IAttach> attach(a);
+        CheckStorage(attach.get(), Load((dir / "msgreader-simple.msg").string()));
+    }
     std::filesystem::remove_all(tmpl);
 }
 
