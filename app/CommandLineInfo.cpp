@@ -21,7 +21,7 @@ CCommandLineInfo::CCommandLineInfo()
     // without an application object.
     m_parser.addOptions({m_help, m_version, m_connectFile, m_connectProfile, m_embedding, m_automation});
     m_parser.addPositionalArgument(QStringLiteral("files"),
-        QStringLiteral("Store files (.pst, .ost): the first workspace connects to the first one, as with "
+        QStringLiteral("Store files (.pst, .ost) and message files (.msg): the first workspace connects to the first one, as with "
                        "--connect-file, and each further one opens in a workspace of its own."),
         QStringLiteral("[FILE...]"));
 }

@@ -49,6 +49,7 @@ using CLSID = GUID;
 using LPIID = IID*;
 using LPCIID = const IID*;
 using REFIID = const IID&;
+using REFCLSID = const GUID&;
 using REFGUID = const GUID&;
 
 inline bool operator==(const GUID& a, const GUID& b)
@@ -582,6 +583,7 @@ using BOOKMARK = ULONG;
 #define STREAM_SEEK_END 2u
 #define STATFLAG_DEFAULT 0u
 #define STATFLAG_NONAME 1u
+#define STGTY_STORAGE 1u
 #define STGTY_STREAM 2u
 
 struct STATSTG
@@ -644,6 +646,51 @@ protected:
     ~IStream() = default;
 };
 using LPSTREAM = IStream*;
+
+// A compound file's storage (OLE structured storage), as OpenProperty hands out
+// an OLE object's data. STATSTG names from Stat and the enumerator are
+// allocated with MAPIAllocateBuffer, for MAPIFreeBuffer.
+class IEnumSTATSTG : public IUnknown
+{
+public:
+    virtual HRESULT Next(ULONG celt, STATSTG* rgelt, ULONG* pceltFetched) = 0;
+    virtual HRESULT Skip(ULONG celt) = 0;
+    virtual HRESULT Reset() = 0;
+    virtual HRESULT Clone(IEnumSTATSTG** ppenum) = 0;
+
+protected:
+    ~IEnumSTATSTG() = default;
+};
+
+class IStorage : public IUnknown
+{
+public:
+    virtual HRESULT CreateStream(const WCHAR* pwcsName, DWORD grfMode, DWORD reserved1, DWORD reserved2,
+                                 IStream** ppstm) = 0;
+    virtual HRESULT OpenStream(const WCHAR* pwcsName, void* reserved1, DWORD grfMode, DWORD reserved2,
+                               IStream** ppstm) = 0;
+    virtual HRESULT CreateStorage(const WCHAR* pwcsName, DWORD grfMode, DWORD reserved1, DWORD reserved2,
+                                  IStorage** ppstg) = 0;
+    virtual HRESULT OpenStorage(const WCHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode, WCHAR** snbExclude,
+                                DWORD reserved, IStorage** ppstg) = 0;
+    virtual HRESULT CopyTo(DWORD ciidExclude, const IID* rgiidExclude, WCHAR** snbExclude, IStorage* pstgDest) = 0;
+    virtual HRESULT MoveElementTo(const WCHAR* pwcsName, IStorage* pstgDest, const WCHAR* pwcsNewName,
+                                  DWORD grfFlags) = 0;
+    virtual HRESULT Commit(DWORD grfCommitFlags) = 0;
+    virtual HRESULT Revert() = 0;
+    virtual HRESULT EnumElements(DWORD reserved1, void* reserved2, DWORD reserved3, IEnumSTATSTG** ppenum) = 0;
+    virtual HRESULT DestroyElement(const WCHAR* pwcsName) = 0;
+    virtual HRESULT RenameElement(const WCHAR* pwcsOldName, const WCHAR* pwcsNewName) = 0;
+    virtual HRESULT SetElementTimes(const WCHAR* pwcsName, const FILETIME* pctime, const FILETIME* patime,
+                                    const FILETIME* pmtime) = 0;
+    virtual HRESULT SetClass(REFCLSID clsid) = 0;
+    virtual HRESULT SetStateBits(DWORD grfStateBits, DWORD grfMask) = 0;
+    virtual HRESULT Stat(STATSTG* pstatstg, DWORD grfStatFlag) = 0;
+
+protected:
+    ~IStorage() = default;
+};
+using LPSTORAGE = IStorage*;
 
 class IMAPIProgress;
 using LPMAPIPROGRESS = IMAPIProgress*;

@@ -9,6 +9,7 @@
 inline constexpr IID IID_IUnknown = DRAVIK_OLEGUID(0x00000000);
 inline constexpr IID IID_IStream = DRAVIK_OLEGUID(0x0000000C);
 inline constexpr IID IID_IStorage = DRAVIK_OLEGUID(0x0000000B);
+inline constexpr IID IID_IEnumSTATSTG = DRAVIK_OLEGUID(0x0000000D);
 inline constexpr IID IID_ISequentialStream = {0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
 inline constexpr IID IID_IMAPISession = DRAVIK_OLEGUID(0x00020300);
 inline constexpr IID IID_IMAPITable = DRAVIK_OLEGUID(0x00020301);

@@ -60,6 +60,7 @@ const MessageService* FindMessageService(const std::string& name);
 
 void RegisterBuiltinServices();
 void RegisterPstService();
+void RegisterMsgService();  // mapi32/providers/msg/
 void RegisterEmsService();
 
 // Configuration helpers for services.

@@ -66,6 +66,7 @@ void RegisterBuiltinServices()
         g_builtinsDone = true;
     }
     RegisterPstService();
+    RegisterMsgService();
     RegisterEmsService();
 }
 

@@ -5,6 +5,7 @@
 #include "mapi/WaitCursor.h"
 #include "tree/AttachmentSave.h"
 #include "tree/BodyView.h"
+#include "tree/MessageSave.h"
 #include "tree/TreeIcons.h"
 #include "tree/TreeRules.h"
 #include "workspace/CommandIds.h"
@@ -643,6 +644,11 @@ bool CLeftView::OnUpdateCommand(int nId, CCmdUI& rUI)
         rUI.bEnabled = pNode != nullptr && pNode->Message() != nullptr;
         return true;
     }
+    if (nId == ID_SAVE_MESSAGE_AS) {
+        const CTreeNode* pNode = m_pDoc->GetSelectedNode();
+        rUI.bEnabled = pNode != nullptr && pNode->m_nKind == static_cast<int>(MAPI_MESSAGE) && pNode->Message();
+        return true;
+    }
     if (nId != ID_SAVE_ATTACHMENT)
         return false;
     const CTreeNode* pNode = m_pDoc->GetSelectedNode();
@@ -654,6 +660,10 @@ bool CLeftView::OnCommand(int nId)
 {
     if (nId == ID_SHOW_BODY) {
         OnShowBody();
+        return true;
+    }
+    if (nId == ID_SAVE_MESSAGE_AS) {
+        OnSaveMessageAs();
         return true;
     }
     if (nId != ID_SAVE_ATTACHMENT)
@@ -704,5 +714,30 @@ void CLeftView::OnSaveAttachment()
         if (!strPath.isEmpty())
             strDetails += "\nFile: " + strPath.toStdString();
         ShowErrorReport("Failed to save attachment", strDetails.c_str(), hr);
+    }
+}
+
+void CLeftView::OnSaveMessageAs()
+{
+    CTreeNode* pNode = m_pDoc->GetSelectedNode();
+    if (pNode == nullptr || pNode->m_nKind != static_cast<int>(MAPI_MESSAGE) || pNode->Message() == nullptr)
+        return;
+    CFileRequest request;
+    request.bOpen = false;
+    request.strTitle = QStringLiteral("Save Message As");
+    request.strDefaultExt = QStringLiteral("msg");
+    request.filters = {QStringLiteral("Outlook Message (*.msg)"), QStringLiteral("All Files (*.*)")};
+    std::string strSubject;
+    if (pNode->m_pProps != nullptr)
+        pNode->m_pProps->GetPropText(PR_SUBJECT, strSubject, 256);
+    request.strFileName = QString::fromStdString(ProposeMessageFileName(strSubject));
+    const QString strPath = Prompts().GetFileName(nullptr, request);
+    if (strPath.isEmpty())
+        return;
+    CWaitCursor wait;
+    const HRESULT hr = WriteMessageFile(pNode->Message(), QFile::encodeName(strPath).constData());
+    if (hr != S_OK) {
+        const std::string strDetails = ObjectDetails(currentItem()) + "\nFile: " + strPath.toStdString();
+        ShowErrorReport("Failed to save message", strDetails.c_str(), hr);
     }
 }

@@ -58,6 +58,8 @@ public:
     // "Show Body...", enabled on an opened message: its body in a window of
     // its own (returned; it deletes itself when closed).
     CBodyView* OnShowBody();
+    // "Save Message As...": enabled when the current node is a message (an embedded one too).
+    void OnSaveMessageAs();
 
     // The menu a right click shows (the workspace menu's "Item" popup).
     void SetItemMenu(QMenu* pMenu) { m_pItemMenu = pMenu; }

@@ -13,6 +13,7 @@ enum : int {
     ID_SAVE_ATTACHMENT = 32790,
     // "Show Body...": the current message's body in a window of its own.
     ID_SHOW_BODY = 32900,
+    ID_SAVE_MESSAGE_AS = 32822,
     ID_PROPERTY_OPEN = 32772,
     ID_PROPERTY_SAVE = 32791,
     ID_FILE_NEW = 57600,

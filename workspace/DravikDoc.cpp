@@ -12,6 +12,7 @@
 #include "mapi32/mapiutil.h"
 #include "mapi32/mapix.h"
 #include "mapi32/codepage.h"
+#include "mapi32/providers/msg/msg_service.h"
 #include "workspace/OpenServiceDlg.h"
 
 #include <QCoreApplication>
@@ -236,9 +237,9 @@ void CDravikDoc::OnConnectFile()
     request.bOpen = true;
     request.strTitle = QStringLiteral("Connect to File");
     request.strDefaultExt = QStringLiteral("pst");
-    // Both kinds of store show at first.
+    // Both kinds of store show at first; a saved message opens as a store too.
     request.filters = {QStringLiteral("Outlook Stores (*.pst *.ost)"), QStringLiteral("Outlook Personal Store (*.pst)"),
-                       QStringLiteral("Outlook Offline Store (*.ost)"),
+                       QStringLiteral("Outlook Offline Store (*.ost)"), QStringLiteral("Outlook Message (*.msg)"),
                        QStringLiteral("All Files (*.*)")};
     const QString strPath = Prompts().GetFileName(nullptr, request);
     if (strPath.isEmpty())
@@ -252,7 +253,8 @@ HRESULT CDravikDoc::ConnectFile(const QString& strPath)
     m_strTempProfile.clear();
     const std::string strName = MakeTempProfileName();
     const QString strFull = QFileInfo(strPath).absoluteFilePath();
-    const HRESULT hr = ConnectTemp("MSPST MS", strName, strFull.toLocal8Bit().toStdString(), nullptr, strFull, nullptr);
+    const QByteArray service = dravik::mapi32::StoreServiceOfFile(strFull.toLocal8Bit().toStdString());
+    const HRESULT hr = ConnectTemp(service.constData(), strName, strFull.toLocal8Bit().toStdString(), nullptr, strFull, nullptr);
     if (SUCCEEDED(hr))
         emit storeFileConnected(strFull);
     return hr;

@@ -57,7 +57,7 @@ check_tree() {
   # Each program names itself and the project's version, also where there
   # is no display (a terminal on a server, a script).
   local program expected
-  for program in dravik dravik-dump dravik-profiles pstgen ../libexec/dravik/dravik-mailcpl; do
+  for program in dravik dravik-dump dravik-profiles dravik-savemsg pstgen ../libexec/dravik/dravik-mailcpl; do
     case "$program" in
       dravik) expected="Dravik $version" ;;
       *) expected="$(basename "$program") $version" ;;
@@ -97,6 +97,7 @@ check_tree() {
   : >"$files/empty.pst"
   : >"$files/empty.ost"
   echo "not a store" >"$files/notes.data"
+  cp "$samples/../msg/msgreader-simple.msg" "$files/message.data"
   local path want got
   while IFS='|' read -r path want; do
     got="$(env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION -u GNOME_DESKTOP_SESSION_ID \
@@ -110,6 +111,8 @@ $files/offline.data|application/vnd.ms-outlook-ost
 $files/empty.pst|application/vnd.ms-outlook-pst
 $files/empty.ost|application/vnd.ms-outlook-ost
 $files/notes.data|text/plain
+$samples/../msg/perl-charset.msg|application/vnd.ms-outlook
+$files/message.data|application/vnd.ms-outlook
 TABLE
 
   # A double click on a store starts Dravik: the desktop entry is the
@@ -118,7 +121,7 @@ TABLE
   cp "$prefix/share/applications/org.dravik.Dravik.desktop" "$data/applications/"
   update-desktop-database "$data/applications" || fail "update-desktop-database refused the desktop entry"
   local type
-  for type in application/vnd.ms-outlook-pst application/vnd.ms-outlook-ost; do
+  for type in application/vnd.ms-outlook-pst application/vnd.ms-outlook-ost application/vnd.ms-outlook; do
     got="$(env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION -u GNOME_DESKTOP_SESSION_ID \
            XDG_DATA_HOME="$data" XDG_DATA_DIRS="$data:/usr/share" XDG_CONFIG_HOME="$work/config" \
            xdg-mime query default "$type" 2>/dev/null)"

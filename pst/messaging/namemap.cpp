@@ -26,17 +26,22 @@ constexpr uint16_t PidTagNameidStreamString = 0x0004;
 constexpr uint32_t kNid = 0x61;
 }  // namespace
 
-NameMap::NameMap(Ndb& ndb) {
+namespace {
+std::vector<uint8_t> mapStream(Ndb& ndb, uint16_t id) {
     PropertyContext pc(ndb, ndb.node(kNid));
-    auto stream = [&pc](uint16_t id) {
-        auto p = pc.get(id);
-        return p ? p->raw : std::vector<uint8_t>{};
-    };
-    const auto guids = stream(PidTagNameidStreamGuid);
-    const auto entries = stream(PidTagNameidStreamEntry);
-    const auto strings = stream(PidTagNameidStreamString);
+    auto p = pc.get(id);
+    return p ? p->raw : std::vector<uint8_t>{};
+}
+}  // namespace
+
+NameMap::NameMap(Ndb& ndb)
+    : NameMap(mapStream(ndb, PidTagNameidStreamGuid), mapStream(ndb, PidTagNameidStreamEntry),
+              mapStream(ndb, PidTagNameidStreamString), Where::node(kNid)) {}
+
+NameMap::NameMap(const std::vector<uint8_t>& guids, const std::vector<uint8_t>& entries,
+                 const std::vector<uint8_t>& strings, Where where) {
     if (entries.size() % 8 != 0)
-        throw Error::corrupt("name-to-ID entry stream size", Where::node(kNid), entries.size() / 8 * 8, entries.size());
+        throw Error::corrupt("name-to-ID entry stream size", where, entries.size() / 8 * 8, entries.size());
     LeReader r(entries, "NAMEID");
     while (r.remaining() >= 8) {
         NamedProperty np;
@@ -53,7 +58,7 @@ NameMap::NameMap(Ndb& ndb) {
         } else if (guidIndex >= 3) {
             size_t off = static_cast<size_t>(guidIndex - 3) * 16;
             if (off + 16 > guids.size())
-                throw Error::corrupt("name-to-ID wGuid", Where::node(kNid), guids.size() / 16 + 2, guidIndex);
+                throw Error::corrupt("name-to-ID wGuid", where, guids.size() / 16 + 2, guidIndex);
             std::copy(guids.begin() + static_cast<ptrdiff_t>(off), guids.begin() + static_cast<ptrdiff_t>(off + 16), np.guid.begin());
         }
         if (isString) {

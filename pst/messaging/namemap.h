@@ -6,6 +6,7 @@
 #pragma once
 
 #include "pst/ndb/ndb.h"
+#include "pst/util/error.h"
 
 #include <array>
 #include <cstdint>
@@ -36,6 +37,11 @@ class NameMap {
 public:
     NameMap() = default;
     NameMap(Ndb& ndb);  // throws Error if the map node is damaged
+    // A map from its three streams (GUIDs, entries, strings), as a store's map
+    // node and a .msg file's __nameid_version1.0 storage hold them; throws Error
+    // if they are damaged.
+    NameMap(const std::vector<uint8_t>& guids, const std::vector<uint8_t>& entries,
+            const std::vector<uint8_t>& strings, Where where = {});
     const std::vector<NamedProperty>& all() const { return all_; }
     const NamedProperty* find(uint16_t propId) const;
     std::optional<uint16_t> idOf(const Guid& guid, uint32_t lid) const;

@@ -91,6 +91,16 @@ Message Attachment::embeddedMessage() const {
     return Message(ndb_, ndb_->subnode(node_, nid));
 }
 
+std::vector<uint8_t> Attachment::readObjectData() const {
+    const PropEntry* e = pc_->find(PR_ATTACH_DATA);
+    if (!e || e->type != static_cast<uint16_t>(PropType::Object))
+        throw Error::notFound("PR_ATTACH_DATA_OBJ", Where::node(node_.nid));
+    Property p = pc_->read(*e);
+    LeReader r(p.raw, "PR_ATTACH_DATA_OBJ");
+    const uint32_t nid = r.u32("nid");
+    return ndb_->readAll(ndb_->subnode(node_, nid).bidData);
+}
+
 // ---------------------------------------------------------------- store
 
 std::shared_ptr<Store> Store::open(const std::string& path, OpenOptions options) {

@@ -100,6 +100,9 @@ public:
     // PR_ATTACH_DATA_OBJ holding a message (attach method 5).
     bool hasEmbeddedMessage() const;
     Message embeddedMessage() const;
+    // The bytes of the subnode PR_ATTACH_DATA_OBJ names: an OLE object's
+    // compound file (attach method 6). Not-found when there is none.
+    std::vector<uint8_t> readObjectData() const;
 
 private:
     const PropEntry* dataEntry() const;

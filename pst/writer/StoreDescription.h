@@ -94,6 +94,7 @@ struct Attachment {
     PropertyBag props;                  // file names, PR_ATTACH_METHOD, ...
     std::vector<uint8_t> data;          // PR_ATTACH_DATA_BIN (by value)
     std::shared_ptr<Message> embedded;  // set: an embedded message (ATTACH_EMBEDDED_MSG)
+    std::vector<uint8_t> oleObject;     // set: an OLE object's compound file (ATTACH_OLE)
 };
 
 struct Message {

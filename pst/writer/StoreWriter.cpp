@@ -832,7 +832,11 @@ public:
         // One type per property ID: the first one seen.
         std::sort(rcols.begin(), rcols.end());
         rcols.erase(std::unique(rcols.begin(), rcols.end(), [](uint32_t a, uint32_t b) { return (a >> 16) == (b >> 16); }), rcols.end());
-        node.addSub({kNidRecipientTable, writeTc(rcols, recipients, node), 0});
+        // A table's own subnodes (a row matrix too large for its heap) belong
+        // to the table's node, where a reader looks for them.
+        NodeBuilder rnode(ndb_);
+        const uint64_t rbid = writeTc(rcols, recipients, rnode);
+        node.addSub({kNidRecipientTable, rbid, rnode.finishSubnodes()});
 
         uint64_t size = 0;
         if (!m.attachments.empty()) {
@@ -852,6 +856,13 @@ public:
                     Bytes obj;
                     obj.u32(enid).u32(static_cast<uint32_t>(sizeOf(eprops)));
                     setProp(ap, 0x3701000D, PropValue::raw(kPtObject, obj.b));
+                } else if (!a.oleObject.empty()) {
+                    // PR_ATTACH_DATA_OBJ names a subnode holding the object's compound file.
+                    const uint32_t onid = anode.largeValue(a.oleObject);
+                    setProp(ap, 0x37050003, PropValue::i4(6));  // ATTACH_OLE
+                    Bytes obj;
+                    obj.u32(onid).u32(static_cast<uint32_t>(a.oleObject.size()));
+                    setProp(ap, 0x3701000D, PropValue::raw(kPtObject, obj.b));
                 } else {
                     if (!findProp(ap, 0x3705)) setProp(ap, 0x37050003, PropValue::i4(1));  // ATTACH_BY_VALUE
                     setProp(ap, 0x37010102, PropValue::binary(a.data));
@@ -865,7 +876,9 @@ public:
                 size += sizeOf(ap);
                 rows.push_back({nid, pick(ap, kAttachmentColumns)});
             }
-            node.addSub({kNidAttachmentTable, writeTc(kAttachmentColumns, rows, node), 0});
+            NodeBuilder tnode(ndb_);
+            const uint64_t tbid = writeTc(kAttachmentColumns, rows, tnode);
+            node.addSub({kNidAttachmentTable, tbid, tnode.finishSubnodes()});
         }
         size += sizeOf(props);
         for (auto& r : recipients) size += sizeOf(r.cells);

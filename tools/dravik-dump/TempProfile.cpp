@@ -4,17 +4,12 @@
 #include "MapiRef.h"
 
 #include "mapi32/mapix.h"
+#include "mapi32/providers/msg/msg_service.h"
 
 #include <cstdio>
 #include <ctime>
 #include <random>
 #include <unistd.h>
-
-namespace {
-
-constexpr const char* kService = "MSPST MS";
-
-} // namespace
 
 HRESULT CTempProfile::Create(const std::string& strStorePath, std::string& strStep)
 {
@@ -59,7 +54,8 @@ HRESULT CTempProfile::Configure(IProfAdmin* pAdmin, const std::string& strStoreP
     HRESULT hr = pAdmin->AdminServices(m_strName.data(), nullptr, 0, 0, services.Out());
     if (FAILED(hr))
         return hr;
-    std::string strService = kService;
+    // A .msg file (a compound file) opens through its own service, a store file through "MSPST MS".
+    std::string strService = dravik::mapi32::StoreServiceOfFile(strStorePath);
     strStep = "CreateMsgService";
     hr = services->CreateMsgService(strService.data(), m_strName.data(), 0, SERVICE_UI_ALLOWED);
     if (FAILED(hr))

@@ -1,5 +1,5 @@
-// A temporary MAPI profile "PROFILE%06d" holding one "MSPST MS" service
-// configured with a store file, as Dravik makes one to open a store file.
+// A temporary MAPI profile "PROFILE%06d" holding one store service ("MSPST MS",
+// or the .msg service for a .msg file) configured with a store file, as Dravik makes one to open a store file.
 // The profile is deleted by Delete or, at the latest, by the destructor.
 #pragma once
 

@@ -737,6 +737,78 @@ private slots:
         QVERIFY(prompts.m_errorReports.empty());
         QVERIFY(prompts.m_unexpected.isEmpty());
     }
+
+    // "Save Message As...": a .msg file opened as a store, its message and
+    // its embedded message saved as .msg through the file dialog's seam and
+    // read back; enabled only for messages; a failed write leaves the old
+    // file whole and nothing behind.
+    void saveMessageAs()
+    {
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(kSamples + QStringLiteral("/../msg/msgreader-msg-in-msg.msg")), S_OK);
+        CLeftView& tree = *ws.pTree;
+        CCmdUI ui;
+        QVERIFY(tree.OnUpdateCommand(ID_SAVE_MESSAGE_AS, ui));
+        QVERIFY(!ui.bEnabled);
+        ExpandAll(tree, tree.topLevelItem(0));
+        // The message and the message attached to it.
+        const QString strInner = QStringLiteral("Microsoft Outlook テスト メッセージ");
+        QList<QTreeWidgetItem*> messages = tree.findItems(QStringLiteral("I have attachments!"), Qt::MatchRecursive);
+        for (QTreeWidgetItem* pItem : tree.findItems(strInner, Qt::MatchRecursive))
+            if (CLeftView::NodeOf(pItem)->m_nKind == static_cast<int>(MAPI_MESSAGE))
+                messages.append(pItem);
+        QCOMPARE(messages.size(), 2);
+        QTreeWidgetItem* pGreen = tree.findItems(QStringLiteral("green.png"), Qt::MatchRecursive).value(0);
+        QVERIFY(pGreen != nullptr);
+        ws.pDoc->SelectNode(CLeftView::NodeOf(pGreen));
+        QVERIFY(tree.OnUpdateCommand(ID_SAVE_MESSAGE_AS, ui));
+        QVERIFY(!ui.bEnabled);
+
+        for (QTreeWidgetItem* pMessage : messages) {
+            ws.pDoc->SelectNode(CLeftView::NodeOf(pMessage));
+            QVERIFY(tree.OnUpdateCommand(ID_SAVE_MESSAGE_AS, ui));
+            QVERIFY(ui.bEnabled);
+            const QString strOut = m_dir.filePath(QStringLiteral("saved.msg"));
+            QFile::remove(strOut);
+            prompts.AnswerFile(strOut);
+            QVERIFY(tree.OnCommand(ID_SAVE_MESSAGE_AS));
+            QCOMPARE(prompts.m_fileRequests.back().strFileName, pMessage->text(0) + QStringLiteral(".msg"));
+            QVERIFY(!prompts.m_fileRequests.back().bOpen);
+            QVERIFY(prompts.m_errorReports.empty());
+            // The saved file opens as a store holding the message.
+            Workspace again;
+            QCOMPARE(again.pDoc->ConnectFile(strOut), S_OK);
+            ExpandAll(*again.pTree, again.pTree->topLevelItem(0));
+            QVERIFY(!again.pTree->findItems(pMessage->text(0), Qt::MatchRecursive).isEmpty());
+            again.pDoc->OnDisconnect();
+        }
+
+        // Cancelled: nothing written.
+        prompts.AnswerFile(QString());
+        tree.OnSaveMessageAs();
+        QVERIFY(prompts.m_errorReports.empty());
+
+        // A write that fails part-way leaves the user's file whole and no temporary file.
+        const QString strOut = m_dir.filePath(QStringLiteral("kept.msg"));
+        WriteFile(strOut, QByteArray("the user's file"));
+        struct rlimit old = {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        struct rlimit small = old;
+        small.rlim_cur = 100;
+        auto* const pfnOld = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        prompts.AnswerFile(strOut);
+        tree.OnSaveMessageAs();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, pfnOld);
+        QCOMPARE(prompts.m_errorReports.size(), std::size_t(1));
+        QCOMPARE(prompts.m_errorReports[0].strMessage, QStringLiteral("Failed to save message"));
+        QCOMPARE(ReadAll(strOut), QByteArray("the user's file"));
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("kept.msg.*")}, QDir::Files), QStringList());
+        QVERIFY(prompts.m_unexpected.isEmpty());
+        ws.pDoc->OnDisconnect();
+    }
 };
 
 QTEST_MAIN(TestTree)

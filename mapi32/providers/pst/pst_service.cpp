@@ -15,9 +15,12 @@
 // and never the MAPI_E_NOT_ENOUGH_MEMORY of a value that is only large.
 #include "pst_store.h"
 
+#include "mapi32/providers/msg/cfb_storage.h"
+
 #include "mapi32/codepage.h"
 #include "mapi32/hooks.h"
 #include "mapi32/mapiguid.h"
+#include "mapi32/memstream.h"
 #include "mapi32/provider.h"
 #include "mapi32/propobject.h"
 #include "mapi32/utf.h"
@@ -106,6 +109,43 @@ HRESULT OpenEntryId(const Context& ctx, ULONG cb, LPENTRYID eid, ULONG flags, UL
 
 HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, LPMESSAGE* out);
 
+constexpr LONG kAttachOle = 6;  // ATTACH_OLE
+
+// Whether an attachment is an OLE object whose PR_ATTACH_DATA_OBJ holds the
+// bytes of its compound file.
+bool IsOleObject(const pst::Attachment& a)
+{
+    const std::optional<int32_t> method = a.attachMethod();
+    return method && *method == kAttachOle && a.hasEmbeddedMessage();
+}
+
+// An OLE object's data, as bytes: the compound file, listed as binary
+// PR_ATTACH_DATA_OBJ (PR_ATTACH_DATA_BIN's tag), so that it reads and saves
+// as an attached file's data does; above 32 KiB through OpenProperty.
+void AddOleObjectBytes(ValueBuilder& b, const pst::Attachment& a)
+{
+    try {
+        if (!IsOleObject(a))
+            return;
+    } catch (const pst::Error&) {
+        return;
+    }
+    std::vector<SPropValue> kept;
+    for (const SPropValue& v : b.values)
+        if (PROP_ID(v.ulPropTag) != kIdAttachData)
+            kept.push_back(v);
+    b.values = std::move(kept);
+    try {
+        std::vector<uint8_t> bytes = a.readObjectData();
+        if (bytes.size() > kMaxInlineValue)
+            b.addError(kIdAttachData, MAPI_E_NOT_ENOUGH_MEMORY);
+        else
+            b.addBinary(PROP_TAG(PT_BINARY, kIdAttachData), std::move(bytes));
+    } catch (const pst::Error&) {
+        b.addError(kIdAttachData, MAPI_E_CORRUPT_DATA);
+    }
+}
+
 class PstAttach final : public PstObject<IAttach, IID_IMAPIProp, IID_IAttachment>
 {
 public:
@@ -118,6 +158,7 @@ public:
                   std::lock_guard guard(m_ctx->lock);
                   ValueBuilder b(m_codePage);
                   b.addContext(m_attachment.properties());
+                  AddOleObjectBytes(b, m_attachment);
                   if (!b.has(PR_ATTACH_NUM))
                       b.addLong(PR_ATTACH_NUM, attachNum);
                   m_ctx->AddCommon(b, MAPI_ATTACH);
@@ -148,6 +189,50 @@ public:
                 HRESULT hr = NewMessage(m_ctx, std::move(*embedded), true, &message);
                 if (SUCCEEDED(hr))
                     *out = message;
+                return hr;
+            });
+        }
+        // An OLE object's compound file as a storage.
+        if (out && iid && *iid == IID_IStorage) {
+            *out = nullptr;
+            if (PROP_ID(tag) != kIdAttachData || (PROP_TYPE(tag) != PT_OBJECT && PROP_TYPE(tag) != PT_UNSPECIFIED))
+                return MAPI_E_NOT_FOUND;
+            if (flags & (MAPI_MODIFY | MAPI_CREATE))
+                return MAPI_E_NO_ACCESS;
+            return Guarded([&]() -> HRESULT {
+                std::vector<uint8_t> bytes;
+                {
+                    std::lock_guard guard(m_ctx->lock);
+                    if (!IsOleObject(m_attachment))
+                        return MAPI_E_NOT_FOUND;
+                    bytes = m_attachment.readObjectData();
+                }
+                LPSTORAGE storage = nullptr;
+                const HRESULT hr = cfb::CreateReadOnlyStorage(cfb::File::FromMemory(bytes)->Root(), &storage);
+                *out = storage;
+                return hr;
+            });
+        }
+        // An OLE object's compound file, as a stream of its bytes.
+        if (out && iid && (*iid == IID_IStream || *iid == IID_ISequentialStream) && PROP_ID(tag) == kIdAttachData &&
+            (PROP_TYPE(tag) == PT_BINARY || PROP_TYPE(tag) == PT_OBJECT || PROP_TYPE(tag) == PT_UNSPECIFIED) &&
+            !(flags & (MAPI_MODIFY | MAPI_CREATE))) {
+            *out = nullptr;
+            return Guarded([&]() -> HRESULT {
+                std::vector<uint8_t> bytes;
+                bool ole = false;
+                {
+                    std::lock_guard guard(m_ctx->lock);
+                    ole = IsOleObject(m_attachment);
+                    if (ole)
+                        bytes = m_attachment.readObjectData();
+                }
+                if (!ole)
+                    return OpenValueStream(m_ctx, this, m_attachment.properties(), Props(), m_codePage, tag, iid,
+                                           flags, out);
+                LPSTREAM stream = nullptr;
+                const HRESULT hr = CreateMemoryStream(std::move(bytes), &stream);
+                *out = stream;
                 return hr;
             });
         }

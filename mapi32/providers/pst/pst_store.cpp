@@ -339,7 +339,22 @@ HRESULT NamesFromIds(const Context& ctx, LPSPropTagArray* lppPropTags, LPGUID lp
     *names = nullptr;
     try {
         std::lock_guard guard(ctx->lock);
-        const pst::NameMap& map = ctx->store->nameMap();
+        return NamesFromMap(ctx->store->nameMap(), lppPropTags, lpPropSetGuid, count, names);
+    } catch (const pst::Error& e) {
+        return FromError(e);
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+}
+
+HRESULT NamesFromMap(const pst::NameMap& map, LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG* count,
+                     LPMAPINAMEID** names)
+{
+    if (!count || !names || !lppPropTags)
+        return MAPI_E_INVALID_PARAMETER;
+    *count = 0;
+    *names = nullptr;
+    try {
         std::vector<ULONG> tags;
         const bool all = *lppPropTags == nullptr;
         if (all) {
@@ -387,7 +402,8 @@ HRESULT NamesFromIds(const Context& ctx, LPSPropTagArray* lppPropTags, LPGUID lp
                     return MAPI_E_NOT_ENOUGH_MEMORY;
                 }
                 std::memset(p, 0, bytes);
-                std::memcpy(p, np->nameUtf16.data(), bytes - 2);
+                if (bytes > 2)  // an empty name has no bytes to copy (and may have no buffer)
+                    std::memcpy(p, np->nameUtf16.data(), bytes - 2);
                 id->Kind.lpwstrName = static_cast<LPWSTR>(p);
             }
             out[i] = id;
@@ -419,7 +435,24 @@ HRESULT IdsFromNames(const Context& ctx, ULONG cNames, LPMAPINAMEID* lppNames, U
         return MAPI_E_NO_SUPPORT;  // listing every ID of the store: GetNamesFromIDs does that
     try {
         std::lock_guard guard(ctx->lock);
-        const pst::NameMap& map = ctx->store->nameMap();
+        return IdsFromMap(ctx->store->nameMap(), cNames, lppNames, flags, out);
+    } catch (const pst::Error& e) {
+        return FromError(e);
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+}
+
+HRESULT IdsFromMap(const pst::NameMap& map, ULONG cNames, LPMAPINAMEID* lppNames, ULONG flags, LPSPropTagArray* out)
+{
+    if (!out)
+        return MAPI_E_INVALID_PARAMETER;
+    *out = nullptr;
+    if (flags & MAPI_CREATE)
+        return MAPI_E_NO_ACCESS;
+    if (cNames == 0 || !lppNames)
+        return MAPI_E_NO_SUPPORT;
+    try {
         void* t = nullptr;
         if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(cNames)), &t)))
             return MAPI_E_NOT_ENOUGH_MEMORY;

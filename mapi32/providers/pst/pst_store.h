@@ -126,5 +126,9 @@ HRESULT OpenValueStream(const Context& ctx, IUnknown* owner, const pst::Property
 HRESULT NamesFromIds(const Context& ctx, LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG* count,
                      LPMAPINAMEID** names);
 HRESULT IdsFromNames(const Context& ctx, ULONG cNames, LPMAPINAMEID* lppNames, ULONG flags, LPSPropTagArray* out);
+// The same over a map at hand (a .msg file's).
+HRESULT NamesFromMap(const pst::NameMap& map, LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG* count,
+                     LPMAPINAMEID** names);
+HRESULT IdsFromMap(const pst::NameMap& map, ULONG cNames, LPMAPINAMEID* lppNames, ULONG flags, LPSPropTagArray* out);
 
 } // namespace dravik::mapi32::pst_provider
