@@ -407,8 +407,7 @@ uint64_t Ndb::checkedDataSize(uint64_t bid) {
     if (bid == 0) return 0;
     auto leafSize = [this](uint64_t leaf) -> uint64_t {
         const BlockEntry be = block(leaf);
-        if (be.ib + be.cb > source_->size())
-            throw Error::corrupt("data block beyond the end of the file", Where::block(leaf), source_->size(), be.ib + be.cb);
+        checkTrailer(leaf, be);
         return be.cbInflated;
     };
     if (!isInternal(bid)) return leafSize(bid);
@@ -419,6 +418,31 @@ uint64_t Ndb::checkedDataSize(uint64_t bid) {
     for (uint64_t leaf : leaves) sum += leafSize(leaf);
     if (sum != total) throw Error::corrupt("XBLOCK lcbTotal against its data blocks", Where::block(bid), total, sum);
     return total;
+}
+
+void Ndb::checkTrailer(uint64_t bid, const BlockEntry& be) {
+    if (cached(bid & ~1ull)) return;  // read whole, so checked against its trailer
+    Where where = Where::at(be.ib);
+    where.bid = bid;
+    const uint64_t total = (static_cast<uint64_t>(be.cb) + blockTrailer_ + blockAlign_ - 1) / blockAlign_ * blockAlign_;
+    if (total > maxBlockBytes_) throw Error::corrupt("block size cb", where, maxBlockBytes_ - blockTrailer_, be.cb);
+    if (be.ib > source_->size() || total > source_->size() - be.ib)
+        throw Error(ErrorKind::Corrupt, "block lies beyond the end of the file", where, "<= " + hex(source_->size()),
+                    hex(be.ib + total));
+    std::vector<uint8_t> raw(blockTrailer_);
+    source_->read(be.ib + total - blockTrailer_, raw);
+    LeReader t(raw, "BLOCKTRAILER", be.ib + total - blockTrailer_);
+    const uint16_t cb = t.u16("cb");
+    t.u16("wSig");
+    uint64_t tbid;
+    if (header_.format == FileFormat::Ansi) {
+        tbid = t.u32("bid");
+    } else {
+        t.u32("dwCRC");
+        tbid = t.u64("bid");
+    }
+    if (cb != be.cb) throw Error::corrupt("block trailer cb", where, be.cb, cb);
+    if ((tbid & ~1ull) != (bid & ~1ull)) throw Error::corrupt("block trailer bid", where, bid, tbid);
 }
 
 void Ndb::collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& out) {
@@ -484,6 +508,10 @@ void Ndb::collectSubnodes(uint64_t bid, int expectLevel, std::vector<NodeEntry>&
             n.nid = (unicode() ? r.u64("nid") : r.u32("nid")) & 0xFFFFFFFFull;
             n.bidData = unicode() ? r.u64("bidData") : r.u32("bidData");
             n.bidSub = unicode() ? r.u64("bidSub") : r.u32("bidSub");
+            // Entries are sorted by NID: one out of order was damaged (and could hide another).
+            if (!out.empty() && n.nid <= out.back().nid)
+                throw Error(ErrorKind::Corrupt, "SLENTRY nid in order", Where::block(bid),
+                            "a NID above " + hex(out.back().nid), hex(n.nid));
             out.push_back(n);
         } else {
             r.skip(w, "nid");
