@@ -43,12 +43,21 @@ TableContext Folder::associatedContentsTable() const { return table(NID_TYPE_ASS
 Message::Message(std::shared_ptr<Ndb> ndb, const NodeRef& node)
     : ndb_(std::move(ndb)), node_(node), pc_(std::make_unique<PropertyContext>(*ndb_, node)) {}
 
-TableContext Message::recipientTable() const {
-    return tableOrEmpty(*ndb_, ndb_->findSubnode(node_, NID_RECIPIENT_TABLE));
+namespace {
+// A message's recipient or attachment table: absent when the message has none, but a
+// subnode of the table's type under another NID is the table with its NID damaged.
+TableContext messageTable(Ndb& ndb, const NodeRef& message, uint32_t nid) {
+    if (auto node = ndb.findSubnode(message, nid)) return TableContext(ndb, *node);
+    for (const NodeEntry& n : ndb.subnodes(message.bidSub))
+        if ((n.nid & 0x1F) == (nid & 0x1F))
+            throw Error(ErrorKind::Corrupt, "table subnode of message " + hex(message.nid), Where::node(n.nid), hex(nid),
+                        hex(n.nid));
+    return TableContext::empty(ndb);
 }
-TableContext Message::attachmentTable() const {
-    return tableOrEmpty(*ndb_, ndb_->findSubnode(node_, NID_ATTACHMENT_TABLE));
-}
+}  // namespace
+
+TableContext Message::recipientTable() const { return messageTable(*ndb_, node_, NID_RECIPIENT_TABLE); }
+TableContext Message::attachmentTable() const { return messageTable(*ndb_, node_, NID_ATTACHMENT_TABLE); }
 Attachment Message::attachment(uint32_t rowId) const { return Attachment(ndb_, ndb_->subnode(node_, rowId)); }
 
 // ---------------------------------------------------------------- attachment

@@ -508,7 +508,11 @@ void Ndb::collectSubnodes(uint64_t bid, int expectLevel, std::vector<NodeEntry>&
             n.nid = (unicode() ? r.u64("nid") : r.u32("nid")) & 0xFFFFFFFFull;
             n.bidData = unicode() ? r.u64("bidData") : r.u32("bidData");
             n.bidSub = unicode() ? r.u64("bidSub") : r.u32("bidSub");
-            // Entries are sorted by NID: one out of order was damaged (and could hide another).
+            // Every subnode has data; entries are sorted by NID: one out of order was
+            // damaged (and could hide another).
+            if (n.bidData == 0)
+                throw Error(ErrorKind::Corrupt, "SLENTRY bidData of NID " + hex(n.nid), Where::block(bid),
+                            "a block", "0");
             if (!out.empty() && n.nid <= out.back().nid)
                 throw Error(ErrorKind::Corrupt, "SLENTRY nid in order", Where::block(bid),
                             "a NID above " + hex(out.back().nid), hex(n.nid));
