@@ -2,7 +2,8 @@
 // a store image whose CRCs are made right first (so that mutations reach the layers
 // behind them), held in a file on a memory file system, opened through one MAPI profile
 // and walked with properties, as `dravik-dump --props --json` does. Damage reports are
-// expected outcomes; a crash, a hang, a leak or a sanitizer report is a finding.
+// expected outcomes; a crash, a hang, a leak or a sanitizer report is a finding. Give it
+// good stores as seeds: the profile is made for the first one.
 #include "DumpWalker.h"
 #include "DumpWriter.h"
 #include "TempProfile.h"
@@ -32,13 +33,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     ::mkdir((base + "/profiles").c_str(), 0700);
     ::setenv("DRAVIK_MAPI_PROFILES", (base + "/profiles").c_str(), 1);
     g_path = base + "/store.pst";
-    std::ofstream(g_path, std::ios::binary).put('\0');
     MAPIINIT_0 init{MAPI_INIT_VERSION, 0};
-    if (FAILED(MAPIInitialize(&init))) std::abort();
-    static CTempProfile profile;  // lives as long as the process
-    std::string step;
-    if (FAILED(profile.Create(g_path, step))) std::abort();
-    g_profile = profile.Name();
+    if (FAILED(MAPIInitialize(&init))) {
+        std::fprintf(stderr, "MAPIInitialize failed\n");
+        std::abort();
+    }
     g_null = std::fopen("/dev/null", "w");
     return 0;
 }
@@ -49,6 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         std::ofstream out(g_path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    if (g_profile.empty()) {
+        // The profile is made for the first input that is a good store (a seed); every
+        // input after it takes its store's place.
+        static CTempProfile profile;  // lives as long as the process
+        std::string step;
+        if (FAILED(profile.Create(g_path, step))) return 0;
+        g_profile = profile.Name();
     }
     LPMAPISESSION session = nullptr;
     if (FAILED(MAPILogonEx(0, g_profile.data(), nullptr, MAPI_EXTENDED | MAPI_NEW_SESSION, &session)))
