@@ -376,7 +376,7 @@ TableContext::TableContext(Ndb& ndb, const NodeRef& node) : ndb_(&ndb), node_(no
             }
         }
     }
-    if (available < indexed) throw Error::corrupt("row matrix rows", where, indexed, available);
+    if (available != indexed) throw Error::corrupt("row matrix rows", where, indexed, available);
     rowCount_ = indexed;
 }
 

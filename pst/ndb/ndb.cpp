@@ -330,6 +330,13 @@ BlockPtr Ndb::readBlock(uint64_t bid) {
     return p;
 }
 
+// An internal block holds its cEnt entries and nothing else (its trailer's cb counts only
+// them), and at least one: a count that disagrees with the block's size was damaged.
+void Ndb::checkEntryCount(const char* what, uint64_t bid, size_t cEnt, size_t bytes, size_t entrySize) {
+    if (cEnt == 0 || cEnt * entrySize != bytes)
+        throw Error::corrupt(what, Where::block(bid), bytes / entrySize, cEnt);
+}
+
 void Ndb::collectData(uint64_t bid, int expectLevel, std::vector<BlockPtr>& out, uint64_t& budget) {
     if (!isInternal(bid)) {
         if (expectLevel > 0) throw Error::corrupt("data tree leaf where an XBLOCK belongs", Where::block(bid));
@@ -351,7 +358,7 @@ void Ndb::collectData(uint64_t bid, int expectLevel, std::vector<BlockPtr>& out,
     uint16_t cEnt = r.u16("cEnt");
     r.u32("lcbTotal");
     const size_t w = unicode() ? 8 : 4;
-    if (cEnt > r.remaining() / w) throw Error::corrupt("XBLOCK cEnt", Where::block(bid), r.remaining() / w, cEnt);
+    checkEntryCount("XBLOCK cEnt", bid, cEnt, r.remaining(), w);
     for (unsigned i = 0; i < cEnt; ++i) {
         uint64_t child = unicode() ? r.u64("rgbid") : r.u32("rgbid");
         collectData(child, cLevel - 1, out, budget);
@@ -462,7 +469,7 @@ void Ndb::collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& ou
     uint16_t cEnt = r.u16("cEnt");
     r.u32("lcbTotal");
     const size_t w = unicode() ? 8 : 4;
-    if (cEnt > r.remaining() / w) throw Error::corrupt("XBLOCK cEnt", Where::block(bid), r.remaining() / w, cEnt);
+    checkEntryCount("XBLOCK cEnt", bid, cEnt, r.remaining(), w);
     for (unsigned i = 0; i < cEnt; ++i) collectLeaves(unicode() ? r.u64("rgbid") : r.u32("rgbid"), cLevel - 1, out);
 }
 
@@ -500,8 +507,7 @@ void Ndb::collectSubnodes(uint64_t bid, int expectLevel, std::vector<NodeEntry>&
     if (unicode()) r.u32("dwPadding");
     const size_t w = unicode() ? 8 : 4;
     const size_t entSize = cLevel == 0 ? 3 * w : 2 * w;
-    if (cEnt > r.remaining() / entSize)
-        throw Error::corrupt("subnode block cEnt", Where::block(bid), r.remaining() / entSize, cEnt);
+    checkEntryCount("subnode block cEnt", bid, cEnt, r.remaining(), entSize);
     for (unsigned i = 0; i < cEnt; ++i) {
         if (cLevel == 0) {
             NodeEntry n;
