@@ -95,9 +95,11 @@ int compareKeys(const uint8_t* a, const uint8_t* b, size_t cbKey) {
 // The leaves' keys, in the order walked, must increase strictly: a record out of order was
 // damaged, and lookups by key would take it for another one.
 struct KeyOrder {
-    std::vector<uint8_t> last;
+    uint8_t last[16];  // the last key seen (keys are of 2, 4, 8 or 16 bytes)
+    bool have = false;
     void check(const Heap& heap, std::span<const uint8_t> item, size_t recSize, size_t cbKey) {
-        const uint8_t* prev = last.empty() ? nullptr : last.data();
+        if (cbKey > sizeof last) throw Error::corrupt("BTHHEADER cbKey", Where::node(heap.nid()), sizeof last, cbKey);
+        const uint8_t* prev = have ? last : nullptr;
         for (size_t off = 0; off < item.size(); off += recSize) {
             const uint8_t* key = item.data() + off;
             if (prev && compareKeys(prev, key, cbKey) >= 0) {
@@ -111,7 +113,10 @@ struct KeyOrder {
             }
             prev = key;
         }
-        if (!item.empty()) last.assign(item.end() - static_cast<ptrdiff_t>(recSize), item.end() - static_cast<ptrdiff_t>(recSize - cbKey));
+        if (!item.empty()) {
+            std::memcpy(last, item.data() + item.size() - recSize, cbKey);
+            have = true;
+        }
     }
 };
 

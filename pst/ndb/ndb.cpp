@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <unordered_set>
 
 namespace dravik::pst {
@@ -436,7 +437,8 @@ void Ndb::checkTrailer(uint64_t bid, const BlockEntry& be) {
     if (be.ib > source_->size() || total > source_->size() - be.ib)
         throw Error(ErrorKind::Corrupt, "block lies beyond the end of the file", where, "<= " + hex(source_->size()),
                     hex(be.ib + total));
-    std::vector<uint8_t> raw(blockTrailer_);
+    std::array<uint8_t, 24> buf;  // the largest trailer
+    const std::span<uint8_t> raw(buf.data(), blockTrailer_);
     source_->read(be.ib + total - blockTrailer_, raw);
     LeReader t(raw, "BLOCKTRAILER", be.ib + total - blockTrailer_);
     const uint16_t cb = t.u16("cb");
