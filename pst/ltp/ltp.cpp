@@ -348,6 +348,15 @@ TableContext::TableContext(Ndb& ndb, const NodeRef& node) : ndb_(&ndb), node_(no
         if (c.ibData + c.cbData > rgib_[2] || c.iBit >= cCols)
             throw Error::corrupt("TCOLDESC ibData/cbData/iBit of column " + hex(c.tag), where, rgib_[2],
                                  static_cast<uint64_t>(c.ibData) + c.cbData);
+        // Columns are sorted by tag, and each is a property of a type a store may hold: a
+        // column out of order or of another type was damaged, and its cells would be shown
+        // under another property.
+        if (!columns_.empty() && c.tag <= columns_.back().tag)
+            throw Error(ErrorKind::Corrupt, "TCOLDESC tags in order", where, "a tag above " + hex(columns_.back().tag),
+                        hex(c.tag));
+        if (c.id() == 0 || !isStoredType(c.type()))
+            throw Error(ErrorKind::Corrupt, "TCOLDESC tag", where, "a non-zero ID and a type a store may hold",
+                        hex(c.tag));
         columns_.push_back(c);
     }
     // Every table has its row index, an empty one too: without it the rows cannot be found.
