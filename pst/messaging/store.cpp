@@ -165,10 +165,14 @@ bool Store::folderLists(uint32_t folderNid, uint32_t childNid) {
     }
     Listing& l = listings_[slot];
     const uint32_t tableNid = (folderNid & ~0x1Fu) | tableType;
+    if (l.tableNid == tableNid && l.folderNid != folderNid) l.tableNid = 0;  // the same tables, another type
+    l.folderNid = folderNid;
     if (l.tableNid != tableNid) {
         l.tableNid = 0;
         l.rowIds.clear();
         try {
+            // The folder itself must exist: its tables' NIDs do not tell its type.
+            if (!ndb_->findNode(folderNid)) return false;
             std::optional<NodeRef> node = ndb_->findNode(tableNid);
             if (node) l.rowIds = TableContext(*ndb_, *node).indexedRowIds();
         } catch (const Error&) {

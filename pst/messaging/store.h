@@ -138,6 +138,7 @@ private:
     std::unique_ptr<PropertyContext> storePc_;
     std::unique_ptr<NameMap> nameMap_;
     struct Listing {
+        uint32_t folderNid = 0;
         uint32_t tableNid = 0;
         std::vector<uint32_t> rowIds;  // increasing
     };

@@ -22,6 +22,10 @@ constexpr int kMaxTreeDepth = 16;
 
 bool isInternal(uint64_t bid) { return (bid & 0x2) != 0; }
 
+// NID types a subnode may have: those the format defines (MS-PST 2.2.2.1) and 0x16, which
+// Outlook's own stores hold. The others name nothing: such a NID was damaged.
+bool isSubnodeType(uint8_t type) { return (type >= 0x01 && type <= 0x08) || (type >= 0x0A && type <= 0x13) || type == 0x16 || type == 0x1F; }
+
 // Little-endian fields at a place whose bounds the caller has checked.
 inline uint32_t loadLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
@@ -518,6 +522,9 @@ void Ndb::collectSubnodes(uint64_t bid, int expectLevel, std::vector<NodeEntry>&
             n.bidSub = unicode() ? r.u64("bidSub") : r.u32("bidSub");
             // Every subnode has data; entries are sorted by NID: one out of order was
             // damaged (and could hide another).
+            if (!isSubnodeType(static_cast<uint8_t>(n.nid & 0x1F)))
+                throw Error(ErrorKind::Corrupt, "SLENTRY nid type", Where::block(bid), "a NID type the format defines",
+                            hex(n.nid));
             if (n.bidData == 0)
                 throw Error(ErrorKind::Corrupt, "SLENTRY bidData of NID " + hex(n.nid), Where::block(bid),
                             "a block", "0");
