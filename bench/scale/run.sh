@@ -87,7 +87,7 @@ spread() {
         awk '{ v[NR] = $1 } END { if (NR == 1) print v[1]; else printf "%s (%s-%s)\n", v[int((NR + 1) / 2)], v[1], v[NR] }'
 }
 # The share a's median is of b's median, as a:b.
-share() { awk -v a="$(echo "$1" | median)" -v b="$(echo "$2" | median)" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }'; }
+share() { awk -v a="$(echo "$1" | median)" -v b="$(echo "$2" | median)" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 row() {
     label=$1
