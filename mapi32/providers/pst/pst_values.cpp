@@ -34,10 +34,10 @@ void* ValueArena::Alloc(size_t n)
         const size_t grown = std::min(kLargestChunk, kFirstChunk << std::min<size_t>(m_chunks.size(), 6));
         if (n > grown / 2) {
             // A large value gets a chunk of its own; the current chunk stays in use.
-            m_chunks.push_back(std::make_unique<std::max_align_t[]>(n / kAlign));
+            m_chunks.push_back(std::make_unique_for_overwrite<std::max_align_t[]>(n / kAlign));  // written at once
             return m_chunks.back().get();
         }
-        m_chunks.push_back(std::make_unique<std::max_align_t[]>(grown / kAlign));
+        m_chunks.push_back(std::make_unique_for_overwrite<std::max_align_t[]>(grown / kAlign));
         m_pos = reinterpret_cast<char*>(m_chunks.back().get());
         m_left = grown;
     }
