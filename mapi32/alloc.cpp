@@ -1,8 +1,12 @@
 // MAPIAllocateBuffer / MAPIAllocateMore / MAPIFreeBuffer: each buffer carries a
-// header before it; a root keeps the list of buffers chained onto it.
+// header before it; a root keeps the list of blocks chained onto it. Small
+// buffers chained onto a root are carved from chunks the root owns (a pool per
+// root), so a row or a property set with many strings costs a few allocations
+// instead of one per value; MAPIFreeBuffer of the root frees every chunk.
 #include "mapi32/mapicode.h"
 #include "mapi32/mapiutil.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -10,16 +14,44 @@
 
 namespace {
 
-constexpr std::uint32_t kRootMagic = 0x4D415052;  // "MAPR"
-constexpr std::uint32_t kMoreMagic = 0x4D41504D;  // "MAPM"
+constexpr std::uint32_t kRootMagic = 0x4D415052;   // "MAPR"
+constexpr std::uint32_t kMoreMagic = 0x4D41504D;   // "MAPM"
+constexpr std::uint32_t kChunkMagic = 0x4D415043;  // "MAPC": a pool chunk, never handed out
 
 struct alignas(16) Header
 {
     std::uint32_t magic;
     Header* root;   // for a chained buffer: its root; for a root: itself
-    Header* next;   // next chained buffer of the root's list
+    Header* next;   // next block (chained buffer or chunk) of the root's list
 };
 static_assert(sizeof(Header) % 16 == 0);
+
+// A root's pool, just before its header: the free part of its current chunk.
+struct alignas(16) Pool
+{
+    char* pos;
+    char* end;
+    std::uint32_t chunks;  // chunks made so far: each is larger than the last
+};
+static_assert(sizeof(Pool) % 16 == 0);
+
+// Under AddressSanitizer every chained buffer is its own block, so that
+// a write past one is caught rather than landing in its neighbour.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPooled = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPooled = false;
+#else
+constexpr bool kPooled = true;
+#endif
+#else
+constexpr bool kPooled = true;
+#endif
+
+constexpr size_t kFirstChunk = 1024;
+constexpr size_t kLargestChunk = 32 * 1024;
+constexpr size_t kLargestPooled = 4 * 1024;  // larger buffers get a block of their own
 
 std::mutex& ChainMutex()
 {
@@ -32,12 +64,55 @@ Header* HeaderOf(void* p)
     return reinterpret_cast<Header*>(static_cast<char*>(p) - sizeof(Header));
 }
 
+Pool* PoolOf(Header* root)
+{
+    return reinterpret_cast<Pool*>(root) - 1;
+}
+
 Header* NewBlock(ULONG cb, std::uint32_t magic)
 {
     void* raw = std::malloc(sizeof(Header) + (cb ? cb : 1));
     if (!raw)
         return nullptr;
     auto* h = new (raw) Header{magic, nullptr, nullptr};
+    std::memset(h + 1, 0, cb ? cb : 1);
+    return h;
+}
+
+// Links a block into its root's list; under the chain lock.
+void Chain(Header* root, Header* h)
+{
+    h->next = root->next;
+    root->next = h;
+}
+
+// A zeroed buffer of cb bytes chained onto root: carved from the root's pool,
+// or a block of its own when it is large. Under the chain lock.
+Header* NewChained(Header* root, ULONG cb)
+{
+    const size_t size = sizeof(Header) + ((static_cast<size_t>(cb ? cb : 1) + 15) & ~size_t{15});
+    if (!kPooled || size > kLargestPooled) {
+        Header* h = NewBlock(cb, kMoreMagic);
+        if (h) {
+            h->root = root;
+            Chain(root, h);
+        }
+        return h;
+    }
+    Pool* pool = PoolOf(root);
+    if (static_cast<size_t>(pool->end - pool->pos) < size) {
+        const size_t chunkSize = std::max(size, std::min(kLargestChunk, kFirstChunk << std::min(pool->chunks, 8u)));
+        void* raw = std::malloc(sizeof(Header) + chunkSize);
+        if (!raw)
+            return nullptr;
+        auto* chunk = new (raw) Header{kChunkMagic, root, nullptr};
+        Chain(root, chunk);
+        pool->pos = reinterpret_cast<char*>(chunk + 1);
+        pool->end = pool->pos + chunkSize;
+        ++pool->chunks;
+    }
+    auto* h = new (pool->pos) Header{kMoreMagic, root, nullptr};
+    pool->pos += size;
     std::memset(h + 1, 0, cb ? cb : 1);
     return h;
 }
@@ -49,9 +124,12 @@ SCODE MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer)
     if (!lppBuffer)
         return MAPI_E_INVALID_PARAMETER;
     *lppBuffer = nullptr;
-    Header* h = NewBlock(cbSize, kRootMagic);
-    if (!h)
+    void* raw = std::malloc(sizeof(Pool) + sizeof(Header) + (cbSize ? cbSize : 1));
+    if (!raw)
         return MAPI_E_NOT_ENOUGH_MEMORY;
+    new (raw) Pool{nullptr, nullptr, 0};
+    auto* h = new (static_cast<char*>(raw) + sizeof(Pool)) Header{kRootMagic, nullptr, nullptr};
+    std::memset(h + 1, 0, cbSize ? cbSize : 1);
     h->root = h;
     *lppBuffer = h + 1;
     return S_OK;
@@ -68,15 +146,13 @@ SCODE MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer)
     if (parent->magic != kRootMagic && parent->magic != kMoreMagic)
         return MAPI_E_INVALID_PARAMETER;
     Header* root = parent->root;
-    Header* h = NewBlock(cbSize, kMoreMagic);
-    if (!h)
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    h->root = root;
+    Header* h = nullptr;
     {
         std::lock_guard lock(ChainMutex());
-        h->next = root->next;
-        root->next = h;
+        h = NewChained(root, cbSize);
     }
+    if (!h)
+        return MAPI_E_NOT_ENOUGH_MEMORY;
     *lppBuffer = h + 1;
     return S_OK;
 }
@@ -101,6 +177,6 @@ ULONG MAPIFreeBuffer(LPVOID lpBuffer)
         chain = next;
     }
     h->magic = 0;
-    std::free(h);
+    std::free(PoolOf(h));
     return S_OK;
 }

@@ -1,34 +1,84 @@
 #include "mapi32/utf.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 namespace dravik::mapi32 {
 
-std::string Utf16ToUtf8(std::u16string_view s)
+namespace {
+
+// The code point at s[i], advancing i past a surrogate pair; an unpaired
+// surrogate is U+FFFD.
+char32_t DecodeAt(std::u16string_view s, size_t& i)
 {
-    // Two passes, the first for the exact length, the second writing into the
-    // string: every string of every object listed passes here.
-    const auto decode = [&s](size_t& i) -> char32_t {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        return c;
-    };
+    char32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+        ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+        c = 0xFFFD;
+    }
+    return c;
+}
+
+// How many units from s[i] on are ASCII other than NUL, counted four at a
+// time (mail text is mostly ASCII); the units after them are looked at one by one.
+// Utf16ToUtf8Into makes the same test as it writes.
+size_t AsciiRun(std::u16string_view s, size_t i)
+{
+    const size_t start = i;
+    while (i + 4 <= s.size()) {
+        std::uint64_t x;
+        std::memcpy(&x, s.data() + i, sizeof x);
+        if ((x & 0xFF80FF80FF80FF80ull) != 0)
+            break;  // a unit from 0x80 up
+        if (((x - 0x0001000100010001ull) & ~x & 0x8000800080008000ull) != 0)
+            break;  // a NUL unit (or a unit after one)
+        i += 4;
+    }
+    return i - start;
+}
+
+} // namespace
+
+size_t Utf8LengthOf(std::u16string_view s)
+{
     size_t length = 0;
-    for (size_t i = 0; i < s.size() && s[i] != 0; ++i) {
-        const char32_t c = s[i] < 0x80 ? s[i] : decode(i);
+    for (size_t i = 0; i < s.size(); ++i) {
+        const size_t run = AsciiRun(s, i);
+        length += run;
+        i += run;
+        if (i >= s.size() || s[i] == 0)
+            break;
+        const char32_t c = s[i] < 0x80 ? s[i] : DecodeAt(s, i);
         length += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
     }
-    std::string out(length, '\0');
+    return length;
+}
+
+void Utf16ToUtf8Into(std::u16string_view s, char* out)
+{
     size_t n = 0;
-    for (size_t i = 0; i < s.size() && s[i] != 0; ++i) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        // Four ASCII units at a time: their low bytes, packed, are their UTF-8
+        // (read and written in the little-endian host's order).
+        static_assert(std::endian::native == std::endian::little);
+        for (std::uint64_t x; i + 4 <= s.size(); i += 4, n += 4) {
+            std::memcpy(&x, s.data() + i, sizeof x);
+            if ((x & 0xFF80FF80FF80FF80ull) != 0 || ((x - 0x0001000100010001ull) & ~x & 0x8000800080008000ull) != 0)
+                break;
+            const auto packed = static_cast<std::uint32_t>((x & 0xFF) | ((x >> 8) & 0xFF00) | ((x >> 16) & 0xFF0000) |
+                                                           ((x >> 24) & 0xFF000000));
+            std::memcpy(out + n, &packed, sizeof packed);
+        }
+        if (i >= s.size() || s[i] == 0)
+            break;
         if (s[i] < 0x80) {
             out[n++] = static_cast<char>(s[i]);
             continue;
         }
-        const char32_t c = decode(i);
+        const char32_t c = DecodeAt(s, i);
         if (c < 0x800) {
             out[n++] = static_cast<char>(0xC0 | (c >> 6));
             out[n++] = static_cast<char>(0x80 | (c & 0x3F));
@@ -43,6 +93,14 @@ std::string Utf16ToUtf8(std::u16string_view s)
             out[n++] = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
+}
+
+std::string Utf16ToUtf8(std::u16string_view s)
+{
+    // Two passes, the first for the exact length, the second writing into the
+    // string: every string of every object listed passes here.
+    std::string out(Utf8LengthOf(s), '\0');
+    Utf16ToUtf8Into(s, out.data());
     return out;
 }
 

@@ -10,6 +10,12 @@ namespace dravik::mapi32 {
 // UTF-16 (stops at a NUL) to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// The same conversion in two steps, for a caller that owns the memory: the
+// number of bytes of the UTF-8 text (without a NUL), and the text written into
+// out, which holds at least that many bytes.
+size_t Utf8LengthOf(std::u16string_view text);
+void Utf16ToUtf8Into(std::u16string_view text, char* out);
+
 // UTF-8 to UTF-16; each byte that starts no valid sequence (overlong forms and
 // encoded surrogates included) becomes U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);

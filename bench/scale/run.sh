@@ -1,20 +1,27 @@
 #!/bin/sh
 # dravik-dump side by side with readpst and pffexport on the same stores, in one
-# run: wall time (median of RUNS, the programs taking turns) and peak memory,
-# and the first row of the largest folder's contents table through MAPI.
-# A manual benchmark, not a test.
+# run: wall time (median and range of RUNS, the programs taking turns) and peak
+# memory, the dump's time as a share of readpst's, and the first row of the
+# largest folder's contents table through MAPI. A manual benchmark, not a test.
 #
-# Usage: bench/scale/run.sh [BUILD_DIR] [RUNS]
+# Usage: bench/scale/run.sh [BUILD_DIR] [RUNS] [SET]
 #   BUILD_DIR  holds tools/dravik-dump/dravik-dump, tools/pstgen/pstgen and
 #              bench/firstrow/firstrow_bench (default: build)
 #   RUNS       runs per program and store (default: 5); pffexport runs once on
 #              the stores of 100,000 messages or more and not at all on the
 #              store of 1,000,000 (it takes minutes for 100,000)
+#   SET        all (default): every store below; mail: the samples and the
+#              stores shaped like real mail only, without pffexport
+# With DRAVIK_BENCH_BEFORE set to another build's dravik-dump, that program
+# takes its turn too and its times are shown beside this build's.
 # Stores: the Enron sample, the OST sample, and stores pstgen writes into the
 # scratch folder ($DRAVIK_BENCH_DIR, default /dev/shm), removed at the end:
 # 10 folders of 1,000 messages with a 10,000-byte attachment; one folder of
-# 100,000 messages; one folder of 1,000,000 small messages. Every program
-# writes its output into the scratch folder, emptied after each run.
+# 100,000 messages; one folder of 1,000,000 small messages; and mail as it
+# really is: two and ten recipients a message, a 10,000-byte attachment on one
+# message in five, 2,000-byte bodies, in one folder of 100,000 messages and in
+# ten folders of 10,000. Every program writes its output into the scratch
+# folder, emptied after each run.
 # readpst and pffexport come from Debian's readpst and pff-tools.
 set -eu
 
@@ -22,12 +29,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${1:-$root/build}
 runs=${2:-5}
+set=${3:-all}
+before=${DRAVIK_BENCH_BEFORE:-}
 dump=$build/tools/dravik-dump/dravik-dump
 pstgen=$build/tools/pstgen/pstgen
 firstrow=$build/bench/firstrow/firstrow_bench
 samples=${DRAVIK_SAMPLES_DIR:-$root/../shared/data/pst}
 
-for tool in "$dump" "$pstgen" "$firstrow"; do
+case "$set" in all|mail) ;; *) echo "unknown set $set (all or mail)" >&2; exit 2 ;; esac
+for tool in "$dump" "$pstgen" "$firstrow" ${before:+"$before"}; do
     [ -x "$tool" ] || { echo "missing $tool: build dravik-dump, pstgen and firstrow_bench first" >&2; exit 2; }
 done
 for tool in readpst pffexport; do
@@ -41,11 +51,21 @@ export DRAVIK_MAPI_PROFILES="$scratch/profiles"
 mkdir -p "$DRAVIK_MAPI_PROFILES" "$scratch/out"
 
 echo "writing the stores..." >&2
-"$pstgen" scale "$scratch/scale-10x1000.pst" --folders 10 --messages 1000 --attachment-size 10000 --seed 1 > /dev/null
-"$pstgen" scale "$scratch/one-100000.pst" --folders 1 --messages 100000 --recipients 0 --attachments 0 \
-    --body-size 1000 --seed 1 > /dev/null
-"$pstgen" scale "$scratch/one-1000000.pst" --folders 1 --messages 1000000 --recipients 0 --attachments 0 \
-    --body-size 50 --seed 1 > /dev/null
+if [ "$set" = all ]; then
+    "$pstgen" scale "$scratch/scale-10x1000.pst" --folders 10 --messages 1000 --attachment-size 10000 --seed 1 > /dev/null
+    "$pstgen" scale "$scratch/one-100000.pst" --folders 1 --messages 100000 --recipients 0 --attachments 0 \
+        --body-size 1000 --seed 1 > /dev/null
+    "$pstgen" scale "$scratch/one-1000000.pst" --folders 1 --messages 1000000 --recipients 0 --attachments 0 \
+        --body-size 50 --seed 1 > /dev/null
+fi
+for recipients in 2 10; do
+    "$pstgen" scale "$scratch/mail-r$recipients-1x100000.pst" --folders 1 --messages 100000 \
+        --recipients "$recipients" --attachments 1 --attach-every 5 --attachment-size 10000 --body-size 2000 \
+        --seed 1 > /dev/null
+    "$pstgen" scale "$scratch/mail-r$recipients-10x10000.pst" --folders 10 --messages 10000 \
+        --recipients "$recipients" --attachments 1 --attach-every 5 --attachment-size 10000 --body-size 2000 \
+        --seed 1 > /dev/null
+done
 
 # One run of a command with its output in $scratch/out: "seconds peak-KiB".
 once() {
@@ -61,15 +81,26 @@ once() {
 
 # The median of a list of numbers.
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# "median (lowest-highest)" of a list of numbers.
+spread() {
+    tr ' ' '\n' | grep . | sort -g |
+        awk '{ v[NR] = $1 } END { if (NR == 1) print v[1]; else printf "%s (%s-%s)\n", v[int((NR + 1) / 2)], v[1], v[NR] }'
+}
+# The share a's median is of b's median, as a:b.
+share() { awk -v a="$(echo "$1" | median)" -v b="$(echo "$2" | median)" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 row() {
     label=$1
     file=$2
     pffRuns=$3
     size=$(stat -c %s "$file" | awk '{ printf "%.0f", $1 / 1048576 }')
-    dj="" dp="" rp="" pf="" djm=0 dpm=0 rpm=0 pfm=0
+    dj="" dp="" rp="" pf="" bj="" bp="" djm=0 dpm=0 rpm=0 pfm=0 bjm=0 bpm=0
     i=0
     while [ "$i" -lt "$runs" ]; do
+        if [ -n "$before" ]; then
+            set -- $(once "$before" --json --file "$file"); bj="$bj $1"; bjm=$(( $2 > bjm ? $2 : bjm ))
+            set -- $(once "$before" --props --json --file "$file"); bp="$bp $1"; bpm=$(( $2 > bpm ? $2 : bpm ))
+        fi
         set -- $(once "$dump" --json --file "$file"); dj="$dj $1"; djm=$(( $2 > djm ? $2 : djm ))
         set -- $(once "$dump" --props --json --file "$file"); dp="$dp $1"; dpm=$(( $2 > dpm ? $2 : dpm ))
         set -- $(once readpst -j 0 -D -o "$scratch/out" "$file"); rp="$rp $1"; rpm=$(( $2 > rpm ? $2 : rpm ))
@@ -80,20 +111,36 @@ row() {
     done
     pffText="-"
     [ -n "$pf" ] && pffText="$(echo "$pf" | median) s, $((pfm / 1024)) MiB"
-    printf '| %s | %s MB | %s s, %s MiB | %s s, %s MiB | %s s, %s MiB | %s |\n' "$label" "$size" \
-        "$(echo "$dj" | median)" $((djm / 1024)) "$(echo "$dp" | median)" $((dpm / 1024)) \
-        "$(echo "$rp" | median)" $((rpm / 1024)) "$pffText"
+    beforeText=""
+    [ -n "$before" ] && beforeText="$(echo "$bj" | spread) s, $((bjm / 1024)) MiB | $(echo "$bp" | spread) s, $((bpm / 1024)) MiB | "
+    printf '| %s | %s MB | %s%s s, %s MiB | %s s, %s MiB | %s s, %s MiB | %s | %s | %s |\n' "$label" "$size" \
+        "$beforeText" "$(echo "$dj" | spread)" $((djm / 1024)) "$(echo "$dp" | spread)" $((dpm / 1024)) \
+        "$(echo "$rp" | spread)" $((rpm / 1024)) "$(share "$dj" "$rp")" "$(share "$dp" "$rp")" "$pffText"
 }
 
-echo "| store | size | dravik-dump --json | dravik-dump --props --json | readpst -j 0 -D | pffexport -m all -f all |"
-echo "|---|---|---|---|---|---|"
-row "Enron sample" "$samples/pst-extractor-enron.pst" "$runs"
-row "OST sample" "$samples/pst-extractor-outlookcom.ost" "$runs"
-row "10 folders x 1,000 messages, 10 KB attachment" "$scratch/scale-10x1000.pst" "$runs"
-row "one folder of 100,000 messages" "$scratch/one-100000.pst" 1
-row "one folder of 1,000,000 messages" "$scratch/one-1000000.pst" 0
+beforeHead="" beforeRule=""
+[ -n "$before" ] && beforeHead="before: --json | before: --props --json | " beforeRule="---|---|"
+echo "| store | size | ${beforeHead}dravik-dump --json | dravik-dump --props --json | readpst -j 0 -D | --json : readpst | --props --json : readpst | pffexport -m all -f all |"
+echo "|---|---|${beforeRule}---|---|---|---|---|---|"
+samplePff=$runs
+[ "$set" = mail ] && samplePff=0
+row "Enron sample" "$samples/pst-extractor-enron.pst" "$samplePff"
+row "OST sample" "$samples/pst-extractor-outlookcom.ost" "$samplePff"
+if [ "$set" = all ]; then
+    row "10 folders x 1,000 messages, 10 KB attachment" "$scratch/scale-10x1000.pst" "$runs"
+    row "one folder of 100,000 messages" "$scratch/one-100000.pst" 1
+    row "one folder of 1,000,000 messages" "$scratch/one-1000000.pst" 0
+fi
+for recipients in 2 10; do
+    row "one folder of 100,000 messages, $recipients recipients, attachment on 1 in 5" \
+        "$scratch/mail-r$recipients-1x100000.pst" 0
+    row "10 folders x 10,000 messages, $recipients recipients, attachment on 1 in 5" \
+        "$scratch/mail-r$recipients-10x10000.pst" 0
+done
 echo
-echo "Median wall time of $runs runs (pffexport: see the header), the programs taking turns; peak: the largest of the runs."
+echo "Wall time: median (lowest-highest) of $runs runs (pffexport: see the header), the programs taking turns;"
+echo "peak: the largest of the runs; the shares are of the medians."
+[ "$set" = all ] || exit 0
 for store in one-100000 one-1000000; do
     echo
     echo "First row of the largest folder, $store:"

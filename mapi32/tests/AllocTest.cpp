@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 // Run under AddressSanitizer these also prove that one free of the root
 // releases every chained buffer.
@@ -22,6 +25,32 @@ TEST(Allocation, ChainIsFreedWithItsRoot)
     ASSERT_EQ(MAPIAllocateMore(16, more, &grand), S_OK);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(grand) % 16, 0u);
     EXPECT_EQ(MAPIFreeBuffer(more), S_OK);  // no-op: its root owns it
+    EXPECT_EQ(MAPIFreeBuffer(root), S_OK);
+}
+
+// Chained buffers of every size, small ones from the root's pool and large ones
+// on their own: each is zeroed, aligned, and none overlaps another.
+TEST(Allocation, ChainedBuffersOfEverySizeAreSeparate)
+{
+    void* root = nullptr;
+    ASSERT_EQ(MAPIAllocateBuffer(8, &root), S_OK);
+    std::vector<std::pair<unsigned char*, ULONG>> buffers;
+    for (ULONG cb : {0u, 1u, 7u, 16u, 17u, 100u, 1000u, 1023u, 2048u, 4000u, 5000u, 40000u, 3u, 600u, 9000u, 12u}) {
+        for (int k = 0; k < 5; ++k) {
+            void* p = nullptr;
+            ASSERT_EQ(MAPIAllocateMore(cb, buffers.empty() ? root : buffers.back().first, &p), S_OK);
+            ASSERT_NE(p, nullptr);
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
+            auto* bytes = static_cast<unsigned char*>(p);
+            for (ULONG i = 0; i < cb; ++i)
+                ASSERT_EQ(bytes[i], 0) << cb;
+            std::memset(bytes, static_cast<int>(buffers.size() % 251) + 1, cb);
+            buffers.emplace_back(bytes, cb);
+        }
+    }
+    for (size_t n = 0; n < buffers.size(); ++n)
+        for (ULONG i = 0; i < buffers[n].second; ++i)
+            ASSERT_EQ(buffers[n].first[i], static_cast<unsigned char>(n % 251 + 1)) << n;
     EXPECT_EQ(MAPIFreeBuffer(root), S_OK);
 }
 

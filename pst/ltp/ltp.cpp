@@ -224,6 +224,12 @@ std::vector<uint8_t> HnidResolver::read(uint32_t hnid) const {
     return ndb_.readAll(n->bidData);
 }
 
+std::optional<std::span<const uint8_t>> HnidResolver::heapItem(uint32_t hnid) const {
+    if (hnid == 0) return std::span<const uint8_t>();
+    if (isHid(hnid)) return heap_.item(hnid);
+    return std::nullopt;
+}
+
 std::vector<uint8_t> HnidResolver::readRange(uint32_t hnid, uint64_t offset, size_t n) const {
     if (hnid == 0 || isHid(hnid)) {
         auto all = read(hnid);
@@ -271,13 +277,31 @@ Property PropertyContext::read(const PropEntry& e) const {
     Property p;
     p.id = e.id;
     p.type = e.type;
+    std::vector<uint8_t> scratch;
+    const std::span<const uint8_t> bytes = readView(e, scratch);
+    if (bytes.data() == scratch.data() && bytes.size() == scratch.size())
+        p.raw = std::move(scratch);
+    else
+        p.raw.assign(bytes.begin(), bytes.end());
+    return p;
+}
+
+std::span<const uint8_t> PropertyContext::readView(const PropEntry& e, std::vector<uint8_t>& scratch) const {
+    std::span<const uint8_t> bytes;
     switch (e.place) {
     case PropEntry::Place::Inline:
-        for (unsigned i = 0; i < e.size && i < 4; ++i) p.raw.push_back(static_cast<uint8_t>(e.dwValueHnid >> (8 * i)));
+        scratch.clear();
+        for (unsigned i = 0; i < e.size && i < 4; ++i) scratch.push_back(static_cast<uint8_t>(e.dwValueHnid >> (8 * i)));
+        bytes = scratch;
         break;
     case PropEntry::Place::Heap:
     case PropEntry::Place::Subnode:
-        p.raw = resolver_.read(e.dwValueHnid);
+        if (auto item = resolver_.heapItem(e.dwValueHnid)) {
+            bytes = *item;
+        } else {
+            scratch = resolver_.read(e.dwValueHnid);
+            bytes = scratch;
+        }
         break;
     case PropEntry::Place::Missing:
         if (!isRecordValid(e))
@@ -285,14 +309,15 @@ Property PropertyContext::read(const PropEntry& e) const {
                         Where::node(node_.nid), "a non-zero ID and a property type the format allows",
                         "ID " + hex(e.id) + ", type " + hex(e.type));
         // Reading again gives the precise error.
-        p.raw = resolver_.read(e.dwValueHnid);
+        scratch = resolver_.read(e.dwValueHnid);
+        bytes = scratch;
         break;
     }
     unsigned fixed = fixedTypeSize(e.type);
-    if (fixed > 4 && p.raw.size() != fixed)
+    if (fixed > 4 && bytes.size() != fixed)
         throw Error(ErrorKind::Corrupt, "fixed-size property " + hex(propTag(e.id, e.type)) + " size",
-                    Where::node(node_.nid), std::to_string(fixed), std::to_string(p.raw.size()));
-    return p;
+                    Where::node(node_.nid), std::to_string(fixed), std::to_string(bytes.size()));
+    return bytes;
 }
 
 std::vector<uint8_t> PropertyContext::readRange(const PropEntry& e, uint64_t offset, size_t n) const {

@@ -77,6 +77,9 @@ public:
     HnidResolver(Ndb& ndb, const NodeRef& node, const Heap& heap);
     PropEntry::Place place(uint32_t hnid, uint64_t* size) const;
     std::vector<uint8_t> read(uint32_t hnid) const;
+    // A HID's item in place (valid as long as the heap, when it holds its blocks);
+    // nullopt for the NID of a subnode.
+    std::optional<std::span<const uint8_t>> heapItem(uint32_t hnid) const;
     std::vector<uint8_t> readRange(uint32_t hnid, uint64_t offset, size_t n) const;
     const NodeRef& node() const { return node_; }
 
@@ -97,6 +100,10 @@ public:
     const std::vector<PropEntry>& entries() const { return entries_; }
     const PropEntry* find(uint16_t id) const;
     Property read(const PropEntry& e) const;
+    // The bytes of a value, with the checks of read: a value in the heap is not
+    // copied (the bytes live as long as the context), any other is read into
+    // scratch.
+    std::span<const uint8_t> readView(const PropEntry& e, std::vector<uint8_t>& scratch) const;
     std::vector<uint8_t> readRange(const PropEntry& e, uint64_t offset, size_t n) const;
     // The value of a property, or nullopt if the object has none.
     std::optional<Property> get(uint16_t id) const;

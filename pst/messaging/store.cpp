@@ -43,22 +43,35 @@ TableContext Folder::associatedContentsTable() const { return table(NID_TYPE_ASS
 Message::Message(std::shared_ptr<Ndb> ndb, const NodeRef& node)
     : ndb_(std::move(ndb)), node_(node), pc_(std::make_unique<PropertyContext>(*ndb_, node)) {}
 
-namespace {
+const std::vector<NodeEntry>& Message::subnodes() const {
+    if (!subnodes_) subnodes_ = ndb_->subnodes(node_.bidSub);
+    return *subnodes_;
+}
+
+std::optional<NodeRef> Message::findSubnode(uint32_t nid) const {
+    for (const NodeEntry& n : subnodes())
+        if (n.nid == nid) return n;
+    return std::nullopt;
+}
+
 // A message's recipient or attachment table: absent when the message has none, but a
 // subnode of the table's type under another NID is the table with its NID damaged.
-TableContext messageTable(Ndb& ndb, const NodeRef& message, uint32_t nid) {
-    if (auto node = ndb.findSubnode(message, nid)) return TableContext(ndb, *node);
-    for (const NodeEntry& n : ndb.subnodes(message.bidSub))
+TableContext Message::table(uint32_t nid) const {
+    if (auto node = findSubnode(nid)) return TableContext(*ndb_, *node);
+    for (const NodeEntry& n : subnodes())
         if ((n.nid & 0x1F) == (nid & 0x1F))
-            throw Error(ErrorKind::Corrupt, "table subnode of message " + hex(message.nid), Where::node(n.nid), hex(nid),
+            throw Error(ErrorKind::Corrupt, "table subnode of message " + hex(node_.nid), Where::node(n.nid), hex(nid),
                         hex(n.nid));
-    return TableContext::empty(ndb);
+    return TableContext::empty(*ndb_);
 }
-}  // namespace
 
-TableContext Message::recipientTable() const { return messageTable(*ndb_, node_, NID_RECIPIENT_TABLE); }
-TableContext Message::attachmentTable() const { return messageTable(*ndb_, node_, NID_ATTACHMENT_TABLE); }
-Attachment Message::attachment(uint32_t rowId) const { return Attachment(ndb_, ndb_->subnode(node_, rowId)); }
+TableContext Message::recipientTable() const { return table(NID_RECIPIENT_TABLE); }
+TableContext Message::attachmentTable() const { return table(NID_ATTACHMENT_TABLE); }
+Attachment Message::attachment(uint32_t rowId) const {
+    auto n = findSubnode(rowId);
+    if (!n) throw Error(ErrorKind::NotFound, "subnode of NID " + hex(node_.nid), Where::node(rowId));
+    return Attachment(ndb_, *n);
+}
 
 // ---------------------------------------------------------------- attachment
 

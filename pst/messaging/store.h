@@ -76,6 +76,8 @@ class Message {
 public:
     Message(std::shared_ptr<Ndb> ndb, const NodeRef& node);
     uint32_t nid() const { return static_cast<uint32_t>(node_.nid); }
+    // Its node (for a message of the store, its entry in the node B-tree).
+    const NodeRef& node() const { return node_; }
     const PropertyContext& properties() const { return *pc_; }
     TableContext recipientTable() const;
     TableContext attachmentTable() const;
@@ -83,9 +85,15 @@ public:
     Attachment attachment(uint32_t rowId) const;
 
 private:
+    // The message's subnodes, read once: its tables and attachments are found here.
+    const std::vector<NodeEntry>& subnodes() const;
+    std::optional<NodeRef> findSubnode(uint32_t nid) const;
+    TableContext table(uint32_t nid) const;
+
     std::shared_ptr<Ndb> ndb_;
     NodeRef node_;
     std::unique_ptr<PropertyContext> pc_;
+    mutable std::optional<std::vector<NodeEntry>> subnodes_;
 };
 
 class Attachment {

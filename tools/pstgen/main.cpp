@@ -2,6 +2,7 @@
 //
 //   pstgen demo OUT.pst
 //   pstgen scale OUT.pst [--folders N] [--messages N] [--recipients N] [--attachments N]
+//                        [--attach-every N]
 //                        [--body-size BYTES] [--attachment-size BYTES] [--seed N]
 //                        [--encoding none|permute|cyclic] [--data-offset BYTES]
 //                        [--format unicode|ansi] [--body text|rtf|html-rtf] [--damaged-rtf]
@@ -31,7 +32,7 @@ namespace {
 const char* const kUsageText =
     "usage: pstgen demo OUT.pst\n"
     "       pstgen scale OUT.pst [--folders N] [--messages N] [--recipients N]\n"
-    "                            [--attachments N] [--body-size BYTES]\n"
+    "                            [--attachments N] [--attach-every N] [--body-size BYTES]\n"
     "                            [--attachment-size BYTES] [--seed N]\n"
     "                            [--encoding none|permute|cyclic] [--data-offset BYTES]\n"
     "                            [--format unicode|ansi] [--body text|rtf|html-rtf]\n"
@@ -40,7 +41,8 @@ const char* const kUsageText =
     "                               [--declare nothing|codepage|locale|internet]\n"
     "       pstgen --help | --version\n"
     "  demo: the small store that the start command opens\n"
-    "  scale: a store of generated folders, messages, recipients and attachments;\n"
+    "  scale: a store of generated folders, messages, recipients and attachments\n"
+    "  (--attachments on the first message of every --attach-every, default 1: each);\n"
     "  --body rtf or html-rtf gives each message an RTF body (PR_RTF_COMPRESSED,\n"
     "  its text encapsulated as text or as HTML) beside PR_BODY; --damaged-rtf\n"
     "  spoils the CRC of the first message's RTF\n"
@@ -73,7 +75,7 @@ struct Rng {
 };
 
 struct ScaleOptions {
-    uint64_t folders = 10, messages = 100, recipients = 2, attachments = 1;
+    uint64_t folders = 10, messages = 100, recipients = 2, attachments = 1, attachEvery = 1;
     uint64_t bodySize = 2000, attachmentSize = 100000, seed = 1, dataOffset = 0;
     Encoding encoding = Encoding::None;
     StoreFormat format = StoreFormat::Unicode;
@@ -129,7 +131,8 @@ int scale(const std::string& out, const ScaleOptions& o) {
                     .set(0x0C150003, PropValue::i4(1));
                 msg.recipients.push_back(std::move(rc));
             }
-            for (uint64_t a = 0; a < o.attachments; ++a) {
+            const uint64_t attachments = m % o.attachEvery == 0 ? o.attachments : 0;
+            for (uint64_t a = 0; a < attachments; ++a) {
                 Attachment at;
                 for (size_t i = 0; i < data.size(); i += 8) {
                     const uint64_t v = rng.next();
@@ -220,7 +223,7 @@ int main(int argc, char** argv) {
                 continue;
             }
             static const char* const kOptions[] = {"--body", "--format", "--encoding", "--folders", "--messages",
-                                                   "--recipients", "--attachments", "--body-size",
+                                                   "--recipients", "--attachments", "--attach-every", "--body-size",
                                                    "--attachment-size", "--seed", "--data-offset"};
             if (std::find(std::begin(kOptions), std::end(kOptions), opt) == std::end(kOptions))
                 return unknownOption(opt);
@@ -253,11 +256,13 @@ int main(int argc, char** argv) {
                                : opt == "--messages"        ? &o.messages
                                : opt == "--recipients"      ? &o.recipients
                                : opt == "--attachments"     ? &o.attachments
+                               : opt == "--attach-every"    ? &o.attachEvery
                                : opt == "--body-size"       ? &o.bodySize
                                : opt == "--attachment-size" ? &o.attachmentSize
                                : opt == "--seed"            ? &o.seed
                                                             : &o.dataOffset;
-            if (!parseNumber(val, *target)) return usage("bad value " + opt + " " + val);
+            if (!parseNumber(val, *target) || (target == &o.attachEvery && *target == 0))
+                return usage("bad value " + opt + " " + val);
         }
         return scale(out, o);
     } catch (const std::exception& e) {

@@ -309,10 +309,11 @@ private:
 
 // An object's identity, its parent from its node: a parent folder that does
 // not list the object names no folder it is in, so its parent entry ID is
-// damaged (the root folder is its own parent). Called under the store's lock.
-void AddIdentityChecked(const Context& ctx, ValueBuilder& b, uint32_t nid)
+// damaged (the root folder is its own parent). known: the object's node when
+// the caller holds it already, else it is looked up. Called under the store's lock.
+void AddIdentityChecked(const Context& ctx, ValueBuilder& b, uint32_t nid, const pst::NodeRef* known = nullptr)
 {
-    const std::optional<pst::NodeRef> node = ctx->store->ndb().findNode(nid);
+    const std::optional<pst::NodeRef> node = known ? *known : ctx->store->ndb().findNode(nid);
     const uint32_t parent = node ? node->nidParent : 0;
     if (parent != 0 && parent != nid && !b.has(PR_PARENT_ENTRYID) && !ctx->store->folderLists(parent, nid))
         b.addError(PROP_ID(PR_PARENT_ENTRYID), MAPI_E_CORRUPT_DATA);
@@ -327,7 +328,7 @@ HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded
     ValueBuilder b(codePage);
     b.addContext(message.properties());
     if (!embedded)
-        AddIdentityChecked(ctx, b, message.nid());
+        AddIdentityChecked(ctx, b, message.nid(), &message.node());  // its node is the one looked up
     ctx->AddCommon(b, MAPI_MESSAGE);
     if (!b.has(PR_HASATTACH)) {
         const SPropValue* flags = b.find(kIdMessageFlags);

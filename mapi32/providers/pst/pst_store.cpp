@@ -218,11 +218,17 @@ private:
         }
         if (m_objectType == MAPI_ATTACH && !b.has(PR_ATTACH_NUM))
             b.addLong(PR_ATTACH_NUM, index);
+        // The other form of a string is made only when the caller looks for it
+        // (or for anything): a listing asks for one form and converts nothing.
         const ULONG other = m_strings == PT_UNICODE ? PT_STRING8 : PT_UNICODE;
+        const bool otherWanted =
+            !columns || std::any_of(columns->begin(), columns->end(), [&](ULONG tag) {
+                return IsStringType(PROP_TYPE(tag)) && (PROP_TYPE(tag) & ~MV_FLAG) == other;
+            });
         values.reserve(b.values.size() + 4);
         for (const SPropValue& v : b.values) {
             values.push_back(forms.In(v, m_strings));
-            if (IsStringType(PROP_TYPE(v.ulPropTag)))
+            if (otherWanted && IsStringType(PROP_TYPE(v.ulPropTag)))
                 values.push_back(forms.In(v, other));
         }
     }

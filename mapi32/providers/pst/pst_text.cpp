@@ -2,7 +2,9 @@
 
 #include <iconv.h>
 
+#include <bit>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -135,13 +137,14 @@ std::u16string Decode(std::span<const uint8_t> bytes, uint32_t codePage)
 
 std::u16string FromUtf16Le(std::span<const uint8_t> bytes)
 {
+    // The host is little-endian like the file: the units are the bytes as they are.
+    static_assert(std::endian::native == std::endian::little);
+    std::u16string out(bytes.size() / 2, u'\0');
+    if (!out.empty())
+        std::memcpy(out.data(), bytes.data(), out.size() * 2);
     // The text ends at the first NUL unit, if any.
-    size_t units = 0;
-    while (units < bytes.size() / 2 && (bytes[2 * units] | bytes[2 * units + 1]) != 0)
-        ++units;
-    std::u16string out(units, u'\0');
-    for (size_t i = 0; i < units; ++i)
-        out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    if (const size_t nul = out.find(u'\0'); nul != std::u16string::npos)
+        out.resize(nul);
     return out;
 }
 

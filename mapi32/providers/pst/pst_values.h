@@ -12,9 +12,11 @@
 
 #include "pst/ltp/ltp.h"
 
+#include <cstddef>
 #include <forward_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,11 +46,27 @@ bool IsStringType(ULONG type);
 // get the subject without those two characters.
 void StripSubjectMarker(uint16_t id, std::u16string& text);
 
+// Memory that stays where it is until its owner goes: chunks, each larger
+// than the last, from which values are carved. Moving it moves the chunks'
+// ownership, not the chunks.
+class ValueArena
+{
+public:
+    // n bytes, aligned for any value.
+    void* Alloc(size_t n);
+
+private:
+    std::vector<std::unique_ptr<std::max_align_t[]>> m_chunks;
+    char* m_pos = nullptr;
+    size_t m_left = 0;
+};
+
 // SPropValues over storage this builder owns, every string as PT_UNICODE. An
 // object takes the builder whole (PropertySet), storage and all; a table row is
 // handed out while its builder lives. Moving keeps every pointer valid (the
-// storage lives in list nodes, which do not move); copying would not, so a
-// builder cannot be copied.
+// storage lives in the arena's chunks, which do not move); copying would not, so
+// a builder cannot be copied. A value is copied once, from the file's bytes
+// into the arena.
 class ValueBuilder
 {
 public:
@@ -89,50 +107,42 @@ public:
         v.Value.err = code;
         values.push_back(v);
     }
-    void addBinary(ULONG tag, std::vector<uint8_t> bytes)
+    void addBinary(ULONG tag, std::span<const uint8_t> bytes)
     {
-        std::vector<uint8_t>& b = keep(std::move(bytes));
         SPropValue v{};
         v.ulPropTag = tag;
-        v.Value.bin.cb = static_cast<ULONG>(b.size());
-        v.Value.bin.lpb = b.data();
+        v.Value.bin.cb = static_cast<ULONG>(bytes.size());
+        v.Value.bin.lpb = keep(bytes);
         values.push_back(v);
     }
-    void addString(ULONG id, std::u16string text)
+    void addString(ULONG id, std::u16string_view text)
     {
         SPropValue v{};
         v.ulPropTag = PROP_TAG(PT_UNICODE, id);
-        v.Value.lpszW = keepText(std::move(text));
+        v.Value.lpszW = keepText(text);
         values.push_back(v);
     }
     // A value as the file holds it; one that cannot be read becomes PT_ERROR.
-    void add(const pst::Property& p);
+    void add(const pst::Property& p) { add(p.id, p.type, p.raw); }
+    // The same from the value's bytes (which need live only during the call).
+    void add(uint16_t id, uint16_t type, std::span<const uint8_t> raw);
     // The values of a property context; large ones and ones that cannot be read
-    // become PT_ERROR values, so one bad value fails only itself.
+    // become PT_ERROR values, so one bad value fails only itself. Values in the
+    // context's heap are copied from it straight into this builder.
     void addContext(const pst::PropertyContext& pc);
 
 private:
-    std::u16string decode(uint16_t type, const std::vector<uint8_t>& raw) const
-    {
-        return type == PT_UNICODE ? pst_text::FromUtf16Le(raw) : pst_text::Decode(raw, m_codePage);
-    }
-    std::vector<uint8_t>& keep(std::vector<uint8_t> bytes)
-    {
-        return m_bytes.emplace_front(std::move(bytes));
-    }
-    LPWSTR keepText(std::u16string text)
-    {
-        return m_texts.emplace_front(std::move(text)).data();
-    }
+    // Copies into the arena: bytes as they are (none: a null pointer), and
+    // text with a NUL after it.
+    LPBYTE keep(std::span<const uint8_t> bytes);
+    LPWSTR keepText(std::u16string_view text);
+    // UTF-16LE bytes of the file as text: up to the first NUL unit, an odd
+    // trailing byte dropped, PR_SUBJECT's marker removed.
+    LPWSTR keepUtf16(uint16_t id, std::span<const uint8_t> raw);
     void addMulti(const pst::Property& p);
 
     uint32_t m_codePage;
-    // Storage the values point into: lists, whose elements never move and
-    // which allocate nothing while empty (most rows keep few values here).
-    std::forward_list<std::vector<uint8_t>> m_bytes;
-    std::forward_list<std::u16string> m_texts;
-    std::forward_list<std::vector<void*>> m_pointers;
-    std::forward_list<std::vector<SBinary>> m_bins;
+    ValueArena m_arena;
 };
 
 // A value with its strings in the form asked for (PT_STRING8 as UTF-8 or
@@ -144,13 +154,8 @@ public:
 
 private:
     // Values held are PT_UNICODE; only the narrow form is ever made from them.
-    void* narrow(const void* text)
-    {
-        const auto* w = static_cast<const char16_t*>(text);
-        return m_narrow.emplace_front(w ? Utf16ToUtf8(w) : std::string()).data();
-    }
-    std::forward_list<std::string> m_narrow;
-    std::forward_list<std::vector<void*>> m_pointers;
+    LPSTR narrow(LPCWSTR text);
+    ValueArena m_arena;
 };
 
 // Frees a MAPI buffer.

@@ -52,10 +52,13 @@ const CliCase kCases[] = {
     {"bad number", "scale OUT --messages many", 2, "", "pstgen: bad value --messages many", false},
     {"negative number", "scale OUT --messages -1", 2, "", "pstgen: bad value --messages -1", false},
     {"bad encoding", "scale OUT --encoding rot13", 2, "", "pstgen: unknown --encoding rot13", false},
+    {"attachments on no message", "scale OUT --attach-every 0", 2, "", "pstgen: bad value --attach-every 0", false},
     {"codepage without script", "codepage OUT", 2, "", "pstgen: codepage needs --script", false},
     {"bad script", "codepage OUT --script klingon", 2, "", "pstgen: unknown script klingon", false},
     {"demo", "demo OUT", 0, "", "", true},
     {"scale", "scale OUT --folders 1 --messages 2 --attachments 0 --encoding cyclic", 0, "bytes", "", true},
+    {"scale, attachments on one message in five", "scale OUT --folders 1 --messages 6 --attach-every 5", 0, "bytes", "",
+     true},
     {"codepage", "codepage OUT --script hebrew --declare internet", 0, "", "", true},
 };
 

@@ -1,0 +1,53 @@
+#include "mapi32/utf.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using dravik::mapi32::Utf16ToUtf8;
+using dravik::mapi32::Utf16ToUtf8Into;
+using dravik::mapi32::Utf8LengthOf;
+
+namespace {
+
+struct Utf16Case
+{
+    const char* name;
+    std::u16string text;
+    std::string utf8;
+};
+
+// ASCII is converted four units at a time: NULs, other characters and
+// surrogate pairs at each place in and across a group of four.
+const Utf16Case kCases[] = {
+    {"empty", u"", ""},
+    {"shorter than a group", u"abc", "abc"},
+    {"two groups", u"abcdefgh", "abcdefgh"},
+    {"group and a tail", u"abcdefghij", "abcdefghij"},
+    {"NUL first", std::u16string(u"\0abcdefg", 8), ""},
+    {"NUL second in a group", std::u16string(u"a\0bcdefg", 8), "a"},
+    {"NUL last in a group", std::u16string(u"abc\0efgh", 8), "abc"},
+    {"NUL in the second group", std::u16string(u"abcdef\0h", 8), "abcdef"},
+    {"NUL in the tail", std::u16string(u"abcdefgh\0j", 10), "abcdefgh"},
+    {"DEL and 0x80", u"abc\u007f\u0080xyz", "abc\x7f\xc2\x80xyz"},
+    {"two bytes after a group", u"abcd\u00e9", "abcd\xc3\xa9"},
+    {"three bytes inside a group", u"ab\u20acdefgh", "ab\xe2\x82\xac" "defgh"},
+    {"pair across groups", u"abc\U0001F600efg", "abc\xf0\x9f\x98\x80" "efg"},
+    {"unpaired high surrogate last", u"abcd\xd800", "abcd\xef\xbf\xbd"},
+    {"unpaired low surrogate in a group", u"a\xdc00" u"cdefgh", "a\xef\xbf\xbd" "cdefgh"},
+    {"U+FFFF", u"\uffff", "\xef\xbf\xbf"},
+};
+
+} // namespace
+
+TEST(Utf16ToUtf8, GroupsOfAsciiAndEverythingElse)
+{
+    for (const Utf16Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Utf16ToUtf8(c.text), c.utf8);
+        EXPECT_EQ(Utf8LengthOf(c.text), c.utf8.size());
+        std::string into(c.utf8.size() + 1, '#');
+        Utf16ToUtf8Into(c.text, into.data());
+        EXPECT_EQ(into, c.utf8 + "#");  // not a byte more than the length
+    }
+}
