@@ -89,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         CUsageCase{"NoArguments", {}, 2, "give --file PATH or --profile NAME"},
         CUsageCase{"UnknownArgument", {"--file", "x.pst", "--tree"}, 2, "unknown argument \"--tree\""},
         CUsageCase{"MissingValue", {"--props", "--file"}, 2, "--file needs a value"},
+        CUsageCase{"LedgerOfAProfile", {"--ledger", "--profile", "P"}, 2, "--ledger needs --file"},
         CUsageCase{"FileAndProfile", {"--file", "x.pst", "--profile", "P"}, 2, "give one of --file and --profile"},
         CUsageCase{"NoSuchFile", {"--file", "/nonexistent/store.pst"}, 1,
                    "ConfigureMsgService (\"/nonexistent/store.pst\") failed: error 8004010F"},
@@ -226,6 +227,26 @@ TEST(DumpProps, DemoStoreShowsPropertyRowsAsThePropertyListDoes)
 }
 
 // The text output is the JSON output written the other way.
+// The ledger ends the walk with one line of counts, in JSON an object of kind "ledger".
+TEST(DumpLedger, EndsTheWalkWithOneLineOfCounts)
+{
+    CTempDir profiles;
+    const CResult text = RunDump({"--ledger", "--file", Sample("pstsdk-sample1.pst")}, profiles.Path());
+    ASSERT_EQ(text.nExit, 0) << text.strErr;
+    const std::vector<std::string> lines = Lines(text.strOut);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("ledger: nodes ", 0), 0u) << lines.back();
+    EXPECT_TRUE(Contains(lines.back(), " reached, ")) << lines.back();
+    const CResult json = RunDump({"--json", "--ledger", "--file", Sample("pstsdk-sample1.pst")}, profiles.Path());
+    ASSERT_EQ(json.nExit, 0) << json.strErr;
+    const std::vector<QJsonObject> objects = JsonLines(json.strOut);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects.back()["kind"].toString().toStdString(), "ledger");
+    EXPECT_EQ(objects.back()["depth"].toInt(), 0);
+    for (size_t i = 0; i + 1 < objects.size(); ++i)
+        EXPECT_NE(objects[i]["kind"].toString().toStdString(), "ledger");
+}
+
 TEST(DumpFormats, TextAndJsonListTheSameObjects)
 {
     CTempDir profiles;
