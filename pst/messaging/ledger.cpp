@@ -80,13 +80,55 @@ private:
         for (const BlockEntry& b : blocks_) blockIndex_.emplace(b.bid & ~1ull, &b);
     }
 
-    // Every block read once: its trailer, CRC and (for compressed ones) inflation.
+    // Every block checked once, in the order of the file, through large reads: it lies
+    // within the file, and its trailer's size and BID and (when the reader checks CRCs) its
+    // CRC agree. What a block holds is read where a node uses it.
     void checkBlocks() {
-        for (const BlockEntry& b : blocks_) {
+        const ByteSource& src = ndb_.source();
+        const bool ansi = ndb_.header().format == FileFormat::Ansi;
+        const uint64_t align = ndb_.blockAlign(), trailer = ndb_.blockTrailerSize(), maxBlock = ndb_.maxBlockBytes();
+        std::vector<const BlockEntry*> order;
+        order.reserve(blocks_.size());
+        for (const BlockEntry& b : blocks_) order.push_back(&b);
+        std::sort(order.begin(), order.end(), [](const BlockEntry* a, const BlockEntry* b) { return a->ib < b->ib; });
+        constexpr uint64_t kChunk = 1 << 20;
+        std::vector<uint8_t> chunk;
+        uint64_t chunkAt = 0;
+        for (const BlockEntry* b : order) {
+            const uint64_t total = (static_cast<uint64_t>(b->cb) + trailer + align - 1) / align * align;
+            Where where = Where::at(b->ib);
+            where.bid = b->bid;
             try {
-                ndb_.readBlock(b.bid);
+                if (total > maxBlock) throw Error::corrupt("block size cb", where, maxBlock - trailer, b->cb);
+                if (b->ib > src.size() || total > src.size() - b->ib)
+                    throw Error(ErrorKind::Corrupt, "block lies beyond the end of the file", where,
+                                "<= " + hex(src.size()), hex(b->ib + total));
+                if (chunk.empty() || b->ib < chunkAt || b->ib + total > chunkAt + chunk.size()) {
+                    chunkAt = b->ib;
+                    chunk.resize(static_cast<size_t>(std::min<uint64_t>(src.size() - chunkAt, std::max(kChunk, total))));
+                    src.read(chunkAt, chunk);
+                }
+                std::span<const uint8_t> raw(chunk.data() + (b->ib - chunkAt), total);
+                LeReader t = LeReader(raw, "BLOCKTRAILER", b->ib).at(total - trailer);
+                const uint16_t cb = t.u16("cb");
+                t.u16("wSig");
+                uint32_t crc;
+                uint64_t tbid;
+                if (ansi) {
+                    tbid = t.u32("bid");
+                    crc = t.u32("dwCRC");
+                } else {
+                    crc = t.u32("dwCRC");
+                    tbid = t.u64("bid");
+                }
+                if (cb != b->cb) throw Error::corrupt("block trailer cb", where, b->cb, cb);
+                if ((tbid & ~1ull) != (b->bid & ~1ull)) throw Error::corrupt("block trailer bid", where, b->bid, tbid);
+                if (ndb_.checkCrc()) {
+                    const uint32_t c = computeCrc(raw.first(cb));
+                    if (c != crc) throw Error::corrupt("block dwCRC", where, crc, c);
+                }
             } catch (const Error& e) {
-                badBlocks_.emplace(b.bid & ~1ull, e.what());
+                badBlocks_.emplace(b->bid & ~1ull, e.what());
             }
         }
     }
@@ -154,13 +196,7 @@ private:
                     Attachment att = m.attachment(a.attachmentNid);
                     ++l_.attachments;
                     a.declared = att.dataSize();
-                    constexpr size_t kChunk = 1 << 20;
-                    while (a.read < a.declared) {
-                        const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, a.declared - a.read));
-                        const size_t got = att.readData(a.read, n).size();
-                        a.read += got;
-                        if (got < n) break;
-                    }
+                    a.read = readableBytes(att.properties());
                 } catch (const Error& e) {
                     a.error = e.what();
                 }
@@ -169,6 +205,21 @@ private:
         } catch (const Error& e) {
             failedNodes_.emplace(mid, e.what());
         }
+    }
+
+    // The bytes of an attachment's PR_ATTACH_DATA_BIN its blocks hold: in the heap, all of
+    // them; in a subnode, the sizes of the data blocks that are present and intact.
+    uint64_t readableBytes(const PropertyContext& pc) {
+        const PropEntry* e = pc.find(0x3701);
+        if (!e || e->place == PropEntry::Place::Missing) return 0;
+        if (e->place != PropEntry::Place::Subnode) return e->size;
+        const NodeRef sub = ndb_.subnode(pc.node(), e->dwValueHnid);
+        uint64_t n = 0;
+        for (uint64_t bid : ndb_.dataBlockIds(sub.bidData)) {
+            if (badBlocks_.count(bid & ~1ull)) continue;
+            n += ndb_.block(bid).cbInflated;
+        }
+        return n;
     }
 
     bool reached(uint32_t nid) const {

@@ -58,7 +58,7 @@ struct AttachmentBytes {
     uint32_t messageNid = 0;
     uint32_t attachmentNid = 0;
     uint64_t declared = 0;  // the size its data tree declares
-    uint64_t read = 0;      // the bytes that could be read
+    uint64_t read = 0;      // the bytes its present and intact blocks hold
     std::string error;
 };
 
