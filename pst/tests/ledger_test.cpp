@@ -106,9 +106,11 @@ std::string subjectOf(int i) { return "message " + std::to_string(i); }
 size_t bodyOf(int i) { return 200 + 3000 * (i % 3); }
 size_t attachmentOf(int i) { return i % 2 ? 20000 : 0; }
 
-RemovedStore writeStore(const fs::path& path, bool remove) {
+RemovedStore writeStore(const fs::path& path, bool remove, writer::StoreFormat format = writer::StoreFormat::Unicode) {
     RemovedStore r;
-    writer::StoreWriter w(path.string(), writer::StoreOptions{});
+    writer::StoreOptions options;
+    options.format = format;
+    writer::StoreWriter w(path.string(), options);
     const auto folder = w.addFolder(w.ipmSubtree(), "Inbox", "IPF.Note");
     for (int i = 0; i < 12; ++i) r.nids.push_back(w.addMessage(folder, message(subjectOf(i), bodyOf(i), attachmentOf(i))));
     if (remove) {
@@ -120,12 +122,14 @@ RemovedStore writeStore(const fs::path& path, bool remove) {
     return r;
 }
 
-// The ledger of a store with removals reports each where it belongs; the same store
-// without them is clean.
+// The ledger of a store with removals reports each where it belongs, in both formats (their
+// allocation maps differ); the same store without them is clean.
 TEST(Ledger, RemovedMessagesAreFoundWhereTheyWereLeft) {
+  for (const auto format : {writer::StoreFormat::Unicode, writer::StoreFormat::Ansi}) {
+    SCOPED_TRACE(format == writer::StoreFormat::Ansi ? "ANSI" : "Unicode");
     TempDir dir;
     const fs::path path = dir / "removed.pst";
-    const RemovedStore r = writeStore(path, true);
+    const RemovedStore r = writeStore(path, true, format);
     ASSERT_FALSE(r.deleted.empty());
     ASSERT_FALSE(r.overwritten.empty());
     EXPECT_TRUE(r.orphaned.empty());
@@ -150,12 +154,13 @@ TEST(Ledger, RemovedMessagesAreFoundWhereTheyWereLeft) {
     EXPECT_TRUE(fileBytes(path) == before);
 
     const fs::path cleanPath = dir / "clean.pst";
-    writeStore(cleanPath, false);
+    writeStore(cleanPath, false, format);
     auto clean = Store::open(cleanPath.string());
     const Ledger cl = buildLedger(*clean);
     EXPECT_TRUE(cl.clean()) << cl.summary();
     EXPECT_NE(cl.summary().find("nothing orphaned, deleted or lost"), std::string::npos);
     EXPECT_TRUE(recoverItems(openFile(cleanPath.string()), cl).items.empty());
+  }
 }
 
 // Recovery gives back each removed message with what survives of it, and says where it

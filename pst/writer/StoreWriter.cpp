@@ -88,7 +88,7 @@ public:
         if (fd_ < 0) throw std::runtime_error("cannot create \"" + path + "\": " + std::strerror(errno));
         cursor_ = std::max<uint64_t>(kFirstAMap, opt.dataStartOffset);
         ansi_ = opt.format == StoreFormat::Ansi;
-        interval_ = (ansi_ ? 500ull : 496ull) * 8 * 64;
+        interval_ = 496ull * 8 * 64;  // both formats: 496 bytes of bits, one per 64 bytes
         maxData_ = ansi_ ? kMaxBlockDataAnsi : kMaxBlockData;
         idSize_ = ansi_ ? 4 : 8;
     }
@@ -311,7 +311,9 @@ private:
         return h;
     }
 
-    size_t mapBytes() const { return ansi_ ? 500 : 496; }
+    // The bits of a map page: 496 bytes in both formats; ANSI pages put a 4-byte dwPadding
+    // before them (MS-PST AMAPPAGE, PMAPPAGE).
+    size_t mapBytes() const { return 496; }
     struct BbtEntry { uint64_t bid, ib; uint16_t cb; };
     struct NbtEntry { uint32_t nid; uint64_t bidData, bidSub; uint32_t parent; };
 
@@ -388,7 +390,7 @@ private:
 
     void writeMapPage(uint64_t ib, uint8_t ptype, const uint8_t* content) {
         uint8_t page[kPageSize] = {};
-        std::memcpy(page, content, mapBytes());
+        std::memcpy(page + (ansi_ ? 4 : 0), content, mapBytes());
         writePage(ib, ptype, page, ib, false);
     }
 
@@ -446,7 +448,7 @@ private:
     uint64_t nextBid_ = 1;
     uint64_t nextPageBid_ = 1;
     uint64_t fileEof_ = 0;
-    std::vector<std::array<uint8_t, 500>> amaps_;  // ANSI maps hold 500 bytes, Unicode 496
+    std::vector<std::array<uint8_t, 496>> amaps_;
     std::vector<BbtEntry> bbt_;
     std::vector<NbtEntry> nbt_;
     std::vector<uint8_t> buf_;
