@@ -163,6 +163,42 @@ TEST(Ledger, RemovedMessagesAreFoundWhereTheyWereLeft) {
   }
 }
 
+// A damaged block of an attachment's data: the block is unreadable, its message with it,
+// and the attachment has fewer bytes than it declares; the ledger is no longer clean.
+TEST(Ledger, DamagedAttachmentBlockIsCountedWhereItBelongs) {
+    TempDir dir;
+    const fs::path path = dir / "damaged.pst";
+    const RemovedStore r = writeStore(path, false);
+    uint64_t ib = 0, blockBytes = 0;
+    {
+        auto store = Store::open(path.string());
+        Message m = store->message(r.nids[1]);
+        Attachment a = m.attachment(m.attachmentTable().rowId(0));
+        const PropEntry* e = a.properties().find(0x3701);
+        ASSERT_TRUE(e && e->place == PropEntry::Place::Subnode);
+        const NodeRef sub = store->ndb().subnode(a.properties().node(), e->dwValueHnid);
+        const BlockEntry b = store->ndb().block(store->ndb().dataBlockIds(sub.bidData).at(0));
+        ib = b.ib;
+        blockBytes = b.cbInflated;
+    }
+    {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(ib + 100));
+        f.put('\x7F');
+    }
+    auto store = Store::open(path.string());
+    const Ledger l = buildLedger(*store);
+    EXPECT_EQ(l.blocksUnreadable, 1u);
+    ASSERT_EQ(l.unreadableNodes.size(), 1u);
+    EXPECT_EQ(l.unreadableNodes[0].id, r.nids[1]);
+    EXPECT_NE(l.unreadableNodes[0].error.find("dwCRC"), std::string::npos) << l.unreadableNodes[0].error;
+    ASSERT_EQ(l.shortAttachments.size(), 1u);
+    EXPECT_EQ(l.shortAttachments[0].declared, attachmentOf(1));
+    EXPECT_EQ(l.shortAttachments[0].read, attachmentOf(1) - blockBytes);
+    EXPECT_FALSE(l.clean());
+    EXPECT_EQ(l.nodesReached + l.nodesOrphaned + l.nodesUnreadable, l.nodes);
+}
+
 // Recovery gives back each removed message with what survives of it, and says where it
 // came from; the partly overwritten one says what is gone.
 TEST(Recovery, RemovedMessagesComeBackWithWhatSurvives) {
