@@ -583,6 +583,8 @@ void CLeftView::OnItemExpanding(QTreeWidgetItem* pItem)
             AddTableRows(table, pItem, PR_DISPLAY_NAME, -1);
     } else {
         AddContainerChildren(*pNode->m_pContainer, pItem, PR_DISPLAY_NAME, -1, true);
+        if (RecoveredItemsBelow(pNode->m_nKind) && pNode->m_bOwns)
+            AddRecoveredItems(pItem, pNode);
     }
     pNode->m_bChildrenLoaded = TRUE;
 }
@@ -604,6 +606,37 @@ void CLeftView::SelectItem(QTreeWidgetItem* pItem)
         parts.prepend(p->text(0));
     m_pDoc->m_strSelectedPath = parts.join(QLatin1Char('/'));
     m_pDoc->SelectNode(NodeOf(pItem));
+}
+
+void CLeftView::AddRecoveredItems(QTreeWidgetItem* hStore, CTreeNode* pStoreNode)
+{
+    IMsgStore* pStore = pStoreNode->m_pStore ? pStoreNode->m_pStore->Obj() : nullptr;
+    if (pStore == nullptr)
+        return;
+    CPropValueArray storeProps;
+    if (FAILED(storeProps.LoadProps(pStore, TRUE)))
+        return;
+    const SPropValue* pEid = RecoveredItemsEntryId(storeProps);
+    if (pEid == nullptr)
+        return;
+    auto pNode = std::make_unique<CTreeNode>();
+    pNode->m_nKind = static_cast<int>(MAPI_FOLDER);
+    pNode->m_pStore = pStoreNode->m_pStore;
+    pNode->m_pContainer = new CFolderWrapper;
+    // Opening the folder runs no recovery: listing what is below it does.
+    const HRESULT hr = pStoreNode->m_pStore->OpenEntry(*pEid, *pNode->m_pContainer, 0);
+    IMAPIContainer* pFolder = pNode->m_pContainer->Obj();
+    if (FAILED(hr) || pFolder == nullptr) {
+        ShowErrorReport("Failed to open the recovered items", "", FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+        return;
+    }
+    pNode->m_pProps = new CPropValueArray;
+    pNode->m_pProps->LoadProps(pFolder, TRUE);
+    QTreeWidgetItem* pItem =
+        InsertNode(hStore, pNode.release(), IMAGE_PLAIN_FOLDER, IMAGE_PLAIN_FOLDER_SELECTED, 1, kRecoveredItemsText);
+    QFont font = pItem->font(0);
+    font.setItalic(true);
+    pItem->setFont(0, font);
 }
 
 void CLeftView::mousePressEvent(QMouseEvent* pEvent)

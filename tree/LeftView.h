@@ -113,6 +113,8 @@ private:
                           const CPropValueArray* pEntry);
     // The message embedded in an attachment, as the attachment's child.
     void AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNode);
+    // The store's "Recovered Items" node, after its folders, when the store has one.
+    void AddRecoveredItems(QTreeWidgetItem* hStore, CTreeNode* pStoreNode);
     QTreeWidgetItem* MakeItem(CTreeNode* pNode, int nImageKind, int nSelectedImageKind, int nChildren,
                               const std::string& strText);
     void SendProgress(int nPercent, const QString& strWhat, unsigned long ulDone, unsigned long ulTotal);

@@ -69,6 +69,14 @@ const SPropValue* EntryIdOf(const CPropValueArray& props)
     return p;
 }
 
+const SPropValue* RecoveredItemsEntryId(const CPropValueArray& storeProps)
+{
+    const SPropValue* p = storeProps.Find(PR_DRAVIK_RECOVERED_ENTRYID);
+    if (!p || p->ulPropTag != PR_DRAVIK_RECOVERED_ENTRYID || p->Value.bin.cb == 0 || !p->Value.bin.lpb)
+        return nullptr;
+    return p;
+}
+
 bool HasChildren(const CPropValueArray& p, int nKind, const CPropValueArray& row)
 {
     if (p.IsTrue(PR_SUBFOLDERS))

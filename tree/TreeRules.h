@@ -57,6 +57,21 @@ extern const CRootCategory kRoots[kRootCount];
 // The text of a node's group of rows and of the tree's own nodes.
 inline constexpr const char* kNamedPropsText = "Named Properties";
 
+// What a store recovered from outside its folder hierarchy (orphaned and
+// deleted items) is a further node below the store, after its folders, with
+// this text, drawn as recovered (in italics: nothing of the hierarchy is).
+// It is opened through the entry ID the store's PR_DRAVIK_RECOVERED_ENTRYID
+// holds, never found in a hierarchy table; what is below it is listed as
+// below any folder. A store without that property has no such node.
+inline constexpr const char* kRecoveredItemsText = "Recovered Items";
+inline constexpr ULONG PR_DRAVIK_RECOVERED_ENTRYID = PROP_TAG(PT_BINARY, 0x67E3);
+inline bool RecoveredItemsBelow(int nKind)
+{
+    return nKind == static_cast<int>(MAPI_STORE);
+}
+// The store's entry ID of its "Recovered Items" folder, or null.
+const SPropValue* RecoveredItemsEntryId(const CPropValueArray& storeProps);
+
 // The entry ID of a row or object: a PT_BINARY PR_ENTRYID with at least one
 // byte. A column without a value (PT_ERROR) and an empty entry ID are none;
 // an empty one would open the store's root folder.

@@ -284,7 +284,10 @@ NodeRef Ndb::node(uint64_t nid) {
 BlockEntry Ndb::block(uint64_t bid) {
     Page leaf;
     size_t offset = 0;
-    if (!searchTree(header_.bbt, kPtypeBbt, bid & ~1ull, leaf, offset)) throw Error::notFound("block", Where::block(bid));
+    if (!searchTree(header_.bbt, kPtypeBbt, bid & ~1ull, leaf, offset)) {
+        if (auto it = looseBlocks_.find(bid & ~1ull); it != looseBlocks_.end()) return it->second;
+        throw Error::notFound("block", Where::block(bid));
+    }
     return parseBbtEntry(leaf.entries.subspan(offset, leaf.cbEnt));
 }
 

@@ -125,6 +125,21 @@ public:
     // Every node of the node B-tree (for walkers and the fuzzer).
     std::vector<NodeEntry> allNodes();
 
+    // For the ledger of the whole file (btree_walk.cpp): every entry of the block B-tree,
+    // the pages of both B-trees, and the raw bytes and geometry of the file.
+    std::vector<BlockEntry> allBlocks();
+    std::vector<Bref> treePages(bool blockTree);
+    const ByteSource& source() const { return *source_; }
+    size_t pageSize() const { return pageSize_; }
+    size_t blockAlign() const { return blockAlign_; }
+    size_t blockTrailerSize() const { return blockTrailer_; }
+    size_t maxBlockBytes() const { return maxBlockBytes_; }
+    // Blocks the block B-tree does not list (intact blocks found in free space), read like
+    // listed ones by this reader alone: recovery opens its own reader with them.
+    void addLooseBlocks(const std::vector<BlockEntry>& blocks) {
+        for (const BlockEntry& b : blocks) looseBlocks_.emplace(b.bid & ~1ull, b);
+    }
+
 private:
     struct Page {
         BlockPtr block;                    // the cached page, kept alive while entries is used
@@ -137,6 +152,10 @@ private:
     bool searchTree(const Bref& root, uint8_t ptype, uint64_t key, Page& leaf, size_t& offset);
     void walkTree(const Bref& ref, uint8_t ptype, int expectLevel, std::vector<NodeEntry>& out, int depth,
                   std::unordered_set<uint64_t>& visited);
+    // Calls onPage for every page of a B-tree, each page once (btree_walk.cpp).
+    template <class OnPage>
+    void visitTree(const Bref& ref, uint8_t ptype, int expectLevel, int depth, std::unordered_set<uint64_t>& visited,
+                   OnPage& onPage);
     NodeEntry parseNbtEntry(std::span<const uint8_t> e) const;
     BlockEntry parseBbtEntry(std::span<const uint8_t> e) const;
     void collectData(uint64_t bid, int expectLevel, std::vector<BlockPtr>& out, uint64_t& budget);
@@ -156,6 +175,7 @@ private:
     size_t blockTrailer_ = 16;
     size_t maxBlockBytes_ = 8192;
 
+    std::unordered_map<uint64_t, BlockEntry> looseBlocks_;
     std::list<std::pair<uint64_t, BlockPtr>> lru_;
     std::unordered_map<uint64_t, std::list<std::pair<uint64_t, BlockPtr>>::iterator> cacheIndex_;
     size_t cacheBytes_ = 0;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <unordered_map>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,7 +88,7 @@ public:
         if (fd_ < 0) throw std::runtime_error("cannot create \"" + path + "\": " + std::strerror(errno));
         cursor_ = std::max<uint64_t>(kFirstAMap, opt.dataStartOffset);
         ansi_ = opt.format == StoreFormat::Ansi;
-        interval_ = (ansi_ ? 500ull : 496ull) * 8 * 64;
+        interval_ = 496ull * 8 * 64;  // both formats: 496 bytes of bits, one per 64 bytes
         maxData_ = ansi_ ? kMaxBlockDataAnsi : kMaxBlockData;
         idSize_ = ansi_ ? 4 : 8;
     }
@@ -189,8 +190,37 @@ public:
 
     uint64_t blockCount() const { return bbt_.size(); }
     uint64_t fileSize() const { return fileEof_; }
+    size_t nodeCount() const { return nbt_.size(); }
+
+    // Removes the node added at index i of the node list (kept in place until finish).
+    void dropNode(size_t i) { nbt_[i].nid = 0; }
+    // Frees blocks [begin, end) of the block list as a deleting client does: their entries
+    // leave the block B-tree and their space is marked free, their bytes stay in the file.
+    std::vector<RemovedBlock> freeBlocks(size_t begin, size_t end) {
+        std::vector<RemovedBlock> out;
+        for (size_t i = begin; i < end; ++i) {
+            BbtEntry& b = bbt_[i];
+            if (b.bid == 0) continue;
+            out.push_back({b.bid, b.ib, b.cb});
+            const uint64_t total = (b.cb + (ansi_ ? 12u : 16u) + 63) & ~uint64_t(63);
+            const uint64_t interval = (b.ib - kFirstAMap) / interval_;
+            auto& map = amaps_[interval];
+            const uint64_t from = b.ib - (kFirstAMap + interval * interval_);
+            for (uint64_t slot = from / 64; slot < (from + total) / 64; ++slot) map[slot / 8] &= uint8_t(~(0x80 >> (slot % 8)));
+            b.bid = 0;
+        }
+        return out;
+    }
+    // Writes a pattern over a block's bytes, trailer included.
+    void overwrite(const RemovedBlock& b) {
+        const uint64_t total = (b.cb + (ansi_ ? 12u : 16u) + 63) & ~uint64_t(63);
+        std::vector<uint8_t> junk(total, 0xA5);
+        writeAt(b.ib, junk.data(), junk.size());
+    }
 
     void finish(uint32_t nextNidIndex) {
+        std::erase_if(nbt_, [](const NbtEntry& n) { return n.nid == 0; });
+        std::erase_if(bbt_, [](const BbtEntry& b) { return b.bid == 0; });
         std::sort(nbt_.begin(), nbt_.end(), [](auto& a, auto& b) { return a.nid < b.nid; });
         for (size_t i = 1; i < nbt_.size(); ++i)
             if (nbt_[i].nid == nbt_[i - 1].nid) throw std::logic_error("node written twice");
@@ -281,7 +311,9 @@ private:
         return h;
     }
 
-    size_t mapBytes() const { return ansi_ ? 500 : 496; }
+    // The bits of a map page: 496 bytes in both formats; ANSI pages put a 4-byte dwPadding
+    // before them (MS-PST AMAPPAGE, PMAPPAGE).
+    size_t mapBytes() const { return 496; }
     struct BbtEntry { uint64_t bid, ib; uint16_t cb; };
     struct NbtEntry { uint32_t nid; uint64_t bidData, bidSub; uint32_t parent; };
 
@@ -358,7 +390,7 @@ private:
 
     void writeMapPage(uint64_t ib, uint8_t ptype, const uint8_t* content) {
         uint8_t page[kPageSize] = {};
-        std::memcpy(page, content, mapBytes());
+        std::memcpy(page + (ansi_ ? 4 : 0), content, mapBytes());
         writePage(ib, ptype, page, ib, false);
     }
 
@@ -416,7 +448,7 @@ private:
     uint64_t nextBid_ = 1;
     uint64_t nextPageBid_ = 1;
     uint64_t fileEof_ = 0;
-    std::vector<std::array<uint8_t, 500>> amaps_;  // ANSI maps hold 500 bytes, Unicode 496
+    std::vector<std::array<uint8_t, 496>> amaps_;
     std::vector<BbtEntry> bbt_;
     std::vector<NbtEntry> nbt_;
     std::vector<uint8_t> buf_;
@@ -799,11 +831,30 @@ public:
         const uint32_t nid = makeNid(nextIndex_++, associated ? kNidAssocMessage : kNidMessage);
         NodeBuilder node(ndb_);
         Props props;
+        const size_t firstBlock = ndb_.blockCount();
         const uint64_t bidData = writeMessage(m, node, props);
-        ndb_.addNode(nid, bidData, node.finishSubnodes(), folder);
+        const uint64_t bidSub = node.finishSubnodes();
+        written_[nid] = {folder, ndb_.nodeCount(), firstBlock, ndb_.blockCount(), associated};
+        ndb_.addNode(nid, bidData, bidSub, folder);
         if (!(asInt(findProp(props, 0x0E07), 0) & 1)) ++it->second.unread;
         (associated ? it->second.assoc : it->second.contents).push_back({nid, pick(props, kContentsColumns)});
         return nid;
+    }
+
+    std::vector<RemovedBlock> removeMessage(uint32_t nid, Removal how) {
+        auto w = written_.find(nid);
+        if (w == written_.end()) throw std::invalid_argument("no such message, or removed already");
+        Folder& f = folders_.at(w->second.folder);
+        auto& rows = w->second.associated ? f.assoc : f.contents;
+        std::erase_if(rows, [nid](const TableRow& r) { return r.rowId == nid; });
+        std::vector<RemovedBlock> blocks;
+        if (how != Removal::Orphaned) {
+            ndb_.dropNode(w->second.node);
+            blocks = ndb_.freeBlocks(w->second.firstBlock, w->second.endBlock);
+            if (how == Removal::PartlyOverwritten && !blocks.empty()) ndb_.overwrite(blocks.front());
+        }
+        written_.erase(w);
+        return blocks;
     }
 
     // A message's property context and subnodes. Returns its data BID; props gets the
@@ -924,6 +975,13 @@ public:
     Ndb ndb_;
 
 private:
+    struct Written {
+        uint32_t folder;
+        size_t node, firstBlock, endBlock;
+        bool associated;
+    };
+    std::unordered_map<uint32_t, Written> written_;
+
     struct Folder {
         uint32_t nid, parent;
         std::string name, cls;
@@ -1056,6 +1114,9 @@ StoreWriter::FolderId StoreWriter::addFolder(FolderId parent, const std::string&
 }
 uint32_t StoreWriter::addMessage(FolderId folder, const Message& m, bool associated) {
     return impl_->addMessage(folder, m, associated);
+}
+std::vector<RemovedBlock> StoreWriter::removeMessage(uint32_t nid, Removal how) {
+    return impl_->removeMessage(nid, how);
 }
 void StoreWriter::setStoreProperties(const PropertyBag& props) { impl_->setStoreProps(props); }
 void StoreWriter::finish() { impl_->finish(); }

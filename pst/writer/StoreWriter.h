@@ -13,6 +13,13 @@
 
 namespace dravik::pst::writer {
 
+enum class Removal { Deleted, PartlyOverwritten, Orphaned };
+struct RemovedBlock {
+    uint64_t bid = 0;
+    uint64_t ib = 0;
+    uint16_t cb = 0;
+};
+
 class StoreWriter {
 public:
     using FolderId = uint32_t;  // the folder's NID
@@ -29,6 +36,14 @@ public:
                        const std::string& containerClass = {}, const PropertyBag& props = {});
     // Writes the message now; returns its NID.
     uint32_t addMessage(FolderId folder, const Message& message, bool associated = false);
+    // Removes a message written before, as a test store needs it:
+    //   Deleted            as a client deletes it: its row, its node and its blocks leave
+    //                      the tables and B-trees, its space is marked free, and its bytes
+    //                      stay in the file;
+    //   PartlyOverwritten  deleted, then the first block written for it overwritten;
+    //   Orphaned           only its row goes: its node and blocks stay, listed by no folder.
+    // Returns the blocks freed (none for Orphaned), the first one overwritten if asked.
+    std::vector<RemovedBlock> removeMessage(uint32_t nid, Removal how);
     void setStoreProperties(const PropertyBag& props);
     // Writes folders, tables, the name-to-ID map, the B-trees, the maps and the header.
     void finish();

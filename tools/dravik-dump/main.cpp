@@ -11,6 +11,8 @@
 #include "mapi32/hooks.h"
 #include "mapi32/mapix.h"
 #include "props/IniFile.h"
+#include "pst/messaging/ledger.h"
+#include "pst/messaging/recovery.h"
 #include "pst/ndb/ndb.h"
 
 #include <fcntl.h>
@@ -42,6 +44,7 @@ constexpr ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHE
 
 const char* const kUsageText =
     "Usage: dravik-dump [--props] [--bodies] [--json] [--codepage N] (--file PATH | --profile NAME)\n"
+    "       dravik-dump [--props] [--bodies] [--json] [--codepage N] [--ledger] [--recover] --file PATH\n"
     "Writes every object Dravik's tree shows for a store file or a MAPI profile:\n"
     "the message stores with their named properties, folders, messages,\n"
     "attachments and recipients, then the status table, the profiles, the\n"
@@ -73,6 +76,19 @@ const char* const kUsageText =
     "                  or 'PR_MESSAGE_SIZE >= 100000 and PR_HASATTACH = true'; the\n"
     "                  language is described in the README; a bad query is refused\n"
     "                  (status 2) with the column and what was expected\n"
+    "  --ledger        (with --file) end with one line of the store file's ledger:\n"
+    "                  its nodes and blocks reached through the folders, orphaned\n"
+    "                  or unreadable, allocated space no block uses, free space\n"
+    "                  holding intact blocks, folders whose counts differ from\n"
+    "                  their rows, attachments with fewer bytes than they declare\n"
+    "                  (kind \"ledger\")\n"
+    "  --recover       (with --file) end with what the file holds outside its\n"
+    "                  folders, below a folder line \"Recovered Items\": under\n"
+    "                  \"Orphaned\" the messages and folders no folder lists, under\n"
+    "                  \"Deleted\" the messages rebuilt from intact blocks in free\n"
+    "                  space; with --props each shows where it came from, the\n"
+    "                  offsets of its blocks and whether it is complete\n"
+    "                  (PR_DRAVIK_RECOVERED_FROM, _BLOCKS, _STATE: 0x67E0-0x67E2)\n"
     "  --help          show this text\n"
     "  --version       show the program's version\n"
     "\n"
@@ -87,7 +103,8 @@ const char* const kUsageText =
     "every byte of a binary value as hexadecimal digits, a value too large for\n"
     "the list read whole from its object).\n"
     "Kinds: category, store, named-properties, folder, message, attachment,\n"
-    "recipient, status, profile, service, abcontainer, mailuser, distlist, unknown.\n"
+    "recipient, status, profile, service, abcontainer, mailuser, distlist, ledger,\n"
+    "unknown.\n"
     "\n"
     "A store with a password takes it from $DRAVIK_STORE_PASSWORD, else asks on\n"
     "the terminal. Property names come from Dravik.ini (the current folder, the\n"
@@ -245,6 +262,8 @@ struct COptions
     bool bProfile = false;
     uint32_t ulCodePage = 0;  // 0: none chosen
     std::optional<dravik::query::CQuery> where;
+    bool bLedger = false;
+    bool bRecover = false;
 };
 
 // 0 to go on, else the exit status (help or bad usage).
@@ -272,6 +291,10 @@ int ParseArguments(int argc, char** argv, COptions& options)
             options.bProps = true;
         } else if (arg == "--bodies") {
             options.bBodies = true;
+        } else if (arg == "--ledger") {
+            options.bLedger = true;
+        } else if (arg == "--recover") {
+            options.bRecover = true;
         } else if (arg == "--json") {
             options.bJson = true;
         } else if (arg == "--codepage") {
@@ -296,6 +319,8 @@ int ParseArguments(int argc, char** argv, COptions& options)
     }
     if (!options.bFile && !options.bProfile)
         return Usage("give --file PATH or --profile NAME");
+    if ((options.bLedger || options.bRecover) && !options.bFile)
+        return Usage(options.bLedger ? "--ledger needs --file" : "--recover needs --file");
     if ((options.bFile && options.strFile.empty()) || (options.bProfile && options.strProfile.empty()))
         return Usage("the store file or profile name is empty");
     return 0;
@@ -323,6 +348,89 @@ bool WarnIfTruncated(const std::string& strPath)
         return true;
     } catch (const std::exception&) {
         return false;  // no store header: the logon says what is wrong
+    }
+}
+
+// The provenance of a recovered object, as property rows: where it came from,
+// the offsets of the blocks it was read from, and whether it is complete.
+std::vector<CPropRowText> ProvenanceRows(const dravik::pst::RecoveredItem& item)
+{
+    return {{"0x67E0001F", "PR_DRAVIK_RECOVERED_FROM", "", "PT_UNICODE", item.origin()},
+            {"0x67E1001F", "PR_DRAVIK_RECOVERED_BLOCKS", "", "PT_UNICODE", item.offsets()},
+            {"0x67E2001F", "PR_DRAVIK_RECOVERED_STATE", "", "PT_UNICODE", item.state()}};
+}
+
+// A recovered message's recipients and attachments, as the tree lists them,
+// as far as they can be read.
+void WriteRecoveredMessage(const dravik::pst::Recovery& recovery, const dravik::pst::RecoveredItem& item,
+                           int nDepth, CDumpWriter& writer)
+{
+    writer.Write(nDepth, "message", item.name, ProvenanceRows(item));
+    try {
+        const dravik::pst::Message m = recovery.message(item);
+        try {
+            const dravik::pst::TableContext a = m.attachmentTable();
+            if (a.rowCount())
+                writer.Write(nDepth + 1, "category", "Attachments", {});
+            for (size_t i = 0; i < a.rowCount(); ++i) {
+                const auto row = a.row(i);
+                const auto* name = row.find(0x3707);
+                if (!name)
+                    name = row.find(0x3704);
+                writer.Write(nDepth + 2, "attachment", name ? name->utf8() : std::string(), {});
+            }
+        } catch (const dravik::pst::Error&) {
+        }
+        try {
+            const dravik::pst::TableContext r = m.recipientTable();
+            if (r.rowCount())
+                writer.Write(nDepth + 1, "category", "Recipients", {});
+            for (size_t i = 0; i < r.rowCount(); ++i) {
+                const auto row = r.row(i);
+                const auto* name = row.find(0x3001);
+                writer.Write(nDepth + 2, "recipient", name ? name->utf8() : std::string(), {});
+            }
+        } catch (const dravik::pst::Error&) {
+        }
+    } catch (const dravik::pst::Error&) {
+        // The message's line says what is missing.
+    }
+}
+
+// What the store file holds outside its hierarchy: with bRecover, the
+// recovered objects below a folder line "Recovered Items" ("Orphaned" and
+// "Deleted" below it); with bLedger, one line of the ledger's counts. False
+// when the file cannot be read as a store at all.
+bool WriteFileReport(const std::string& strPath, bool bLedger, bool bRecover, CDumpWriter& writer)
+{
+    try {
+        auto store = dravik::pst::Store::open(strPath);
+        const dravik::pst::Ledger ledger = dravik::pst::buildLedger(*store);
+        store.reset();
+        if (bRecover) {
+            const dravik::pst::Recovery recovery = dravik::pst::recoverItems(dravik::pst::openFile(strPath), ledger);
+            writer.Write(0, "folder", "Recovered Items", {});
+            for (const auto source : {dravik::pst::RecoveredItem::Source::OrphanedNode,
+                                      dravik::pst::RecoveredItem::Source::FreeSpace}) {
+                writer.Write(1, "folder", source == dravik::pst::RecoveredItem::Source::OrphanedNode ? "Orphaned" : "Deleted",
+                             {});
+                for (const auto& item : recovery.items) {
+                    if (item.source != source)
+                        continue;
+                    if (item.kind == dravik::pst::RecoveredItem::Kind::Folder)
+                        writer.Write(2, "folder", item.name, ProvenanceRows(item));
+                    else
+                        WriteRecoveredMessage(recovery, item, 2, writer);
+                }
+            }
+        }
+        if (bLedger)
+            writer.Write(0, "ledger", ledger.summary(), {});
+        writer.Flush();
+        return writer.Ok();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "dravik-dump: ledger of \"%s\" failed: %s\n", TextLine(strPath).c_str(), e.what());
+        return false;
     }
 }
 
@@ -403,6 +511,9 @@ int Dump(const COptions& options)
             nResult = kFailed;
         }
     }
+    if (nResult >= 0 && (options.bLedger || options.bRecover) && !g_nStopSignal &&
+        !WriteFileReport(options.strFile, options.bLedger, options.bRecover, writer))
+        nResult = kFailed;
     pSession->Logoff(0, 0, 0);
     pSession->Release();
     tempProfile.Delete();

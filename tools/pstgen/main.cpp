@@ -6,6 +6,7 @@
 //                        [--body-size BYTES] [--attachment-size BYTES] [--seed N]
 //                        [--encoding none|permute|cyclic] [--data-offset BYTES]
 //                        [--format unicode|ansi] [--body text|rtf|html-rtf] [--damaged-rtf]
+//                        [--delete PERCENT] [--overwrite N] [--orphan N] [--truth FILE.json]
 //   pstgen codepage OUT.pst --script japanese|chinese|cyrillic|hebrew
 //                           [--declare nothing|codepage|locale|internet]
 //   pstgen --help | --version
@@ -37,6 +38,8 @@ const char* const kUsageText =
     "                            [--encoding none|permute|cyclic] [--data-offset BYTES]\n"
     "                            [--format unicode|ansi] [--body text|rtf|html-rtf]\n"
     "                            [--damaged-rtf]\n"
+    "                            [--delete PERCENT] [--overwrite N] [--orphan N]\n"
+    "                            [--truth FILE.json]\n"
     "       pstgen codepage OUT.pst --script japanese|chinese|cyrillic|hebrew\n"
     "                               [--declare nothing|codepage|locale|internet]\n"
     "       pstgen --help | --version\n"
@@ -81,7 +84,27 @@ struct ScaleOptions {
     StoreFormat format = StoreFormat::Unicode;
     std::optional<pstgen::RtfBodyKind> rtf;  // none: PR_BODY only
     bool damagedRtf = false;
+    // Messages removed after they are written: a share deleted as a client deletes them
+    // (row, node and blocks gone, bytes left), the first of those partly overwritten, and
+    // some orphaned (only the row gone). The truth goes to a JSON file.
+    uint64_t deletePercent = 0, overwrite = 0, orphan = 0;
+    std::string truth;
 };
+
+std::string jsonText(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+            continue;
+        }
+        out += c;
+    }
+    return out + "\"";
+}
 
 std::string words(Rng& rng, size_t bytes) {
     static const char* const kWords[] = {"engine", "mill", "store", "card", "column", "number", "table",
@@ -105,15 +128,21 @@ int scale(const std::string& out, const ScaleOptions& o) {
     StoreWriter w(out, so);
     Rng rng{o.seed * 0x9E3779B97F4A7C15ull + 1};
     std::vector<uint8_t> data(o.attachmentSize);
+    std::string truth;
+    uint64_t deleted = 0, orphaned = 0, index = 0;
+    const uint64_t total = o.folders * o.messages;
     for (uint64_t f = 0; f < o.folders; ++f) {
         const auto folder = w.addFolder(w.ipmSubtree(), "Folder " + std::to_string(f + 1), "IPF.Note");
         for (uint64_t m = 0; m < o.messages; ++m) {
             Message msg;
+            const std::string subject = "Message " + std::to_string(f + 1) + "." + std::to_string(m + 1) + " " + words(rng, 20);
+            const std::string sender = "Sender " + std::to_string(rng.next() % 1000);
+            const uint64_t sent = 133500000000000000ull + (rng.next() % 100000000) * 10000000ull;
             const std::string body = words(rng, o.bodySize);
             msg.props.set(0x001A001F, PropValue::unicode("IPM.Note"))
-                .set(0x0037001F, PropValue::unicode("Message " + std::to_string(f + 1) + "." + std::to_string(m + 1) + " " + words(rng, 20)))
-                .set(0x0C1A001F, PropValue::unicode("Sender " + std::to_string(rng.next() % 1000)))
-                .set(0x00390040, PropValue::systime(133500000000000000ull + (rng.next() % 100000000) * 10000000ull))
+                .set(0x0037001F, PropValue::unicode(subject))
+                .set(0x0C1A001F, PropValue::unicode(sender))
+                .set(0x00390040, PropValue::systime(sent))
                 .set(0x1000001F, PropValue::unicode(body));
             if (o.rtf) {
                 std::vector<uint8_t> rtf = pstgen::compressedRtfBody(body, *o.rtf);
@@ -143,10 +172,39 @@ int scale(const std::string& out, const ScaleOptions& o) {
                     .set(0x3704001F, PropValue::unicode("ATTACH~" + std::to_string(a + 1) + ".BIN"));
                 msg.attachments.push_back(std::move(at));
             }
-            w.addMessage(folder, msg);
+            const uint32_t nid = w.addMessage(folder, msg);
+            // Removals spread evenly over the store: message k is deleted when k * PERCENT
+            // / 100 steps up; orphans are taken from the messages kept, one per stride.
+            const uint64_t k = index++;
+            const bool del = (k + 1) * o.deletePercent / 100 > k * o.deletePercent / 100;
+            const bool orph = !del && orphaned < o.orphan && k % std::max<uint64_t>(1, total / std::max<uint64_t>(1, o.orphan)) == 0;
+            if (!del && !orph) continue;
+            const Removal how = orph ? Removal::Orphaned : deleted < o.overwrite ? Removal::PartlyOverwritten : Removal::Deleted;
+            (orph ? orphaned : deleted) += 1;
+            const auto blocks = w.removeMessage(nid, how);
+            if (o.truth.empty()) continue;
+            truth += std::string(truth.empty() ? "" : ",\n") + "  {\"nid\": " + std::to_string(nid) +
+                     ", \"folder\": " + std::to_string(folder) + ", \"how\": \"" +
+                     (how == Removal::Orphaned ? "orphaned" : how == Removal::Deleted ? "deleted" : "partly-overwritten") +
+                     "\", \"subject\": " + jsonText(subject) +
+                     ", \"recipients\": " + std::to_string(msg.recipients.size()) +
+                     ", \"attachments\": " + std::to_string(msg.attachments.size()) + ", \"blocks\": [";
+            for (size_t b = 0; b < blocks.size(); ++b)
+                truth += std::string(b ? ", " : "") + "{\"bid\": " + std::to_string(blocks[b].bid) +
+                         ", \"ib\": " + std::to_string(blocks[b].ib) + ", \"cb\": " + std::to_string(blocks[b].cb) + "}";
+            truth += "]";
+            if (how == Removal::PartlyOverwritten && !blocks.empty())
+                truth += ", \"overwritten\": [" + std::to_string(blocks.front().ib) + "]";
+            truth += "}";
         }
     }
     w.finish();
+    if (!o.truth.empty()) {
+        std::FILE* t = std::fopen(o.truth.c_str(), "w");
+        if (!t) throw std::runtime_error("cannot write " + o.truth);
+        std::fprintf(t, "{\"store\": %s,\n \"removed\": [\n%s\n]}\n", jsonText(out).c_str(), truth.c_str());
+        if (std::fclose(t) != 0) throw std::runtime_error("cannot write " + o.truth);
+    }
     const auto s = w.stats();
     std::printf("%s: %llu bytes, %llu blocks\n", out.c_str(), static_cast<unsigned long long>(s.fileSize),
                 static_cast<unsigned long long>(s.blocks));
@@ -224,7 +282,8 @@ int main(int argc, char** argv) {
             }
             static const char* const kOptions[] = {"--body", "--format", "--encoding", "--folders", "--messages",
                                                    "--recipients", "--attachments", "--attach-every", "--body-size",
-                                                   "--attachment-size", "--seed", "--data-offset"};
+                                                   "--attachment-size", "--seed", "--data-offset",
+                                                   "--delete", "--overwrite", "--orphan", "--truth"};
             if (std::find(std::begin(kOptions), std::end(kOptions), opt) == std::end(kOptions))
                 return unknownOption(opt);
             if (i + 1 >= argc) return usage(opt + " needs a value");
@@ -244,6 +303,10 @@ int main(int argc, char** argv) {
                 else return usage("unknown --body " + b);
                 continue;
             }
+            if (opt == "--truth") {
+                o.truth = val;
+                continue;
+            }
             if (opt == "--encoding") {
                 const std::string e = val;
                 if (e == "none") o.encoding = Encoding::None;
@@ -260,10 +323,14 @@ int main(int argc, char** argv) {
                                : opt == "--body-size"       ? &o.bodySize
                                : opt == "--attachment-size" ? &o.attachmentSize
                                : opt == "--seed"            ? &o.seed
+                               : opt == "--delete"          ? &o.deletePercent
+                               : opt == "--overwrite"       ? &o.overwrite
+                               : opt == "--orphan"          ? &o.orphan
                                                             : &o.dataOffset;
             if (!parseNumber(val, *target) || (target == &o.attachEvery && *target == 0))
                 return usage("bad value " + opt + " " + val);
         }
+        if (o.deletePercent > 100) return usage("--delete takes a percentage (0 to 100)");
         return scale(out, o);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "pstgen: %s\n", e.what());

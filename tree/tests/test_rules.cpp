@@ -134,6 +134,27 @@ TEST(TreeRules, AnEmptyEntryIdIsNone)
     EXPECT_EQ(look.strText, "Someone");
 }
 
+// Only a store's own PR_DRAVIK_RECOVERED_ENTRYID with bytes gives it a
+// "Recovered Items" node; an error value or an empty one gives none.
+TEST(TreeRules, RecoveredItemsOnlyThroughTheStoresEntryId)
+{
+    EXPECT_TRUE(RecoveredItemsBelow(MAPI_STORE));
+    EXPECT_FALSE(RecoveredItemsBelow(MAPI_FOLDER));
+    Values none;
+    none.Bin(PR_ENTRYID, {0, 0, 0, 0, 1});
+    EXPECT_EQ(RecoveredItemsEntryId(none.props), nullptr);
+    Values empty;
+    empty.Bin(PR_DRAVIK_RECOVERED_ENTRYID, {});
+    EXPECT_EQ(RecoveredItemsEntryId(empty.props), nullptr);
+    Values error;
+    error.Long(PROP_TAG(PT_ERROR, PROP_ID(PR_DRAVIK_RECOVERED_ENTRYID)), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(RecoveredItemsEntryId(error.props), nullptr);
+    Values some;
+    some.Bin(PR_DRAVIK_RECOVERED_ENTRYID, {0, 0, 0, 0, 0xE2});
+    ASSERT_NE(RecoveredItemsEntryId(some.props), nullptr);
+    EXPECT_EQ(RecoveredItemsEntryId(some.props)->Value.bin.cb, 5u);
+}
+
 TEST(TreeRules, RowLookAndRefinement)
 {
     // Without an object type and an entry ID: kind -1, the question mark.

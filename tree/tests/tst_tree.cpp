@@ -13,6 +13,7 @@
 #include "StoreProfile.h"
 #include "tree/AttachmentSave.h"
 #include "tree/LeftView.h"
+#include "tree/TreeRules.h"
 #include "workspace/CommandIds.h"
 #include "workspace/DravikDoc.h"
 
@@ -667,9 +668,93 @@ private slots:
             ExpandAll(*ws.pTree, ws.pTree->topLevelItem(i));
             Lines(ws.pTree->topLevelItem(i), 0, shown);
         }
+        // The tree shows what a store recovered below it; the dump's plain walk
+        // does not recover (only --recover does, after the walk).
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            const qsizetype nIndent = shown[i].indexOf(QRegularExpression(QStringLiteral("[^ ]")));
+            if (shown[i].mid(nIndent) != QLatin1String(treerules::kRecoveredItemsText))
+                continue;
+            qsizetype nEnd = i + 1;
+            // Deeper lines, and lines of nodes without text, belong to it.
+            while (nEnd < shown.size() && (shown[nEnd].trimmed().isEmpty() ||
+                                           shown[nEnd].indexOf(QRegularExpression(QStringLiteral("[^ ]"))) > nIndent))
+                ++nEnd;
+            shown.remove(i, nEnd - i);
+            --i;
+        }
         QCOMPARE(shown, expected);
         QVERIFY(prompts.m_unexpected.isEmpty());
         QVERIFY(prompts.m_errorReports.empty());
+    }
+
+    // A store with a deleted message: the tree shows "Recovered Items" as the
+    // store's last node, in italics, with "Orphaned" and "Deleted" below it;
+    // the deleted message's property list holds its provenance; the file is
+    // unchanged.
+    void recoveredItems()
+    {
+        const QString strPath = m_dir.filePath(QStringLiteral("removed.pst"));
+        {
+            pw::StoreWriter w(strPath.toStdString(), {});
+            const auto inbox = w.addFolder(w.ipmSubtree(), "Inbox", "IPF.Note");
+            std::vector<uint32_t> nids;
+            for (const char* pszSubject : {"kept", "deleted one", "kept too"})
+                nids.push_back(w.addMessage(inbox, Message(pszSubject)));
+            w.removeMessage(nids[1], pw::Removal::Deleted);
+            w.finish();
+        }
+        const QByteArray before = ReadAll(strPath);
+        {
+            CScriptedPrompts prompts;
+            CMainFrame frame(nullptr);
+            CChildFrame* pChild = frame.AddWorkspace(std::make_unique<CDravikDoc>());
+            CDravikDoc& doc = *pChild->GetDocument();
+            QCOMPARE(doc.ConnectFile(strPath), S_OK);
+            CLeftView& tree = *pChild->LeftView();
+            QTreeWidgetItem* pStore = tree.topLevelItem(0)->child(0);
+            QVERIFY(pStore != nullptr);
+            tree.expandItem(pStore);
+            QVERIFY(pStore->childCount() >= 2);
+            QTreeWidgetItem* pRecovered = pStore->child(pStore->childCount() - 1);
+            QCOMPARE(pRecovered->text(0), QString::fromLatin1(treerules::kRecoveredItemsText));
+            QVERIFY(pRecovered->font(0).italic());
+            for (int i = 0; i < pStore->childCount() - 1; ++i)
+                QVERIFY(!pStore->child(i)->font(0).italic());
+            tree.expandItem(pRecovered);
+            QCOMPARE(pRecovered->childCount(), 2);
+            QCOMPARE(pRecovered->child(0)->text(0), QStringLiteral("Orphaned"));
+            QTreeWidgetItem* pDeleted = pRecovered->child(1);
+            QCOMPARE(pDeleted->text(0), QStringLiteral("Deleted"));
+            tree.expandItem(pDeleted);
+            QCOMPARE(pDeleted->childCount(), 1);
+            QTreeWidgetItem* pMessage = pDeleted->child(0);
+            QCOMPARE(pMessage->text(0), QStringLiteral("deleted one"));
+            QCOMPARE(Kind(pMessage), static_cast<int>(MAPI_MESSAGE));
+
+            doc.SelectNode(CLeftView::NodeOf(pMessage));
+            const CPropListModel& model = *pChild->ListView()->Model();
+            QStringList cells;
+            for (int r = 0; r < model.rowCount(); ++r) {
+                QString strRow;
+                for (int c = 0; c < model.columnCount(); ++c)
+                    strRow += model.data(model.index(r, c), Qt::DisplayRole).toString() + QLatin1Char('|');
+                cells << strRow;
+            }
+            const QString strAll = cells.join(QLatin1Char('\n'));
+            // The provenance, whichever string form the list shows it in.
+            auto has = [&](const char* pszTag) {
+                return strAll.contains(QLatin1String(pszTag) + QLatin1String("001f"), Qt::CaseInsensitive) ||
+                       strAll.contains(QLatin1String(pszTag) + QLatin1String("001e"), Qt::CaseInsensitive);
+            };
+            QVERIFY2(has("0x67e0") && has("0x67e1") && has("0x67e2"), qPrintable(strAll));
+            QVERIFY2(strAll.contains(QStringLiteral("|deleted: ")), qPrintable(strAll));
+            QVERIFY2(strAll.contains(QStringLiteral("|complete|")), qPrintable(strAll));
+            QVERIFY2(strAll.contains(QStringLiteral("deleted one")), qPrintable(strAll));
+            QVERIFY(prompts.m_unexpected.isEmpty());
+            QVERIFY(prompts.m_errorReports.empty());
+            doc.OnDisconnect();
+        }
+        QVERIFY(ReadAll(strPath) == before);
     }
 
     // "Save Attachment...": enabled only for an attachment, the proposed

@@ -23,6 +23,7 @@
 #include "mapi32/memstream.h"
 #include "mapi32/provider.h"
 #include "mapi32/propobject.h"
+#include "mapi32/table.h"
 #include "mapi32/utf.h"
 
 #include "pst/ndb/crc.h"
@@ -322,12 +323,27 @@ void AddIdentityChecked(const Context& ctx, ValueBuilder& b, uint32_t nid, const
 
 // A message's values with the computed ones. An embedded message has no entry
 // ID of its own and no parent folder. Called under the store's lock.
-HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded, LPMESSAGE* out)
+// The provenance of a recovered object and its place below "Recovered Items".
+void AddRecovered(const StoreContext& ctx, ValueBuilder& b, const pst::RecoveredItem& item)
+{
+    b.addString(PROP_ID(PR_DRAVIK_RECOVERED_FROM), Utf8ToUtf16(item.origin()));
+    b.addString(PROP_ID(PR_DRAVIK_RECOVERED_BLOCKS), Utf8ToUtf16(item.offsets()));
+    b.addString(PROP_ID(PR_DRAVIK_RECOVERED_STATE), Utf8ToUtf16(item.state()));
+    const uint32_t nid = static_cast<uint32_t>(item.node.nid);
+    ctx.AddIdentity(b, nid,
+                    item.source == pst::RecoveredItem::Source::OrphanedNode ? kNidRecoveredOrphaned
+                                                                            : kNidRecoveredDeleted);
+}
+
+HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded, LPMESSAGE* out,
+                         const pst::RecoveredItem* recovered = nullptr)
 {
     const uint32_t codePage = ctx->CodePageOf(message.properties());
     ValueBuilder b(codePage);
     b.addContext(message.properties());
-    if (!embedded)
+    if (recovered)
+        AddRecovered(*ctx, b, *recovered);
+    else if (!embedded)
         AddIdentityChecked(ctx, b, message.nid(), &message.node());  // its node is the one looked up
     ctx->AddCommon(b, MAPI_MESSAGE);
     if (!b.has(PR_HASATTACH)) {
@@ -361,24 +377,39 @@ public:
         : PstObject(std::move(values), std::move(ctx)), m_folder(std::move(folder)), m_codePage(codePage)
     {
     }
+    // One of the folders of what was recovered (kNidRecovered*), which the file does not hold.
+    PstFolder(ValueBuilder&& values, Context ctx, uint32_t recoveredNid)
+        : PstObject(std::move(values), std::move(ctx)), m_recoveredNid(recoveredNid),
+          m_codePage(pst_text::kDefaultCodePage)
+    {
+    }
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
-        return OpenValueStream(m_ctx, this, m_folder.properties(), Props(), m_codePage, tag, iid, flags, out);
+        if (!m_folder) {
+            if (out)
+                *out = nullptr;
+            return MAPI_E_NO_SUPPORT;
+        }
+        return OpenValueStream(m_ctx, this, m_folder->properties(), Props(), m_codePage, tag, iid, flags, out);
     }
     HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* out) override
     {
+        if (!m_folder)
+            return RecoveredTable(false, flags, out);
         return Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
             return MakeTable(m_ctx,
-                             (flags & MAPI_ASSOCIATED) ? m_folder.associatedContentsTable() : m_folder.contentsTable(),
+                             (flags & MAPI_ASSOCIATED) ? m_folder->associatedContentsTable() : m_folder->contentsTable(),
                              MAPI_MESSAGE, m_codePage, flags, out);
         });
     }
     HRESULT GetHierarchyTable(ULONG flags, LPMAPITABLE* out) override
     {
+        if (!m_folder)
+            return RecoveredTable(true, flags, out);
         return Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
-            return MakeTable(m_ctx, m_folder.hierarchyTable(), MAPI_FOLDER, m_codePage, flags, out);
+            return MakeTable(m_ctx, m_folder->hierarchyTable(), MAPI_FOLDER, m_codePage, flags, out);
         });
     }
     HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG* type, LPUNKNOWN* out) override
@@ -420,7 +451,12 @@ public:
     HRESULT EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
 
 private:
-    pst::Folder m_folder;
+    // The tables of a recovered folder: "Recovered Items" lists "Orphaned" and
+    // "Deleted"; they list the recovered messages of their kind.
+    HRESULT RecoveredTable(bool hierarchy, ULONG flags, LPMAPITABLE* out);
+
+    std::optional<pst::Folder> m_folder;
+    uint32_t m_recoveredNid = 0;
     uint32_t m_codePage;
 };
 
@@ -471,12 +507,132 @@ void AddFolderComputed(const Context& ctx, ValueBuilder& b, const pst::Folder& f
     });
 }
 
+// The values of a recovered folder. Called under the store's lock.
+ValueBuilder RecoveredFolderValues(const Context& ctx, uint32_t nid)
+{
+    const char16_t* name = nid == kNidRecoveredItems ? u"Recovered Items"
+                           : nid == kNidRecoveredOrphaned ? u"Orphaned"
+                                                          : u"Deleted";
+    ValueBuilder b;
+    b.addString(PROP_ID(PR_DISPLAY_NAME), name);
+    ctx->AddIdentity(b, nid, nid == kNidRecoveredItems ? nid : kNidRecoveredItems);
+    ctx->AddCommon(b, MAPI_FOLDER);
+    b.addLong(PR_FOLDER_TYPE, FOLDER_GENERIC);
+    // "Recovered Items" itself holds no messages: opening it runs no recovery.
+    ULONG count = 0;
+    if (nid != kNidRecoveredItems)
+        for (const pst::RecoveredItem& item : ctx->Recovered().items)
+            if (item.kind == pst::RecoveredItem::Kind::Message &&
+                (item.source == pst::RecoveredItem::Source::OrphanedNode) == (nid == kNidRecoveredOrphaned))
+                ++count;
+    b.addBool(PR_SUBFOLDERS, nid == kNidRecoveredItems);
+    b.addLong(PR_CONTENT_COUNT, nid == kNidRecoveredItems ? 0 : count);
+    b.addLong(PR_CONTENT_UNREAD, 0);
+    b.addLong(PR_ASSOC_CONTENT_COUNT, 0);
+    b.addString(PROP_ID(PR_DRAVIK_RECOVERED_FROM),
+                nid == kNidRecoveredItems ? u"recovered from outside the folder hierarchy"
+                : nid == kNidRecoveredOrphaned ? u"orphaned nodes"
+                                               : u"deleted: free space");
+    return b;
+}
+
+// The row of a recovered message in its folder's contents table: the values a
+// contents table lists, its identity and its provenance. Under the store's lock.
+void RecoveredRow(const Context& ctx, const pst::Recovery& recovery, const pst::RecoveredItem& item, ValueBuilder& b)
+{
+    static constexpr uint16_t kListed[] = {0x001A /* PR_MESSAGE_CLASS */, kIdSubject, 0x0039 /* submit time */,
+                                           0x0042 /* PR_SENT_REPRESENTING_NAME */, 0x0C1A /* PR_SENDER_NAME */,
+                                           0x0E06 /* delivery time */, kIdMessageFlags, 0x0E08 /* size */};
+    try {
+        const pst::PropertyContext pc = recovery.properties(item);
+        for (uint16_t id : kListed)
+            if (auto p = pc.get(id))
+                b.add(*p);
+    } catch (const pst::Error&) {
+        b.addError(kIdSubject, MAPI_E_CORRUPT_DATA);
+    }
+    AddRecovered(*ctx, b, item);
+    std::vector<uint8_t> key(4);
+    for (int k = 0; k < 4; ++k)
+        key[static_cast<size_t>(k)] = static_cast<uint8_t>(item.node.nid >> (8 * k));
+    b.addBinary(PR_INSTANCE_KEY, key);
+    ctx->AddCommon(b, MAPI_MESSAGE);
+    const SPropValue* flags = b.find(kIdMessageFlags);
+    if (flags && PROP_TYPE(flags->ulPropTag) == PT_LONG)
+        b.addBool(PR_HASATTACH, (flags->Value.ul & kMsgFlagHasAttach) != 0);
+}
+
+HRESULT PstFolder::RecoveredTable(bool hierarchy, ULONG flags, LPMAPITABLE* out)
+{
+    if (!out)
+        return MAPI_E_INVALID_PARAMETER;
+    *out = nullptr;
+    return Guarded([&]() -> HRESULT {
+        std::lock_guard guard(m_ctx->lock);
+        const ULONG strings = (flags & MAPI_UNICODE) ? PT_UNICODE : PT_STRING8;
+        const ULONG other = strings == PT_UNICODE ? PT_STRING8 : PT_UNICODE;
+        std::vector<ValueBuilder> builders;
+        if (hierarchy && m_recoveredNid == kNidRecoveredItems) {
+            for (uint32_t nid : {kNidRecoveredOrphaned, kNidRecoveredDeleted}) {
+                builders.push_back(RecoveredFolderValues(m_ctx, nid));
+                std::vector<uint8_t> key(4);
+                for (int k = 0; k < 4; ++k)
+                    key[static_cast<size_t>(k)] = static_cast<uint8_t>(nid >> (8 * k));
+                builders.back().addBinary(PR_INSTANCE_KEY, key);
+            }
+        } else if (!hierarchy && !(flags & MAPI_ASSOCIATED) && m_recoveredNid != kNidRecoveredItems) {
+            const pst::Recovery& recovery = m_ctx->Recovered();
+            const bool orphaned = m_recoveredNid == kNidRecoveredOrphaned;
+            for (const pst::RecoveredItem& item : recovery.items)
+                if (item.kind == pst::RecoveredItem::Kind::Message &&
+                    (item.source == pst::RecoveredItem::Source::OrphanedNode) == orphaned) {
+                    builders.emplace_back();
+                    RecoveredRow(m_ctx, recovery, item, builders.back());
+                }
+        }
+        std::vector<ULONG> columns = {PR_ENTRYID, PR_INSTANCE_KEY, PR_OBJECT_TYPE};
+        StringForms forms;
+        std::vector<std::vector<SPropValue>> rows;
+        for (const ValueBuilder& b : builders) {
+            std::vector<SPropValue>& row = rows.emplace_back();
+            for (const SPropValue& v : b.values) {
+                row.push_back(forms.In(v, strings));
+                if (IsStringType(PROP_TYPE(v.ulPropTag)))
+                    row.push_back(forms.In(v, other));
+                const ULONG tag = row[row.size() - (IsStringType(PROP_TYPE(v.ulPropTag)) ? 2 : 1)].ulPropTag;
+                if (PROP_TYPE(tag) != PT_ERROR &&
+                    std::find_if(columns.begin(), columns.end(),
+                                 [&](ULONG c) { return PROP_ID(c) == PROP_ID(tag); }) == columns.end())
+                    columns.push_back(tag);
+            }
+        }
+        return CreateMemoryTable(rows, columns, out);
+    });
+}
+
 HRESULT OpenByNid(const Context& ctx, uint32_t nid, ULONG* type, LPUNKNOWN* out)
 {
     if (!IsFolderNid(nid) && !IsMessageNid(nid))
         return MAPI_E_INVALID_ENTRYID;
     return Guarded([&]() -> HRESULT {
         std::lock_guard guard(ctx->lock);
+        if (IsRecoveredFolderNid(nid)) {
+            ValueBuilder b = RecoveredFolderValues(ctx, nid);
+            if (type)
+                *type = MAPI_FOLDER;
+            *out = static_cast<IMAPIFolder*>(new PstFolder(std::move(b), ctx, nid));
+            return S_OK;
+        }
+        if (const pst::RecoveredItem* item = ctx->RecoveredMessage(nid)) {
+            LPMESSAGE message = nullptr;
+            HRESULT hr = NewMessageLocked(ctx, ctx->recovery->message(*item), false, &message, item);
+            if (FAILED(hr))
+                return hr;
+            if (type)
+                *type = MAPI_MESSAGE;
+            *out = message;
+            return S_OK;
+        }
         if (IsFolderNid(nid)) {
             pst::Folder folder = ctx->store->folder(nid);
             const uint32_t codePage = ctx->CodePageOf(folder.properties());
@@ -592,6 +748,10 @@ public:
                     if (!b.has(tag) && m_ctx->store->ndb().findNode(nid))
                         b.addBinary(tag, m_ctx->EntryId(nid));
             }
+            // What was recovered is reached only through this entry ID: no
+            // hierarchy table lists it, and opening it is what runs recovery.
+            if (!b.has(PR_DRAVIK_RECOVERED_ENTRYID))
+                b.addBinary(PR_DRAVIK_RECOVERED_ENTRYID, m_ctx->EntryId(kNidRecoveredItems));
             *lppMDB = new PstMsgStore(std::move(b), m_ctx);
             return S_OK;
         });

@@ -8,6 +8,7 @@
 #include "mapi32/mapicode.h"
 #include "mapi32/mapitags.h"
 
+#include "pst/messaging/recovery.h"
 #include "pst/messaging/store.h"
 
 #include <algorithm>
@@ -16,6 +17,27 @@
 #include <unordered_map>
 
 namespace dravik::mapi32::pst_provider {
+
+// What the store recovered from outside its hierarchy, as properties in the
+// provider's own range: where an item came from, the file offsets of its
+// blocks, and "complete" or "partial: ...". The store's
+// PR_DRAVIK_RECOVERED_ENTRYID is the entry ID of its "Recovered Items"
+// folder, which no hierarchy table lists.
+constexpr ULONG PR_DRAVIK_RECOVERED_FROM = PROP_TAG(PT_UNICODE, 0x67E0);
+constexpr ULONG PR_DRAVIK_RECOVERED_BLOCKS = PROP_TAG(PT_UNICODE, 0x67E1);
+constexpr ULONG PR_DRAVIK_RECOVERED_STATE = PROP_TAG(PT_UNICODE, 0x67E2);
+constexpr ULONG PR_DRAVIK_RECOVERED_ENTRYID = PROP_TAG(PT_BINARY, 0x67E3);
+
+// The folders of what was recovered: made-up folder NIDs with the highest
+// indexes, which no store comes near (recovered messages count down from
+// pst::kRecoveredNidBase, a message NID type).
+constexpr uint32_t kNidRecoveredItems = 0xFFFFFFE2u;
+constexpr uint32_t kNidRecoveredOrphaned = 0xFFFFFFC2u;
+constexpr uint32_t kNidRecoveredDeleted = 0xFFFFFFA2u;
+inline bool IsRecoveredFolderNid(uint32_t nid)
+{
+    return nid == kNidRecoveredItems || nid == kNidRecoveredOrphaned || nid == kNidRecoveredDeleted;
+}
 
 // The HRESULT of a failure of the format library.
 HRESULT FromError(const pst::Error& e);
@@ -49,6 +71,28 @@ struct StoreContext
     mutable std::mutex lock;
     // The code pages of messages read for contents-table rows, by NID (under the lock).
     mutable std::unordered_map<uint32_t, uint32_t> messageCodePages;
+
+    // What recovery found, made when a recovered folder is first opened (a walk
+    // of the hierarchy never makes it). Under the lock.
+    mutable std::optional<pst::Recovery> recovery;
+    const pst::Recovery& Recovered() const
+    {
+        if (!recovery) {
+            const pst::Ledger ledger = pst::buildLedger(*store);
+            recovery.emplace(pst::recoverItems(pst::openFile(path), ledger));
+        }
+        return *recovery;
+    }
+    // The recovered message behind nid, if recovery has run and found one. Under the lock.
+    const pst::RecoveredItem* RecoveredMessage(uint32_t nid) const
+    {
+        if (!recovery)
+            return nullptr;
+        for (const pst::RecoveredItem& item : recovery->items)
+            if (item.kind == pst::RecoveredItem::Kind::Message && item.node.nid == nid)
+                return &item;
+        return nullptr;
+    }
 
     // MS-PST 2.2.1: rgbFlags (4 bytes, zero), the store's record key (uid), the NID.
     std::vector<uint8_t> EntryId(uint32_t nid) const

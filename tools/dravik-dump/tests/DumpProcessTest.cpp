@@ -18,7 +18,11 @@
 #include <sys/stat.h>
 #include <pty.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <algorithm>
+#include <map>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -90,6 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
         CUsageCase{"NoArguments", {}, 2, "give --file PATH or --profile NAME"},
         CUsageCase{"UnknownArgument", {"--file", "x.pst", "--tree"}, 2, "unknown argument \"--tree\""},
         CUsageCase{"MissingValue", {"--props", "--file"}, 2, "--file needs a value"},
+        CUsageCase{"LedgerOfAProfile", {"--ledger", "--profile", "P"}, 2, "--ledger needs --file"},
+        CUsageCase{"RecoverFromAProfile", {"--recover", "--profile", "P"}, 2, "--recover needs --file"},
         CUsageCase{"FileAndProfile", {"--file", "x.pst", "--profile", "P"}, 2, "give one of --file and --profile"},
         CUsageCase{"NoSuchFile", {"--file", "/nonexistent/store.pst"}, 1,
                    "dravik-dump: cannot open \"/nonexistent/store.pst\" (ConfigureMsgService): no such file "
@@ -272,6 +278,65 @@ TEST(DumpProps, DemoStoreShowsPropertyRowsAsThePropertyListDoes)
 }
 
 // The text output is the JSON output written the other way.
+// The ledger ends the walk with one line of counts, in JSON an object of kind "ledger".
+TEST(DumpLedger, EndsTheWalkWithOneLineOfCounts)
+{
+    CTempDir profiles;
+    const CResult text = RunDump({"--ledger", "--file", Sample("pstsdk-sample1.pst")}, profiles.Path());
+    ASSERT_EQ(text.nExit, 0) << text.strErr;
+    const std::vector<std::string> lines = Lines(text.strOut);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("ledger: nodes ", 0), 0u) << lines.back();
+    EXPECT_TRUE(Contains(lines.back(), " reached, ")) << lines.back();
+    const CResult json = RunDump({"--json", "--ledger", "--file", Sample("pstsdk-sample1.pst")}, profiles.Path());
+    ASSERT_EQ(json.nExit, 0) << json.strErr;
+    const std::vector<QJsonObject> objects = JsonLines(json.strOut);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects.back()["kind"].toString().toStdString(), "ledger");
+    EXPECT_EQ(objects.back()["depth"].toInt(), 0);
+    for (size_t i = 0; i + 1 < objects.size(); ++i)
+        EXPECT_NE(objects[i]["kind"].toString().toStdString(), "ledger");
+}
+
+// --recover lists what pstgen removed below "Recovered Items", each message with its
+// provenance; the store file is left as it was.
+TEST(DumpLedger, RecoverListsTheRemovedMessagesWithTheirProvenance)
+{
+    CTempDir dir;
+    CTempDir profiles;
+    const std::string store = WriteStore(dir.Path(), "removed.pst",
+                                         {"scale", "--folders", "2", "--messages", "10", "--attachment-size", "3000",
+                                          "--delete", "20", "--overwrite", "1", "--orphan", "1", "--truth",
+                                          (dir.Path() / "truth.json").string()});
+    if (store.empty())
+        GTEST_SKIP() << "pstgen is not built";
+    const std::string before = ReadFile(store);
+    const CResult r = RunDump({"--json", "--props", "--recover", "--ledger", "--file", store}, profiles.Path());
+    ASSERT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_TRUE(ReadFile(store) == before);
+    const QJsonObject truth = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(dir.Path() / "truth.json"))).object();
+    const std::vector<QJsonObject> lines = JsonLines(r.strOut);
+    size_t at = 0;
+    while (at < lines.size() && !(lines[at]["kind"] == "folder" && lines[at]["text"] == "Recovered Items"))
+        ++at;
+    ASSERT_LT(at, lines.size()) << "no \"Recovered Items\" line";
+    std::map<std::string, std::string> state;  // subject -> PR_DRAVIK_RECOVERED_STATE
+    for (size_t i = at + 1; i < lines.size(); ++i)
+        if (lines[i]["kind"] == "message")
+            state[lines[i]["text"].toString().toStdString()] = PropValue(lines[i], "0x67E2");
+    EXPECT_EQ(lines.back()["kind"].toString().toStdString(), "ledger");
+    const QJsonArray removed = truth["removed"].toArray();
+    ASSERT_EQ(removed.size(), 5);  // 4 deleted (1 overwritten), 1 orphaned
+    for (const QJsonValue& v : removed) {
+        const QJsonObject o = v.toObject();
+        const std::string subject = o["subject"].toString().toStdString();
+        ASSERT_TRUE(state.count(subject)) << subject;
+        EXPECT_EQ(state[subject].rfind(o["how"] == "partly-overwritten" ? "partial" : "complete", 0), 0u)
+            << subject << ": " << state[subject];
+    }
+    EXPECT_EQ(state.size(), 5u);
+}
+
 TEST(DumpFormats, TextAndJsonListTheSameObjects)
 {
     CTempDir profiles;

@@ -53,6 +53,8 @@ const CliCase kCases[] = {
     {"negative number", "scale OUT --messages -1", 2, "", "pstgen: bad value --messages -1", false},
     {"bad encoding", "scale OUT --encoding rot13", 2, "", "pstgen: unknown --encoding rot13", false},
     {"attachments on no message", "scale OUT --attach-every 0", 2, "", "pstgen: bad value --attach-every 0", false},
+    {"share over 100 %", "scale OUT --delete 101", 2, "", "pstgen: --delete takes a percentage (0 to 100)", false},
+    {"truth without a file", "scale OUT --truth", 2, "", "pstgen: --truth needs a value", false},
     {"codepage without script", "codepage OUT", 2, "", "pstgen: codepage needs --script", false},
     {"bad script", "codepage OUT --script klingon", 2, "", "pstgen: unknown script klingon", false},
     {"demo", "demo OUT", 0, "", "", true},
