@@ -172,6 +172,7 @@ void CMainFrame::CreateActions()
         {ID_VIEW_ENTRYPROPS, "Entry Properties", "Toggle between row properties and entry properties", {}},
         {ID_SAVE_ATTACHMENT, "Save Attachment...", "", {}},
         {ID_SAVE_MESSAGE_AS, "Save Message As...", "Save the current message as an Outlook message file (.msg)", {}},
+        {ID_SHOW_BODY, "Show &Body...", "Show the message's body as it reads, with its headers", {}},
         {ID_PROPERTY_OPEN, "Open ...", "", {}},
         {ID_PROPERTY_SAVE, "Save ...", "", {}},
         {ID_EDIT_UNDO, "&Undo", "Undo the last action\nUndo",
@@ -277,6 +278,7 @@ void CMainFrame::BuildMenus()
     QMenu* pItem = new QMenu(QStringLiteral("Item"), this);
     pItem->addAction(Action(ID_SAVE_ATTACHMENT));
     pItem->addAction(Action(ID_SAVE_MESSAGE_AS));
+    pItem->addAction(Action(ID_SHOW_BODY));
     QMenu* pProperty = new QMenu(QStringLiteral("Property"), this);
     pProperty->addAction(Action(ID_PROPERTY_OPEN));
     pProperty->addAction(Action(ID_PROPERTY_SAVE));

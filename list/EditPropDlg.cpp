@@ -1,5 +1,6 @@
 #include "list/EditPropDlg.h"
 
+#include "content/MessageBody.h"
 #include "hexedit/HexEdit.h"
 #include "mapi/Prompts.h"
 #include "props/IniFile.h"
@@ -181,6 +182,19 @@ void CEditPropDlg::CreateControls()
     // Tab order: the value, Save, Cancel.
     setTabOrder(Control(IDC_PROP_VALUE), m_pSave);
     setTabOrder(m_pSave, pCancel);
+
+    // A body value (PR_RTF_COMPRESSED, PR_HTML) also shows the text it holds,
+    // beside its bytes: the dialog grows to the right for it.
+    if (IsBinary() && (m_pProp->ulPropTag == PROP_TAG(PT_BINARY, 0x1009) || m_pProp->ulPropTag == PROP_TAG(PT_BINARY, 0x1013))) {
+        setFixedSize(du.Rect(0, 0, 318 + 230, 225).size());
+        group("Decoded", 316, 83, 225, 117);
+        m_decodedText = new QPlainTextEdit(this);
+        m_decodedText->setObjectName(QString::number(IDC_DECODED_TEXT));
+        m_decodedText->setGeometry(du.Rect(321, 92, 215, 104));
+        m_decodedText->setReadOnly(true);
+        m_decodedText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        m_controls[IDC_DECODED_TEXT] = m_decodedText;
+    }
 }
 
 void CEditPropDlg::DoDataExchange()
@@ -209,6 +223,23 @@ bool CEditPropDlg::OnInitDialog()
         const char* psz = reinterpret_cast<const char*>(m_pValue);
         const size_t cb = psz ? strnlen(psz, m_cbValue) : 0;
         m_editValue->setPlainText(QString::fromUtf8(psz, static_cast<qsizetype>(cb)));
+    }
+
+    if (m_decodedText) {
+        // PR_HTML is in the message's Internet code page, when it names one.
+        uint32_t ulCodePage = 0;
+        if (m_pObject) {
+            SPropTagArray cpid{1, {PROP_TAG(PT_LONG, 0x3FDE)}};
+            ULONG cValues = 0;
+            LPSPropValue pValues = nullptr;
+            if (SUCCEEDED(m_pObject->GetProps(&cpid, 0, &cValues, &pValues)) && cValues == 1 &&
+                PROP_TYPE(pValues[0].ulPropTag) == PT_LONG)
+                ulCodePage = static_cast<uint32_t>(pValues[0].Value.l);
+            MAPIFreeBuffer(pValues);
+        }
+        const std::vector<uint8_t> bytes(m_pValue, m_pValue ? m_pValue + m_cbValue : m_pValue);
+        m_decodedText->setPlainText(
+            QString::fromStdString(dravik::content::DecodedBodyValue(ulTag, bytes, ulCodePage).value_or(std::string())));
     }
 
     // The names of the ID and the type; a name missing from the dictionary

@@ -24,6 +24,7 @@ enum : int {
     IDC_NAMED_KIND = 1007,
     IDC_NAMED_NAME = 1010,
     IDC_NAMED_GUID = 1011,
+    IDC_DECODED_TEXT = 1012,  // the text of a body value, beside its bytes
     IDC_PROP_ID = 209,
     IDC_PROP_TYPE = 210,
     IDC_SAVE = 1,   // IDOK
@@ -70,6 +71,7 @@ private:
 
     QPlainTextEdit* m_editValue = nullptr;
     CHexEdit* m_hexValue = nullptr;
+    QPlainTextEdit* m_decodedText = nullptr;
     QPushButton* m_pSave = nullptr;
     std::map<int, QWidget*> m_controls;
     const BYTE* m_pValue = nullptr;

@@ -35,3 +35,6 @@ SCODE ScDupPropset(int cValues, LPSPropValue lpPropArray, LPVOID lpParent, LPSPr
 // Compares two values of the same type: <0, 0, >0. Values of different or
 // incomparable types compare by their tags.
 LONG LPropCompareProp(LPSPropValue lpSPropValueA, LPSPropValue lpSPropValueB);
+
+// The decompressed RTF of a PR_RTF_COMPRESSED stream (mapi32/rtfstream.h).
+HRESULT WrapCompressedRTFStream(LPSTREAM lpCompressedRTFStream, ULONG ulFlags, LPSTREAM* lpUncompressedRTFStream);

@@ -5,6 +5,7 @@
 #include "mapi/WaitCursor.h"
 #include "tree/AttachmentSave.h"
 #include "tree/MessageSave.h"
+#include "tree/BodyView.h"
 #include "tree/TreeIcons.h"
 #include "tree/TreeRules.h"
 #include "workspace/CommandIds.h"
@@ -532,6 +533,11 @@ bool CLeftView::OnUpdateCommand(int nId, CCmdUI& rUI)
         rUI.bEnabled = pNode != nullptr && pNode->m_nKind == static_cast<int>(MAPI_MESSAGE) && pNode->Message();
         return true;
     }
+    if (nId == ID_SHOW_BODY) {
+        const CTreeNode* pNode = m_pDoc->GetSelectedNode();
+        rUI.bEnabled = pNode != nullptr && pNode->Message() != nullptr;
+        return true;
+    }
     if (nId != ID_SAVE_ATTACHMENT)
         return false;
     const CTreeNode* pNode = m_pDoc->GetSelectedNode();
@@ -545,10 +551,27 @@ bool CLeftView::OnCommand(int nId)
         OnSaveMessageAs();
         return true;
     }
+    if (nId == ID_SHOW_BODY) {
+        OnShowBody();
+        return true;
+    }
     if (nId != ID_SAVE_ATTACHMENT)
         return false;
     OnSaveAttachment();
     return true;
+}
+
+CBodyView* CLeftView::OnShowBody()
+{
+    const CTreeNode* pNode = m_pDoc->GetSelectedNode();
+    IMessage* pMessage = pNode ? pNode->Message() : nullptr;
+    if (pMessage == nullptr)
+        return nullptr;
+    const QTreeWidgetItem* pItem = currentItem();
+    auto* pView = new CBodyView(pMessage, pItem ? pItem->text(0) : QString(), window());
+    pView->setWindowFlag(Qt::Window);
+    pView->show();
+    return pView;
 }
 
 void CLeftView::OnSaveAttachment()

@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+class CBodyView;
 class CDravikDoc;
 class QMenu;
 
@@ -55,6 +56,9 @@ public:
     void OnSaveAttachment();
     // "Save Message As...": enabled when the current node is a message (an embedded one too).
     void OnSaveMessageAs();
+    // "Show Body...", enabled on an opened message: its body in a window of
+    // its own (returned; it deletes itself when closed).
+    CBodyView* OnShowBody();
 
     // The menu a right click shows (the workspace menu's "Item" popup).
     void SetItemMenu(QMenu* pMenu) { m_pItemMenu = pMenu; }

@@ -12,6 +12,8 @@ enum : int {
     ID_CONNECT_MAILBOX = 32784,
     ID_SAVE_ATTACHMENT = 32790,
     ID_SAVE_MESSAGE_AS = 32822,
+    // "Show Body...": the current message's body in a window of its own.
+    ID_SHOW_BODY = 32900,
     ID_PROPERTY_OPEN = 32772,
     ID_PROPERTY_SAVE = 32791,
     ID_FILE_NEW = 57600,

@@ -231,6 +231,22 @@ void CDumpWalker::ReportDamagedValues(const CPropValueArray& props, const std::s
     }
 }
 
+void CDumpWalker::LoadBody(IMessage* pMessage, const std::string& strWhere, dravik::content::MessageBody& body)
+{
+    const HRESULT hr = dravik::content::ReadMessageBody(pMessage, body);
+    if (FAILED(hr)) {
+        Report("the body cannot be read", strWhere, hr);
+        return;
+    }
+    for (const std::string& strDamage : body.damage) {
+        ++m_nDamagedValues;
+        if (m_hrFirst == S_OK)
+            m_hrFirst = MAPI_E_CORRUPT_DATA;
+        std::fprintf(stderr, "dravik-dump: a damaged body: \"%s\": %s: error %08X\n", TextLine(strWhere).c_str(),
+                     TextLine(strDamage).c_str(), static_cast<unsigned>(MAPI_E_CORRUPT_DATA));
+    }
+}
+
 HRESULT CDumpWalker::Run()
 {
     for (const treerules::CRootCategory& root : treerules::kRoots) {
@@ -491,6 +507,12 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
             rows = ListRows(rowProps, nullptr);
         }
     }
+    dravik::content::MessageBody body;
+    if (m_writer.WantsBodies() && nKind == static_cast<int>(MAPI_MESSAGE)) {
+        if (IMessage* pMessage = dynamic_cast<IMessage*>(entry.Get()))
+            LoadBody(pMessage, node.strPath, body);
+        m_writer.SetNextBody(&body);
+    }
     m_writer.Write(parent.nDepth, pszKind, look.strText, rows);
     if (!Continue())
         return false;
@@ -526,6 +548,11 @@ void CDumpWalker::AddEmbeddedMessage(IAttach* pAttach, Parent& node)
     Parent child = node.Child(look.strText);
     child.nKind = look.nKind;
     child.nEmbedDepth = nEmbedDepth;
+    dravik::content::MessageBody body;
+    if (m_writer.WantsBodies()) {
+        LoadBody(message.Get(), child.strPath, body);
+        m_writer.SetNextBody(&body);
+    }
     m_writer.Write(node.nDepth, "message", look.strText, PropRows(props, message.Get()));
     if (!Continue())
         return;

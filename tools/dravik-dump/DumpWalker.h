@@ -56,6 +56,10 @@ private:
     // table row").
     void ReportDamagedValues(const CPropValueArray& props, const std::string& strWhere, const char* pszIn);
 
+    // The message's body (with --bodies); each damaged part is reported as a
+    // damaged value of the object at strWhere.
+    void LoadBody(IMessage* pMessage, const std::string& strWhere, dravik::content::MessageBody& body);
+
     void WalkAddressBook(const treerules::CRootCategory& category);
 
     // The rows of a table just asked for (hr: the result of asking) under

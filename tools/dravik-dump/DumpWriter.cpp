@@ -166,6 +166,46 @@ void CDumpWriter::Head(std::string& line, int nDepth, std::string_view kind, std
     }
 }
 
+void CDumpWriter::AppendBody(std::string& line, int nDepth, const dravik::content::MessageBody& body) const
+{
+    const std::pair<const char*, const std::optional<std::string>*> parts[] = {
+        {"rtf", &body.rtf}, {"html", &body.html}, {"text", &body.text}};
+    const std::optional<std::string> source =
+        body.source.empty() ? std::nullopt : std::optional<std::string>(body.source);
+    if (m_format == Format::Json) {
+        line += ",\"body\":{";
+        bool first = true;
+        auto member = [&](const char* key, const std::optional<std::string>& value) {
+            if (!value)
+                return;
+            line += first ? "\"" : ",\"";
+            line += key;
+            line += "\":";
+            AppendJsonString(line, *value);
+            first = false;
+        };
+        for (const auto& [key, value] : parts)
+            member(key, *value);
+        member("source", source);
+        line += '}';
+        return;
+    }
+    const std::string indent(static_cast<size_t>(nDepth + 1) * 2, ' ');
+    auto row = [&](const char* key, const std::optional<std::string>& value) {
+        if (!value)
+            return;
+        line += indent;
+        line += "body.";
+        line += key;
+        line += '\t';
+        line += TextLine(*value);
+        line += '\n';
+    };
+    for (const auto& [key, value] : parts)
+        row(key, *value);
+    row("source", source);
+}
+
 template <class Row, size_t N>
 void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
                               const CColumn<Row> (&columns)[N])
@@ -200,8 +240,14 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
             first = false;
         }
     }
+    if (m_format == Format::Json && m_bProps)
+        line += ']';
+    if (m_pNextBody) {
+        AppendBody(line, nDepth, *m_pNextBody);
+        m_pNextBody = nullptr;
+    }
     if (m_format == Format::Json)
-        line += m_bProps ? "]}\n" : "}\n";
+        line += "}\n";
     Emit();
 }
 

@@ -3,6 +3,7 @@
 // known; a regular file gets them in large writes (see Emit and Flush).
 #pragma once
 
+#include "content/MessageBody.h"
 #include "props/PropText.h"
 
 #include <csignal>
@@ -50,6 +51,16 @@ public:
 
     bool WantsProps() const { return m_bProps; }
 
+    // With bodies (--bodies), each message's line carries its body: in JSON an
+    // object "body" with the members "rtf", "html", "text" and "source" that
+    // exist (a message without any body gets an empty one), in text one row
+    // per part after the property rows, "body.<part>" and its text separated
+    // by a tab. Values are written whole.
+    void SetBodies(bool bBodies) { m_bBodies = bBodies; }
+    bool WantsBodies() const { return m_bBodies; }
+    // The body the next Write carries (not owned; it must live until then).
+    void SetNextBody(const dravik::content::MessageBody* pBody) { m_pNextBody = pBody; }
+
     // Writes what is gathered for a regular file (the destructor does too).
     // A failure shows in Ok() and Error().
     void Flush();
@@ -73,6 +84,7 @@ private:
     void WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
                      const CColumn<Row> (&columns)[N]);
     void Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const;
+    void AppendBody(std::string& line, int nDepth, const dravik::content::MessageBody& body) const;
     // Ends an object's line in m_line: writes what m_line holds, or for a
     // regular file leaves it gathering until it is large.
     void Emit();
@@ -81,6 +93,8 @@ private:
     std::FILE* m_pOut;
     Format m_format;
     bool m_bProps;
+    bool m_bBodies = false;
+    const dravik::content::MessageBody* m_pNextBody = nullptr;
     const volatile std::sig_atomic_t* m_pStop;
     bool m_bOk = true;
     int m_nErrno = 0;

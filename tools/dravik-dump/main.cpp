@@ -37,7 +37,7 @@ constexpr int kUsage = 2;
 constexpr ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHERS | MAPI_EXTENDED;
 
 const char* const kUsageText =
-    "Usage: dravik-dump [--props] [--json] [--codepage N] (--file PATH | --profile NAME)\n"
+    "Usage: dravik-dump [--props] [--bodies] [--json] [--codepage N] (--file PATH | --profile NAME)\n"
     "Writes every object Dravik's tree shows for a store file or a MAPI profile:\n"
     "the message stores with their named properties, folders, messages,\n"
     "attachments and recipients, then the status table, the profiles, the\n"
@@ -49,6 +49,13 @@ const char* const kUsageText =
     "  --props         also write every property of each object: tag, name,\n"
     "                  named-property ID, type and value (for \"Named Properties\":\n"
     "                  ID, kind, name and GUID of each named property)\n"
+    "  --bodies        also write each message's body: its decompressed RTF, its\n"
+    "                  HTML (PR_HTML, else the HTML its RTF encapsulates), its\n"
+    "                  text (PR_BODY, else the RTF's or the HTML's text) and the\n"
+    "                  source of the body Dravik shows, whole (JSON: an object\n"
+    "                  \"body\" with \"rtf\", \"html\", \"text\" and \"source\"\n"
+    "                  where they exist; text: rows \"body.rtf\" and so on); a\n"
+    "                  damaged body is reported like a damaged value\n"
     "  --json          one JSON object per line: depth, kind, text and, with\n"
     "                  --props, props (tag, name, namedId, type, value; for\n"
     "                  \"Named Properties\": id, kind, name, guid)\n"
@@ -213,6 +220,7 @@ private:
 struct COptions
 {
     bool bProps = false;
+    bool bBodies = false;
     bool bJson = false;
     std::string strFile;
     std::string strProfile;
@@ -236,6 +244,8 @@ int ParseArguments(int argc, char** argv, COptions& options)
         }
         if (arg == "--props") {
             options.bProps = true;
+        } else if (arg == "--bodies") {
+            options.bBodies = true;
         } else if (arg == "--json") {
             options.bJson = true;
         } else if (arg == "--codepage") {
@@ -321,6 +331,7 @@ int Dump(const COptions& options)
 
     CDumpWriter writer(stdout, options.bJson ? CDumpWriter::Format::Json : CDumpWriter::Format::Text,
                        options.bProps, &g_nStopSignal);
+    writer.SetBodies(options.bBodies);
     int nResult = kDone;
     {
         CDumpWalker walker(pSession, writer, &g_nStopSignal);

@@ -4,11 +4,12 @@
 //   pstgen scale OUT.pst [--folders N] [--messages N] [--recipients N] [--attachments N]
 //                        [--body-size BYTES] [--attachment-size BYTES] [--seed N]
 //                        [--encoding none|permute|cyclic] [--data-offset BYTES]
-//                        [--format unicode|ansi]
+//                        [--format unicode|ansi] [--body text|rtf|html-rtf] [--damaged-rtf]
 //   pstgen codepage OUT.pst --script japanese|chinese|cyrillic|hebrew
 //                           [--declare nothing|codepage|locale|internet]
 //   pstgen --help | --version
 #include "CodePageStore.h"
+#include "RtfBody.h"
 #include "DemoStore.h"
 #include "StoreWriter.h"
 
@@ -33,12 +34,16 @@ const char* const kUsageText =
     "                            [--attachments N] [--body-size BYTES]\n"
     "                            [--attachment-size BYTES] [--seed N]\n"
     "                            [--encoding none|permute|cyclic] [--data-offset BYTES]\n"
-    "                            [--format unicode|ansi]\n"
+    "                            [--format unicode|ansi] [--body text|rtf|html-rtf]\n"
+    "                            [--damaged-rtf]\n"
     "       pstgen codepage OUT.pst --script japanese|chinese|cyrillic|hebrew\n"
     "                               [--declare nothing|codepage|locale|internet]\n"
     "       pstgen --help | --version\n"
     "  demo: the small store that the start command opens\n"
-    "  scale: a store of generated folders, messages, recipients and attachments\n"
+    "  scale: a store of generated folders, messages, recipients and attachments;\n"
+    "  --body rtf or html-rtf gives each message an RTF body (PR_RTF_COMPRESSED,\n"
+    "  its text encapsulated as text or as HTML) beside PR_BODY; --damaged-rtf\n"
+    "  spoils the CRC of the first message's RTF\n"
     "  codepage: an ANSI store with a folder name, a message and a contact in the\n"
     "  script's code page; the messages declare its code page, its locale, a MIME\n"
     "  code page of it (50220, 50227, 20866, 28598) or nothing (default: nothing)\n"
@@ -72,6 +77,8 @@ struct ScaleOptions {
     uint64_t bodySize = 2000, attachmentSize = 100000, seed = 1, dataOffset = 0;
     Encoding encoding = Encoding::None;
     StoreFormat format = StoreFormat::Unicode;
+    std::optional<pstgen::RtfBodyKind> rtf;  // none: PR_BODY only
+    bool damagedRtf = false;
 };
 
 std::string words(Rng& rng, size_t bytes) {
@@ -100,11 +107,19 @@ int scale(const std::string& out, const ScaleOptions& o) {
         const auto folder = w.addFolder(w.ipmSubtree(), "Folder " + std::to_string(f + 1), "IPF.Note");
         for (uint64_t m = 0; m < o.messages; ++m) {
             Message msg;
+            const std::string body = words(rng, o.bodySize);
             msg.props.set(0x001A001F, PropValue::unicode("IPM.Note"))
                 .set(0x0037001F, PropValue::unicode("Message " + std::to_string(f + 1) + "." + std::to_string(m + 1) + " " + words(rng, 20)))
                 .set(0x0C1A001F, PropValue::unicode("Sender " + std::to_string(rng.next() % 1000)))
                 .set(0x00390040, PropValue::systime(133500000000000000ull + (rng.next() % 100000000) * 10000000ull))
-                .set(0x1000001F, PropValue::unicode(words(rng, o.bodySize)));
+                .set(0x1000001F, PropValue::unicode(body));
+            if (o.rtf) {
+                std::vector<uint8_t> rtf = pstgen::compressedRtfBody(body, *o.rtf);
+                if (o.damagedRtf && f == 0 && m == 0) rtf[12] ^= 0xFF;  // the CRC
+                msg.props.set(0x10090102, PropValue::binary(std::move(rtf)))
+                    .set(0x0E1F000B, PropValue::boolean(true))
+                    .set(0x10160003, PropValue::i4(*o.rtf == pstgen::RtfBodyKind::Html ? 3 : 2));
+            }
             for (uint64_t r = 0; r < o.recipients; ++r) {
                 Recipient rc;
                 const std::string n = "user" + std::to_string(rng.next() % 100000);
@@ -200,7 +215,11 @@ int main(int argc, char** argv) {
         ScaleOptions o;
         for (int i = 3; i < argc; ++i) {
             const std::string opt = argv[i];
-            static const char* const kOptions[] = {"--format", "--encoding", "--folders", "--messages",
+            if (opt == "--damaged-rtf") {
+                o.damagedRtf = true;
+                continue;
+            }
+            static const char* const kOptions[] = {"--body", "--format", "--encoding", "--folders", "--messages",
                                                    "--recipients", "--attachments", "--body-size",
                                                    "--attachment-size", "--seed", "--data-offset"};
             if (std::find(std::begin(kOptions), std::end(kOptions), opt) == std::end(kOptions))
@@ -212,6 +231,14 @@ int main(int argc, char** argv) {
                 if (f == "unicode") o.format = StoreFormat::Unicode;
                 else if (f == "ansi") o.format = StoreFormat::Ansi;
                 else return usage("unknown --format " + f);
+                continue;
+            }
+            if (opt == "--body") {
+                const std::string b = val;
+                if (b == "text") o.rtf.reset();
+                else if (b == "rtf") o.rtf = pstgen::RtfBodyKind::Text;
+                else if (b == "html-rtf") o.rtf = pstgen::RtfBodyKind::Html;
+                else return usage("unknown --body " + b);
                 continue;
             }
             if (opt == "--encoding") {

@@ -344,4 +344,21 @@ Comparison compare(const Export& pff, const Tree& ours, const std::string& oursN
     return c;
 }
 
+bool hasRtfBodyFile(const std::string& messageClass) {
+    return messageClass.rfind("IPM.Appointment", 0) != 0 && messageClass != kAppointmentException;
+}
+
+bool runRtfBodies(const std::string& storePath, std::vector<std::vector<uint8_t>>& out, std::string& error) {
+    return runPffexport("-m all -f all", storePath, error, [&out](const fs::path& exported, const fs::path&) {
+        out.clear();
+        for (auto& e : fs::recursive_directory_iterator(exported)) {
+            if (!e.is_regular_file() || e.path().filename() != "Message.rtf") continue;
+            std::ifstream f(e.path(), std::ios::binary);
+            out.emplace_back(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+            if (!out.back().empty() && out.back().back() == 0) out.back().pop_back();
+        }
+        std::sort(out.begin(), out.end());
+    });
+}
+
 }  // namespace dravik::pffexport

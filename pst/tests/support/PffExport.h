@@ -136,4 +136,18 @@ std::vector<RawValues> readItemValues(const std::string& file);
 // pffexport is not installed or fails.
 bool runValues(const std::string& storePath, RawTree& out, std::string& error);
 
+// ---- message bodies, as `pffexport -m all -f all` writes them.
+
+// The RTF bodies (Message.rtf, decompressed) of every message and embedded message of the
+// store's folder tree, sorted. pffexport ends each file with a NUL of its own, which is taken
+// off here; it writes no body files for appointments (nor for their exceptions, attached as
+// messages of class kAppointmentException): see hasRtfBodyFile. False with the reason in
+// error when pffexport is not installed or fails.
+bool runRtfBodies(const std::string& storePath, std::vector<std::vector<uint8_t>>& out, std::string& error);
+
+inline constexpr const char* kAppointmentException = "IPM.OLE.CLASS.{00061055-0000-0000-C000-000000000046}";
+
+// Whether pffexport writes the body files of a message of this class.
+bool hasRtfBodyFile(const std::string& messageClass);
+
 }  // namespace dravik::pffexport

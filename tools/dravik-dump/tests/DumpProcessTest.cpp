@@ -85,7 +85,7 @@ TEST_P(DumpExitStatus, ReportsTheFailingStepAndLeavesNoProfile)
 INSTANTIATE_TEST_SUITE_P(
     Cases, DumpExitStatus,
     ::testing::Values(
-        CUsageCase{"Help", {"--help"}, 0, "Usage: dravik-dump [--props] [--json] [--codepage N] (--file PATH | --profile NAME)"},
+        CUsageCase{"Help", {"--help"}, 0, "Usage: dravik-dump [--props] [--bodies] [--json] [--codepage N] (--file PATH | --profile NAME)"},
         CUsageCase{"NoArguments", {}, 2, "give --file PATH or --profile NAME"},
         CUsageCase{"UnknownArgument", {"--file", "x.pst", "--tree"}, 2, "unknown argument \"--tree\""},
         CUsageCase{"MissingValue", {"--props", "--file"}, 2, "--file needs a value"},
