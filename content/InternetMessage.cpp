@@ -301,7 +301,10 @@ private:
         GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
         GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream.p, GMIME_CONTENT_ENCODING_DEFAULT));
         g_mime_part_set_content(part, wrapper.p);
-        g_mime_part_set_content_encoding(part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
+        // A file's bytes go in base64, whatever they hold: 7bit and quoted-printable
+        // lines are rewritten to the file's line ends on the way, which would change them.
+        g_mime_part_set_content_encoding(part, text ? g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT)
+                                                    : GMIME_CONTENT_ENCODING_BASE64);
         return GMIME_OBJECT(part);
     }
 
