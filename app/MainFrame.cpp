@@ -171,7 +171,7 @@ void CMainFrame::CreateActions()
         {ID_VIEW_ROWPROPS, "Row Properties", "Toggle between row properties and entry properties", {}},
         {ID_VIEW_ENTRYPROPS, "Entry Properties", "Toggle between row properties and entry properties", {}},
         {ID_SAVE_ATTACHMENT, "Save Attachment...", "", {}},
-        {ID_SAVE_MESSAGE_AS, "Save Message As...", "Save the current message as an Outlook message file (.msg)", {}},
+        {ID_SAVE_MESSAGE_AS, "Save Message As...", "Save the current message as an Outlook message file (.msg) or an Internet message (.eml)", {}},
         {ID_SHOW_BODY, "Show &Body...", "Show the message's body as it reads, with its headers", {}},
         {ID_PROPERTY_OPEN, "Open ...", "", {}},
         {ID_PROPERTY_SAVE, "Save ...", "", {}},

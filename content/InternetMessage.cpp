@@ -733,8 +733,13 @@ void AppendMboxrd(const InternetMessage& message, std::string& mbox)
     if (message.date) {
         const std::time_t t = std::time_t(int64_t(*message.date / 10000000ull) - 11644473600ll);
         std::tm tm{};
+        // Names of days and months in English whatever the locale, as the form has them.
+        static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+        static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
         if (gmtime_r(&t, &tm))
-            std::strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", &tm);
+            std::snprintf(date, sizeof date, "%s %s %2d %02d:%02d:%02d %d", days[tm.tm_wday % 7], months[tm.tm_mon % 12],
+                          tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_year + 1900);
     }
     mbox += "From " + sender + " " + date + "\n";
     const std::string& s = message.bytes;
