@@ -190,7 +190,7 @@ void CMainFrame::CreateActions()
         {ID_TRACE_SAVE, "Save Trace &As...", "Write the trace pane's lines to a file\nSave Trace As", {}},
         {ID_SAVE_ATTACHMENT, "&Save Attachment...", "Save the selected attachment to a file\nSave Attachment", {}},
         {ID_SHOW_BODY, "Show &Body...", "Show the message's body as it reads, with its headers\nShow Body", {}},
-        {ID_SAVE_MESSAGE_AS, "Save &Message As...", "Save the current message as an Outlook message file (.msg)\nSave Message As", {}},
+        {ID_SAVE_MESSAGE_AS, "Save &Message As...", "Save the current message as an Outlook message file (.msg) or an Internet message (.eml)\nSave Message As", {}},
         {ID_PROPERTY_OPEN, "&Open...", "View the selected property\nOpen Property", {}},
         {ID_PROPERTY_SAVE, "&Save...", "Save the selected property's value to a file\nSave Property", {}},
         {ID_COPY_VALUE, "Copy &Value", "Copy the selected property's whole value\nCopy Value",

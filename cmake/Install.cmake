@@ -2,7 +2,7 @@
 # needs to list Dravik in its menu and open store files with it. `cmake
 # --install` and the Debian package (cmake/Package.cmake) share these rules.
 #
-#   bin/                      dravik, dravik-dump, dravik-profiles, pstgen
+#   bin/                      dravik, dravik-dump, dravik-export, dravik-profiles, pstgen
 #   libexec/dravik/           dravik-mailcpl ("Mail Control Panel")
 #   share/dravik/             Dravik.ini, where the programs look for it
 #   share/applications/       the desktop entry
@@ -18,7 +18,7 @@ set(DRAVIK_ICON_SIZES 16 22 24 32 48 64 128 256)
 set(DRAVIK_LINUX_DIR "${CMAKE_SOURCE_DIR}/res/linux")
 set(DRAVIK_GEN_DIR "${CMAKE_BINARY_DIR}/install-files")
 
-foreach(program dravik dravik-dump dravik-profiles dravik-savemsg pstgen)
+foreach(program dravik dravik-dump dravik-export dravik-profiles dravik-savemsg pstgen)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
@@ -53,7 +53,7 @@ install(FILES "${icon_svg}" DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/s
 
 # Man pages carry the version and are installed compressed, as Debian keeps them.
 set(man_gzs)
-foreach(page dravik dravik-dump dravik-profiles dravik-savemsg pstgen)
+foreach(page dravik dravik-dump dravik-export dravik-profiles dravik-savemsg pstgen)
   configure_file("${CMAKE_SOURCE_DIR}/res/man/${page}.1" "${DRAVIK_GEN_DIR}/man/${page}.1" @ONLY)
   set(gz "${DRAVIK_GEN_DIR}/man/${page}.1.gz")
   add_custom_command(OUTPUT "${gz}"

@@ -768,7 +768,8 @@ void CLeftView::OnSaveMessageAs()
     request.bOpen = false;
     request.strTitle = QStringLiteral("Save Message As");
     request.strDefaultExt = QStringLiteral("msg");
-    request.filters = {QStringLiteral("Outlook Message (*.msg)"), QStringLiteral("All Files (*.*)")};
+    request.filters = {QStringLiteral("Outlook Message (*.msg)"), QStringLiteral("Internet Message (*.eml)"),
+                       QStringLiteral("All Files (*.*)")};
     std::string strSubject;
     if (pNode->m_pProps != nullptr)
         pNode->m_pProps->GetPropText(PR_SUBJECT, strSubject, 256);

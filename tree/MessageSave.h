@@ -10,6 +10,13 @@
 // file name cannot hold replaced, and ".msg"; "message.msg" without a subject.
 std::string ProposeMessageFileName(const std::string& strSubject);
 
-// Writes the message to the path as a .msg file, never leaving a partial file
-// in the path's place.
+// Writes the message to the path as a .msg file, or as an Internet message
+// when the path ends in ".eml", never leaving a partial file in the path's place.
 HRESULT WriteMessageFile(IMessage* pMessage, const char* pszPath);
+
+// True when the path ends in ".eml", in any case.
+bool IsInternetMessagePath(const char* pszPath);
+
+// Writes the message as an Internet message (RFC 5322, MIME). MAPI_W_ERRORS_RETURNED
+// when the file is written without parts that could not be read.
+HRESULT WriteInternetMessageFile(IMessage* pMessage, const char* pszPath);

@@ -57,7 +57,7 @@ check_tree() {
   # Each program names itself and the project's version, also where there
   # is no display (a terminal on a server, a script).
   local program expected
-  for program in dravik dravik-dump dravik-profiles dravik-savemsg pstgen ../libexec/dravik/dravik-mailcpl; do
+  for program in dravik dravik-dump dravik-export dravik-profiles dravik-savemsg pstgen ../libexec/dravik/dravik-mailcpl; do
     case "$program" in
       dravik) expected="Dravik $version" ;;
       *) expected="$(basename "$program") $version" ;;
@@ -172,7 +172,7 @@ TABLE
   # dpkg-shlibdeps found the libraries the programs link to.
   local depends dep
   depends="$(dpkg-deb -f "$deb" Depends)"
-  for dep in libc6 libstdc++6 zlib1g libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6; do
+  for dep in libc6 libstdc++6 zlib1g libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6 libgmime-3.0-0; do
     echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qxF "$dep" || fail "Depends lacks $dep: $depends"
   done
 

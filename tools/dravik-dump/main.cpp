@@ -2,6 +2,7 @@
 // every object that Dravik's tree shows, one line each, as text or JSON.
 #include "DumpWalker.h"
 #include "DumpWriter.h"
+#include "PasswordPrompt.h"
 #include "TempProfile.h"
 #include "WhereDump.h"
 
@@ -188,68 +189,6 @@ bool LoadDictionary()
     }
     return false;
 }
-
-// A store's password: $DRAVIK_STORE_PASSWORD, else typed on the terminal
-// without echo. An interrupt or no terminal cancels.
-class CPasswordPrompt final : public dravik::mapi32::IStorePasswordPrompt
-{
-public:
-    HRESULT AskStorePassword(ULONG, const std::string& strStore, const std::string& strPath,
-                             std::string& strPassword) override
-    {
-        if (const char* psz = std::getenv("DRAVIK_STORE_PASSWORD")) {
-            // Asked again only after a wrong password: do not loop on it.
-            if (m_bUsedEnvironment)
-                return MAPI_E_USER_CANCEL;
-            m_bUsedEnvironment = true;
-            strPassword = psz;
-            return S_OK;
-        }
-        const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0)
-            return MAPI_E_USER_CANCEL;
-        const std::string strPrompt =
-            "Password for \"" + TextLine(strStore) + "\" (" + TextLine(strPath) + "): ";
-        // Echo goes off (dropping anything typed ahead) before the prompt is
-        // shown, so that nothing typed after seeing the prompt is discarded.
-        termios saved{};
-        const bool bTerminal = ::tcgetattr(fd, &saved) == 0;
-        if (bTerminal) {
-            termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(fd, TCSAFLUSH, &quiet);
-        }
-        [[maybe_unused]] ssize_t n = ::write(fd, strPrompt.data(), strPrompt.size());
-        HRESULT hr = MAPI_E_USER_CANCEL;
-        strPassword.clear();
-        for (;;) {
-            pollfd p{fd, POLLIN, 0};
-            const int r = ::poll(&p, 1, 200);
-            if (g_nStopSignal)
-                break;
-            if (r <= 0)
-                continue;
-            char c = 0;
-            if (::read(fd, &c, 1) != 1)
-                break;
-            if (c == '\n' || c == '\r') {
-                hr = S_OK;
-                break;
-            }
-            strPassword += c;
-        }
-        if (bTerminal)
-            ::tcsetattr(fd, TCSAFLUSH, &saved);
-        n = ::write(fd, "\n", 1);
-        ::close(fd);
-        if (FAILED(hr))
-            strPassword.clear();
-        return hr;
-    }
-
-private:
-    bool m_bUsedEnvironment = false;
-};
 
 struct COptions
 {
@@ -546,7 +485,7 @@ int main(int argc, char** argv)
     const HRESULT hr = MAPIInitialize(&init);
     if (FAILED(hr))
         return Fail("cannot start MAPI", hr);
-    CPasswordPrompt prompt;
+    CTerminalPasswordPrompt prompt(&g_nStopSignal);
     dravik::mapi32::SetStorePasswordPrompt(&prompt);
     dravik::mapi32::SetStoreCodePage(options.ulCodePage);
     const int nStatus = Dump(options);

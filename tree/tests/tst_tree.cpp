@@ -908,6 +908,21 @@ private slots:
             again.pDoc->OnDisconnect();
         }
 
+        // The same dialog offers .eml: a name ending in .eml gets an Internet message
+        // with the attached message inside it.
+        QVERIFY(prompts.m_fileRequests.back().filters.contains(QStringLiteral("Internet Message (*.eml)")));
+        ws.pDoc->SelectNode(CLeftView::NodeOf(messages.front()));
+        const QString strEml = m_dir.filePath(QStringLiteral("saved.eml"));
+        prompts.AnswerFile(strEml);
+        QVERIFY(tree.OnCommand(ID_SAVE_MESSAGE_AS));
+        QVERIFY(prompts.m_errorReports.empty());
+        QFile eml(strEml);
+        QVERIFY(eml.open(QIODevice::ReadOnly));
+        const QByteArray bytes = eml.readAll();
+        QVERIFY(bytes.contains("MIME-Version: 1.0\n"));
+        QVERIFY(bytes.contains("Content-Type: message/rfc822"));
+        QVERIFY(bytes.contains("Subject: I have attachments!\n"));
+
         // Cancelled: nothing written.
         prompts.AnswerFile(QString());
         tree.OnSaveMessageAs();

@@ -1,0 +1,789 @@
+// MAPI messages as Internet messages, built and encoded by GMime.
+#include "content/InternetMessage.h"
+
+#include "content/MessageBody.h"
+
+#include "mapi32/mapicode.h"
+#include "mapi32/mapiguid.h"
+#include "mapi32/mapitags.h"
+#include "mapi32/mapiutil.h"
+#include "mapi32/rtfstream.h"
+#include "mapi32/utf.h"
+
+#include <gmime/gmime.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+namespace dravik::content {
+
+namespace {
+
+constexpr int kMaxDepth = 64;  // embedded messages inside embedded messages
+
+// PR_RECIPIENT_TYPE values.
+constexpr LONG kMapiTo = 1;
+constexpr LONG kMapiCc = 2;
+constexpr LONG kMapiBcc = 3;
+
+constexpr ULONG kTransportHeaders = PROP_TAG(PT_UNICODE, 0x007D);
+constexpr ULONG kSubject = PROP_TAG(PT_UNICODE, 0x0037);
+constexpr ULONG kRepresentingName = PROP_TAG(PT_UNICODE, 0x0042);
+constexpr ULONG kRepresentingAddrType = PROP_TAG(PT_UNICODE, 0x0064);
+constexpr ULONG kRepresentingAddress = PROP_TAG(PT_UNICODE, 0x0065);
+constexpr ULONG kRepresentingSmtp = PROP_TAG(PT_UNICODE, 0x5D02);
+constexpr ULONG kSenderName = PROP_TAG(PT_UNICODE, 0x0C1A);
+constexpr ULONG kSenderAddrType = PROP_TAG(PT_UNICODE, 0x0C1E);
+constexpr ULONG kSenderAddress = PROP_TAG(PT_UNICODE, 0x0C1F);
+constexpr ULONG kSenderSmtp = PROP_TAG(PT_UNICODE, 0x5D01);
+constexpr ULONG kSubmitTime = PROP_TAG(PT_SYSTIME, 0x0039);
+constexpr ULONG kDeliveryTime = PROP_TAG(PT_SYSTIME, 0x0E06);
+constexpr ULONG kMessageId = PROP_TAG(PT_UNICODE, 0x1035);
+constexpr ULONG kInReplyTo = PROP_TAG(PT_UNICODE, 0x1042);
+constexpr ULONG kReferences = PROP_TAG(PT_UNICODE, 0x1039);
+constexpr ULONG kImportance = PROP_TAG(PT_LONG, 0x0017);
+
+constexpr ULONG kRecipientType = PROP_TAG(PT_LONG, 0x0C15);
+constexpr ULONG kDisplayName = PROP_TAG(PT_UNICODE, 0x3001);
+constexpr ULONG kAddrType = PROP_TAG(PT_UNICODE, 0x3002);
+constexpr ULONG kEmailAddress = PROP_TAG(PT_UNICODE, 0x3003);
+constexpr ULONG kSmtpAddress = PROP_TAG(PT_UNICODE, 0x39FE);
+
+constexpr ULONG kAttachMethod = PROP_TAG(PT_LONG, 0x3705);
+constexpr ULONG kAttachLongFilename = PROP_TAG(PT_UNICODE, 0x3707);
+constexpr ULONG kAttachFilename = PROP_TAG(PT_UNICODE, 0x3704);
+constexpr ULONG kAttachMimeTag = PROP_TAG(PT_UNICODE, 0x370E);
+constexpr ULONG kAttachContentId = PROP_TAG(PT_UNICODE, 0x3712);
+constexpr ULONG kAttachDataBin = PROP_TAG(PT_BINARY, 0x3701);
+constexpr ULONG kAttachDataObj = PROP_TAG(PT_OBJECT, 0x3701);
+
+void InitGMime()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+std::string HrText(HRESULT hr)
+{
+    const char* name = nullptr;
+    switch (hr) {
+    case MAPI_E_CORRUPT_DATA: name = "MAPI_E_CORRUPT_DATA"; break;
+    case MAPI_E_NOT_FOUND: name = "MAPI_E_NOT_FOUND"; break;
+    case MAPI_E_NO_SUPPORT: name = "MAPI_E_NO_SUPPORT"; break;
+    case MAPI_E_NOT_ENOUGH_MEMORY: name = "MAPI_E_NOT_ENOUGH_MEMORY"; break;
+    case MAPI_E_INTERFACE_NOT_SUPPORTED: name = "MAPI_E_INTERFACE_NOT_SUPPORTED"; break;
+    default: break;
+    }
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%s%s0x%08X", name ? name : "", name ? " " : "", unsigned(hr));
+    return buf;
+}
+
+// Owns one GObject reference.
+template <class T>
+struct GRef
+{
+    T* p = nullptr;
+    GRef() = default;
+    explicit GRef(T* q) : p(q) {}
+    ~GRef()
+    {
+        if (p)
+            g_object_unref(p);
+    }
+    GRef(const GRef&) = delete;
+    GRef& operator=(const GRef&) = delete;
+    T* release()
+    {
+        T* q = p;
+        p = nullptr;
+        return q;
+    }
+};
+
+std::string TextOf(const SPropValue& v)
+{
+    if (PROP_TYPE(v.ulPropTag) == PT_UNICODE && v.Value.lpszW)
+        return mapi32::Utf16ToUtf8(v.Value.lpszW);
+    if (PROP_TYPE(v.ulPropTag) == PT_STRING8 && v.Value.lpszA)
+        return v.Value.lpszA;
+    return {};
+}
+
+// A text value read whole, through a stream when it is too large for GetProps.
+std::string LargeText(LPMAPIPROP obj, const SPropValue& v, ULONG tag)
+{
+    if (PROP_TYPE(v.ulPropTag) == PT_ERROR && v.Value.err == MAPI_E_NOT_ENOUGH_MEMORY) {
+        LPUNKNOWN unk = nullptr;
+        if (FAILED(obj->OpenProperty(tag, &IID_IStream, 0, 0, &unk)))
+            return {};
+        auto* stream = static_cast<LPSTREAM>(unk);
+        std::vector<uint8_t> bytes;
+        const HRESULT hr = mapi32::ReadWholeStream(stream, bytes);
+        stream->Release();
+        if (FAILED(hr))
+            return {};
+        std::u16string text;
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+            text.push_back(char16_t(bytes[i] | bytes[i + 1] << 8));
+        while (!text.empty() && text.back() == 0)
+            text.pop_back();
+        return mapi32::Utf16ToUtf8(text);
+    }
+    return TextOf(v);
+}
+
+std::optional<uint64_t> TimeOf(const SPropValue& v)
+{
+    if (PROP_TYPE(v.ulPropTag) != PT_SYSTIME)
+        return std::nullopt;
+    return uint64_t(v.Value.ft.dwHighDateTime) << 32 | v.Value.ft.dwLowDateTime;
+}
+
+// Lines end in LF only: GMime writes LF, and a CR left in a text would be encoded.
+std::string UnixLines(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+bool IsAscii(const std::string& s)
+{
+    return std::all_of(s.begin(), s.end(), [](char c) { return (unsigned char)c < 0x80; });
+}
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+std::string Trimmed(std::string id)
+{
+    id.erase(0, id.find_first_not_of(" \t<"));
+    while (!id.empty() && (id.back() == '>' || id.back() == ' ' || id.back() == '\t'))
+        id.pop_back();
+    return id;
+}
+
+// The address a mail program can send to: the SMTP address, else the e-mail
+// address when it is an Internet one.
+std::string InternetAddressOf(const std::string& smtp, const std::string& addrType, const std::string& email)
+{
+    if (!smtp.empty())
+        return smtp;
+    if (Lower(addrType) == "smtp" || (addrType.empty() && email.find('@') != std::string::npos))
+        return email;
+    return {};
+}
+
+// A mailbox, or for a name with no Internet address an empty group of that
+// name ("Name:;"), which mail programs read without complaint, where "Name <>" is invalid.
+void AddAddress(GMimeMessage* message, GMimeAddressType type, const std::string& name, const std::string& addr)
+{
+    if (!addr.empty()) {
+        g_mime_message_add_mailbox(message, type, name.empty() ? nullptr : name.c_str(), addr.c_str());
+        return;
+    }
+    InternetAddress* group = internet_address_group_new(name.c_str());
+    internet_address_list_add(g_mime_message_get_addresses(message, type), group);
+    g_object_unref(group);
+}
+
+// The raw value of a Content-Disposition with a file name. Names that are
+// short and plain ASCII are quoted; others are RFC 2231 UTF-8, split into
+// sections that each hold whole characters (readers decode each section on
+// its own), so that no line grows past the limit.
+std::string DispositionWithFileName(const char* disposition, const std::string& name)
+{
+    const bool plain = name.size() <= 60 && std::all_of(name.begin(), name.end(), [](char c) {
+                           const unsigned char u = static_cast<unsigned char>(c);
+                           return u >= 0x20 && u < 0x7F;
+                       });
+    std::string raw = std::string(" ") + disposition + ";\n\tfilename=";
+    if (plain) {
+        raw += '"';
+        for (char c : name) {
+            if (c == '"' || c == '\\')
+                raw += '\\';
+            raw += c;
+        }
+        return raw + "\"\n";
+    }
+    std::vector<std::string> sections(1);
+    static const char hex[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char u = static_cast<unsigned char>(name[i]);
+        if ((u & 0xC0) != 0x80 && sections.back().size() >= 60)
+            sections.emplace_back();
+        if (std::isalnum(u) || std::strchr("!#$&+-.^_`|~", u))
+            sections.back() += char(u);
+        else
+            sections.back() += std::string("%") + hex[u >> 4] + hex[u & 15];
+    }
+    raw.resize(raw.size() - std::strlen("filename="));
+    if (sections.size() == 1)
+        return raw + "filename*=UTF-8''" + sections[0] + "\n";
+    for (size_t i = 0; i < sections.size(); ++i) {
+        raw += "filename*" + std::to_string(i) + "*=" + (i == 0 ? "UTF-8''" : "") + sections[i];
+        raw += i + 1 < sections.size() ? ";\n\t" : "\n";
+    }
+    return raw;
+}
+
+void SetDisposition(GMimeObject* part, const char* disposition, const std::string& name)
+{
+    g_mime_object_set_disposition(part, disposition);
+    if (name.empty())
+        return;
+    // Set last, as it is written: the header keeps the raw value given.
+    g_mime_object_set_content_disposition_parameter(part, "filename", "x");
+    GMimeHeaderList* list = g_mime_object_get_header_list(part);
+    if (GMimeHeader* header = g_mime_header_list_get_header(list, "Content-Disposition"))
+        g_mime_header_set_raw_value(header, DispositionWithFileName(disposition, name).c_str());
+}
+
+class CConverter
+{
+public:
+    explicit CConverter(InternetMessage& result) : m_result(result) {}
+
+    // The message with its parts; nullptr when its properties cannot be read.
+    GMimeMessage* Message(LPMESSAGE msg, const std::string& where, int depth, HRESULT& hr);
+
+    void SetBoundaries()
+    {
+        char hash[24];
+        std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(m_hash));
+        int n = 0;
+        for (GMimeMultipart* mp : m_multiparts)
+            g_mime_multipart_set_boundary(mp, ("=_" + std::string(hash) + "." + std::to_string(++n)).c_str());
+    }
+
+private:
+    void Hash(const void* data, size_t size)
+    {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < size; ++i) {
+            m_hash ^= p[i];
+            m_hash *= 0x100000001B3ull;
+        }
+    }
+    void Hash(const std::string& s)
+    {
+        Hash(s.data(), s.size());
+        Hash("\0", 1);
+    }
+
+    void Problem(const std::string& where, const std::string& why) { m_result.problems.push_back({where, why}); }
+
+    GMimeObject* Leaf(const std::string& type, const std::string& subtype, const std::string& bytes, bool text)
+    {
+        Hash(bytes);
+        GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
+        if (text)
+            g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", IsAscii(bytes) ? "us-ascii" : "utf-8");
+        GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+        GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream.p, GMIME_CONTENT_ENCODING_DEFAULT));
+        g_mime_part_set_content(part, wrapper.p);
+        // A file's bytes go in base64, whatever they hold: 7bit and quoted-printable
+        // lines are rewritten to the file's line ends on the way, which would change them.
+        g_mime_part_set_content_encoding(part, text ? g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT)
+                                                    : GMIME_CONTENT_ENCODING_BASE64);
+        return GMIME_OBJECT(part);
+    }
+
+    GMimeMultipart* Multipart(const char* subtype)
+    {
+        GMimeMultipart* mp = g_mime_multipart_new_with_subtype(subtype);
+        m_multiparts.push_back(mp);
+        return mp;
+    }
+
+    void Headers(LPMESSAGE msg, GMimeMessage*& message, const std::string& where);
+    void Recipients(LPMESSAGE msg, GMimeMessage* message, const std::string& where);
+    GMimeObject* Body(LPMESSAGE msg, const std::string& where, std::string& html);
+    GMimeObject* Attachments(LPMESSAGE msg, GMimeObject* body, const std::string& html, const std::string& where,
+                             int depth);
+
+    InternetMessage& m_result;
+    uint64_t m_hash = 0xCBF29CE484222325ull;
+    std::vector<GMimeMultipart*> m_multiparts;
+};
+
+// Header text as a message of its own, parsed by GMime; nullptr when it does not parse.
+GMimeMessage* ParseTransportHeaders(const std::string& text)
+{
+    std::string headers = UnixLines(text);
+    headers.erase(0, headers.find_first_not_of('\n'));
+    const size_t end = headers.find("\n\n");
+    if (end != std::string::npos)
+        headers.resize(end + 1);
+    // A first line that is no header ("Microsoft Mail Internet Headers Version 2.0") is dropped.
+    while (!headers.empty()) {
+        const size_t eol = headers.find('\n');
+        const std::string line = headers.substr(0, eol);
+        const size_t colon = line.find(':');
+        if (colon != std::string::npos && colon > 0 && line.find_first_of(" \t") > colon)
+            break;
+        headers.erase(0, eol == std::string::npos ? headers.size() : eol + 1);
+    }
+    if (headers.empty() || headers.find(':') == std::string::npos)
+        return nullptr;
+    if (headers.back() != '\n')
+        headers += '\n';
+    headers += '\n';
+    GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(headers.data(), headers.size()));
+    GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.p));
+    g_mime_parser_set_format(parser.p, GMIME_FORMAT_MESSAGE);
+    GMimeMessage* message = g_mime_parser_construct_message(parser.p, nullptr);
+    if (!message)
+        return nullptr;
+    // The structure is made anew from the message's parts: drop what described the old one.
+    GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(message));
+    for (int i = g_mime_header_list_get_count(list) - 1; i >= 0; --i) {
+        const std::string name = Lower(g_mime_header_get_name(g_mime_header_list_get_header_at(list, i)));
+        if (name.rfind("content-", 0) == 0)
+            g_mime_header_list_remove_at(list, i);
+    }
+    return message;
+}
+
+void CConverter::Headers(LPMESSAGE msg, GMimeMessage*& message, const std::string& where)
+{
+    enum {
+        Transport, Subject, RepName, RepType, RepAddr, RepSmtp, SndName, SndType, SndAddr, SndSmtp, Submit, Delivery,
+        MsgId, ReplyTo, Refs, Importance, Count
+    };
+    SizedSPropTagArray(Count, tags) = {
+        Count,
+        {kTransportHeaders, kSubject, kRepresentingName, kRepresentingAddrType, kRepresentingAddress, kRepresentingSmtp,
+         kSenderName, kSenderAddrType, kSenderAddress, kSenderSmtp, kSubmitTime, kDeliveryTime, kMessageId, kInReplyTo,
+         kReferences, kImportance}};
+    ULONG count = 0;
+    LPSPropValue v = nullptr;
+    if (FAILED(msg->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), MAPI_UNICODE, &count, &v)) || count != Count) {
+        MAPIFreeBuffer(v);
+        message = g_mime_message_new(TRUE);
+        Problem(where, "its headers cannot be read");
+        return;
+    }
+    const std::string transport = LargeText(msg, v[Transport], kTransportHeaders);
+    const std::string subject = TextOf(v[Subject]);
+    const std::string repName = TextOf(v[RepName]);
+    const std::string repAddr = InternetAddressOf(TextOf(v[RepSmtp]), TextOf(v[RepType]), TextOf(v[RepAddr]));
+    const std::string sndName = TextOf(v[SndName]);
+    const std::string sndAddr = InternetAddressOf(TextOf(v[SndSmtp]), TextOf(v[SndType]), TextOf(v[SndAddr]));
+    std::optional<uint64_t> date = TimeOf(v[Submit]);
+    if (!date)
+        date = TimeOf(v[Delivery]);
+    const std::string messageId = TextOf(v[MsgId]);
+    const std::string inReplyTo = TextOf(v[ReplyTo]);
+    const std::string references = TextOf(v[Refs]);
+    const std::optional<LONG> importance =
+        PROP_TYPE(v[Importance].ulPropTag) == PT_LONG ? std::optional<LONG>(v[Importance].Value.l) : std::nullopt;
+    MAPIFreeBuffer(v);
+
+    m_result.envelopeSender = !repAddr.empty() ? repAddr : sndAddr;
+    m_result.date = date;
+    Hash(transport);
+    Hash(subject);
+    Hash(repName + "\n" + repAddr + "\n" + sndName + "\n" + sndAddr + "\n" + messageId);
+
+    if (!transport.empty()) {
+        message = ParseTransportHeaders(transport);
+        if (message)
+            return;
+        Problem(where, "its transport headers cannot be read: headers are made from its properties");
+    }
+    message = g_mime_message_new(TRUE);
+    if (!repName.empty() || !repAddr.empty())
+        AddAddress(message, GMIME_ADDRESS_TYPE_FROM, repName, repAddr);
+    if ((!sndName.empty() || !sndAddr.empty()) && (sndName != repName || sndAddr != repAddr)) {
+        const bool from = repName.empty() && repAddr.empty();
+        AddAddress(message, from ? GMIME_ADDRESS_TYPE_FROM : GMIME_ADDRESS_TYPE_SENDER, sndName, sndAddr);
+    }
+    Recipients(msg, message, where);
+    if (!subject.empty())
+        g_mime_message_set_subject(message, subject.c_str(), "utf-8");
+    if (date) {
+        const int64_t seconds = int64_t(*date / 10000000ull) - 11644473600ll;
+        if (GDateTime* dt = g_date_time_new_from_unix_utc(seconds)) {
+            g_mime_message_set_date(message, dt);
+            g_date_time_unref(dt);
+        }
+    }
+    if (!Trimmed(messageId).empty())
+        g_mime_message_set_message_id(message, Trimmed(messageId).c_str());
+    if (!inReplyTo.empty())
+        g_mime_object_set_header(GMIME_OBJECT(message), "In-Reply-To", inReplyTo.c_str(), nullptr);
+    if (!references.empty())
+        g_mime_object_set_header(GMIME_OBJECT(message), "References", references.c_str(), nullptr);
+    if (importance && (*importance == 0 || *importance == 2))
+        g_mime_object_set_header(GMIME_OBJECT(message), "Importance", *importance == 0 ? "low" : "high", nullptr);
+}
+
+void CConverter::Recipients(LPMESSAGE msg, GMimeMessage* message, const std::string& where)
+{
+    LPMAPITABLE table = nullptr;
+    if (FAILED(msg->GetRecipientTable(MAPI_UNICODE, &table))) {
+        Problem(where, "its recipients cannot be read");
+        return;
+    }
+    enum { Type, Name, AddrType, Email, Smtp, Count };
+    SizedSPropTagArray(Count, cols) = {Count, {kRecipientType, kDisplayName, kAddrType, kEmailAddress, kSmtpAddress}};
+    LPSRowSet rows = nullptr;
+    const HRESULT hr = HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&cols), nullptr, nullptr, 0, &rows);
+    table->Release();
+    if (FAILED(hr)) {
+        Problem(where, "its recipients cannot be read (" + HrText(hr) + ")");
+        return;
+    }
+    for (ULONG r = 0; r < rows->cRows; ++r) {
+        const SRow& row = rows->aRow[r];
+        if (row.cValues < Count)
+            continue;
+        const LONG type = PROP_TYPE(row.lpProps[Type].ulPropTag) == PT_LONG ? row.lpProps[Type].Value.l : kMapiTo;
+        const std::string name = TextOf(row.lpProps[Name]);
+        const std::string addr =
+            InternetAddressOf(TextOf(row.lpProps[Smtp]), TextOf(row.lpProps[AddrType]), TextOf(row.lpProps[Email]));
+        if (name.empty() && addr.empty())
+            continue;
+        Hash(name + "\n" + addr);
+        const GMimeAddressType which = type == kMapiCc    ? GMIME_ADDRESS_TYPE_CC
+                                       : type == kMapiBcc ? GMIME_ADDRESS_TYPE_BCC
+                                                          : GMIME_ADDRESS_TYPE_TO;
+        AddAddress(message, which, name, addr);
+    }
+    FreeProws(rows);
+}
+
+GMimeObject* CConverter::Body(LPMESSAGE msg, const std::string& where, std::string& html)
+{
+    MessageBody body;
+    if (FAILED(ReadMessageBody(msg, body))) {
+        Problem(where, "its body cannot be read");
+        return nullptr;
+    }
+    for (const std::string& d : body.damage)
+        Problem(where, "body: " + d);
+    GMimeObject* text = nullptr;
+    GMimeObject* htmlPart = nullptr;
+    if (body.text && (body.best != BodyKind::Html || !body.text->empty()))
+        text = Leaf("text", "plain", UnixLines(*body.text), true);
+    if (body.html && (body.best == BodyKind::Html || !text)) {
+        html = *body.html;
+        htmlPart = Leaf("text", "html", UnixLines(*body.html), true);
+    }
+    if (text && htmlPart) {
+        GMimeMultipart* alt = Multipart("alternative");
+        g_mime_multipart_add(alt, text);
+        g_mime_multipart_add(alt, htmlPart);
+        g_object_unref(text);
+        g_object_unref(htmlPart);
+        return GMIME_OBJECT(alt);
+    }
+    return text ? text : htmlPart;
+}
+
+GMimeMessage* CConverter::Message(LPMESSAGE msg, const std::string& where, int depth, HRESULT& hr)
+{
+    hr = S_OK;
+    GMimeMessage* message = nullptr;
+    Headers(msg, message, where);
+    std::string html;
+    GMimeObject* body = Body(msg, where, html);
+    GMimeObject* top = Attachments(msg, body, html, where, depth);
+    if (!top)
+        top = Leaf("text", "plain", "", true);
+    g_mime_message_set_mime_part(message, top);
+    g_object_unref(top);
+    return message;
+}
+
+// Where an HTML body refers to a Content-ID ("cid:ID"), lower case.
+bool HtmlRefersTo(const std::string& lowerHtml, const std::string& contentId)
+{
+    return !contentId.empty() && lowerHtml.find("cid:" + Lower(contentId)) != std::string::npos;
+}
+
+GMimeObject* CConverter::Attachments(LPMESSAGE msg, GMimeObject* body, const std::string& html,
+                                     const std::string& where, int depth)
+{
+    LPMAPITABLE table = nullptr;
+    HRESULT hr = msg->GetAttachmentTable(0, &table);
+    LPSRowSet rows = nullptr;
+    if (SUCCEEDED(hr)) {
+        SizedSPropTagArray(1, cols) = {1, {PR_ATTACH_NUM}};
+        hr = HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&cols), nullptr, nullptr, 0, &rows);
+        table->Release();
+    }
+    if (FAILED(hr)) {
+        Problem(where, "its attachments cannot be listed (" + HrText(hr) + ")");
+        return body;
+    }
+    const std::string lowerHtml = Lower(html);
+    std::vector<GMimeObject*> inlines;
+    std::vector<GMimeObject*> attached;
+    for (ULONG r = 0; r < rows->cRows; ++r) {
+        const SRow& row = rows->aRow[r];
+        std::string at = where + "/attachment " + std::to_string(r + 1);
+        if (row.cValues < 1 || PROP_TYPE(row.lpProps[0].ulPropTag) != PT_LONG) {
+            Problem(at, "it cannot be opened: its number cannot be read");
+            continue;
+        }
+        LPATTACH attach = nullptr;
+        hr = msg->OpenAttach(ULONG(row.lpProps[0].Value.l), &IID_IAttachment, 0, &attach);
+        if (FAILED(hr)) {
+            Problem(at, "it cannot be opened (" + HrText(hr) + ")");
+            continue;
+        }
+        enum { Method, LongName, ShortName, Display, Mime, Cid, Count };
+        SizedSPropTagArray(Count, tags) = {
+            Count, {kAttachMethod, kAttachLongFilename, kAttachFilename, kDisplayName, kAttachMimeTag, kAttachContentId}};
+        ULONG count = 0;
+        LPSPropValue v = nullptr;
+        if (FAILED(attach->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), MAPI_UNICODE, &count, &v)) ||
+            count != Count) {
+            MAPIFreeBuffer(v);
+            attach->Release();
+            Problem(at, "its properties cannot be read");
+            continue;
+        }
+        const LONG method = PROP_TYPE(v[Method].ulPropTag) == PT_LONG ? v[Method].Value.l : ATTACH_BY_VALUE;
+        std::string name = TextOf(v[LongName]);
+        if (name.empty())
+            name = TextOf(v[ShortName]);
+        if (name.empty())
+            name = TextOf(v[Display]);
+        std::string mime = Lower(TextOf(v[Mime]));
+        const std::string cid = Trimmed(TextOf(v[Cid]));
+        MAPIFreeBuffer(v);
+        if (!name.empty())
+            at += " (" + name + ")";
+
+        GMimeObject* part = nullptr;
+        if (method == ATTACH_EMBEDDED_MSG) {
+            LPUNKNOWN unk = nullptr;
+            hr = attach->OpenProperty(kAttachDataObj, &IID_IMessage, 0, 0, &unk);
+            if (FAILED(hr)) {
+                Problem(at, "the embedded message cannot be opened (" + HrText(hr) + ")");
+            } else if (depth + 1 >= kMaxDepth) {
+                unk->Release();
+                Problem(at, "embedded messages are nested more than " + std::to_string(kMaxDepth) + " deep");
+            } else {
+                auto* inner = static_cast<LPMESSAGE>(unk);
+                HRESULT hrInner = S_OK;
+                GMimeMessage* sub = Message(inner, at, depth + 1, hrInner);
+                inner->Release();
+                if (sub) {
+                    GMimeMessagePart* mp = g_mime_message_part_new_with_message("rfc822", sub);
+                    g_object_unref(sub);
+                    part = GMIME_OBJECT(mp);
+                    ++m_result.embedded;
+                }
+            }
+        } else if (method == ATTACH_BY_VALUE || method == ATTACH_OLE) {
+            std::vector<uint8_t> data;
+            LPUNKNOWN unk = nullptr;
+            hr = attach->OpenProperty(kAttachDataBin, &IID_IStream, 0, 0, &unk);
+            if (FAILED(hr) && method == ATTACH_OLE)
+                hr = attach->OpenProperty(kAttachDataObj, &IID_IStream, 0, 0, &unk);
+            if (SUCCEEDED(hr)) {
+                auto* stream = static_cast<LPSTREAM>(unk);
+                hr = mapi32::ReadWholeStream(stream, data);
+                stream->Release();
+            }
+            if (FAILED(hr) && hr != MAPI_E_NOT_FOUND) {
+                Problem(at, "its data cannot be read (" + HrText(hr) + ")");
+            } else {
+                // An attachment without data is written empty, as the store has it.
+                const size_t slash = mime.find('/');
+                if (slash == std::string::npos || slash == 0 || slash + 1 == mime.size() ||
+                    mime.find_first_of(" ;\t\"") != std::string::npos)
+                    mime = MimeTypeForFileName(name);
+                // A message/* part may not be base64-encoded, and the bytes of a file
+                // are not known to be a whole message: written as a file.
+                if (mime.rfind("message/", 0) == 0 || mime.rfind("multipart/", 0) == 0)
+                    mime = "application/octet-stream";
+                const std::string slashMime = mime;
+                const size_t s = slashMime.find('/');
+                part = Leaf(slashMime.substr(0, s), slashMime.substr(s + 1),
+                            std::string(reinterpret_cast<const char*>(data.data()), data.size()), false);
+                // Text attachments keep their bytes as they are: no charset is claimed for them.
+                if (!name.empty() && name.size() <= 60 && IsAscii(name))
+                    g_mime_object_set_content_type_parameter(part, "name", name.c_str());
+            }
+        } else {
+            Problem(at, method == ATTACH_BY_REFERENCE || method == ATTACH_BY_REF_RESOLVE || method == ATTACH_BY_REF_ONLY
+                            ? "it is attached by reference: its data is not in the store"
+                            : "its attach method " + std::to_string(method) + " has no data to write");
+        }
+        attach->Release();
+        if (!part)
+            continue;
+        ++m_result.attachments;
+        Hash(at);
+        if (!cid.empty())
+            g_mime_object_set_content_id(part, cid.c_str());
+        if (!cid.empty() && HtmlRefersTo(lowerHtml, cid) && method != ATTACH_EMBEDDED_MSG) {
+            SetDisposition(part, "inline", name);
+            inlines.push_back(part);
+        } else {
+            SetDisposition(part, "attachment", name);
+            attached.push_back(part);
+        }
+    }
+    FreeProws(rows);
+
+    if (!inlines.empty() && body) {
+        // The inline images go beside the HTML they belong to.
+        GMimeMultipart* related = Multipart("related");
+        g_mime_object_set_content_type_parameter(GMIME_OBJECT(related), "type", "text/html");
+        if (GMIME_IS_MULTIPART(body)) {
+            // multipart/alternative: the HTML is its last part.
+            GMimeMultipart* alt = GMIME_MULTIPART(body);
+            const int last = g_mime_multipart_get_count(alt) - 1;
+            GMimeObject* htmlPart = g_mime_multipart_remove_at(alt, last);
+            g_mime_multipart_add(related, htmlPart);
+            g_object_unref(htmlPart);
+            for (GMimeObject* p : inlines) {
+                g_mime_multipart_add(related, p);
+                g_object_unref(p);
+            }
+            g_mime_multipart_add(alt, GMIME_OBJECT(related));
+            g_object_unref(related);
+        } else {
+            g_mime_multipart_add(related, body);
+            g_object_unref(body);
+            for (GMimeObject* p : inlines) {
+                g_mime_multipart_add(related, p);
+                g_object_unref(p);
+            }
+            body = GMIME_OBJECT(related);
+        }
+    } else {
+        // No HTML to hold them: they are attachments like the others.
+        attached.insert(attached.begin(), inlines.begin(), inlines.end());
+    }
+    if (attached.empty())
+        return body;
+    GMimeMultipart* mixed = Multipart("mixed");
+    if (body) {
+        g_mime_multipart_add(mixed, body);
+        g_object_unref(body);
+    }
+    for (GMimeObject* p : attached) {
+        g_mime_multipart_add(mixed, p);
+        g_object_unref(p);
+    }
+    return GMIME_OBJECT(mixed);
+}
+
+} // namespace
+
+HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, InternetMessage& result)
+{
+    result = InternetMessage{};
+    if (!lpMessage)
+        return MAPI_E_INVALID_PARAMETER;
+    InitGMime();
+    CConverter converter(result);
+    HRESULT hr = S_OK;
+    GRef<GMimeMessage> message(converter.Message(lpMessage, where, 0, hr));
+    if (!message.p)
+        return FAILED(hr) ? hr : MAPI_E_CALL_FAILED;
+    converter.SetBoundaries();
+    GRef<GMimeStream> out(g_mime_stream_mem_new());
+    GMimeFormatOptions* options = g_mime_format_options_new();
+    g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_UNIX);
+    g_mime_format_options_set_param_encoding_method(options, GMIME_PARAM_ENCODING_METHOD_RFC2231);
+    const ssize_t n = g_mime_object_write_to_stream(GMIME_OBJECT(message.p), options, out.p);
+    g_mime_format_options_free(options);
+    if (n < 0)
+        return MAPI_E_CALL_FAILED;
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.p));
+    result.bytes.assign(reinterpret_cast<const char*>(bytes->data), bytes->len);
+    return S_OK;
+}
+
+void AppendMboxrd(const InternetMessage& message, std::string& mbox)
+{
+    std::string sender = message.envelopeSender;
+    sender.erase(std::remove_if(sender.begin(), sender.end(), [](unsigned char c) { return c <= ' ' || c >= 0x7F; }),
+                 sender.end());
+    if (sender.empty())
+        sender = "MAILER-DAEMON";
+    char date[64] = "Thu Jan  1 00:00:00 1970";
+    if (message.date) {
+        const std::time_t t = std::time_t(int64_t(*message.date / 10000000ull) - 11644473600ll);
+        std::tm tm{};
+        // Names of days and months in English whatever the locale, as the form has them.
+        static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+        static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+        if (gmtime_r(&t, &tm))
+            std::snprintf(date, sizeof date, "%s %s %2d %02d:%02d:%02d %d", days[tm.tm_wday % 7], months[tm.tm_mon % 12],
+                          tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_year + 1900);
+    }
+    mbox += "From " + sender + " " + date + "\n";
+    const std::string& s = message.bytes;
+    size_t start = 0;
+    while (start < s.size()) {
+        size_t end = s.find('\n', start);
+        if (end == std::string::npos)
+            end = s.size();
+        size_t i = start;
+        while (i < end && s[i] == '>')
+            ++i;
+        if (end - i >= 5 && s.compare(i, 5, "From ") == 0)
+            mbox += '>';
+        mbox.append(s, start, end - start);
+        mbox += '\n';
+        start = end + 1;
+    }
+    mbox += '\n';
+}
+
+std::string MimeTypeForFileName(const std::string& name)
+{
+    static const std::map<std::string, std::string> types = {
+        {"txt", "text/plain"},       {"htm", "text/html"},         {"html", "text/html"},
+        {"csv", "text/csv"},         {"xml", "text/xml"},          {"rtf", "application/rtf"},
+        {"pdf", "application/pdf"},  {"zip", "application/zip"},   {"gz", "application/gzip"},
+        {"jpg", "image/jpeg"},       {"jpeg", "image/jpeg"},       {"png", "image/png"},
+        {"gif", "image/gif"},        {"bmp", "image/bmp"},         {"tif", "image/tiff"},
+        {"tiff", "image/tiff"},      {"svg", "image/svg+xml"},     {"ics", "text/calendar"},
+        {"vcf", "text/vcard"},       {"msg", "application/vnd.ms-outlook"},
+        {"doc", "application/msword"}, {"xls", "application/vnd.ms-excel"},
+        {"ppt", "application/vnd.ms-powerpoint"},
+        {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+        {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+        {"pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+        {"wav", "audio/wav"},        {"mp3", "audio/mpeg"},        {"mp4", "video/mp4"},
+    };
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos) {
+        const auto it = types.find(Lower(name.substr(dot + 1)));
+        if (it != types.end())
+            return it->second;
+    }
+    return "application/octet-stream";
+}
+
+} // namespace dravik::content
