@@ -311,16 +311,22 @@ void CDumpWriter::Send(const std::string& line)
     // Straight to the descriptor, in pieces that a writable pipe takes without
     // blocking, waiting for room in short polls: a reader that stops reading
     // cannot hold the dump past a stop signal (stdio would retry the write).
+    // A stop signal ends the output between lines; a line already begun
+    // (a whole value can make it longer than one piece) is finished while the
+    // reader takes it, and cut only when the reader has stopped reading.
     const size_t kPiece = m_bMayBlock ? PIPE_BUF : line.size();
     size_t done = 0;
+    bool bStalled = false;
     while (done < line.size()) {
-        if (m_pStop != nullptr && *m_pStop) {
+        const bool bStop = m_pStop != nullptr && *m_pStop;
+        if (bStop && (done == 0 || line[done - 1] == '\n' || bStalled)) {
             m_bOk = false;
             m_nErrno = EINTR;
             return;
         }
         pollfd pfd{fd, POLLOUT, 0};
         const int nReady = m_bMayBlock ? ::poll(&pfd, 1, 100) : 1;
+        bStalled = nReady == 0;
         if (nReady == 0 || (nReady < 0 && errno == EINTR))
             continue;
         const ssize_t n = nReady < 0 ? -1 : ::write(fd, line.data() + done, std::min(kPiece, line.size() - done));
