@@ -76,7 +76,7 @@ struct MsgContext
         if (!b.has(PR_OBJECT_TYPE))
             b.addLong(PR_OBJECT_TYPE, objectType);
         if (!b.has(PR_STORE_ENTRYID))
-            b.addBinary(PR_STORE_ENTRYID, {storeEntryId.begin(), storeEntryId.end()});
+            b.addBinary(PR_STORE_ENTRYID, std::vector<uint8_t>(storeEntryId.begin(), storeEntryId.end()));
         if (!b.has(PR_STORE_RECORD_KEY))
             b.addBinary(PR_STORE_RECORD_KEY, recordKey);
     }
@@ -449,7 +449,7 @@ public:
                 ValueBuilder& b = rows.emplace_back(m_ctx->codePage);
                 BuildMessageValues(*m_ctx, m, false, m_ctx->codePage, b);
                 if (!b.has(PR_INSTANCE_KEY))
-                    b.addBinary(PR_INSTANCE_KEY, {kMessageId, 0, 0, 0});
+                    b.addBinary(PR_INSTANCE_KEY, std::vector<uint8_t>{kMessageId, 0, 0, 0});
             }
             return MakeRowsTable(rows, flags, out);
         });
@@ -618,7 +618,7 @@ public:
         return Guarded([&] {
             ValueBuilder b(m_ctx->codePage);
             b.addString(PROP_ID(PR_DISPLAY_NAME), Utf8ToUtf16(m_ctx->displayName));
-            b.addBinary(PR_ENTRYID, {m_ctx->storeEntryId.begin(), m_ctx->storeEntryId.end()});
+            b.addBinary(PR_ENTRYID, std::vector<uint8_t>(m_ctx->storeEntryId.begin(), m_ctx->storeEntryId.end()));
             b.addBinary(PR_RECORD_KEY, m_ctx->recordKey);
             b.addLong(PR_STORE_SUPPORT_MASK, STORE_READONLY | STORE_UNICODE_OK | STORE_ENTRYID_UNIQUE);
             m_ctx->AddCommon(b, MAPI_STORE);
