@@ -517,9 +517,22 @@ private:
         if (FAILED(hr))
             return hr;
         auto* vals = static_cast<LPSPropValue>(p);
+        const bool errors = std::any_of(props, props + count, [](const SPropValue& v) {
+            return PROP_TYPE(v.ulPropTag) == PT_ERROR;
+        });
         for (size_t c = 0; c < m_columns.size(); ++c) {
             const ULONG tag = m_columns[c];
             const SPropValue* v = FindValue(props, count, tag);
+            if (!v && errors && PROP_TYPE(tag) != PT_ERROR) {
+                // A value the source could not read is PT_ERROR under the column's ID,
+                // whatever the column's type: its error, not "not found", fills the column.
+                if (const SPropValue* e = FindValue(props, count, CHANGE_PROP_TYPE(tag, PT_ERROR))) {
+                    vals[c].ulPropTag = e->ulPropTag;
+                    vals[c].dwAlignPad = 0;
+                    vals[c].Value.err = e->Value.err;
+                    continue;
+                }
+            }
             if (v) {
                 hr = PropCopyMore(&vals[c], const_cast<LPSPropValue>(v), p);
                 if (FAILED(hr)) {

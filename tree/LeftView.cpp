@@ -426,7 +426,16 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
                 hrResult = E_FAIL;
                 break;
             }
-            pNode->m_pStore->OpenRoot(*pNode->m_pContainer);
+            // A store whose root folder cannot be opened is damaged, not empty: it is
+            // reported, and its node stays for its own properties, without children.
+            hr = pNode->m_pStore->OpenRoot(*pNode->m_pContainer);
+            if (FAILED(hr) || pNode->m_pContainer->Obj() == nullptr) {
+                delete pNode->m_pContainer;
+                pNode->m_pContainer = nullptr;
+                ShowErrorReport("Failed to open the root folder", "", FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+                look.bChildren = false;
+                break;
+            }
             look.bChildren = true;
             break;
         }

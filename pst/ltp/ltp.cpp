@@ -17,6 +17,9 @@ constexpr uint8_t kTcSig = 0x7C;
 constexpr uint32_t kTagLtpRowId = 0x67F20003;
 
 bool isHid(uint32_t hnid) { return (hnid & 0x1F) == 0; }
+
+// A property context's record names a property (ID 0 is none) of a type a store may hold.
+bool isRecordValid(const PropEntry& e) { return e.id != 0 && isStoredType(e.type); }
 }  // namespace
 
 // ---------------------------------------------------------------- heap
@@ -82,9 +85,44 @@ Heap::Ref Heap::find(uint32_t hid, bool keep) const {
 // ---------------------------------------------------------------- BTree on heap
 
 namespace {
+// Compares two BTH keys as the little-endian numbers they are.
+int compareKeys(const uint8_t* a, const uint8_t* b, size_t cbKey) {
+    for (size_t i = cbKey; i-- > 0;)
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    return 0;
+}
+
+// The leaves' keys, in the order walked, must increase strictly: a record out of order was
+// damaged, and lookups by key would take it for another one.
+struct KeyOrder {
+    uint8_t last[16];  // the last key seen (keys are of 2, 4, 8 or 16 bytes)
+    bool have = false;
+    void check(const Heap& heap, std::span<const uint8_t> item, size_t recSize, size_t cbKey) {
+        if (cbKey > sizeof last) throw Error::corrupt("BTHHEADER cbKey", Where::node(heap.nid()), sizeof last, cbKey);
+        const uint8_t* prev = have ? last : nullptr;
+        for (size_t off = 0; off < item.size(); off += recSize) {
+            const uint8_t* key = item.data() + off;
+            if (prev && compareKeys(prev, key, cbKey) >= 0) {
+                uint64_t before = 0, cur = 0;
+                for (size_t i = std::min<size_t>(cbKey, 8); i-- > 0;) {
+                    before = (before << 8) | prev[i];
+                    cur = (cur << 8) | key[i];
+                }
+                throw Error(ErrorKind::Corrupt, "BTH record keys in order", Where::node(heap.nid()),
+                            "a key above " + hex(before), hex(cur));
+            }
+            prev = key;
+        }
+        if (!item.empty()) {
+            std::memcpy(last, item.data() + item.size() - recSize, cbKey);
+            have = true;
+        }
+    }
+};
+
 template <typename Leaf>
 void bthWalk(const Heap& heap, uint32_t hid, unsigned level, unsigned cbKey, unsigned cbEnt, bool keep, const Leaf& leaf,
-             std::unordered_set<uint32_t>& seen) {
+             std::unordered_set<uint32_t>& seen, KeyOrder& order) {
     if (!seen.insert(hid).second) throw Error::corrupt("BTH node referenced twice", Where::node(heap.nid()));
     // Kept with the heap when the records are handed out; else held only while walked.
     const Heap::Ref ref = keep ? Heap::Ref{nullptr, heap.item(hid)} : heap.itemRef(hid);
@@ -93,12 +131,13 @@ void bthWalk(const Heap& heap, uint32_t hid, unsigned level, unsigned cbKey, uns
     if (item.size() % recSize != 0)
         throw Error::corrupt("BTH record array size", Where::node(heap.nid()), item.size() / recSize * recSize, item.size());
     if (level == 0) {
+        order.check(heap, item, recSize, cbKey);
         leaf(item, recSize);
         return;
     }
     for (size_t off = 0; off < item.size(); off += recSize) {
         uint32_t child = LeReader::u32At(item, off + cbKey, "hidNextLevel");
-        bthWalk(heap, child, level - 1, cbKey, cbEnt, keep, leaf, seen);
+        bthWalk(heap, child, level - 1, cbKey, cbEnt, keep, leaf, seen, order);
     }
 }
 
@@ -121,7 +160,8 @@ void walkBth(const Heap& heap, uint32_t hidHeader, unsigned expectKey, unsigned 
     if (levels > 8) throw Error::corrupt("BTHHEADER bIdxLevels", where, 8, levels);
     if (hidRoot == 0) return;
     std::unordered_set<uint32_t> seen;
-    bthWalk(heap, hidRoot, levels, cbKey, cbEnt, keep, leaf, seen);
+    KeyOrder order;
+    bthWalk(heap, hidRoot, levels, cbKey, cbEnt, keep, leaf, seen, order);
 }
 }  // namespace
 
@@ -208,16 +248,14 @@ PropertyContext::PropertyContext(Ndb& ndb, const NodeRef& node)
         e.type = LeReader::u16At(rec.data, 0);
         e.dwValueHnid = LeReader::u32At(rec.data, 2);
         unsigned fixed = fixedTypeSize(e.type);
-        if (fixed > 0 && fixed <= 4) {
+        if (!isRecordValid(e)) {
+            // A record the format does not allow: its value is damaged, not a value (read says why).
+            e.place = PropEntry::Place::Missing;
+        } else if (fixed > 0 && fixed <= 4) {
             e.place = PropEntry::Place::Inline;
             e.size = fixed;
         } else {
             e.place = resolver_.place(e.dwValueHnid, &e.size);
-            if (e.place == PropEntry::Place::Missing && !isKnownType(e.type)) {
-                // A type this library does not know whose value is no reference: its 4 bytes.
-                e.place = PropEntry::Place::Inline;
-                e.size = 4;
-            }
         }
         entries_.push_back(e);
     }
@@ -242,6 +280,10 @@ Property PropertyContext::read(const PropEntry& e) const {
         p.raw = resolver_.read(e.dwValueHnid);
         break;
     case PropEntry::Place::Missing:
+        if (!isRecordValid(e))
+            throw Error(ErrorKind::Corrupt, "property context record of property " + hex(propTag(e.id, e.type)),
+                        Where::node(node_.nid), "a non-zero ID and a property type the format allows",
+                        "ID " + hex(e.id) + ", type " + hex(e.type));
         // Reading again gives the precise error.
         p.raw = resolver_.read(e.dwValueHnid);
         break;
@@ -306,9 +348,21 @@ TableContext::TableContext(Ndb& ndb, const NodeRef& node) : ndb_(&ndb), node_(no
         if (c.ibData + c.cbData > rgib_[2] || c.iBit >= cCols)
             throw Error::corrupt("TCOLDESC ibData/cbData/iBit of column " + hex(c.tag), where, rgib_[2],
                                  static_cast<uint64_t>(c.ibData) + c.cbData);
+        // Columns are sorted by tag, and each is a property of a type a store may hold: a
+        // column out of order or of another type was damaged, and its cells would be shown
+        // under another property.
+        if (!columns_.empty() && c.tag <= columns_.back().tag)
+            throw Error(ErrorKind::Corrupt, "TCOLDESC tags in order", where, "a tag above " + hex(columns_.back().tag),
+                        hex(c.tag));
+        if (c.id() == 0 || !isStoredType(c.type()))
+            throw Error(ErrorKind::Corrupt, "TCOLDESC tag", where, "a non-zero ID and a type a store may hold",
+                        hex(c.tag));
         columns_.push_back(c);
     }
-    size_t indexed = hidRowIndex ? countBth(*heap_, hidRowIndex, 4) : 0;
+    // Every table has its row index, an empty one too: without it the rows cannot be found.
+    if (hidRowIndex == 0) throw Error(ErrorKind::Corrupt, "TCINFO hidRowIndex", where, "the HID of the row index", "0");
+    size_t indexed = countBth(*heap_, hidRowIndex, 4);
+    hidRowIndex_ = hidRowIndex;
     size_t available = 0;
     if (hnidRows != 0 && rowSize > 0) {
         if (isHid(hnidRows)) {
@@ -336,7 +390,7 @@ TableContext::TableContext(Ndb& ndb, const NodeRef& node) : ndb_(&ndb), node_(no
             }
         }
     }
-    if (available < indexed) throw Error::corrupt("row matrix rows", where, indexed, available);
+    if (available != indexed) throw Error::corrupt("row matrix rows", where, indexed, available);
     rowCount_ = indexed;
 }
 
@@ -419,6 +473,14 @@ TableRow TableContext::row(size_t index, const std::vector<bool>& columnsWanted)
 uint32_t TableContext::rowId(size_t index) const {
     static const std::vector<bool> none;
     return readRow(index, &none).rowId;
+}
+
+std::vector<uint32_t> TableContext::indexedRowIds() const {
+    std::vector<uint32_t> ids;
+    if (!heap_) return ids;
+    ids.reserve(rowCount_);
+    for (const BthRecord& r : readBth(*heap_, hidRowIndex_, 4)) ids.push_back(LeReader::u32At(r.key, 0, "dwRowID"));
+    return ids;
 }
 
 std::optional<Property> TableContext::cell(size_t index, uint16_t id) const {

@@ -142,6 +142,8 @@ public:
     std::vector<TableRow> rows() const;
     // One row's dwRowID, reading none of its variable-size cells.
     uint32_t rowId(size_t index) const;
+    // The dwRowIDs the row index holds, in increasing order, reading no row.
+    std::vector<uint32_t> indexedRowIds() const;
     // One cell of a row: nullopt when the table has no such column or the row does not
     // hold it; throws Error (corrupt) when the row holds it but it cannot be read.
     std::optional<Property> cell(size_t index, uint16_t id) const;
@@ -164,6 +166,7 @@ private:
     std::unique_ptr<HnidResolver> resolver_;
     std::vector<TableColumn> columns_;
     uint16_t rgib_[4] = {0, 0, 0, 0};  // TCI_4b, TCI_2b, TCI_1b, TCI_bm
+    uint32_t hidRowIndex_ = 0;
     size_t rowCount_ = 0;
     // Row matrix: either one heap item, or the data blocks of a subnode.
     std::span<const uint8_t> heapRows_;

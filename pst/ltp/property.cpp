@@ -33,6 +33,8 @@ bool isKnownType(uint16_t type) {
            type == 0x1F || type == 0xFB || type == 0xFD || type == 0xFE || type == 0x102;
 }
 
+bool isStoredType(uint16_t type) { return (type & ~kMvFlag) > 0x0001 && isKnownType(type); }
+
 bool isVariableType(uint16_t type) { return fixedTypeSize(type) == 0; }
 
 std::optional<int64_t> Property::int64() const {

@@ -46,6 +46,8 @@ constexpr uint32_t propTag(uint16_t id, uint16_t type) { return (static_cast<uin
 // Size of a fixed-size type's value, 0 for variable-size and unknown types.
 unsigned fixedTypeSize(uint16_t type);
 bool isKnownType(uint16_t type);
+// A type a store's property context may hold: a known type other than PT_UNSPECIFIED and PT_NULL.
+bool isStoredType(uint16_t type);
 bool isVariableType(uint16_t type);  // strings, binary, multi-valued, object, and unknown types
 
 struct Property {

@@ -3,6 +3,8 @@
 #include "pst/util/error.h"
 #include "pst/util/reader.h"
 
+#include <algorithm>
+
 namespace dravik::pst {
 
 namespace {
@@ -22,7 +24,16 @@ TableContext tableOrEmpty(Ndb& ndb, std::optional<NodeRef> node) {
 Folder::Folder(std::shared_ptr<Ndb> ndb, uint32_t nid)
     : ndb_(std::move(ndb)), nid_(nid), pc_(std::make_unique<PropertyContext>(*ndb_, ndb_->node(nid))) {}
 
-TableContext Folder::table(uint8_t type) const { return tableOrEmpty(*ndb_, ndb_->findNode((nid_ & ~0x1Fu) | type)); }
+TableContext Folder::table(uint8_t type) const {
+    const uint32_t tableNid = (nid_ & ~0x1Fu) | type;
+    std::optional<NodeRef> node = ndb_->findNode(tableNid);
+    // A normal folder has all three tables, empty or not: one that cannot be found is damage.
+    // A search folder keeps its contents elsewhere and has none of them.
+    if (!node && (nid_ & 0x1F) == NID_TYPE_NORMAL_FOLDER)
+        throw Error(ErrorKind::Corrupt, "table node " + hex(tableNid) + " of folder " + hex(nid_), Where::node(tableNid),
+                    "a node in the node B-tree", "none");
+    return tableOrEmpty(*ndb_, node);
+}
 TableContext Folder::hierarchyTable() const { return table(NID_TYPE_HIERARCHY_TABLE); }
 TableContext Folder::contentsTable() const { return table(NID_TYPE_CONTENTS_TABLE); }
 TableContext Folder::associatedContentsTable() const { return table(NID_TYPE_ASSOC_CONTENTS_TABLE); }
@@ -32,12 +43,21 @@ TableContext Folder::associatedContentsTable() const { return table(NID_TYPE_ASS
 Message::Message(std::shared_ptr<Ndb> ndb, const NodeRef& node)
     : ndb_(std::move(ndb)), node_(node), pc_(std::make_unique<PropertyContext>(*ndb_, node)) {}
 
-TableContext Message::recipientTable() const {
-    return tableOrEmpty(*ndb_, ndb_->findSubnode(node_, NID_RECIPIENT_TABLE));
+namespace {
+// A message's recipient or attachment table: absent when the message has none, but a
+// subnode of the table's type under another NID is the table with its NID damaged.
+TableContext messageTable(Ndb& ndb, const NodeRef& message, uint32_t nid) {
+    if (auto node = ndb.findSubnode(message, nid)) return TableContext(ndb, *node);
+    for (const NodeEntry& n : ndb.subnodes(message.bidSub))
+        if ((n.nid & 0x1F) == (nid & 0x1F))
+            throw Error(ErrorKind::Corrupt, "table subnode of message " + hex(message.nid), Where::node(n.nid), hex(nid),
+                        hex(n.nid));
+    return TableContext::empty(ndb);
 }
-TableContext Message::attachmentTable() const {
-    return tableOrEmpty(*ndb_, ndb_->findSubnode(node_, NID_ATTACHMENT_TABLE));
-}
+}  // namespace
+
+TableContext Message::recipientTable() const { return messageTable(*ndb_, node_, NID_RECIPIENT_TABLE); }
+TableContext Message::attachmentTable() const { return messageTable(*ndb_, node_, NID_ATTACHMENT_TABLE); }
 Attachment Message::attachment(uint32_t rowId) const { return Attachment(ndb_, ndb_->subnode(node_, rowId)); }
 
 // ---------------------------------------------------------------- attachment
@@ -127,6 +147,36 @@ std::optional<uint32_t> Store::passwordCrc() {
     auto p = properties().get(PR_PST_PASSWORD);
     if (!p || p->type != static_cast<uint16_t>(PropType::Int32)) return std::nullopt;
     return static_cast<uint32_t>(*p->int64());
+}
+
+bool Store::folderLists(uint32_t folderNid, uint32_t childNid) {
+    const uint32_t folderType = folderNid & 0x1F, childType = childNid & 0x1F;
+    if (folderType != NID_TYPE_NORMAL_FOLDER && folderType != NID_TYPE_SEARCH_FOLDER) return false;
+    size_t slot;
+    uint8_t tableType;
+    if (childType == NID_TYPE_NORMAL_FOLDER || childType == NID_TYPE_SEARCH_FOLDER) {
+        slot = 0, tableType = NID_TYPE_HIERARCHY_TABLE;
+    } else if (childType == NID_TYPE_NORMAL_MESSAGE) {
+        slot = 1, tableType = NID_TYPE_CONTENTS_TABLE;
+    } else if (childType == 0x08) {  // NID_TYPE_ASSOC_MESSAGE
+        slot = 2, tableType = NID_TYPE_ASSOC_CONTENTS_TABLE;
+    } else {
+        return false;
+    }
+    Listing& l = listings_[slot];
+    const uint32_t tableNid = (folderNid & ~0x1Fu) | tableType;
+    if (l.tableNid != tableNid) {
+        l.tableNid = 0;
+        l.rowIds.clear();
+        try {
+            std::optional<NodeRef> node = ndb_->findNode(tableNid);
+            if (node) l.rowIds = TableContext(*ndb_, *node).indexedRowIds();
+        } catch (const Error&) {
+            return false;
+        }
+        l.tableNid = tableNid;
+    }
+    return std::binary_search(l.rowIds.begin(), l.rowIds.end(), childNid);
 }
 
 const NameMap& Store::nameMap() {

@@ -57,7 +57,8 @@ public:
     Folder(std::shared_ptr<Ndb> ndb, uint32_t nid);
     uint32_t nid() const { return nid_; }
     const PropertyContext& properties() const { return *pc_; }
-    // Missing table nodes give empty tables.
+    // A search folder's tables are empty; a normal folder whose table node is missing throws
+    // Error (corrupt).
     TableContext hierarchyTable() const;
     TableContext contentsTable() const;
     TableContext associatedContentsTable() const;
@@ -123,6 +124,11 @@ public:
     uint32_t rootFolderNid() const { return NID_ROOT_FOLDER; }
     Folder folder(uint32_t nid) const { return Folder(ndb_, nid); }
     Message message(uint32_t nid) const { return Message(ndb_, ndb_->node(nid)); }
+    // Whether the folder lists the child in the table that holds children of its kind (the
+    // hierarchy table for a folder, the contents or associated contents table for a
+    // message). False when the folder or its table cannot be read. The last table asked for
+    // of each kind is remembered, so the children of one folder cost one read of its index.
+    bool folderLists(uint32_t folderNid, uint32_t childNid);
     Ndb& ndb() { return *ndb_; }
     std::shared_ptr<Ndb> sharedNdb() const { return ndb_; }
 
@@ -131,6 +137,11 @@ private:
     std::shared_ptr<Ndb> ndb_;
     std::unique_ptr<PropertyContext> storePc_;
     std::unique_ptr<NameMap> nameMap_;
+    struct Listing {
+        uint32_t tableNid = 0;
+        std::vector<uint32_t> rowIds;  // increasing
+    };
+    std::array<Listing, 3> listings_;  // hierarchy, contents, associated contents
 };
 
 }  // namespace dravik::pst

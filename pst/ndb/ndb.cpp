@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <unordered_set>
 
 namespace dravik::pst {
@@ -330,6 +331,13 @@ BlockPtr Ndb::readBlock(uint64_t bid) {
     return p;
 }
 
+// An internal block holds its cEnt entries and nothing else (its trailer's cb counts only
+// them), and at least one: a count that disagrees with the block's size was damaged.
+void Ndb::checkEntryCount(const char* what, uint64_t bid, size_t cEnt, size_t bytes, size_t entrySize) {
+    if (cEnt == 0 || cEnt * entrySize != bytes)
+        throw Error::corrupt(what, Where::block(bid), bytes / entrySize, cEnt);
+}
+
 void Ndb::collectData(uint64_t bid, int expectLevel, std::vector<BlockPtr>& out, uint64_t& budget) {
     if (!isInternal(bid)) {
         if (expectLevel > 0) throw Error::corrupt("data tree leaf where an XBLOCK belongs", Where::block(bid));
@@ -351,7 +359,7 @@ void Ndb::collectData(uint64_t bid, int expectLevel, std::vector<BlockPtr>& out,
     uint16_t cEnt = r.u16("cEnt");
     r.u32("lcbTotal");
     const size_t w = unicode() ? 8 : 4;
-    if (cEnt > r.remaining() / w) throw Error::corrupt("XBLOCK cEnt", Where::block(bid), r.remaining() / w, cEnt);
+    checkEntryCount("XBLOCK cEnt", bid, cEnt, r.remaining(), w);
     for (unsigned i = 0; i < cEnt; ++i) {
         uint64_t child = unicode() ? r.u64("rgbid") : r.u32("rgbid");
         collectData(child, cLevel - 1, out, budget);
@@ -407,8 +415,7 @@ uint64_t Ndb::checkedDataSize(uint64_t bid) {
     if (bid == 0) return 0;
     auto leafSize = [this](uint64_t leaf) -> uint64_t {
         const BlockEntry be = block(leaf);
-        if (be.ib + be.cb > source_->size())
-            throw Error::corrupt("data block beyond the end of the file", Where::block(leaf), source_->size(), be.ib + be.cb);
+        checkTrailer(leaf, be);
         return be.cbInflated;
     };
     if (!isInternal(bid)) return leafSize(bid);
@@ -419,6 +426,32 @@ uint64_t Ndb::checkedDataSize(uint64_t bid) {
     for (uint64_t leaf : leaves) sum += leafSize(leaf);
     if (sum != total) throw Error::corrupt("XBLOCK lcbTotal against its data blocks", Where::block(bid), total, sum);
     return total;
+}
+
+void Ndb::checkTrailer(uint64_t bid, const BlockEntry& be) {
+    if (cached(bid & ~1ull)) return;  // read whole, so checked against its trailer
+    Where where = Where::at(be.ib);
+    where.bid = bid;
+    const uint64_t total = (static_cast<uint64_t>(be.cb) + blockTrailer_ + blockAlign_ - 1) / blockAlign_ * blockAlign_;
+    if (total > maxBlockBytes_) throw Error::corrupt("block size cb", where, maxBlockBytes_ - blockTrailer_, be.cb);
+    if (be.ib > source_->size() || total > source_->size() - be.ib)
+        throw Error(ErrorKind::Corrupt, "block lies beyond the end of the file", where, "<= " + hex(source_->size()),
+                    hex(be.ib + total));
+    std::array<uint8_t, 24> buf;  // the largest trailer
+    const std::span<uint8_t> raw(buf.data(), blockTrailer_);
+    source_->read(be.ib + total - blockTrailer_, raw);
+    LeReader t(raw, "BLOCKTRAILER", be.ib + total - blockTrailer_);
+    const uint16_t cb = t.u16("cb");
+    t.u16("wSig");
+    uint64_t tbid;
+    if (header_.format == FileFormat::Ansi) {
+        tbid = t.u32("bid");
+    } else {
+        t.u32("dwCRC");
+        tbid = t.u64("bid");
+    }
+    if (cb != be.cb) throw Error::corrupt("block trailer cb", where, be.cb, cb);
+    if ((tbid & ~1ull) != (bid & ~1ull)) throw Error::corrupt("block trailer bid", where, bid, tbid);
 }
 
 void Ndb::collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& out) {
@@ -438,7 +471,7 @@ void Ndb::collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& ou
     uint16_t cEnt = r.u16("cEnt");
     r.u32("lcbTotal");
     const size_t w = unicode() ? 8 : 4;
-    if (cEnt > r.remaining() / w) throw Error::corrupt("XBLOCK cEnt", Where::block(bid), r.remaining() / w, cEnt);
+    checkEntryCount("XBLOCK cEnt", bid, cEnt, r.remaining(), w);
     for (unsigned i = 0; i < cEnt; ++i) collectLeaves(unicode() ? r.u64("rgbid") : r.u32("rgbid"), cLevel - 1, out);
 }
 
@@ -476,14 +509,21 @@ void Ndb::collectSubnodes(uint64_t bid, int expectLevel, std::vector<NodeEntry>&
     if (unicode()) r.u32("dwPadding");
     const size_t w = unicode() ? 8 : 4;
     const size_t entSize = cLevel == 0 ? 3 * w : 2 * w;
-    if (cEnt > r.remaining() / entSize)
-        throw Error::corrupt("subnode block cEnt", Where::block(bid), r.remaining() / entSize, cEnt);
+    checkEntryCount("subnode block cEnt", bid, cEnt, r.remaining(), entSize);
     for (unsigned i = 0; i < cEnt; ++i) {
         if (cLevel == 0) {
             NodeEntry n;
             n.nid = (unicode() ? r.u64("nid") : r.u32("nid")) & 0xFFFFFFFFull;
             n.bidData = unicode() ? r.u64("bidData") : r.u32("bidData");
             n.bidSub = unicode() ? r.u64("bidSub") : r.u32("bidSub");
+            // Every subnode has data; entries are sorted by NID: one out of order was
+            // damaged (and could hide another).
+            if (n.bidData == 0)
+                throw Error(ErrorKind::Corrupt, "SLENTRY bidData of NID " + hex(n.nid), Where::block(bid),
+                            "a block", "0");
+            if (!out.empty() && n.nid <= out.back().nid)
+                throw Error(ErrorKind::Corrupt, "SLENTRY nid in order", Where::block(bid),
+                            "a NID above " + hex(out.back().nid), hex(n.nid));
             out.push_back(n);
         } else {
             r.skip(w, "nid");

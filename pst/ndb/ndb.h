@@ -141,6 +141,9 @@ private:
     BlockEntry parseBbtEntry(std::span<const uint8_t> e) const;
     void collectData(uint64_t bid, int expectLevel, std::vector<BlockPtr>& out, uint64_t& budget);
     void collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& out);
+    static void checkEntryCount(const char* what, uint64_t bid, size_t cEnt, size_t bytes, size_t entrySize);
+    // A block's size and BID in its BBT entry agree with its trailer (read alone, unless cached).
+    void checkTrailer(uint64_t bid, const BlockEntry& be);
     void collectSubnodes(uint64_t bid, int expectLevel, std::vector<NodeEntry>& out);
     BlockPtr cached(uint64_t key);
     void remember(uint64_t key, BlockPtr block);

@@ -17,6 +17,7 @@
 #include "workspace/DravikDoc.h"
 
 #include "pst/writer/StoreWriter.h"
+#include "Corrupters.h"
 
 #include "mapi32/mapicode.h"
 #include "mapi32/mapix.h"
@@ -430,6 +431,44 @@ private slots:
         QCOMPARE(pThree->childCount(), 3);
         QCOMPARE(ws.Trace(), strTrace);
         QCOMPARE(sent.size(), 3);
+    }
+
+    // A store whose root folder cannot be opened (its property context is
+    // damaged, the block's CRC made right) is reported through the prompts,
+    // and its node has no children rather than looking like an empty store.
+    void damagedRootFolderIsReported()
+    {
+        const std::string sample = std::string(DRAVIK_SAMPLES_DIR) + "/pstsdk-sample1.pst";
+        QFile in(QString::fromStdString(sample));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QByteArray good = in.readAll();
+        std::vector<uint8_t> bytes(good.begin(), good.end());
+        {
+            auto store = dravik::pst::Store::open(sample);
+            const dravik::pst::NodeRef root = store->ndb().node(store->rootFolderNid());
+            dravik::pst::corrupters::rewriteBlock(bytes, store->ndb(), root.bidData,
+                                                  [](std::span<uint8_t> b) { b[2] = 0x00; });  // HNHDR bSig
+        }
+        const QString damaged = m_dir.filePath(QStringLiteral("damaged-root.pst"));
+        QFile out(damaged);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        out.close();
+
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(damaged), S_OK);
+        CLeftView& tree = *ws.pTree;
+        QTreeWidgetItem* pStores = tree.topLevelItem(0);
+        tree.expandItem(pStores);
+        QCOMPARE(pStores->childCount(), 1);
+        QTreeWidgetItem* pStore = pStores->child(0);
+        tree.expandItem(pStore);
+        QCOMPARE(prompts.m_errorReports.size(), size_t{1});
+        QCOMPARE(prompts.m_errorReports[0].strMessage, QStringLiteral("Failed to open the root folder"));
+        QCOMPARE(prompts.m_errorReports[0].hr, static_cast<std::int32_t>(MAPI_E_CORRUPT_DATA));
+        QCOMPARE(pStore->childCount(), 0);
+        QVERIFY(prompts.m_unexpected.isEmpty());
     }
 
     // A listing stops at once when the program is asked to end; the rows

@@ -222,6 +222,18 @@ private:
     uint32_t m_codePage;
 };
 
+// An object's identity, its parent from its node: a parent folder that does
+// not list the object names no folder it is in, so its parent entry ID is
+// damaged (the root folder is its own parent). Called under the store's lock.
+void AddIdentityChecked(const Context& ctx, ValueBuilder& b, uint32_t nid)
+{
+    const std::optional<pst::NodeRef> node = ctx->store->ndb().findNode(nid);
+    const uint32_t parent = node ? node->nidParent : 0;
+    if (parent != 0 && parent != nid && !b.has(PR_PARENT_ENTRYID) && !ctx->store->folderLists(parent, nid))
+        b.addError(PROP_ID(PR_PARENT_ENTRYID), MAPI_E_CORRUPT_DATA);
+    ctx->AddIdentity(b, nid, parent);
+}
+
 // A message's values with the computed ones. An embedded message has no entry
 // ID of its own and no parent folder. Called under the store's lock.
 HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded, LPMESSAGE* out)
@@ -229,10 +241,8 @@ HRESULT NewMessageLocked(const Context& ctx, pst::Message message, bool embedded
     const uint32_t codePage = ctx->CodePageOf(message.properties());
     ValueBuilder b(codePage);
     b.addContext(message.properties());
-    if (!embedded) {
-        const std::optional<pst::NodeRef> node = ctx->store->ndb().findNode(message.nid());
-        ctx->AddIdentity(b, message.nid(), node ? node->nidParent : 0);
-    }
+    if (!embedded)
+        AddIdentityChecked(ctx, b, message.nid());
     ctx->AddCommon(b, MAPI_MESSAGE);
     if (!b.has(PR_HASATTACH)) {
         const SPropValue* flags = b.find(kIdMessageFlags);
@@ -333,8 +343,7 @@ private:
 void AddFolderComputed(const Context& ctx, ValueBuilder& b, const pst::Folder& folder)
 {
     const uint32_t nid = folder.nid();
-    const std::optional<pst::NodeRef> node = ctx->store->ndb().findNode(nid);
-    ctx->AddIdentity(b, nid, node ? node->nidParent : 0);
+    AddIdentityChecked(ctx, b, nid);
     ctx->AddCommon(b, MAPI_FOLDER);
     if (!b.has(PR_FOLDER_TYPE))
         b.addLong(PR_FOLDER_TYPE, nid == ctx->store->rootFolderNid()                      ? kFolderRoot

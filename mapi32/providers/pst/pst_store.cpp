@@ -196,6 +196,11 @@ private:
         }
         for (uint32_t tag : row.damaged)
             b.addError(PROP_ID(tag), MAPI_E_CORRUPT_DATA);
+        // A folder's or a message's row names an object of that kind; a row ID of
+        // another kind was damaged, and its entry ID would open something else.
+        if ((m_objectType == MAPI_FOLDER && !IsFolderNid(row.rowId)) ||
+            (m_objectType == MAPI_MESSAGE && !IsMessageNid(row.rowId)))
+            b.addError(PROP_ID(PR_ENTRYID), MAPI_E_CORRUPT_DATA);
         if ((m_objectType == MAPI_FOLDER || m_objectType == MAPI_MESSAGE) && !b.has(PR_ENTRYID))
             b.addBinary(PR_ENTRYID, m_ctx->EntryId(row.rowId));
         if (!b.has(PR_INSTANCE_KEY)) {
