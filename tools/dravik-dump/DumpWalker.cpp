@@ -583,7 +583,48 @@ void CDumpWalker::AddContainerChildren(IMAPIContainer* pContainer, Parent& node)
     if (node.nKind == NODE_ADDRBOOK_ROOT || !Continue())
         return;
     hr = pContainer->GetContentsTable(0, table.Out());
-    ListTable(hr, table.Get(), "the contents cannot be listed", node, PR_DISPLAY_NAME, -1, true);
+    if (!m_rowColumns.empty())
+        WriteContentRows(hr, table.Get(), node);
+    else
+        ListTable(hr, table.Get(), "the contents cannot be listed", node, PR_DISPLAY_NAME, -1, true);
+}
+
+void CDumpWalker::WriteContentRows(HRESULT hr, IMAPITable* pTable, Parent& node)
+{
+    if (FAILED(hr)) {
+        if (hr != MAPI_E_NO_SUPPORT)
+            Report("the contents cannot be listed", node.strPath, hr);
+        return;
+    }
+    // Large pages: the rows are only written, never held.
+    constexpr LONG kRowOnlyPage = 4096;
+    std::vector<BYTE> columns(CbNewSPropTagArray(m_rowColumns.size()));
+    auto* pColumns = reinterpret_cast<LPSPropTagArray>(columns.data());
+    pColumns->cValues = static_cast<ULONG>(m_rowColumns.size());
+    std::copy(m_rowColumns.begin(), m_rowColumns.end(), pColumns->aulPropTag);
+    hr = pTable->SetColumns(pColumns, 0);
+    if (SUCCEEDED(hr))
+        hr = pTable->SeekRow(BOOKMARK_BEGINNING, 0, nullptr);
+    if (FAILED(hr)) {
+        Report("a table cannot be read", node.strPath, hr);
+        return;
+    }
+    while (Continue()) {
+        CRows rows;
+        hr = pTable->QueryRows(kRowOnlyPage, 0, rows.Out());
+        if (FAILED(hr)) {
+            Report("the rows of a table cannot be read", node.strPath, hr);
+            return;
+        }
+        if (!rows.Get() || rows.Get()->cRows == 0)
+            return;
+        for (ULONG i = 0; i < rows.Get()->cRows; ++i) {
+            CPropValueArray values;
+            values.AttachRow(rows.Get()->aRow[i]);
+            ReportDamagedValues(values, node.strPath, "in its table row");
+            m_writer.WriteRow(node.nDepth, rows.Get()->aRow[i]);
+        }
+    }
 }
 
 void CDumpWalker::AddMessageGroups(IMessage* pMessage, const CPropValueArray& row, const CPropValueArray* pEntry,

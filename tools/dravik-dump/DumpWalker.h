@@ -30,6 +30,11 @@ public:
     // walk unwinds, releasing everything it opened.
     CDumpWalker(IMAPISession* pSession, CDumpWriter& writer, const volatile std::sig_atomic_t* pStop = nullptr);
 
+    // Each contents table is written as its rows (these columns, in this
+    // order) instead of the objects they stand for: no message is opened.
+    // Folders, stores and the other roots are walked as before.
+    void ListRowsOnly(std::vector<ULONG> columns) { m_rowColumns = std::move(columns); }
+
     // Walks everything. S_OK when the walk was complete; otherwise the first
     // failure (a store that could not be opened, damaged objects, output that
     // could not be written, an interruption). Each damaged object is reported
@@ -72,6 +77,9 @@ private:
     HRESULT AddTableRows(IMAPITable* pTable, Parent& parent, ULONG ulDisplayTag, int nForcedKind);
     bool AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, int nForcedKind);
     void AddContainerChildren(IMAPIContainer* pContainer, Parent& parent);
+    // The rows of a contents table (hr: the result of asking for it) below
+    // the node, in the columns ListRowsOnly gave.
+    void WriteContentRows(HRESULT hr, IMAPITable* pTable, Parent& node);
     // A message's groups; row is what the message was listed from (an
     // embedded message: its own values), pEntry its opened values.
     void AddMessageGroups(IMessage* pMessage, const CPropValueArray& row, const CPropValueArray* pEntry,
@@ -102,4 +110,5 @@ private:
     int m_nDamaged = 0;
     int m_nDamagedValues = 0;
     bool m_bInterrupted = false;
+    std::vector<ULONG> m_rowColumns;  // empty: contents tables are walked as the tree lists them
 };

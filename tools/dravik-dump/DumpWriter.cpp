@@ -251,6 +251,34 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
     Emit();
 }
 
+void CDumpWriter::WriteRow(int nDepth, const SRow& row)
+{
+    std::string& line = m_line;
+    char szTag[16];
+    if (m_format == Format::Json) {
+        line += "{\"depth\":";
+        line += std::to_string(nDepth);
+        line += ",\"kind\":\"row\",\"values\":{";
+        for (ULONG i = 0; i < row.cValues; ++i) {
+            const SPropValue& value = row.lpProps[i];
+            std::snprintf(szTag, sizeof szTag, "%s\"0x%08X\":", i == 0 ? "" : ",",
+                          static_cast<unsigned>(value.ulPropTag));
+            line += szTag;
+            AppendJsonString(line, PropValueWholeText(&value, nullptr));
+        }
+        line += "}}\n";
+    } else {
+        line.append(static_cast<size_t>(nDepth) * 2, ' ');
+        line += "row:";
+        for (ULONG i = 0; i < row.cValues; ++i) {
+            line += '\t';
+            line += TextLine(PropValueToText(&row.lpProps[i], kListValueChars));
+        }
+        line += '\n';
+    }
+    Emit();
+}
+
 void CDumpWriter::Write(int nDepth, std::string_view kind, std::string_view text,
                         const std::vector<CPropRowText>& rows)
 {

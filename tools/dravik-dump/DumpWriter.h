@@ -4,6 +4,7 @@
 #pragma once
 
 #include "content/MessageBody.h"
+#include "props/Mapi.h"
 #include "props/PropText.h"
 
 #include <csignal>
@@ -42,6 +43,12 @@ public:
     // The same for the "Named Properties" node, whose rows are the four texts
     // of each named property (ID, KIND, NAME, GUID).
     void WriteNamed(int nDepth, std::string_view kind, std::string_view text, const std::vector<CNamedPropText>& rows);
+
+    // One row of a contents table, listed without opening its message: the
+    // value of each column in the row's order. JSON: {"depth":d,"kind":"row",
+    // "values":{"0x0037001F":"...",...}} with every value whole; text: "row:"
+    // and the values, each after a tab, cut as the property list cuts them.
+    void WriteRow(int nDepth, const SRow& row);
 
     // False once a write failed (a closed pipe, a full disk): the caller
     // stops, as nothing more can be delivered.

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -46,6 +47,7 @@ constexpr ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHE
 const char* const kUsageText =
     "Usage: dravik-dump [--props] [--bodies] [--json] [--codepage N] (--file PATH | --profile NAME)\n"
     "       dravik-dump [--props] [--bodies] [--json] [--codepage N] [--ledger] [--recover] --file PATH\n"
+    "       dravik-dump [--json] --rows [--columns TAGS] [--codepage N] (--file PATH | --profile NAME)\n"
     "Writes every object Dravik's tree shows for a store file or a MAPI profile:\n"
     "the message stores with their named properties, folders, messages,\n"
     "attachments and recipients, then the status table, the profiles, the\n"
@@ -67,6 +69,14 @@ const char* const kUsageText =
     "  --json          one JSON object per line: depth, kind, text and, with\n"
     "                  --props, props (tag, name, namedId, type, value; for\n"
     "                  \"Named Properties\": id, kind, name, guid)\n"
+    "  --rows          list each contents table as its rows instead of opening\n"
+    "                  the messages: one line of kind \"row\" per row, below its\n"
+    "                  folder, with the row's values (JSON: \"values\", keyed by\n"
+    "                  tag; text: \"row:\" and each value after a tab)\n"
+    "  --columns TAGS  the columns of those rows, property tags in hexadecimal\n"
+    "                  separated by commas (0x0037001F,0x0E080003); the default:\n"
+    "                  subject, sender name, delivery time, size, message class\n"
+    "                  and entry ID\n"
     "  --codepage N    read every 8-bit string of the stores in Windows code page N\n"
     "                  (932, 936, 1251, 1255, ...; a MIME code page such as 50220\n"
     "                  is read as its Windows twin), whatever they declare; without\n"
@@ -104,7 +114,7 @@ const char* const kUsageText =
     "every byte of a binary value as hexadecimal digits, a value too large for\n"
     "the list read whole from its object).\n"
     "Kinds: category, store, named-properties, folder, message, attachment,\n"
-    "recipient, status, profile, service, abcontainer, mailuser, distlist, ledger,\n"
+    "recipient, status, profile, service, abcontainer, mailuser, distlist, ledger, row,\n"
     "unknown.\n"
     "\n"
     "A store with a password takes it from $DRAVIK_STORE_PASSWORD, else asks on\n"
@@ -203,7 +213,28 @@ struct COptions
     std::optional<dravik::query::CQuery> where;
     bool bLedger = false;
     bool bRecover = false;
+    bool bRows = false;
+    std::vector<ULONG> rowColumns{PR_SUBJECT_W,           PR_SENDER_NAME_W,   PR_MESSAGE_DELIVERY_TIME,
+                                  PR_MESSAGE_SIZE,        PR_MESSAGE_CLASS_W, PR_ENTRYID};
 };
+
+// "0x0037001F,0x0E080003": the tags, else false.
+bool ParseColumns(const std::string& text, std::vector<ULONG>& tags)
+{
+    tags.clear();
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t end = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, end - at);
+        char* pszEnd = nullptr;
+        const unsigned long long ull = std::strtoull(item.c_str(), &pszEnd, 16);
+        if (item.empty() || *pszEnd || ull > 0xFFFFFFFFull || item[0] == '-' || item[0] == '+')
+            return false;
+        tags.push_back(static_cast<ULONG>(ull));
+        at = end + 1;
+    }
+    return !tags.empty();
+}
 
 // 0 to go on, else the exit status (help or bad usage).
 int ParseArguments(int argc, char** argv, COptions& options)
@@ -236,6 +267,16 @@ int ParseArguments(int argc, char** argv, COptions& options)
             options.bRecover = true;
         } else if (arg == "--json") {
             options.bJson = true;
+        } else if (arg == "--rows") {
+            options.bRows = true;
+        } else if (arg == "--columns") {
+            if (i + 1 >= argc)
+                return Usage("--columns needs a value");
+            const std::string value = argv[++i];
+            if (!ParseColumns(value, options.rowColumns))
+                return Usage(("bad columns \"" + value + "\": give property tags in hexadecimal, separated by commas")
+                                 .c_str());
+            options.bRows = true;
         } else if (arg == "--codepage") {
             if (i + 1 >= argc)
                 return Usage("--codepage needs a value");
@@ -425,6 +466,8 @@ int Dump(const COptions& options)
         }
     } else {
         CDumpWalker walker(pSession, writer, &g_nStopSignal);
+        if (options.bRows)
+            walker.ListRowsOnly(options.rowColumns);
         hr = walker.Run();
         if (walker.Interrupted() || g_nStopSignal) {
             nResult = -1;

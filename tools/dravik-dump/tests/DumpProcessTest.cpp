@@ -627,3 +627,112 @@ TEST_F(DumpTerminal, InterruptAtThePasswordPrompt)
 }
 
 } // namespace
+
+// A folder of the "Message Stores" part of a dump: its path and what is listed
+// directly below it from its contents table (message texts, or row subjects).
+struct CFolderRows
+{
+    std::string strPath;
+    std::vector<std::string> items;
+    bool operator==(const CFolderRows&) const = default;
+};
+
+// With bRows the "row" lines' subjects, else the "message" lines' texts.
+std::vector<CFolderRows> FoldersAndContents(const std::string& out, bool bRows)
+{
+    std::vector<CFolderRows> folders;
+    std::vector<std::string> path;
+    int nFolderDepth = -1;
+    for (const QJsonObject& o : JsonLines(out)) {
+        const int nDepth = o["depth"].toInt();
+        const std::string kind = o["kind"].toString().toStdString();
+        if (nDepth == 0 && o["text"].toString() != "Message Stores")
+            break;
+        if (kind == "row" || kind == "message") {
+            if (nDepth != nFolderDepth + 1 || folders.empty())
+                continue;  // an embedded message, below an attachment
+            EXPECT_EQ(kind, bRows ? "row" : "message");
+            const std::string subject = o["values"].toObject()["0x0037001F"].toString().toStdString();
+            folders.back().items.push_back(bRows ? (subject.rfind("MAPI_E_NOT_FOUND", 0) == 0 ? "" : subject)
+                                                 : o["text"].toString().toStdString());
+            continue;
+        }
+        path.resize(static_cast<size_t>(nDepth));
+        path.push_back(o["text"].toString().toStdString());
+        if (kind == "folder") {
+            std::string strPath;
+            for (const std::string& s : path)
+                strPath += "/" + s;
+            folders.push_back({strPath, {}});
+            nFolderDepth = nDepth;
+        } else if (kind != "folder") {
+            nFolderDepth = kind == "store" ? -1 : nFolderDepth;
+        }
+    }
+    return folders;
+}
+
+// On every sample the row-only walk lists the same folders as the full walk
+// and, below each, one row for each message the full walk opens, in the same
+// order and with the subject the message's line shows (the tree cuts a long
+// subject, so the line's text begins the row's).
+TEST(DumpRows, ContentsRowsMatchTheMessagesOfEverySample)
+{
+    CTempDir profiles;
+    size_t nSamples = 0, nRows = 0;
+    for (const auto& e : fs::directory_iterator(DRAVIK_SAMPLES_DIR)) {
+        const std::string ext = e.path().extension().string();
+        if (ext != ".pst" && ext != ".ost")
+            continue;
+        SCOPED_TRACE(e.path().filename().string());
+        const CResult full = RunDump({"--json", "--file", e.path().string()}, profiles.Path());
+        const CResult rows = RunDump({"--rows", "--json", "--file", e.path().string()}, profiles.Path());
+        EXPECT_EQ(rows.nExit, full.nExit) << rows.strErr;
+        if (full.nExit != 0)
+            continue;  // a store that asks for a password
+        ++nSamples;
+        const std::vector<CFolderRows> expected = FoldersAndContents(full.strOut, false);
+        const std::vector<CFolderRows> actual = FoldersAndContents(rows.strOut, true);
+        ASSERT_EQ(actual.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(actual[i].strPath, expected[i].strPath);
+            ASSERT_EQ(actual[i].items.size(), expected[i].items.size()) << expected[i].strPath;
+            for (size_t j = 0; j < expected[i].items.size(); ++j)
+                EXPECT_EQ(actual[i].items[j].rfind(expected[i].items[j], 0), 0u)
+                    << expected[i].strPath << " #" << j << ": " << actual[i].items[j] << " / " << expected[i].items[j];
+            nRows += actual[i].items.size();
+        }
+        // Every row has the default columns (a value the row lacks comes as
+        // PT_ERROR under the column's property ID).
+        for (const QJsonObject& o : JsonLines(rows.strOut)) {
+            if (o["kind"] != "row")
+                continue;
+            QStringList ids;
+            for (const QString& key : o["values"].toObject().keys())
+                ids << key.left(6);
+            EXPECT_EQ(ids, (QStringList{"0x001A", "0x0037", "0x0C1A", "0x0E06", "0x0E08", "0x0FFF"}));
+        }
+    }
+    EXPECT_GT(nSamples, 5u);
+    EXPECT_GT(nRows, 100u);
+}
+
+// Columns a user names come in the order named; a bad list is bad usage.
+TEST(DumpRows, ColumnsAreThoseNamed)
+{
+    CTempDir profiles;
+    const CResult r = RunDump({"--rows", "--columns", "0x0E080003,0x0037001F", "--file", Sample("pstsdk-sample1.pst")},
+                              profiles.Path());
+    ASSERT_EQ(r.nExit, 0) << r.strErr;
+    size_t n = 0;
+    for (const std::string& line : Lines(r.strOut))
+        if (line.find("row:") != std::string::npos) {
+            ++n;
+            EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 2) << line;
+        }
+    EXPECT_GT(n, 0u);
+    for (const char* bad : {"", "0x37,", "xyz", "0x100000000"}) {
+        const CResult u = RunDump({"--columns", bad, "--file", Sample("pstsdk-sample1.pst")}, profiles.Path());
+        EXPECT_EQ(u.nExit, 2) << bad;
+    }
+}
