@@ -164,4 +164,55 @@ protected:
     PropSet m_props;
 };
 
+// The IMsgStore of a store file that is only read: no receive folders, no
+// outgoing queue, no submission, no notifications; every change refused.
+// Base is the provider's object class; its m_ctx compares the store's entry
+// IDs (ParseEntryId gives the object a valid ID names).
+template <class Base>
+class ReadOnlyMsgStore : public Base
+{
+public:
+    using Base::Base;
+    HRESULT Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT Unadvise(ULONG) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT CompareEntryIDs(ULONG cb1, LPENTRYID e1, ULONG cb2, LPENTRYID e2, ULONG, ULONG* result) override
+    {
+        if (!result)
+            return MAPI_E_INVALID_PARAMETER;
+        uint32_t a = 0, b = 0;
+        if (!this->m_ctx->ParseEntryId(cb1, e1, a) || !this->m_ctx->ParseEntryId(cb2, e2, b))
+            return MAPI_E_INVALID_ENTRYID;
+        *result = a == b;
+        return S_OK;
+    }
+    HRESULT SetReceiveFolder(LPSTR, ULONG, ULONG, LPENTRYID) override { return MAPI_E_NO_ACCESS; }
+    HRESULT GetReceiveFolder(LPSTR, ULONG, ULONG* cb, LPENTRYID* eid, LPSTR* cls) override
+    {
+        if (cb)
+            *cb = 0;
+        if (eid)
+            *eid = nullptr;
+        if (cls)
+            *cls = nullptr;
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT GetReceiveFolderTable(ULONG, LPMAPITABLE* out) override
+    {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT StoreLogoff(ULONG*) override { return S_OK; }
+    HRESULT AbortSubmit(ULONG, LPENTRYID, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT GetOutgoingQueue(ULONG, LPMAPITABLE* out) override
+    {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT SetLockState(LPMESSAGE, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT FinishedMsg(ULONG, ULONG, LPENTRYID) override { return MAPI_E_NO_ACCESS; }
+    HRESULT NotifyNewMail(LPNOTIFICATION) override { return MAPI_E_NO_ACCESS; }
+};
+
 } // namespace dravik::mapi32

@@ -547,10 +547,10 @@ HRESULT MsgFolder::OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG
     return OpenEntryId(m_ctx, cb, eid, flags, type, out);
 }
 
-class MsgStore final : public MsgObject<IMsgStore, IID_IMAPIProp, IID_IMsgStore>
+class MsgStore final : public ReadOnlyMsgStore<MsgObject<IMsgStore, IID_IMAPIProp, IID_IMsgStore>>
 {
 public:
-    MsgStore(ValueBuilder&& values, Ctx ctx) : MsgObject(std::move(values), std::move(ctx)) {}
+    MsgStore(ValueBuilder&& values, Ctx ctx) : ReadOnlyMsgStore(std::move(values), std::move(ctx)) {}
     HRESULT OpenProperty(ULONG, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
         if (!out || !iid)
@@ -558,50 +558,10 @@ public:
         *out = nullptr;
         return (flags & (MAPI_MODIFY | MAPI_CREATE)) ? MAPI_E_NO_ACCESS : MAPI_E_NOT_FOUND;
     }
-    HRESULT Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT Unadvise(ULONG) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT CompareEntryIDs(ULONG cb1, LPENTRYID e1, ULONG cb2, LPENTRYID e2, ULONG, ULONG* result) override
-    {
-        if (!result)
-            return MAPI_E_INVALID_PARAMETER;
-        uint32_t a = 0, b = 0;
-        if (!m_ctx->ParseEntryId(cb1, e1, a) || !m_ctx->ParseEntryId(cb2, e2, b))
-            return MAPI_E_INVALID_ENTRYID;
-        *result = a == b;
-        return S_OK;
-    }
     HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG* type, LPUNKNOWN* out) override
     {
         return OpenEntryId(m_ctx, cb, eid, flags, type, out);
     }
-    HRESULT SetReceiveFolder(LPSTR, ULONG, ULONG, LPENTRYID) override { return MAPI_E_NO_ACCESS; }
-    HRESULT GetReceiveFolder(LPSTR, ULONG, ULONG* cb, LPENTRYID* eid, LPSTR* cls) override
-    {
-        if (cb)
-            *cb = 0;
-        if (eid)
-            *eid = nullptr;
-        if (cls)
-            *cls = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT GetReceiveFolderTable(ULONG, LPMAPITABLE* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT StoreLogoff(ULONG*) override { return S_OK; }
-    HRESULT AbortSubmit(ULONG, LPENTRYID, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT GetOutgoingQueue(ULONG, LPMAPITABLE* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT SetLockState(LPMESSAGE, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT FinishedMsg(ULONG, ULONG, LPENTRYID) override { return MAPI_E_NO_ACCESS; }
-    HRESULT NotifyNewMail(LPNOTIFICATION) override { return MAPI_E_NO_ACCESS; }
 };
 
 class MsgLogon final : public ProviderLogon

@@ -655,59 +655,19 @@ HRESULT OpenByNid(const Context& ctx, uint32_t nid, ULONG* type, LPUNKNOWN* out)
     });
 }
 
-class PstMsgStore final : public PstObject<IMsgStore, IID_IMAPIProp, IID_IMsgStore>
+class PstMsgStore final : public ReadOnlyMsgStore<PstObject<IMsgStore, IID_IMAPIProp, IID_IMsgStore>>
 {
 public:
-    PstMsgStore(ValueBuilder&& values, Context ctx) : PstObject(std::move(values), std::move(ctx)) {}
+    PstMsgStore(ValueBuilder&& values, Context ctx) : ReadOnlyMsgStore(std::move(values), std::move(ctx)) {}
     HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
         return OpenValueStream(m_ctx, this, m_ctx->store->properties(), Props(), m_ctx->codePage, tag, iid, flags,
                                out);
     }
-    HRESULT Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT Unadvise(ULONG) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT CompareEntryIDs(ULONG cb1, LPENTRYID e1, ULONG cb2, LPENTRYID e2, ULONG, ULONG* result) override
-    {
-        if (!result)
-            return MAPI_E_INVALID_PARAMETER;
-        uint32_t a = 0, b = 0;
-        if (!m_ctx->ParseEntryId(cb1, e1, a) || !m_ctx->ParseEntryId(cb2, e2, b))
-            return MAPI_E_INVALID_ENTRYID;
-        *result = a == b;
-        return S_OK;
-    }
     HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG* type, LPUNKNOWN* out) override
     {
         return OpenEntryId(m_ctx, cb, eid, flags, type, out);
     }
-    HRESULT SetReceiveFolder(LPSTR, ULONG, ULONG, LPENTRYID) override { return MAPI_E_NO_ACCESS; }
-    HRESULT GetReceiveFolder(LPSTR, ULONG, ULONG* cb, LPENTRYID* eid, LPSTR* cls) override
-    {
-        if (cb)
-            *cb = 0;
-        if (eid)
-            *eid = nullptr;
-        if (cls)
-            *cls = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT GetReceiveFolderTable(ULONG, LPMAPITABLE* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT StoreLogoff(ULONG*) override { return S_OK; }
-    HRESULT AbortSubmit(ULONG, LPENTRYID, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT GetOutgoingQueue(ULONG, LPMAPITABLE* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT SetLockState(LPMESSAGE, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT FinishedMsg(ULONG, ULONG, LPENTRYID) override { return MAPI_E_NO_ACCESS; }
-    HRESULT NotifyNewMail(LPNOTIFICATION) override { return MAPI_E_NO_ACCESS; }
 };
 
 class PstLogon final : public ProviderLogon
