@@ -215,4 +215,47 @@ public:
     HRESULT NotifyNewMail(LPNOTIFICATION) override { return MAPI_E_NO_ACCESS; }
 };
 
+// The changes of an IMAPIFolder in a store that is only read, all refused,
+// and its search criteria, which no folder of such a store has. Base is the
+// provider's folder object class, which gives the tables and OpenEntry.
+template <class Base>
+class ReadOnlyFolder : public Base
+{
+public:
+    using Base::Base;
+    HRESULT SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT GetSearchCriteria(ULONG, LPSRestriction* r, LPENTRYLIST* l, ULONG*) override
+    {
+        if (r)
+            *r = nullptr;
+        if (l)
+            *l = nullptr;
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT CreateMessage(LPCIID, ULONG, LPMESSAGE* out) override
+    {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_ACCESS;
+    }
+    HRESULT CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT DeleteMessages(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT CreateFolder(ULONG, LPSTR, LPSTR, LPCIID, ULONG, LPMAPIFOLDER* out) override
+    {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_ACCESS;
+    }
+    HRESULT CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPSTR, ULONG, LPMAPIPROGRESS, ULONG) override
+    {
+        return MAPI_E_NO_ACCESS;
+    }
+    HRESULT DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG*) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG*) override { return MAPI_E_NO_ACCESS; }
+    HRESULT SaveContentsSort(LPSSortOrderSet, ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
+};
+
 } // namespace dravik::mapi32

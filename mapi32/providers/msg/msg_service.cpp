@@ -426,10 +426,10 @@ std::shared_ptr<const msg_file::Message> TopMessage(const Ctx& ctx)
     return {ctx->msg, &ctx->msg->message};
 }
 
-class MsgFolder final : public MsgObject<IMAPIFolder, IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder>
+class MsgFolder final : public ReadOnlyFolder<MsgObject<IMAPIFolder, IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder>>
 {
 public:
-    MsgFolder(ValueBuilder&& values, Ctx ctx) : MsgObject(std::move(values), std::move(ctx)) {}
+    MsgFolder(ValueBuilder&& values, Ctx ctx) : ReadOnlyFolder(std::move(values), std::move(ctx)) {}
     HRESULT OpenProperty(ULONG, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* out) override
     {
         if (!out || !iid)
@@ -463,39 +463,6 @@ public:
         return MakeRowsTable(rows, flags, out);
     }
     HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG* type, LPUNKNOWN* out) override;
-    HRESULT SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT GetSearchCriteria(ULONG, LPSRestriction* r, LPENTRYLIST* l, ULONG*) override
-    {
-        if (r)
-            *r = nullptr;
-        if (l)
-            *l = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT CreateMessage(LPCIID, ULONG, LPMESSAGE* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT DeleteMessages(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT CreateFolder(ULONG, LPSTR, LPSTR, LPCIID, ULONG, LPMAPIFOLDER* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPSTR, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG*) override { return MAPI_E_NO_ACCESS; }
-    HRESULT SaveContentsSort(LPSSortOrderSet, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
 };
 
 HRESULT OpenById(const Ctx& ctx, uint32_t id, ULONG* type, LPUNKNOWN* out)

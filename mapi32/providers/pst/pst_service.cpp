@@ -370,16 +370,16 @@ HRESULT NewMessage(const Context& ctx, pst::Message message, bool embedded, LPME
     });
 }
 
-class PstFolder final : public PstObject<IMAPIFolder, IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder>
+class PstFolder final : public ReadOnlyFolder<PstObject<IMAPIFolder, IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder>>
 {
 public:
     PstFolder(ValueBuilder&& values, Context ctx, pst::Folder folder, uint32_t codePage)
-        : PstObject(std::move(values), std::move(ctx)), m_folder(std::move(folder)), m_codePage(codePage)
+        : ReadOnlyFolder(std::move(values), std::move(ctx)), m_folder(std::move(folder)), m_codePage(codePage)
     {
     }
     // One of the folders of what was recovered (kNidRecovered*), which the file does not hold.
     PstFolder(ValueBuilder&& values, Context ctx, uint32_t recoveredNid)
-        : PstObject(std::move(values), std::move(ctx)), m_recoveredNid(recoveredNid),
+        : ReadOnlyFolder(std::move(values), std::move(ctx)), m_recoveredNid(recoveredNid),
           m_codePage(pst_text::kDefaultCodePage)
     {
     }
@@ -416,39 +416,6 @@ public:
     {
         return OpenEntryId(m_ctx, cb, eid, flags, type, out);
     }
-    HRESULT SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT GetSearchCriteria(ULONG, LPSRestriction* r, LPENTRYLIST* l, ULONG*) override
-    {
-        if (r)
-            *r = nullptr;
-        if (l)
-            *l = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT CreateMessage(LPCIID, ULONG, LPMESSAGE* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT DeleteMessages(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT CreateFolder(ULONG, LPSTR, LPSTR, LPCIID, ULONG, LPMAPIFOLDER* out) override
-    {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPSTR, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG*) override { return MAPI_E_NO_ACCESS; }
-    HRESULT SaveContentsSort(LPSSortOrderSet, ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_ACCESS; }
 
 private:
     // The tables of a recovered folder: "Recovered Items" lists "Orphaned" and
