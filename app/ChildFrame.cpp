@@ -68,7 +68,6 @@ CChildFrame::CChildFrame(std::unique_ptr<CDravikDoc> pDoc, QWidget* pParent)
     pStop->setToolTip(QStringLiteral("End the listing, keeping what was listed (Escape)"));
     pStop->hide();
     m_wndStatusBar->addPermanentWidget(pStop);
-    m_pLeftView->SetStopWidget(pStop);
     connect(pStop, &QToolButton::clicked, m_pLeftView, &CLeftView::StopListing);
     connect(m_pLeftView, &CLeftView::listingStatus, this, [this, pStop](const QString& strText) {
         m_wndStatusBar->SetMessageText(strText.isEmpty() ? QStringLiteral("Ready") : strText);

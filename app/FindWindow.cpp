@@ -445,8 +445,8 @@ bool CFindWindow::ChooseResult(int row)
     // "Message Stores", then the store, each folder, the message: expanding each on the way.
     QTreeWidgetItem* pItem = m_pTree->topLevelItemCount() > 0 ? m_pTree->topLevelItem(0) : nullptr;
     const auto expand = [this](QTreeWidgetItem* p) {
-        if (!p->isExpanded())
-            p->setExpanded(true);  // loads the children
+        if (!p->isExpanded() || !p->childCount())
+            m_pTree->ExpandNow(p);  // lists the children at once
     };
     const auto child = [&](QTreeWidgetItem* pParent, const std::vector<BYTE>& eid) -> QTreeWidgetItem* {
         if (!pParent)

@@ -19,8 +19,11 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSignalBlocker>
 
 #include <malloc.h>
+
+#include <algorithm>
 
 #include <memory>
 
@@ -28,8 +31,6 @@ namespace {
 
 using namespace treerules;
 
-// The least time between two repaints while a listing runs.
-constexpr qint64 kRepaintMs = 50;
 
 // A typed view of a node's entry as a message: the same object and trace
 // slot, borrowed for the calls and never released by the view.
@@ -146,6 +147,9 @@ CLeftView::CLeftView(CDravikDoc* pDoc, QWidget* pParent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     header()->setStretchLastSection(false);
+    m_sliceTimer.setSingleShot(true);
+    m_sliceTimer.setInterval(0);
+    connect(&m_sliceTimer, &QTimer::timeout, this, &CLeftView::RunSlice);
     m_selectTimer.setSingleShot(true);
     m_selectTimer.setInterval(kKeyboardSelectMs);
     connect(&m_selectTimer, &QTimer::timeout, this, &CLeftView::SelectCurrentItem);
@@ -157,8 +161,11 @@ CLeftView::CLeftView(CDravikDoc* pDoc, QWidget* pParent)
 
 CLeftView::~CLeftView()
 {
-    // The document may be gone already: only the records are released.
+    // The document may be gone already: only the records are released, and
+    // the window around the view hears no more of it.
     m_pDoc = nullptr;
+    disconnect(this, &CLeftView::listingStatus, nullptr, nullptr);
+    disconnect(this, &CLeftView::progress, nullptr, nullptr);
     FreeNodes();
 }
 
@@ -226,6 +233,8 @@ QTreeWidgetItem* CLeftView::InsertNode(QTreeWidgetItem* hParent, CTreeNode* pNod
 
 void CLeftView::FreeNodes()
 {
+    // A listing in progress ends first: it holds items and a table.
+    EndListing();
     if (m_pDoc != nullptr)
         m_pDoc->m_pSelectedNode = nullptr;
     // Every record first (a parent's before those below it; releasing one
@@ -247,49 +256,71 @@ void CLeftView::FreeNodes()
     ::malloc_trim(0);
 }
 
+// One listing of an expanded item's children, made a slice at a time: the
+// item's hierarchy table, then its contents table, then (below a store) its
+// recovered items. The table being listed is read a page of rows at a time.
+struct CLeftView::CListing
+{
+    enum class EStep { Hierarchy, Contents, Recovered, Done };
+
+    QTreeWidgetItem* hItem = nullptr;
+    CTreeNode* pNode = nullptr;
+    QString strWhat;
+    EStep eStep = EStep::Hierarchy;
+    // The table of the step, once opened, and how far it is listed.
+    CTableRef table;
+    bool bTableOpen = false;
+    ULONG ulTotal = 0;
+    ULONG ulDone = 0;
+    // The page of rows read last and the next of its rows to list.
+    CRowSet page{TRUE};
+    ULONG ulNext = 0;
+    // Items made since the last insertion.
+    QList<QTreeWidgetItem*> items;
+
+    // Ends the step's table: its rows go and the next step follows.
+    void NextStep()
+    {
+        page.Release();
+        ulNext = 0;
+        table.Release();
+        bTableOpen = false;
+        ulTotal = ulDone = 0;
+        eStep = static_cast<EStep>(static_cast<int>(eStep) + 1);
+    }
+};
+
 void CLeftView::SendProgress(int nPercent, const QString& strWhat, unsigned long ulDone, unsigned long ulTotal)
 {
     if (nPercent == m_nLastPercent)
         return;
     m_nLastPercent = nPercent;
     emit progress(nPercent);
+    // A refusal said lately stays readable a while before the progress
+    // replaces it.
+    if (m_refusalShown.isValid() && m_refusalShown.elapsed() < kRefusalShownMs)
+        return;
     const QLocale locale = QLocale::system();
     emit listingStatus(QStringLiteral("Listing %1: %2 of %3")
                            .arg(strWhat, locale.toString(static_cast<qulonglong>(ulDone)),
                                 locale.toString(static_cast<qulonglong>(ulTotal))));
-    // The window keeps repainting during a long listing; input other than
-    // Escape and the Stop button waits (the event filter). A repaint of the
-    // whole window costs as much as listing many rows, so it happens at most
-    // every kRepaintMs, not at every percent.
-    if (!m_repainted.isValid() || m_repainted.elapsed() >= kRepaintMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        m_repainted.start();
-    }
 }
 
 bool CLeftView::eventFilter(QObject* pObj, QEvent* pEvent)
 {
-    switch (pEvent->type()) {
-    case QEvent::KeyPress:
-        if (static_cast<QKeyEvent*>(pEvent)->key() == Qt::Key_Escape)
-            StopListing();
+    // While a listing runs, Escape pressed anywhere in this view's window
+    // (not in a dialog of its own) stops it; all other input goes its way.
+    if (pEvent->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(pEvent)->key() == Qt::Key_Escape &&
+        m_pListing != nullptr && pObj->isWidgetType() && static_cast<QWidget*>(pObj)->window() == window()) {
+        StopListing();
         return true;
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::Shortcut:
-    case QEvent::Wheel:
-    case QEvent::ContextMenu:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-        return true;
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-        return m_pStopWidget == nullptr || pObj != m_pStopWidget;
-    default:
-        return false;
     }
+    return false;
+}
+
+void CLeftView::StopListing()
+{
+    m_bStopRequested = IsListing();
 }
 
 void CLeftView::BuildRoots()
@@ -317,6 +348,28 @@ void CLeftView::BuildRoots()
     }
 }
 
+QTreeWidgetItem* CLeftView::NamedPropsItem(QTreeWidgetItem* hParent, const QList<QTreeWidgetItem*>& pending)
+{
+    const CTreeNode* pParent = NodeOf(hParent);
+    if (pParent == nullptr || !NamedPropsFirst(pParent->m_nKind) || !pParent->m_bOwns)
+        return nullptr;
+    for (int i = 0; i < hParent->childCount(); ++i) {
+        const CTreeNode* pChild = NodeOf(hParent->child(i));
+        if (pChild && pChild->m_nKind == NODE_NAMED_PROPS)
+            return nullptr;
+    }
+    for (const QTreeWidgetItem* pItem : pending) {
+        const CTreeNode* pChild = NodeOf(pItem);
+        if (pChild && pChild->m_nKind == NODE_NAMED_PROPS)
+            return nullptr;
+    }
+    auto* pNamed = new CTreeNode;
+    pNamed->m_nKind = NODE_NAMED_PROPS;
+    pNamed->m_pStore = pParent->m_pStore;
+    pNamed->m_bChildrenLoaded = TRUE;
+    return MakeItem(pNamed, IMAGE_NAMED_PROPS, IMAGE_NAMED_PROPS, 0, kNamedPropsText);
+}
+
 HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULONG ulDisplayTag, int nForcedKind)
 {
     const bool bOuter = m_nListing == 0;
@@ -324,9 +377,7 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
     if (bOuter) {
         wait = std::make_unique<CWaitCursor>();
         m_nLastPercent = -1;
-        m_repainted.invalidate();
         m_bStopRequested = false;
-        qApp->installEventFilter(this);
     }
     ++m_nListing;
     struct CLeave
@@ -336,17 +387,13 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
         ~CLeave()
         {
             --view.m_nListing;
-            if (bOuter) {
-                qApp->removeEventFilter(&view);
-                // A listing that said how far it got says that it ended.
-                if (view.m_nLastPercent >= 0)
-                    emit view.listingStatus(QString());
-            }
+            // A listing that said how far it got says that it ended.
+            if (bOuter && view.m_nLastPercent >= 0)
+                emit view.listingStatus(QString());
         }
     } leave{*this, bOuter};
     const QString strWhat = hParent != nullptr ? hParent->text(0) : QString();
 
-    CTreeNode* pParent = NodeOf(hParent);
     // The rows' values move into the nodes; the rows not taken are freed.
     CRowSet rows(TRUE);
     HRESULT hr = rows.QueryAll(table);
@@ -357,21 +404,8 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
         return E_FAIL;
 
     QList<QTreeWidgetItem*> items;
-    if (pParent != nullptr && NamedPropsFirst(pParent->m_nKind) && pParent->m_bOwns) {
-        bool bHave = false;
-        for (int i = 0; i < hParent->childCount() && !bHave; ++i) {
-            const CTreeNode* pChild = NodeOf(hParent->child(i));
-            bHave = pChild && pChild->m_nKind == NODE_NAMED_PROPS;
-        }
-        if (!bHave) {
-            auto* pNamed = new CTreeNode;
-            pNamed->m_nKind = NODE_NAMED_PROPS;
-            pNamed->m_pStore = pParent->m_pStore;
-            pNamed->m_bChildrenLoaded = TRUE;
-            items.push_back(MakeItem(pNamed, IMAGE_NAMED_PROPS, IMAGE_NAMED_PROPS, 0, kNamedPropsText));
-        }
-    }
-
+    if (QTreeWidgetItem* pNamed = NamedPropsItem(hParent, items))
+        items.push_back(pNamed);
     HRESULT hrResult = S_OK;
     const ULONG n = pRows->cRows;
     for (ULONG i = 0; i < n; ++i) {
@@ -381,128 +415,308 @@ HRESULT CLeftView::AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULON
         }
         if (bOuter)
             SendProgress(static_cast<int>((static_cast<unsigned long long>(i) + 1) * 100 / n), strWhat, i + 1, n);
-
-        SRow& row = pRows->aRow[i];
-        auto pNode = std::make_unique<CTreeNode>();
-        pNode->m_pProps = new CPropValueArray;
-        pNode->m_pProps->AttachRow(row);
-        pNode->m_pRowValues = row.lpProps;
-        row.lpProps = nullptr;
-        const CPropValueArray& rowProps = *pNode->m_pProps;
-        if (pParent != nullptr) {
-            pNode->m_pStore = pParent->m_pStore;
-            pNode->m_nEmbedDepth = pParent->m_nEmbedDepth;
-        }
-        CNodeLook look = LookFromRow(rowProps, ulDisplayTag, nForcedKind);
-        pNode->m_nKind = look.nKind;
-
-        // The object behind the row, read-only, with all its properties.
-        const SPropValue* pEid = EntryIdOf(rowProps);
-        const EEntryOpen eOpen = EntryOpening(look, rowProps, pNode->m_pStore != nullptr);
-        CPropValueArray entryProps;
-        bool bEntry = false;
-        if (eOpen != EEntryOpen::None) {
-            pNode->m_pEntry = new CMAPIWrapper;
-            pNode->m_bOwns = TRUE;
-            if (eOpen == EEntryOpen::ThroughStore)
-                pNode->m_pStore->OpenEntry(*pEid, *pNode->m_pEntry, 0);
-            else if (pParent != nullptr && pParent->m_pAddrBook != nullptr)
-                pParent->m_pAddrBook->OpenEntry(*pEid, *pNode->m_pEntry, 0);
-            if (auto* pObj = dynamic_cast<IMAPIProp*>(pNode->m_pEntry->m_pObj)) {
-                bEntry = true;
-                entryProps.LoadProps(pObj, TRUE);
-                RefineWithEntry(look, entryProps, rowProps, ulDisplayTag, nForcedKind);
-                pNode->m_nKind = look.nKind;
-            }
-        }
-
-        CPropValueArray attachProps;
-        switch (WorkForKind(pNode->m_nKind)) {
-        case EKindWork::Store: {
-            pNode->m_bOwns = TRUE;
-            pNode->m_pStore = new CMsgStoreWrapper;
-            pNode->m_pContainer = new CFolderWrapper;
-            hr = pEid ? m_pDoc->GetSession()->OpenMsgStore(*pEid, *pNode->m_pStore) : MAPI_E_INVALID_ENTRYID;
-            if (FAILED(hr)) {
-                ShowErrorReport("MAPI GetMessageStore Failure", ObjectDetails(hParent, look.strText).c_str(), hr);
-                hrResult = E_FAIL;
-                break;
-            }
-            // A store whose root folder cannot be opened is damaged, not empty: it is
-            // reported, and its node stays for its own properties, without children.
-            hr = pNode->m_pStore->OpenRoot(*pNode->m_pContainer);
-            if (FAILED(hr) || pNode->m_pContainer->Obj() == nullptr) {
-                delete pNode->m_pContainer;
-                pNode->m_pContainer = nullptr;
-                ShowErrorReport("Failed to open the root folder", "", FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
-                look.bChildren = false;
-                break;
-            }
-            look.bChildren = true;
-            break;
-        }
-        case EKindWork::Folder: {
-            FolderImages(look, rowProps);
-            pNode->m_pContainer = new CFolderWrapper;
-            hr = MAPI_E_INVALID_ENTRYID;
-            if (pEid && pParent && pParent->m_pContainer)
-                hr = pParent->m_pContainer->OpenEntry(*pEid, *pNode->m_pContainer);
-            if (FAILED(hr) || pNode->m_pContainer->Obj() == nullptr) {
-                delete pNode->m_pContainer;
-                pNode->m_pContainer = nullptr;
-                ShowErrorReport("Failed to locate subfolder", ObjectDetails(hParent, look.strText).c_str(),
-                                FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
-            }
-            break;
-        }
-        case EKindWork::AbContainer:
-            pNode->m_pAddrBook = pParent ? pParent->m_pAddrBook : nullptr;
-            pNode->m_pContainer = new CFolderWrapper;
-            if (pEid && pNode->m_pAddrBook)
-                pNode->m_pAddrBook->OpenEntry(*pEid, *pNode->m_pContainer, 0);
-            break;
-        case EKindWork::Attachment: {
-            pNode->m_pAttach = new LPATTACH(nullptr);
-            pNode->m_bOwns = TRUE;
-            CMessageView message(pParent ? pParent->m_pEntry : nullptr);
-            hr = message.OpenAttach(static_cast<ULONG>(rowProps.GetLong(PR_ATTACH_NUM)), *pNode->m_pAttach);
-            if (!(FAILED(hr) || *pNode->m_pAttach == nullptr) && !RowHasAttachMethod(rowProps))
-                attachProps.LoadProps(*pNode->m_pAttach, TRUE);
-            AttachmentText(look, rowProps, *pNode->m_pAttach);
-            if (FAILED(hr) || *pNode->m_pAttach == nullptr)
-                ShowErrorReport("Failure opening attachment", ObjectDetails(hParent, look.strText).c_str(),
-                                FAILED(hr) ? hr : MAPI_E_NOT_FOUND);
-            break;
-        }
-        case EKindWork::None: break;
-        }
+        QTreeWidgetItem* pItem = nullptr;
+        hrResult = ListRow(pRows->aRow[i], hParent, ulDisplayTag, nForcedKind, pItem);
+        if (pItem != nullptr)
+            items.push_back(pItem);
         if (hrResult != S_OK)
             break;
-
-        CTreeNode* pRaw = pNode.release();
-        QTreeWidgetItem* pItem =
-            MakeItem(pRaw, look.nImage, look.nSelImage, look.bChildren ? 1 : 0, look.strText);
-        if (MessageGetsGroups(pRaw->m_nKind, bEntry))
-            AddMessageGroups(pItem, pRaw, rowProps, &entryProps);
-        else if (pRaw->Attach() != nullptr && AttachmentIsEmbedded(rowProps, &attachProps))
-            AddEmbeddedMessage(pItem, pRaw);
-        items.push_back(pItem);
     }
     // One insertion for the whole listing: the view lays out once.
     hParent->addChildren(items);
     return hrResult;
 }
 
-void CLeftView::AddContainerChildren(CFolderWrapper& container, QTreeWidgetItem* hItem, ULONG ulDisplayTag,
-                                     int nForcedKind, bool bContents)
+HRESULT CLeftView::ListRow(SRow& row, QTreeWidgetItem* hParent, ULONG ulDisplayTag, int nForcedKind,
+                           QTreeWidgetItem*& pItemOut)
 {
-    CTableRef table;
-    if (SUCCEEDED(container.GetHierarchyTable(table)))
-        AddTableRows(table, hItem, ulDisplayTag, nForcedKind);
-    if (!bContents || QuitRequested() || m_bStopRequested)
+    pItemOut = nullptr;
+    CTreeNode* pParent = NodeOf(hParent);
+    HRESULT hr = S_OK;
+    HRESULT hrResult = S_OK;
+    auto pNode = std::make_unique<CTreeNode>();
+    pNode->m_pProps = new CPropValueArray;
+    pNode->m_pProps->AttachRow(row);
+    pNode->m_pRowValues = row.lpProps;
+    row.lpProps = nullptr;
+    const CPropValueArray& rowProps = *pNode->m_pProps;
+    if (pParent != nullptr) {
+        pNode->m_pStore = pParent->m_pStore;
+        pNode->m_nEmbedDepth = pParent->m_nEmbedDepth;
+    }
+    CNodeLook look = LookFromRow(rowProps, ulDisplayTag, nForcedKind);
+    pNode->m_nKind = look.nKind;
+
+    // The object behind the row, read-only, with all its properties.
+    const SPropValue* pEid = EntryIdOf(rowProps);
+    const EEntryOpen eOpen = EntryOpening(look, rowProps, pNode->m_pStore != nullptr);
+    CPropValueArray entryProps;
+    bool bEntry = false;
+    if (eOpen != EEntryOpen::None) {
+        pNode->m_pEntry = new CMAPIWrapper;
+        pNode->m_bOwns = TRUE;
+        if (eOpen == EEntryOpen::ThroughStore)
+            pNode->m_pStore->OpenEntry(*pEid, *pNode->m_pEntry, 0);
+        else if (pParent != nullptr && pParent->m_pAddrBook != nullptr)
+            pParent->m_pAddrBook->OpenEntry(*pEid, *pNode->m_pEntry, 0);
+        if (auto* pObj = dynamic_cast<IMAPIProp*>(pNode->m_pEntry->m_pObj)) {
+            bEntry = true;
+            entryProps.LoadProps(pObj, TRUE);
+            RefineWithEntry(look, entryProps, rowProps, ulDisplayTag, nForcedKind);
+            pNode->m_nKind = look.nKind;
+        }
+    }
+
+    CPropValueArray attachProps;
+    switch (WorkForKind(pNode->m_nKind)) {
+    case EKindWork::Store: {
+        pNode->m_bOwns = TRUE;
+        pNode->m_pStore = new CMsgStoreWrapper;
+        pNode->m_pContainer = new CFolderWrapper;
+        hr = pEid ? m_pDoc->GetSession()->OpenMsgStore(*pEid, *pNode->m_pStore) : MAPI_E_INVALID_ENTRYID;
+        if (FAILED(hr)) {
+            ShowErrorReport("MAPI GetMessageStore Failure", ObjectDetails(hParent, look.strText).c_str(), hr);
+            hrResult = E_FAIL;
+            break;
+        }
+        // A store whose root folder cannot be opened is damaged, not empty: it is
+        // reported, and its node stays for its own properties, without children.
+        hr = pNode->m_pStore->OpenRoot(*pNode->m_pContainer);
+        if (FAILED(hr) || pNode->m_pContainer->Obj() == nullptr) {
+            delete pNode->m_pContainer;
+            pNode->m_pContainer = nullptr;
+            ShowErrorReport("Failed to open the root folder", "", FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+            look.bChildren = false;
+            break;
+        }
+        look.bChildren = true;
+        break;
+    }
+    case EKindWork::Folder: {
+        FolderImages(look, rowProps);
+        pNode->m_pContainer = new CFolderWrapper;
+        hr = MAPI_E_INVALID_ENTRYID;
+        if (pEid && pParent && pParent->m_pContainer)
+            hr = pParent->m_pContainer->OpenEntry(*pEid, *pNode->m_pContainer);
+        if (FAILED(hr) || pNode->m_pContainer->Obj() == nullptr) {
+            delete pNode->m_pContainer;
+            pNode->m_pContainer = nullptr;
+            ShowErrorReport("Failed to locate subfolder", ObjectDetails(hParent, look.strText).c_str(),
+                            FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED);
+        }
+        break;
+    }
+    case EKindWork::AbContainer:
+        pNode->m_pAddrBook = pParent ? pParent->m_pAddrBook : nullptr;
+        pNode->m_pContainer = new CFolderWrapper;
+        if (pEid && pNode->m_pAddrBook)
+            pNode->m_pAddrBook->OpenEntry(*pEid, *pNode->m_pContainer, 0);
+        break;
+    case EKindWork::Attachment: {
+        pNode->m_pAttach = new LPATTACH(nullptr);
+        pNode->m_bOwns = TRUE;
+        CMessageView message(pParent ? pParent->m_pEntry : nullptr);
+        hr = message.OpenAttach(static_cast<ULONG>(rowProps.GetLong(PR_ATTACH_NUM)), *pNode->m_pAttach);
+        if (!(FAILED(hr) || *pNode->m_pAttach == nullptr) && !RowHasAttachMethod(rowProps))
+            attachProps.LoadProps(*pNode->m_pAttach, TRUE);
+        AttachmentText(look, rowProps, *pNode->m_pAttach);
+        if (FAILED(hr) || *pNode->m_pAttach == nullptr)
+            ShowErrorReport("Failure opening attachment", ObjectDetails(hParent, look.strText).c_str(),
+                            FAILED(hr) ? hr : MAPI_E_NOT_FOUND);
+        break;
+    }
+    case EKindWork::None: break;
+    }
+    if (hrResult != S_OK)
+        return hrResult;
+
+    CTreeNode* pRaw = pNode.release();
+    QTreeWidgetItem* pItem =
+        MakeItem(pRaw, look.nImage, look.nSelImage, look.bChildren ? 1 : 0, look.strText);
+    if (MessageGetsGroups(pRaw->m_nKind, bEntry))
+        AddMessageGroups(pItem, pRaw, rowProps, &entryProps);
+    else if (pRaw->Attach() != nullptr && AttachmentIsEmbedded(rowProps, &attachProps))
+        AddEmbeddedMessage(pItem, pRaw);
+    pItemOut = pItem;
+    return S_OK;
+}
+
+void CLeftView::OnItemExpanding(QTreeWidgetItem* pItem)
+{
+    CTreeNode* pNode = NodeOf(pItem);
+    if (pNode == nullptr || pNode->m_bChildrenLoaded || pNode->m_pContainer == nullptr ||
+        pNode->m_pContainer->m_pObj == nullptr)
         return;
-    if (SUCCEEDED(container.GetContentsTable(table)))
-        AddTableRows(table, hItem, ulDisplayTag, nForcedKind);
+    if (m_pListing != nullptr) {
+        if (m_pListing->hItem == pItem)
+            return;  // expanded again while it is being listed
+        // One listing at a time: this one is refused, and says so.
+        {
+            const QSignalBlocker block(this);
+            collapseItem(pItem);
+        }
+        m_refusalShown.start();
+        emit listingStatus(QStringLiteral("Still listing %1: expand %2 again once it ends (Escape stops it)")
+                               .arg(m_pListing->strWhat, pItem->text(0)));
+        return;
+    }
+    m_pListing = std::make_unique<CListing>();
+    m_pListing->hItem = pItem;
+    m_pListing->pNode = pNode;
+    m_pListing->strWhat = pItem->text(0);
+    m_nLastPercent = -1;
+    m_bStopRequested = false;
+    m_refusalShown.invalidate();
+    qApp->installEventFilter(this);
+    viewport()->setCursor(Qt::BusyCursor);
+    // The first slice runs at once, so a small folder is listed before the
+    // expansion returns; a large one goes on between events.
+    RunSlice();
+}
+
+bool CLeftView::ListingStep(CListing& listing)
+{
+    CTreeNode* pNode = listing.pNode;
+    const bool bAddrBookRoot = pNode->m_nKind == NODE_ADDRBOOK_ROOT;
+    switch (listing.eStep) {
+    case CListing::EStep::Hierarchy:
+    case CListing::EStep::Contents: {
+        const bool bHierarchy = listing.eStep == CListing::EStep::Hierarchy;
+        if (QuitRequested() || m_bStopRequested || (!bHierarchy && bAddrBookRoot)) {
+            listing.NextStep();
+            return false;
+        }
+        if (!listing.bTableOpen) {
+            // The address book's root shows only its sub-containers.
+            CFolderWrapper& container = *pNode->m_pContainer;
+            const HRESULT hr = bHierarchy ? container.GetHierarchyTable(listing.table)
+                                          : container.GetContentsTable(listing.table);
+            LPMAPITABLE pTable = listing.table.Get();
+            if (FAILED(hr) || pTable == nullptr || FAILED(pTable->SeekRow(BOOKMARK_BEGINNING, 0, nullptr)) ||
+                FAILED(pTable->GetRowCount(0, &listing.ulTotal)) || listing.ulTotal == 0) {
+                listing.NextStep();
+                return false;
+            }
+            listing.bTableOpen = true;
+            m_nLastPercent = -1;
+            if (QTreeWidgetItem* pNamed = NamedPropsItem(listing.hItem, listing.items))
+                listing.items.push_back(pNamed);
+        }
+        LPSRowSet pPage = listing.page.Rows();
+        if (pPage == nullptr || listing.ulNext >= pPage->cRows) {
+            listing.page.Release();
+            listing.ulNext = 0;
+            if (FAILED(listing.table.Get()->QueryRows(kPageRows, 0, &listing.page.m_pRows)) ||
+                listing.page.Rows() == nullptr || listing.page.Rows()->cRows == 0) {
+                listing.NextStep();
+                return false;
+            }
+            pPage = listing.page.Rows();
+        }
+        // A table that grew past its count still reports at most 100 percent.
+        ++listing.ulDone;
+        const ULONG ulTotal = std::max(listing.ulTotal, listing.ulDone);
+        SendProgress(static_cast<int>(static_cast<unsigned long long>(listing.ulDone) * 100 / ulTotal),
+                     listing.strWhat, listing.ulDone, ulTotal);
+        QTreeWidgetItem* pItem = nullptr;
+        const HRESULT hr = ListRow(pPage->aRow[listing.ulNext++], listing.hItem, PR_DISPLAY_NAME, -1, pItem);
+        if (pItem != nullptr)
+            listing.items.push_back(pItem);
+        if (hr != S_OK)
+            listing.NextStep();  // a store that cannot be opened ends its table
+        return true;
+    }
+    case CListing::EStep::Recovered:
+        if (RecoveredItemsBelow(pNode->m_nKind) && pNode->m_bOwns && !bAddrBookRoot) {
+            InsertPending(listing);
+            AddRecoveredItems(listing.hItem, pNode);
+        }
+        listing.NextStep();
+        return true;
+    case CListing::EStep::Done: break;
+    }
+    return false;
+}
+
+void CLeftView::InsertPending(CListing& listing)
+{
+    if (listing.items.isEmpty())
+        return;
+    listing.hItem->addChildren(listing.items);
+    listing.items.clear();
+}
+
+void CLeftView::RunSlice()
+{
+    // A slice is never entered twice (an error report's own event loop
+    // lets the timer run).
+    if (m_pListing == nullptr || m_bInSlice)
+        return;
+    m_bInSlice = true;
+    ++m_nListing;
+    CListing& listing = *m_pListing;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int nRows = 0;
+    while (listing.eStep != CListing::EStep::Done) {
+        if (ListingStep(listing))
+            ++nRows;
+        if (!m_bFinishing && listing.eStep != CListing::EStep::Done &&
+            ((m_nSliceRows > 0 && nRows >= m_nSliceRows) || elapsed.elapsed() >= kSliceMs))
+            break;
+    }
+    // What the slice made is shown at its end: the view lays out once a slice.
+    InsertPending(listing);
+    --m_nListing;
+    m_bInSlice = false;
+    if (listing.eStep == CListing::EStep::Done) {
+        // A stopped listing counts as done: what was listed stays.
+        listing.pNode->m_bChildrenLoaded = TRUE;
+        EndListing();
+    } else {
+        m_sliceTimer.start();
+    }
+}
+
+void CLeftView::FinishListing()
+{
+    if (m_bInSlice)
+        return;
+    m_bFinishing = true;
+    while (m_pListing != nullptr)
+        RunSlice();
+    m_bFinishing = false;
+}
+
+void CLeftView::ExpandNow(QTreeWidgetItem* pItem)
+{
+    FinishListing();
+    if (pItem->isExpanded())
+        OnItemExpanding(pItem);
+    else
+        expandItem(pItem);
+    FinishListing();
+}
+
+void CLeftView::EndListing()
+{
+    if (m_pListing == nullptr)
+        return;
+    m_sliceTimer.stop();
+    // The rows read and not listed go with it; items made and not yet shown
+    // go with their records.
+    for (QTreeWidgetItem* pItem : m_pListing->items) {
+        delete NodeOf(pItem);
+        delete pItem;
+    }
+    m_pListing.reset();
+    m_bStopRequested = false;
+    qApp->removeEventFilter(this);
+    viewport()->unsetCursor();
+    // A listing that said how far it got says that it ended.
+    if (m_nLastPercent >= 0)
+        emit listingStatus(QString());
+    m_nLastPercent = -1;
 }
 
 void CLeftView::AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const CPropValueArray& row,
@@ -568,25 +782,6 @@ void CLeftView::AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNod
     const CNodeLook look = EmbeddedMessageLook(*pNode->m_pProps);
     QTreeWidgetItem* pItem = InsertNode(hItem, pNode, look.nImage, look.nSelImage, 0, look.strText);
     AddMessageGroups(pItem, pNode, *pNode->m_pProps, nullptr);
-}
-
-void CLeftView::OnItemExpanding(QTreeWidgetItem* pItem)
-{
-    CTreeNode* pNode = NodeOf(pItem);
-    if (pNode == nullptr || pNode->m_bChildrenLoaded || pNode->m_pContainer == nullptr ||
-        pNode->m_pContainer->m_pObj == nullptr)
-        return;
-    if (pNode->m_nKind == NODE_ADDRBOOK_ROOT) {
-        // The address book's root shows only its sub-containers.
-        CTableRef table;
-        if (SUCCEEDED(pNode->m_pContainer->GetHierarchyTable(table)))
-            AddTableRows(table, pItem, PR_DISPLAY_NAME, -1);
-    } else {
-        AddContainerChildren(*pNode->m_pContainer, pItem, PR_DISPLAY_NAME, -1, true);
-        if (RecoveredItemsBelow(pNode->m_nKind) && pNode->m_bOwns)
-            AddRecoveredItems(pItem, pNode);
-    }
-    pNode->m_bChildrenLoaded = TRUE;
 }
 
 void CLeftView::SelectCurrentItem()

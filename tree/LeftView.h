@@ -13,6 +13,7 @@
 
 #include <array>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -71,15 +72,30 @@ public:
     // keyboard move still waiting for its pause).
     void SelectCurrentItem();
 
-    // A listing is in progress (the wait cursor shows).
-    bool IsListing() const { return m_nListing > 0; }
+    // A listing is in progress. An expanded item's children are listed in
+    // slices between which the window takes input; while one item is being
+    // listed, expanding another is refused with a word in the status text.
+    bool IsListing() const { return m_pListing != nullptr || m_nListing > 0; }
     // Ends the listing in progress after the row being listed: what was
     // listed stays, and the folder counts as listed. Escape does the same
     // while a listing runs.
-    void StopListing() { m_bStopRequested = m_nListing > 0; }
-    // The widget whose clicks reach the program while a listing runs (the
-    // workspace's Stop button); null for none.
-    void SetStopWidget(QWidget* pWidget) { m_pStopWidget = pWidget; }
+    void StopListing();
+    // Runs the listing in progress to its end now.
+    void FinishListing();
+    // Lists an item's children now, as an expansion does, and returns once
+    // they are all listed (after the listing in progress, which ends first):
+    // for callers that need the children at once.
+    void ExpandNow(QTreeWidgetItem* pItem);
+    // The most rows a slice lists besides its time (0: no limit), so that a
+    // test can see a listing between its slices.
+    void SetSliceRows(int nRows) { m_nSliceRows = nRows; }
+
+    // A slice lists rows for this long before the window takes input again.
+    static constexpr qint64 kSliceMs = 20;
+    // Rows read from a table at a time.
+    static constexpr LONG kPageRows = 256;
+    // A refused expansion's word stays in the status text this long.
+    static constexpr qint64 kRefusalShownMs = 2000;
 
     bool m_bRootsBuilt = false;
 
@@ -94,20 +110,34 @@ protected:
     void mousePressEvent(QMouseEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
-    // While a listing runs: Escape stops it, other input waits for its end
-    // (only the Stop widget's clicks pass).
+    // While a listing runs, Escape in this view's window stops it.
     bool eventFilter(QObject* pObj, QEvent* pEvent) override;
 
 private:
     // Makes the item's node the document's current one.
     void SelectItem(QTreeWidgetItem* pItem);
     void BuildRoots();
-    // The rows of the table as children of hParent. S_OK; the failure of
-    // reading the table; E_FAIL for an empty table, after a store failed to
-    // open or when the program is ending.
+    // The rows of the table as children of hParent, listed at once (the
+    // roots, a message's groups). S_OK; the failure of reading the table;
+    // E_FAIL for an empty table, after a store failed to open or when the
+    // program is ending.
     HRESULT AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULONG ulDisplayTag, int nForcedKind);
-    void AddContainerChildren(CFolderWrapper& container, QTreeWidgetItem* hItem, ULONG ulDisplayTag,
-                              int nForcedKind, bool bContents);
+    // One row as a new item (pItemOut, not yet inserted) below hParent, with
+    // everything it opens. S_OK; E_FAIL when the row's store cannot be
+    // opened, which ends its table.
+    HRESULT ListRow(SRow& row, QTreeWidgetItem* hParent, ULONG ulDisplayTag, int nForcedKind,
+                    QTreeWidgetItem*& pItemOut);
+    // The "Named Properties" item a store's first listing starts with, when
+    // neither hParent nor the pending items have it yet; null otherwise.
+    QTreeWidgetItem* NamedPropsItem(QTreeWidgetItem* hParent, const QList<QTreeWidgetItem*>& pending);
+    struct CListing;
+    // One row or one step of the listing; false when it listed nothing.
+    bool ListingStep(CListing& listing);
+    // Lists rows for a slice's time, shows them, and schedules the next slice.
+    void RunSlice();
+    void InsertPending(CListing& listing);
+    // Ends the listing, freeing what it read and did not list.
+    void EndListing();
     // A message's "Attachments" and "Recipients" under its item.
     void AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const CPropValueArray& row,
                           const CPropValueArray* pEntry);
@@ -128,12 +158,18 @@ private:
     std::array<QIcon, 32> m_images;
     // Icons pairing a normal and a selected picture.
     std::map<std::pair<int, int>, QIcon> m_itemIcons;
-    // Listings in progress: only the outermost one shows the wait cursor and
-    // sends progress (a message's groups are listed inside its folder's).
+    // Listings in progress: only the outermost one sends progress (a
+    // message's groups are listed inside its folder's).
     int m_nListing = 0;
     int m_nLastPercent = -1;
     bool m_bStopRequested = false;
-    QWidget* m_pStopWidget = nullptr;
-    // Since the window last repainted during the listing (invalid: not yet).
-    QElapsedTimer m_repainted;
+    // The expansion being listed, a slice at a time.
+    std::unique_ptr<CListing> m_pListing;
+    // Runs the next slice from the event loop.
+    QTimer m_sliceTimer;
+    bool m_bInSlice = false;
+    bool m_bFinishing = false;
+    int m_nSliceRows = 0;
+    // Since an expansion was last refused (invalid: not lately).
+    QElapsedTimer m_refusalShown;
 };

@@ -61,7 +61,7 @@ QTreeWidgetItem* FindFolder(CLeftView& tree, QTreeWidgetItem* pItem, const QStri
         return pItem;
     if (nDepth == 0)
         return nullptr;
-    tree.expandItem(pItem);
+    tree.ExpandNow(pItem);
     for (int i = 0; i < pItem->childCount(); ++i) {
         if (QTreeWidgetItem* p = FindFolder(tree, pItem->child(i), strText, nDepth - 1))
             return p;
@@ -123,7 +123,7 @@ int main(int argc, char** argv)
         if (bNoTrace)
             *doc.m_ppTraceWriter = nullptr;
         timer.restart();
-        tree.expandItem(pFolder);
+        tree.ExpandNow(pFolder);
         const qint64 nListMs = timer.elapsed();
         *doc.m_ppTraceWriter = pWriter;
         QApplication::processEvents();

@@ -670,6 +670,7 @@ private slots:
         QStringList faults;
         std::function<void(QTreeWidgetItem*)> visit = [&](QTreeWidgetItem* pItem) {
             pTree->OnItemExpanding(pItem);
+            pTree->FinishListing();
             CTreeNode* pNode = CLeftView::NodeOf(pItem);
             if (pNode && pNode->m_nKind == NODE_NAMED_PROPS) {
                 pDoc->SelectNode(pNode);

@@ -21,7 +21,7 @@ const QString kSamples = QStringLiteral(DRAVIK_SAMPLES_DIR);
 
 void ExpandAll(CLeftView& tree, QTreeWidgetItem* pItem)
 {
-    tree.expandItem(pItem);
+    tree.ExpandNow(pItem);
     for (int i = 0; i < pItem->childCount(); ++i)
         ExpandAll(tree, pItem->child(i));
 }
@@ -60,6 +60,9 @@ class TestBodyView : public QObject
             return nullptr;
         QAction* pShow = frame.Action(ID_SHOW_BODY);
         tree.setFocus();
+        // The tree is the active pane once its window has the focus.
+        if (!QTest::qWaitFor([&tree]() { return tree.hasFocus(); }, 60000))
+            return nullptr;
         doc.SelectNode(CLeftView::NodeOf(pItem->parent()));
         frame.UpdateCommandUI();
         if (pShow->isEnabled())  // a folder has no body
