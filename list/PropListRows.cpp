@@ -31,7 +31,7 @@ IMAPIProp* EntryObject(const CTreeNode& node)
     case MAPI_ATTACH:
         return node.Attach();
     default:
-        return node.m_pEntry ? dynamic_cast<IMAPIProp*>(node.m_pEntry->m_pObj) : nullptr;
+        return node.Entry() ? dynamic_cast<IMAPIProp*>(node.Entry()->m_pObj) : nullptr;
     }
 }
 

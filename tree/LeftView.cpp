@@ -178,6 +178,11 @@ CTreeNode* CLeftView::NodeOf(const QTreeWidgetItem* pItem)
 
 void CLeftView::OnUpdate(CDocView*, long, void*)
 {
+    // The views update in the order they were added, the tree first: the
+    // node made current holds its object again before the property list
+    // reads it.
+    if (m_pDoc->IsConnected() && m_pDoc->GetSelectedNode() != m_kept[0])
+        KeepOpen(m_pDoc->GetSelectedNode());
     if (!m_bRootsBuilt && m_pDoc->IsConnected()) {
         BuildRoots();
         m_bRootsBuilt = true;
@@ -235,6 +240,7 @@ void CLeftView::FreeNodes()
 {
     // A listing in progress ends first: it holds items and a table.
     EndListing();
+    m_kept = {};
     if (m_pDoc != nullptr)
         m_pDoc->m_pSelectedNode = nullptr;
     // Every record first (a parent's before those below it; releasing one
@@ -515,7 +521,8 @@ HRESULT CLeftView::ListRow(SRow& row, QTreeWidgetItem* hParent, ULONG ulDisplayT
     case EKindWork::Attachment: {
         pNode->m_pAttach = new LPATTACH(nullptr);
         pNode->m_bOwns = TRUE;
-        CMessageView message(pParent ? pParent->m_pEntry : nullptr);
+        pNode->m_pMessageNode = pParent ? pParent->m_pMessageNode : nullptr;
+        CMessageView message(pParent ? pParent->Entry() : nullptr);
         hr = message.OpenAttach(static_cast<ULONG>(rowProps.GetLong(PR_ATTACH_NUM)), *pNode->m_pAttach);
         if (!(FAILED(hr) || *pNode->m_pAttach == nullptr) && !RowHasAttachMethod(rowProps))
             attachProps.LoadProps(*pNode->m_pAttach, TRUE);
@@ -533,9 +540,11 @@ HRESULT CLeftView::ListRow(SRow& row, QTreeWidgetItem* hParent, ULONG ulDisplayT
     CTreeNode* pRaw = pNode.release();
     QTreeWidgetItem* pItem =
         MakeItem(pRaw, look.nImage, look.nSelImage, look.bChildren ? 1 : 0, look.strText);
-    if (MessageGetsGroups(pRaw->m_nKind, bEntry))
+    if (MessageGetsGroups(pRaw->m_nKind, bEntry)) {
         AddMessageGroups(pItem, pRaw, rowProps, &entryProps);
-    else if (pRaw->Attach() != nullptr && AttachmentIsEmbedded(rowProps, &attachProps))
+        if (eOpen == EEntryOpen::ThroughStore && m_bLetGo)
+            LetGoOfMessage(pItem);
+    } else if (pRaw->Attach() != nullptr && AttachmentIsEmbedded(rowProps, &attachProps))
         AddEmbeddedMessage(pItem, pRaw);
     pItemOut = pItem;
     return S_OK;
@@ -734,7 +743,7 @@ void CLeftView::AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const
         if (FAILED(hr) || table.Get() == nullptr || FAILED(table.Get()->GetRowCount(0, &ulCount)) || ulCount == 0)
             continue;
         auto* pGroup = new CTreeNode;
-        pGroup->m_pEntry = pNode->m_pEntry;
+        pGroup->m_pMessageNode = pNode;
         pGroup->m_pStore = pNode->m_pStore;
         pGroup->m_nEmbedDepth = pNode->m_nEmbedDepth;
         pGroup->m_bChildrenLoaded = TRUE;
@@ -747,6 +756,49 @@ void CLeftView::AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const
             delete pGroupItem;
         }
     }
+}
+
+void CLeftView::LetGoOfMessage(QTreeWidgetItem* pItem)
+{
+    // Its attachments first; one that holds an embedded message keeps it
+    // open, and so keeps its message.
+    bool bAll = true;
+    for (int i = 0; i < pItem->childCount(); ++i) {
+        QTreeWidgetItem* pGroup = pItem->child(i);
+        for (int j = 0; j < pGroup->childCount(); ++j) {
+            CTreeNode* pChild = NodeOf(pGroup->child(j));
+            if (pChild == nullptr || pChild->m_nKind != static_cast<int>(MAPI_ATTACH) || pChild->Attach() == nullptr)
+                continue;
+            if (pGroup->child(j)->childCount() > 0)
+                bAll = false;
+            else
+                pChild->LetGo();
+        }
+    }
+    if (bAll)
+        NodeOf(pItem)->LetGo();
+}
+
+void CLeftView::KeepOpen(CTreeNode* pNode)
+{
+    // The current node and the one before it hold their objects: the
+    // property list of the one before may still point into its object
+    // while the views update.
+    std::array<CTreeNode*, 4> keep{};
+    const auto Add = [&keep](std::size_t nAt, CTreeNode* p) {
+        keep[nAt] = p;
+        keep[nAt + 1] = p != nullptr ? p->m_pMessageNode : nullptr;
+    };
+    Add(0, pNode);
+    Add(2, m_kept[0]);
+    // A message is opened before its attachment.
+    for (std::size_t i : {1, 0, 3, 2})
+        if (keep[i] != nullptr)
+            keep[i]->OpenAgain();
+    for (CTreeNode* pOld : m_kept)
+        if (pOld != nullptr && std::find(keep.begin(), keep.end(), pOld) == keep.end())
+            pOld->LetGo();
+    m_kept = keep;
 }
 
 void CLeftView::AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNode)

@@ -90,6 +90,10 @@ public:
     // test can see a listing between its slices.
     void SetSliceRows(int nRows) { m_nSliceRows = nRows; }
 
+    // Whether a listed message lets its opened objects go (see
+    // CTreeNode::LetGo); on by default.
+    void SetLetGo(bool bLetGo) { m_bLetGo = bLetGo; }
+
     // A slice lists rows for this long before the window takes input again.
     static constexpr qint64 kSliceMs = 20;
     // Rows read from a table at a time.
@@ -138,6 +142,11 @@ private:
     void InsertPending(CListing& listing);
     // Ends the listing, freeing what it read and did not list.
     void EndListing();
+    // A message item's node and its attachments let their objects go.
+    void LetGoOfMessage(QTreeWidgetItem* pItem);
+    // pNode (and its message) hold their objects again, with the node
+    // current before; the objects of the nodes kept before go.
+    void KeepOpen(CTreeNode* pNode);
     // A message's "Attachments" and "Recipients" under its item.
     void AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const CPropValueArray& row,
                           const CPropValueArray* pEntry);
@@ -170,6 +179,10 @@ private:
     bool m_bInSlice = false;
     bool m_bFinishing = false;
     int m_nSliceRows = 0;
+    bool m_bLetGo = true;
+    // The nodes holding their objects again: the current node, its message,
+    // the node current before and its message.
+    std::array<CTreeNode*, 4> m_kept{};
     // Since an expansion was last refused (invalid: not lately).
     QElapsedTimer m_refusalShown;
 };

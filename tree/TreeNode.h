@@ -70,8 +70,33 @@ public:
     // folder (0 for ordinary nodes); bounds nesting in a damaged store.
     int m_nEmbedDepth = 0;
 
+    // A message listed from a folder's contents, and each of its attachments
+    // that holds no embedded message, let their opened objects go once listed:
+    // a large folder keeps its rows' values, not every opened message. The
+    // node opens its object again (through its store, from the row's entry
+    // ID; an attachment through its message and its attachment number) while
+    // it is current. TRUE while the object is let go.
+    BOOL m_bLetGo = FALSE;
+    // Groups and attachments below a message: that message's node. A group
+    // shows its message's entry (Entry()).
+    CTreeNode* m_pMessageNode = nullptr;
+    // Releases the object the node can open again (no-op on other nodes).
+    void LetGo();
+    // Opens the object let go again; FALSE when it could not be opened (the
+    // node then holds none, as a row that failed to open at listing does).
+    bool OpenAgain();
+
+    // The entry the node shows: its own, or for a group its message's.
+    CMAPIWrapper* Entry() const
+    {
+        return m_pMessageNode != nullptr && m_nKind == -1 ? m_pMessageNode->m_pEntry : m_pEntry;
+    }
     // The entry as a message, or null when the node holds none.
-    IMessage* Message() const { return m_pEntry ? dynamic_cast<IMessage*>(m_pEntry->m_pObj) : nullptr; }
+    IMessage* Message() const
+    {
+        CMAPIWrapper* pEntry = Entry();
+        return pEntry ? dynamic_cast<IMessage*>(pEntry->m_pObj) : nullptr;
+    }
     // The attachment, or null.
     IAttach* Attach() const { return m_pAttach ? *m_pAttach : nullptr; }
 };

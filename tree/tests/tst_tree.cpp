@@ -330,7 +330,7 @@ private slots:
         QCOMPARE(pMessage->child(0)->child(0)->text(0), QStringLiteral("Ada"));
         QCOMPARE(Kind(pMessage->child(0)->child(0)), MAPI_MAILUSER);
         // The group shares its message's object and does not own it.
-        QCOMPARE(CLeftView::NodeOf(pMessage->child(0))->m_pEntry, CLeftView::NodeOf(pMessage)->m_pEntry);
+        QCOMPARE(CLeftView::NodeOf(pMessage->child(0))->Entry(), CLeftView::NodeOf(pMessage)->Entry());
         QVERIFY(!CLeftView::NodeOf(pMessage->child(0))->m_bOwns);
 
         QTreeWidgetItem* pFiles = Child(pThree->parent(), QStringLiteral("Files"));
@@ -550,6 +550,7 @@ private slots:
         // The row listed is whole: its groups are below it.
         QTreeWidgetItem* pFirst = pThree->child(0);
         QCOMPARE(Kind(pFirst), static_cast<int>(MAPI_MESSAGE));
+        pDoc->SelectNode(CLeftView::NodeOf(pFirst));
         QVERIFY(CLeftView::NodeOf(pFirst)->Message() != nullptr);
         // What was listed stays listed; the next listing runs to its end.
         pTree->collapseItem(pThree);
@@ -644,6 +645,83 @@ private slots:
         }
         QCOMPARE(lines[1], lines[0]);
         QCOMPARE(traces[1], traces[0]);
+    }
+
+    // Listed messages and their attachments let their opened objects go and
+    // open them again when made current: every node of every sample shows
+    // the same properties, from the row and from the object, as when the
+    // listing keeps every object open; and the commands on the current node
+    // find its message and attachment.
+    void nodesOpenAgainWhenCurrent_data() { slicedListingSameAsWhole_data(); }
+
+    void nodesOpenAgainWhenCurrent()
+    {
+        QFETCH(QString, path);
+        CScriptedPrompts prompts;
+        Workspace ws[2];
+        std::unique_ptr<CDravikView> lists[2];
+        for (int i : {0, 1}) {
+            if (ws[i].pDoc->ConnectFile(path) != S_OK)
+                QSKIP("the store does not open");
+            lists[i] = std::make_unique<CDravikView>(ws[i].pDoc.get());
+            ws[i].pDoc->AddView(lists[i].get());
+            ws[i].pTree->SetLetGo(i == 0);
+            ExpandAll(*ws[i].pTree, ws[i].pTree->topLevelItem(0));
+        }
+        // Each logon gives the store a record key of its own, which its
+        // entry IDs carry: it reads the same in both.
+        QString keys[2];
+        for (int i : {0, 1}) {
+            const CTreeNode* pStore = CLeftView::NodeOf(ws[i].pTree->topLevelItem(0)->child(0));
+            const SPropValue* pKey = pStore && pStore->m_pProps ? pStore->m_pProps->Find(PR_RECORD_KEY) : nullptr;
+            if (pKey != nullptr)
+                keys[i] = QByteArray(reinterpret_cast<const char*>(pKey->Value.bin.lpb),
+                                     static_cast<qsizetype>(pKey->Value.bin.cb)).toHex().toUpper();
+        }
+        const auto Shown = [&keys, &lists](const CDravikView& list) {
+            const QString& strKey = keys[&list == lists[0].get() ? 0 : 1];
+            QStringList rows;
+            const QAbstractItemModel& model = *list.Model();
+            for (int r = 0; r < model.rowCount(); ++r) {
+                QStringList cells;
+                for (int c = 0; c < model.columnCount(); ++c)
+                    cells << model.data(model.index(r, c)).toString();
+                QString strRow = cells.join(QLatin1Char('\t'));
+                if (!strKey.isEmpty())
+                    strRow.replace(strKey, QStringLiteral("<store>"));
+                rows << strRow;
+            }
+            return rows;
+        };
+        int nOpenedAgain = 0;
+        std::function<void(QTreeWidgetItem*, QTreeWidgetItem*)> compare = [&](QTreeWidgetItem* pLetGo,
+                                                                              QTreeWidgetItem* pKept) {
+            QCOMPARE(pLetGo->childCount(), pKept->childCount());
+            CTreeNode* pNode = CLeftView::NodeOf(pLetGo);
+            if (pNode != nullptr) {
+                nOpenedAgain += pNode->m_bLetGo ? 1 : 0;
+                for (bool bEntry : {false, true}) {
+                    for (int i : {0, 1}) {
+                        ws[i].pDoc->m_bEntryProps = bEntry;
+                        ws[i].pDoc->SelectNode(CLeftView::NodeOf(i == 0 ? pLetGo : pKept));
+                    }
+                    QCOMPARE(Shown(*lists[0]), Shown(*lists[1]));
+                }
+                CTreeNode* pKeptNode = CLeftView::NodeOf(pKept);
+                QCOMPARE(pNode->Message() != nullptr, pKeptNode->Message() != nullptr);
+                QCOMPARE(pNode->Attach() != nullptr, pKeptNode->Attach() != nullptr);
+            }
+            for (int i = 0; i < pLetGo->childCount(); ++i)
+                compare(pLetGo->child(i), pKept->child(i));
+        };
+        compare(ws[0].pTree->topLevelItem(0), ws[1].pTree->topLevelItem(0));
+        for (int i : {0, 1}) {
+            ws[i].pDoc->SelectNode(nullptr);
+            ws[i].pDoc->RemoveView(lists[i].get());
+        }
+        QVERIFY(prompts.m_unexpected.isEmpty());
+        if (path == m_strDemo)
+            QVERIFY(nOpenedAgain > 0);
     }
 
     // "Save Attachment..." is enabled through the command router only while
