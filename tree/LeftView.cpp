@@ -578,6 +578,10 @@ void CLeftView::OnItemExpanding(QTreeWidgetItem* pItem)
     m_refusalShown.invalidate();
     qApp->installEventFilter(this);
     viewport()->setCursor(Qt::BusyCursor);
+    // The column follows its widest text, which costs a pass over many rows
+    // at each layout: while rows arrive it keeps its width, and takes the
+    // widest once they are all there.
+    header()->setSectionResizeMode(0, QHeaderView::Interactive);
     // The first slice runs at once, so a small folder is listed before the
     // expansion returns; a large one goes on between events.
     RunSlice();
@@ -722,6 +726,7 @@ void CLeftView::EndListing()
     m_bStopRequested = false;
     qApp->removeEventFilter(this);
     viewport()->unsetCursor();
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     // A listing that said how far it got says that it ended.
     if (m_nLastPercent >= 0)
         emit listingStatus(QString());

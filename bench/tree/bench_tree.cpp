@@ -1,17 +1,21 @@
-// Run: QT_QPA_PLATFORM=offscreen bench_tree [messages] [cycles] [--no-trace]
+// Run: QT_QPA_PLATFORM=offscreen bench_tree [messages] [cycles] [--no-trace] [--store FILE]
 //
 // --no-trace takes the trace pane's writer out of the workspace while the
-// folder is listed, to tell the pane's share of the time from the rest.
+// folder is listed, to tell the pane's share of the time and memory from the
+// rest. --store lists "Folder 1" of a store `pstgen scale` wrote before
+// instead of writing one.
 // Writes a store with `pstgen scale` (one folder of the given number of
-// messages, each with two recipients and one attachment of 2,000 bytes), connects a workspace
-// window to it and expands the folder in the tree: everything the tree does
-// for each row (open, read the properties its rules look at, the attachment
-// and recipient groups) through the traced wrappers into the trace pane. Prints the time of
-// the expansion, how often progress was sent, how often the window's widgets
-// and the progress bar itself were painted meanwhile, and the resident memory after each cycle of connect, expand,
-// collapse and disconnect.
+// messages, each with two recipients and one attachment of 2,000 bytes),
+// connects a workspace window to it and expands the folder in the tree, as a
+// user does: the folder is listed in slices between which the window takes
+// input. Meanwhile a thread of its own posts a probe event to the window
+// every 50 ms; the delay until each probe is handled is the time the window
+// would have kept a click or a key waiting. Prints, for each cycle of
+// connect, expand, collapse and disconnect: the time until the first screen
+// of rows was painted, until the whole folder was listed, the worst and the
+// 99th percentile probe delay, how often progress was sent, and the resident
+// memory before, after listing and after the disconnect.
 #include "app/ChildFrame.h"
-#include "app/ProgStatusBar.h"
 #include "mapi/MAPICommandView.h"
 #include "tree/LeftView.h"
 #include "workspace/DravikDoc.h"
@@ -21,13 +25,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QProcess>
-#include <QProgressBar>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -42,15 +50,64 @@ long ResidentKiB()
     return -1;
 }
 
-// Counts paint events of the window's widgets.
-class CPaintCounter : public QObject
+// One clock for both threads.
+QElapsedTimer g_clock;
+
+const QEvent::Type kProbeType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class CProbeEvent : public QEvent
 {
 public:
-    int m_nPaints = 0;
+    explicit CProbeEvent(qint64 nPostedNs) : QEvent(kProbeType), m_nPostedNs(nPostedNs) {}
+    const qint64 m_nPostedNs;
+};
+
+// Handles the probes on the GUI thread and keeps their delays.
+class CProbeTarget : public QObject
+{
+public:
+    std::vector<qint64> m_delaysNs;
+    bool event(QEvent* pEvent) override
+    {
+        if (pEvent->type() != kProbeType)
+            return QObject::event(pEvent);
+        m_delaysNs.push_back(g_clock.nsecsElapsed() - static_cast<CProbeEvent*>(pEvent)->m_nPostedNs);
+        return true;
+    }
+};
+
+// Posts a probe every 50 ms until told to stop.
+class CProbeThread : public QThread
+{
+public:
+    explicit CProbeThread(CProbeTarget* pTarget) : m_pTarget(pTarget) {}
+    std::atomic<bool> m_bStop{false};
+
+protected:
+    void run() override
+    {
+        while (!m_bStop) {
+            QCoreApplication::postEvent(m_pTarget, new CProbeEvent(g_clock.nsecsElapsed()));
+            QThread::msleep(50);
+        }
+    }
+
+private:
+    CProbeTarget* m_pTarget;
+};
+
+// The time of the first paint of the tree once a screen of rows is there.
+class CFirstScreen : public QObject
+{
+public:
+    QTreeWidgetItem* m_pFolder = nullptr;
+    int m_nRows = 0;
+    qint64 m_nPaintedNs = -1;
     bool eventFilter(QObject*, QEvent* pEvent) override
     {
-        if (pEvent->type() == QEvent::Paint)
-            ++m_nPaints;
+        if (pEvent->type() == QEvent::Paint && m_nPaintedNs < 0 && m_pFolder != nullptr &&
+            m_pFolder->childCount() >= m_nRows)
+            m_nPaintedNs = g_clock.nsecsElapsed();
         return false;
     }
 };
@@ -69,27 +126,39 @@ QTreeWidgetItem* FindFolder(CLeftView& tree, QTreeWidgetItem* pItem, const QStri
     return nullptr;
 }
 
+double Ms(qint64 nNs)
+{
+    return static_cast<double>(nNs) / 1e6;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const QString strMessages = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("10000");
-    const int nCycles = argc > 2 ? std::atoi(argv[2]) : 3;
-    const bool bNoTrace = argc > 3 && std::string(argv[3]) == "--no-trace";
+    QStringList args = app.arguments().mid(1);
+    const bool bNoTrace = args.removeAll(QStringLiteral("--no-trace")) > 0;
+    QString strStore;
+    const qsizetype nStoreArg = args.indexOf(QStringLiteral("--store"));
+    if (nStoreArg >= 0 && nStoreArg + 1 < args.size()) {
+        strStore = args[nStoreArg + 1];
+        args.remove(nStoreArg, 2);
+    }
+    const QString strMessages = !args.isEmpty() ? args[0] : QStringLiteral("10000");
+    const int nCycles = args.size() > 1 ? args[1].toInt() : 3;
     QTemporaryDir dir;
     qputenv("DRAVIK_MAPI_PROFILES", dir.path().toUtf8());
-    const QString strStore = dir.filePath(QStringLiteral("scale.pst"));
-    QElapsedTimer timer;
-    timer.start();
-    if (QProcess::execute(QStringLiteral(DRAVIK_PSTGEN_EXE),
-                          {QStringLiteral("scale"), strStore, QStringLiteral("--folders"), QStringLiteral("1"),
-                           QStringLiteral("--messages"), strMessages, QStringLiteral("--body-size"),
-                           QStringLiteral("50"), QStringLiteral("--attachment-size"), QStringLiteral("2000")}) != 0)
-        return 1;
-    std::printf("store of %s messages written in %lld ms\n", qPrintable(strMessages),
-                static_cast<long long>(timer.elapsed()));
+    g_clock.start();
+    if (strStore.isEmpty()) {
+        strStore = dir.filePath(QStringLiteral("scale.pst"));
+        if (QProcess::execute(QStringLiteral(DRAVIK_PSTGEN_EXE),
+                              {QStringLiteral("scale"), strStore, QStringLiteral("--folders"), QStringLiteral("1"),
+                               QStringLiteral("--messages"), strMessages, QStringLiteral("--body-size"),
+                               QStringLiteral("50"), QStringLiteral("--attachment-size"), QStringLiteral("2000")}) != 0)
+            return 1;
+        std::printf("store of %s messages written in %.0f ms\n", qPrintable(strMessages), Ms(g_clock.nsecsElapsed()));
+    }
     MAPIInitialize(nullptr);
     // The tag dictionary is read from the current folder.
     QDir::setCurrent(QStringLiteral(DRAVIK_SOURCE_DIR));
@@ -97,11 +166,6 @@ int main(int argc, char** argv)
     CChildFrame frame(std::make_unique<CDravikDoc>());
     frame.resize(700, 400);
     frame.show();
-    CPaintCounter paints;
-    for (QWidget* pWidget : frame.findChildren<QWidget*>())
-        pWidget->installEventFilter(&paints);
-    CPaintCounter barPaints;
-    frame.StatusBar()->ProgressControl()->installEventFilter(&barPaints);
     int nProgress = 0;
     QObject::connect(frame.LeftView(), &CLeftView::progress, [&nProgress](int) { ++nProgress; });
     QApplication::processEvents();
@@ -112,38 +176,59 @@ int main(int argc, char** argv)
         if (FAILED(doc.ConnectFile(strStore)))
             return 1;
         CLeftView& tree = *frame.LeftView();
+        // The folder of messages of a store pstgen wrote.
         QTreeWidgetItem* pFolder = FindFolder(tree, tree.topLevelItem(0), QStringLiteral("Folder 1"), 4);
         if (pFolder == nullptr)
             return 1;
         QApplication::processEvents();
+        const long nBeforeKiB = ResidentKiB();
         nProgress = 0;
-        paints.m_nPaints = 0;
-        barPaints.m_nPaints = 0;
         CMAPITraceWriter* pWriter = *doc.m_ppTraceWriter;
         if (bNoTrace)
             *doc.m_ppTraceWriter = nullptr;
-        timer.restart();
-        tree.ExpandNow(pFolder);
-        const qint64 nListMs = timer.elapsed();
-        *doc.m_ppTraceWriter = pWriter;
+        CFirstScreen firstScreen;
+        firstScreen.m_pFolder = pFolder;
+        firstScreen.m_nRows = std::max(1, tree.viewport()->height() / std::max(1, tree.sizeHintForRow(0)));
+        tree.viewport()->installEventFilter(&firstScreen);
+        CProbeTarget probes;
+        CProbeThread prober(&probes);
+        prober.start();
+
+        const qint64 nStartNs = g_clock.nsecsElapsed();
+        tree.expandItem(pFolder);
+        while (tree.IsListing())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        const qint64 nListedNs = g_clock.nsecsElapsed() - nStartNs;
+        prober.m_bStop = true;
+        prober.wait();
         QApplication::processEvents();
-        const qint64 nShownMs = timer.elapsed();
-        std::printf("cycle %d: %d messages listed in %lld ms (shown after %lld ms); progress sent %d times, "
-                    "%d paint events during the listing (%d of the progress bar); resident after expanding: %ld KiB\n",
-                    nCycle, pFolder->childCount(), static_cast<long long>(nListMs),
-                    static_cast<long long>(nShownMs), nProgress, paints.m_nPaints, barPaints.m_nPaints,
+        tree.viewport()->removeEventFilter(&firstScreen);
+        *doc.m_ppTraceWriter = pWriter;
+
+        std::vector<qint64> delays = probes.m_delaysNs;
+        std::sort(delays.begin(), delays.end());
+        const qint64 nWorst = delays.empty() ? 0 : delays.back();
+        const qint64 nP99 = delays.empty() ? 0 : delays[std::min(delays.size() - 1, delays.size() * 99 / 100)];
+        std::printf("cycle %d: %d items listed in %.0f ms; first screen (%d rows) painted after %.0f ms; "
+                    "%zu probes, delay worst %.1f ms, 99th percentile %.1f ms; progress sent %d times\n",
+                    nCycle, pFolder->childCount(), Ms(nListedNs), firstScreen.m_nRows,
+                    firstScreen.m_nPaintedNs < 0 ? -1.0 : Ms(firstScreen.m_nPaintedNs - nStartNs), delays.size(),
+                    Ms(nWorst), Ms(nP99), nProgress);
+        std::printf("cycle %d: resident before listing %ld KiB, after listing %ld KiB\n", nCycle, nBeforeKiB,
                     ResidentKiB());
         tree.collapseItem(pFolder);
-        timer.restart();
+        const qint64 nFreeStart = g_clock.nsecsElapsed();
         doc.OnDisconnect();
         QApplication::processEvents();
-        const qint64 nFreeMs = timer.elapsed();
+        const qint64 nFreeNs = g_clock.nsecsElapsed() - nFreeStart;
+        const long nDisconnectedKiB = ResidentKiB();
         // The trace pane keeps every line; it is emptied so that only the
         // tree's memory is compared from cycle to cycle.
         frame.TraceView()->clear();
         QApplication::processEvents();
-        std::printf("cycle %d: tree freed on disconnect in %lld ms; resident with the trace pane emptied: %ld KiB\n",
-                    nCycle, static_cast<long long>(nFreeMs), ResidentKiB());
+        std::printf("cycle %d: tree freed on disconnect in %.0f ms; resident after the disconnect %ld KiB, "
+                    "with the trace pane emptied %ld KiB\n",
+                    nCycle, Ms(nFreeNs), nDisconnectedKiB, ResidentKiB());
     }
     return 0;
 }
