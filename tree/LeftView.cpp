@@ -542,17 +542,62 @@ HRESULT CLeftView::ListRow(SRow& row, QTreeWidgetItem* hParent, ULONG ulDisplayT
         MakeItem(pRaw, look.nImage, look.nSelImage, look.bChildren ? 1 : 0, look.strText);
     if (MessageGetsGroups(pRaw->m_nKind, bEntry)) {
         AddMessageGroups(pItem, pRaw, rowProps, &entryProps);
-        if (eOpen == EEntryOpen::ThroughStore && m_bLetGo)
+        if (eOpen == EEntryOpen::ThroughStore && m_bLetGo) {
             LetGoOfMessage(pItem);
+            if (pRaw->m_bLetGo && pItem->childCount() > 0)
+                DropGroups(pItem);
+        }
     } else if (pRaw->Attach() != nullptr && AttachmentIsEmbedded(rowProps, &attachProps))
         AddEmbeddedMessage(pItem, pRaw);
     pItemOut = pItem;
     return S_OK;
 }
 
+void CLeftView::DropGroups(QTreeWidgetItem* pItem)
+{
+    // A folder of many messages keeps one item and one record a message:
+    // the groups (their rows and records) were listed, and go until the
+    // message is expanded.
+    std::vector<QTreeWidgetItem*> pending;
+    for (int i = 0; i < pItem->childCount(); ++i)
+        pending.push_back(pItem->child(i));
+    while (!pending.empty()) {
+        QTreeWidgetItem* p = pending.back();
+        pending.pop_back();
+        delete NodeOf(p);
+        for (int i = 0; i < p->childCount(); ++i)
+            pending.push_back(p->child(i));
+    }
+    qDeleteAll(pItem->takeChildren());
+    NodeOf(pItem)->m_bGroupsLater = TRUE;
+    pItem->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+}
+
+void CLeftView::ListGroupsAgain(QTreeWidgetItem* pItem, CTreeNode* pNode)
+{
+    pNode->m_bGroupsLater = FALSE;
+    // Listed at once, inside any folder listing in progress (between two of
+    // its slices), which keeps its progress and status.
+    ++m_nListing;
+    CPropValueArray entryProps;
+    if (pNode->OpenAgain() && pNode->Message() != nullptr)
+        entryProps.LoadProps(pNode->Message(), TRUE);
+    if (pNode->Message() != nullptr)
+        AddMessageGroups(pItem, pNode, *pNode->m_pProps, &entryProps);
+    --m_nListing;
+    pItem->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    // Its objects go again unless it is (or was just) current.
+    if (std::find(m_kept.begin(), m_kept.end(), pNode) == m_kept.end())
+        LetGoOfMessage(pItem);
+}
+
 void CLeftView::OnItemExpanding(QTreeWidgetItem* pItem)
 {
     CTreeNode* pNode = NodeOf(pItem);
+    if (pNode != nullptr && pNode->m_bGroupsLater) {
+        ListGroupsAgain(pItem, pNode);
+        return;
+    }
     if (pNode == nullptr || pNode->m_bChildrenLoaded || pNode->m_pContainer == nullptr ||
         pNode->m_pContainer->m_pObj == nullptr)
         return;

@@ -144,6 +144,10 @@ private:
     void EndListing();
     // A message item's node and its attachments let their objects go.
     void LetGoOfMessage(QTreeWidgetItem* pItem);
+    // A message item let go loses its groups until it is expanded, when
+    // ListGroupsAgain lists them again.
+    void DropGroups(QTreeWidgetItem* pItem);
+    void ListGroupsAgain(QTreeWidgetItem* pItem, CTreeNode* pNode);
     // pNode (and its message) hold their objects again, with the node
     // current before; the objects of the nodes kept before go.
     void KeepOpen(CTreeNode* pNode);

@@ -77,6 +77,10 @@ public:
     // ID; an attachment through its message and its attachment number) while
     // it is current. TRUE while the object is let go.
     BOOL m_bLetGo = FALSE;
+    // A message let go whose "Attachments" and "Recipients" groups went
+    // with it once listed: they are listed again when the message is
+    // expanded.
+    BOOL m_bGroupsLater = FALSE;
     // Groups and attachments below a message: that message's node. A group
     // shows its message's entry (Entry()).
     CTreeNode* m_pMessageNode = nullptr;

@@ -322,6 +322,13 @@ private slots:
         QCOMPARE(pMessage->text(0), QStringLiteral("one"));
         QCOMPARE(Kind(pMessage), MAPI_MESSAGE);
         QCOMPARE(pMessage->data(0, CLeftView::ImageRole).toInt(), 25);  // IPM.Note
+        // Its groups were listed and went with its opened message: the
+        // message lists them again when expanded.
+        QCOMPARE(pMessage->childCount(), 0);
+        QCOMPARE(pMessage->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+        const QString strTrace = ws.Trace();
+        tree.ExpandNow(pMessage);
+        QVERIFY(ws.Trace().size() > strTrace.size());
         // No attachments: only its recipients.
         QCOMPARE(pMessage->childCount(), 1);
         QCOMPARE(pMessage->child(0)->text(0), QStringLiteral("Recipients"));
@@ -330,6 +337,8 @@ private slots:
         QCOMPARE(pMessage->child(0)->child(0)->text(0), QStringLiteral("Ada"));
         QCOMPARE(Kind(pMessage->child(0)->child(0)), MAPI_MAILUSER);
         // The group shares its message's object and does not own it.
+        ws.pDoc->SelectNode(CLeftView::NodeOf(pMessage->child(0)));
+        QVERIFY(CLeftView::NodeOf(pMessage)->Message() != nullptr);
         QCOMPARE(CLeftView::NodeOf(pMessage->child(0))->Entry(), CLeftView::NodeOf(pMessage)->Entry());
         QVERIFY(!CLeftView::NodeOf(pMessage->child(0))->m_bOwns);
 
@@ -338,6 +347,7 @@ private slots:
         tree.ExpandNow(pFiles);
         QTreeWidgetItem* pWith = Child(pFiles, QStringLiteral("With files"));
         QVERIFY(pWith != nullptr);
+        // An embedded message keeps its attachment, its message and their groups open.
         QCOMPARE(pWith->childCount(), 2);
         QCOMPARE(pWith->child(0)->text(0), QStringLiteral("Attachments"));
         QCOMPARE(pWith->child(1)->text(0), QStringLiteral("Recipients"));
