@@ -723,8 +723,13 @@ void CLeftView::RunSlice()
             ((m_nSliceRows > 0 && nRows >= m_nSliceRows) || elapsed.elapsed() >= kSliceMs))
             break;
     }
-    // What the slice made is shown at its end: the view lays out once a slice.
-    InsertPending(listing);
+    // What the slices made is shown at the end of one: the first slice's at
+    // once, later ones once they are half as many as the rows shown. Each
+    // insertion lays out every row of the folder again, so a large folder
+    // is laid out a few dozen times rather than at every slice.
+    if (listing.eStep == CListing::EStep::Done || listing.hItem->childCount() == 0 ||
+        listing.items.size() >= listing.hItem->childCount() / 2)
+        InsertPending(listing);
     --m_nListing;
     m_bInSlice = false;
     if (listing.eStep == CListing::EStep::Done) {
