@@ -154,6 +154,36 @@ bool SmallMessage(pst::Message&, const pst::NodeRef& node)
     return node.bidData && !(node.bidData & 0x2);
 }
 
+// A message with a recipient table and an attachment table.
+CFound MessageWithBothTables(pst::Store& store)
+{
+    return FindMessage(store, [&](pst::Message&, const pst::NodeRef& node) {
+        return node.bidSub && store.ndb().findSubnode(node, pst::NID_ATTACHMENT_TABLE) &&
+               store.ndb().findSubnode(node, pst::NID_RECIPIENT_TABLE);
+    });
+}
+
+// Changes the NID of a subnode entry of node (whose subnodes are one SLBLOCK).
+void ChangeSubnodeNid(Bytes& file, pst::Store& store, const pst::NodeRef& node, uint32_t from, uint32_t to)
+{
+    const bool ansi = !store.ndb().unicode();
+    const size_t w = ansi ? 4 : 8;
+    size_t changed = 0;
+    cor::rewriteBlock(file, store.ndb(), node.bidSub, [&](std::span<uint8_t> b) {
+        if (b[1] != 0)
+            throw std::runtime_error("a subnode tree of two levels");
+        const size_t cEnt = cor::getLe(b.data() + 2, 2);
+        for (size_t i = 0; i < cEnt; ++i) {
+            uint8_t* e = b.data() + (ansi ? 4 : 8) + i * 3 * w;
+            if (cor::getLe(e, 4) == from) {
+                cor::putLe(e, to, 4);
+                ++changed;
+            }
+        }
+    });
+    EXPECT_EQ(changed, 1u);
+}
+
 struct CDamage
 {
     const char* name;
@@ -202,26 +232,30 @@ const CDamage kDamages[] = {
     // A message's subnode entry lost its NID: its subnodes cannot be trusted.
     {"SubnodeEntry",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
-         const CFound m = FindMessage(store, [&](pst::Message&, const pst::NodeRef& node) {
-             return node.bidSub && store.ndb().findSubnode(node, pst::NID_ATTACHMENT_TABLE) &&
-                    store.ndb().findSubnode(node, pst::NID_RECIPIENT_TABLE);
-         });
-         const bool ansi = !store.ndb().unicode();
-         const size_t w = ansi ? 4 : 8;
-         cor::rewriteBlock(file, store.ndb(), m.node.bidSub, [&](std::span<uint8_t> b) {
-             if (b[1] != 0)
-                 throw std::runtime_error("a subnode tree of two levels");
-             const size_t cEnt = cor::getLe(b.data() + 2, 2);
-             for (size_t i = 0; i < cEnt; ++i) {
-                 uint8_t* e = b.data() + (ansi ? 4 : 8) + i * 3 * w;
-                 if (cor::getLe(e, 4) == pst::NID_RECIPIENT_TABLE)
-                     cor::putLe(e, 0x012, 4);
-             }
-         });
+         const CFound m = MessageWithBothTables(store);
+         ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, 0x012);
          const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
          return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
      },
      4},  // the message's recipients and attachments, and their groups
+    // A message's recipient or attachment table under another NID that keeps the subnodes
+    // in order: a subnode of a kind no message holds, not a message without that table.
+    {"RecipientTableSubnodeKind",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         const CFound m = MessageWithBothTables(store);
+         ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, pst::NID_RECIPIENT_TABLE + 1);
+         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
+         return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
+     },
+     2},  // the message's recipients and their group
+    {"AttachmentTableSubnodeKind",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         const CFound m = MessageWithBothTables(store);
+         ChangeSubnodeNid(file, store, m.node, pst::NID_ATTACHMENT_TABLE, pst::NID_ATTACHMENT_TABLE - 0x10);
+         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
+         return {"the attachments cannot be listed: \"Message Stores/", "/" + subject + "\""};
+     },
+     2},  // the message's attachments and their group
     // A table's reference to its row index is zero, while its rows are all there.
     {"RowIndexReference",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
