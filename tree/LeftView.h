@@ -108,9 +108,10 @@ private:
     HRESULT AddTableRows(CTableRef& table, QTreeWidgetItem* hParent, ULONG ulDisplayTag, int nForcedKind);
     void AddContainerChildren(CFolderWrapper& container, QTreeWidgetItem* hItem, ULONG ulDisplayTag,
                               int nForcedKind, bool bContents);
-    // A message's "Attachments" and "Recipients" under its item.
+    // A message's "Attachments" and "Recipients" under its item; hParent is the item it
+    // is about to be added to, when it has no parent yet.
     void AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const CPropValueArray& row,
-                          const CPropValueArray* pEntry);
+                          const CPropValueArray* pEntry, const QTreeWidgetItem* hParent = nullptr);
     // The message embedded in an attachment, as the attachment's child.
     void AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNode);
     // The store's "Recovered Items" node, after its folders, when the store has one.

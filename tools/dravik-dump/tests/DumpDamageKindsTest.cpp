@@ -163,25 +163,10 @@ CFound MessageWithBothTables(pst::Store& store)
     });
 }
 
-// Changes the NID of a subnode entry of node (whose subnodes are one SLBLOCK).
+// Changes the NID of a message's subnode entry.
 void ChangeSubnodeNid(Bytes& file, pst::Store& store, const pst::NodeRef& node, uint32_t from, uint32_t to)
 {
-    const bool ansi = !store.ndb().unicode();
-    const size_t w = ansi ? 4 : 8;
-    size_t changed = 0;
-    cor::rewriteBlock(file, store.ndb(), node.bidSub, [&](std::span<uint8_t> b) {
-        if (b[1] != 0)
-            throw std::runtime_error("a subnode tree of two levels");
-        const size_t cEnt = cor::getLe(b.data() + 2, 2);
-        for (size_t i = 0; i < cEnt; ++i) {
-            uint8_t* e = b.data() + (ansi ? 4 : 8) + i * 3 * w;
-            if (cor::getLe(e, 4) == from) {
-                cor::putLe(e, to, 4);
-                ++changed;
-            }
-        }
-    });
-    EXPECT_EQ(changed, 1u);
+    EXPECT_EQ(cor::changeSubnodeNid(file, store.ndb(), node, from, to), 1);
 }
 
 struct CDamage
