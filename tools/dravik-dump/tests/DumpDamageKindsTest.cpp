@@ -348,6 +348,23 @@ const CDamage kDamages[] = {
          return {"a damaged value in its table row: \"Message Stores/", ": 0x0fff000a: error 8004011B"};
      },
      4},  // the message's recipients and attachments, and their groups
+    // A folder's contents table node names the block of another (empty) contents table:
+    // the folder's stored message count disagrees with what its table holds.
+    {"ContentsTableBlock",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         const uint32_t nid = FindFolder(store, [](pst::Folder& f) { return f.contentsTable().rowCount() > 0; });
+         const uint32_t table = (nid & ~0x1Fu) | pst::NID_TYPE_CONTENTS_TABLE;
+         const uint32_t empty = (store.rootFolderNid() & ~0x1Fu) | pst::NID_TYPE_CONTENTS_TABLE;
+         EXPECT_EQ(store.folder(store.rootFolderNid()).contentsTable().rowCount(), 0u);
+         const uint64_t bid = store.ndb().node(empty).bidData;
+         const size_t at = store.ndb().unicode() ? 8 : 4;  // NBTENTRY bidData
+         EXPECT_GT(cor::changeLeafEntry(file, store.ndb(), 0x81, table,
+                                        [&](uint8_t* e) { cor::putLe(e + at, bid, at); }),
+                   0);
+         return {"a damaged value: \"Message Stores/",
+                 "/" + Text(store.folder(nid).properties(), 0x3001) + "\": 0x3602000a: error 8004011B"};
+     },
+     ~size_t{0}},  // the folder's messages: the table read is another folder's
     // The root folder cannot be opened: the store is damaged, not empty.
     {"RootFolder",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
