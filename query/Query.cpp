@@ -301,7 +301,22 @@ private:
     bool Or(Node& out) { return Combine(Node::Kind::Or, out, &Parser::And, "or"); }
     bool And(Node& out) { return Combine(Node::Kind::And, out, &Parser::Unary, "and"); }
 
+    // Every nesting (a "not", parentheses, a sub-query) passes here: the depth is
+    // bounded, so that no query, however long, overflows the stack of the parser or
+    // of what walks its tree afterwards.
+    static constexpr int kMaxDepth = 100;
+
     bool Unary(Node& out)
+    {
+        if (m_depth == kMaxDepth)
+            return ErrorAt(m_tok.offset, "conditions nest deeper than " + std::to_string(kMaxDepth) + " levels");
+        ++m_depth;
+        const bool ok = UnaryNested(out);
+        --m_depth;
+        return ok;
+    }
+
+    bool UnaryNested(Node& out)
     {
         if (IsKeyword("not")) {
             if (!Next())
@@ -620,6 +635,7 @@ private:
 
     const std::string& m_text;
     size_t m_pos = 0;
+    int m_depth = 0;  // Unary calls open
     Token m_tok;
     QueryError m_error;
     bool m_bFailed = false;

@@ -541,7 +541,7 @@ HRESULT CLeftView::ListRow(SRow& row, QTreeWidgetItem* hParent, ULONG ulDisplayT
     QTreeWidgetItem* pItem =
         MakeItem(pRaw, look.nImage, look.nSelImage, look.bChildren ? 1 : 0, look.strText);
     if (MessageGetsGroups(pRaw->m_nKind, bEntry)) {
-        AddMessageGroups(pItem, pRaw, rowProps, &entryProps);
+        AddMessageGroups(pItem, pRaw, rowProps, &entryProps, hParent);
         if (eOpen == EEntryOpen::ThroughStore && m_bLetGo) {
             LetGoOfMessage(pItem);
             if (pRaw->m_bLetGo && pItem->childCount() > 0)
@@ -784,7 +784,7 @@ void CLeftView::EndListing()
 }
 
 void CLeftView::AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const CPropValueArray& row,
-                                 const CPropValueArray* pEntry)
+                                 const CPropValueArray* pEntry, const QTreeWidgetItem* hParent)
 {
     CMessageView message(pNode->m_pEntry);
     // One table for both groups: asking for the second releases the first.
@@ -794,8 +794,19 @@ void CLeftView::AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const
             continue;
         const HRESULT hr = group.eTable == EGroupTable::Attachments ? message.GetAttachmentTable(table)
                                                                     : message.GetRecipientTable(table);
+        if (FAILED(hr)) {
+            // A table that cannot be read is damage, not a message without that group.
+            if (GroupFailureReported(row, pEntry)) {
+                const std::string strDetails = hParent ? ObjectDetails(hParent) + "/" + hItem->text(0).toStdString()
+                                                       : ObjectDetails(hItem);
+                ShowErrorReport(group.eTable == EGroupTable::Attachments ? "Failed to list the attachments"
+                                                                         : "Failed to list the recipients",
+                                strDetails.c_str(), hr);
+            }
+            continue;
+        }
         ULONG ulCount = 0;
-        if (FAILED(hr) || table.Get() == nullptr || FAILED(table.Get()->GetRowCount(0, &ulCount)) || ulCount == 0)
+        if (table.Get() == nullptr || FAILED(table.Get()->GetRowCount(0, &ulCount)) || ulCount == 0)
             continue;
         auto* pGroup = new CTreeNode;
         pGroup->m_pMessageNode = pNode;

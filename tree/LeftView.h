@@ -151,9 +151,10 @@ private:
     // pNode (and its message) hold their objects again, with the node
     // current before; the objects of the nodes kept before go.
     void KeepOpen(CTreeNode* pNode);
-    // A message's "Attachments" and "Recipients" under its item.
+    // A message's "Attachments" and "Recipients" under its item; hParent is the item it
+    // is about to be added to, when it has no parent yet.
     void AddMessageGroups(QTreeWidgetItem* hItem, CTreeNode* pNode, const CPropValueArray& row,
-                          const CPropValueArray* pEntry);
+                          const CPropValueArray* pEntry, const QTreeWidgetItem* hParent = nullptr);
     // The message embedded in an attachment, as the attachment's child.
     void AddEmbeddedMessage(QTreeWidgetItem* hItem, CTreeNode* pAttachNode);
     // The store's "Recovered Items" node, after its folders, when the store has one.

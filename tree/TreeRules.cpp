@@ -189,6 +189,11 @@ bool GroupWanted(const CMessageGroup& group, const CPropValueArray& row, const C
     return row.IsTrue(PR_HASATTACH) || (pEntry && pEntry->IsTrue(PR_HASATTACH));
 }
 
+bool GroupFailureReported(const CPropValueArray& row, const CPropValueArray* pEntry)
+{
+    return !row.Find(PR_DRAVIK_RECOVERED_FROM) && !(pEntry && pEntry->Find(PR_DRAVIK_RECOVERED_FROM));
+}
+
 bool IsEmbeddedMessage(const CPropValueArray& attachProps)
 {
     const SPropValue* p = attachProps.Find(PR_ATTACH_METHOD);

@@ -162,6 +162,11 @@ inline constexpr int kGroupSelImage = IMAGE_PLAIN_FOLDER_SELECTED;
 
 bool MessageGetsGroups(int nKind, bool bEntryOpened);
 bool GroupWanted(const CMessageGroup& group, const CPropValueArray& row, const CPropValueArray* pEntry);
+// A group whose table cannot be read is damage, reported, unless the message is one
+// recovery brought back (it holds PR_DRAVIK_RECOVERED_FROM): what recovery could not
+// bring back of it is no news.
+inline constexpr ULONG PR_DRAVIK_RECOVERED_FROM = PROP_TAG(PT_UNICODE, 0x67E0);
+bool GroupFailureReported(const CPropValueArray& row, const CPropValueArray* pEntry);
 
 // Embedded messages: an attachment whose PR_ATTACH_METHOD is
 // ATTACH_EMBEDDED_MSG gets its message (OpenProperty(PR_ATTACH_DATA_OBJ,

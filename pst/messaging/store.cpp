@@ -54,14 +54,38 @@ std::optional<NodeRef> Message::findSubnode(uint32_t nid) const {
     return std::nullopt;
 }
 
-// A message's recipient or attachment table: absent when the message has none, but a
-// subnode of the table's type under another NID is the table with its NID damaged.
+// A message's recipient or attachment table: absent when the message has none. A table
+// that was there but whose NID was damaged leaves a subnode behind that reads as nothing,
+// so an absent table is only believed when every subnode is one the message accounts for:
+// the other table, an attachment its attachment table lists, a property value too large
+// for the heap that a property names, or the kind Outlook writes beside them and names
+// nowhere (type 0x16). A subnode of the table's own type under another NID is the table
+// with its NID damaged.
 TableContext Message::table(uint32_t nid) const {
     if (auto node = findSubnode(nid)) return TableContext(*ndb_, *node);
-    for (const NodeEntry& n : subnodes())
-        if ((n.nid & 0x1F) == (nid & 0x1F))
-            throw Error(ErrorKind::Corrupt, "table subnode of message " + hex(node_.nid), Where::node(n.nid), hex(nid),
-                        hex(n.nid));
+    const std::string what = "subnode of message " + hex(node_.nid) + " without its table " + hex(nid);
+    std::optional<std::vector<uint32_t>> attachmentRows;  // increasing
+    for (const NodeEntry& n : subnodes()) {
+        const uint32_t sub = static_cast<uint32_t>(n.nid), type = sub & 0x1F;
+        if (type == (nid & 0x1F)) throw Error(ErrorKind::Corrupt, what, Where::node(sub), hex(nid), hex(sub));
+        if (type == NID_TYPE_ATTACHMENT) {
+            if (!attachmentRows) {
+                auto att = nid == NID_ATTACHMENT_TABLE ? std::nullopt : findSubnode(NID_ATTACHMENT_TABLE);
+                attachmentRows = att ? TableContext(*ndb_, *att).indexedRowIds() : std::vector<uint32_t>{};
+            }
+            if (!std::binary_search(attachmentRows->begin(), attachmentRows->end(), sub))
+                throw Error(ErrorKind::Corrupt, what, Where::node(sub), "an attachment the attachment table lists",
+                            "an attachment no table lists");
+        } else if (type == NID_TYPE_LTP) {
+            const auto& entries = pc_->entries();
+            if (std::none_of(entries.begin(), entries.end(), [&](const PropEntry& e) { return e.dwValueHnid == sub; }))
+                throw Error(ErrorKind::Corrupt, what, Where::node(sub), "a property value the message names",
+                            "a subnode no property names");
+        } else if (sub != NID_RECIPIENT_TABLE && sub != NID_ATTACHMENT_TABLE && type != NID_TYPE_UNNAMED_MESSAGE_SUBNODE) {
+            throw Error(ErrorKind::Corrupt, what, Where::node(sub),
+                        "recipient table 0x692, attachment table 0x671, an attachment or a property value", hex(sub));
+        }
+    }
     return TableContext::empty(*ndb_);
 }
 

@@ -77,6 +77,10 @@ enum NidType : uint8_t {
     NID_TYPE_HIERARCHY_TABLE = 0x0D,
     NID_TYPE_CONTENTS_TABLE = 0x0E,
     NID_TYPE_ASSOC_CONTENTS_TABLE = 0x0F,
+    // A message's subnode that Outlook writes and nothing in the message names (seen beside
+    // the recipient table in Outlook's own stores); not among the types MS-PST lists.
+    NID_TYPE_UNNAMED_MESSAGE_SUBNODE = 0x16,
+    NID_TYPE_LTP = 0x1F,  // a value stored in a subnode of the node that names it
 };
 
 class Ndb {

@@ -716,7 +716,7 @@ uint64_t writeTc(std::vector<uint32_t> columns, const std::vector<TableRow>& row
         Props cells = rows[r].cells;
         if (ansi) narrowStrings(cells);
         for (const auto& [tag, v] : cells) {
-            auto it = std::find_if(cols.begin(), cols.end(), [&](const Col& c) { return c.tag == tag; });
+            auto it = std::find_if(cols.begin(), cols.end(), [tag = tag](const Col& c) { return c.tag == tag; });
             if (it == cols.end()) continue;
             const uint16_t type = static_cast<uint16_t>(tag);
             if (cellSize(type) == 4 && !isInlineType(type)) {

@@ -132,6 +132,30 @@ TEST(QueryParse, RefusesBadQueriesSayingWhereAndWhat)
     }
 }
 
+// Nesting is bounded (a deep query once overflowed the parser's stack): 100 levels
+// parse, the 101st is refused where it begins.
+TEST(QueryParse, BoundsNesting)
+{
+    const auto nested = [](const std::string& open, const std::string& close, int levels) {
+        std::string q;
+        for (int i = 0; i < levels; ++i)
+            q += open;
+        q += "exists PR_BODY";
+        for (int i = 0; i < levels; ++i)
+            q += close;
+        return q;
+    };
+    QueryError error;
+    EXPECT_TRUE(CQuery::Parse(nested("(", ")", 99), error).has_value()) << error.message;
+    EXPECT_TRUE(CQuery::Parse(nested("not ", "", 99), error).has_value()) << error.message;
+    EXPECT_FALSE(CQuery::Parse(nested("(", ")", 100), error).has_value());
+    EXPECT_EQ(error.message, "column 101: conditions nest deeper than 100 levels");
+    EXPECT_FALSE(CQuery::Parse(nested("not ", "", 5000), error).has_value());
+    EXPECT_EQ(error.message, "column 401: conditions nest deeper than 100 levels");
+    EXPECT_FALSE(CQuery::Parse(nested("recipients(", ")", 100000), error).has_value());
+    EXPECT_EQ(error.message, "column 1101: conditions nest deeper than 100 levels");
+}
+
 TEST(QueryParse, CompletionListsDictionaryAndHeaderNames)
 {
     const std::vector<std::string> names = PropertyNames();

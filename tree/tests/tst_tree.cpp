@@ -96,6 +96,28 @@ QTreeWidgetItem* StoreFolder(CLeftView& tree, const QString& strName)
     return nullptr;
 }
 
+using Bytes = std::vector<uint8_t>;
+
+// A copy of pstsdk-sample1.pst in dir, damaged by damage (which reads the good store);
+// its path, or empty when it could not be written.
+QString DamagedSample1(const QTemporaryDir& dir, const QString& strName,
+                       const std::function<void(Bytes&, dravik::pst::Store&)>& damage)
+{
+    const std::string sample = std::string(DRAVIK_SAMPLES_DIR) + "/pstsdk-sample1.pst";
+    QFile in(QString::fromStdString(sample));
+    if (!in.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray good = in.readAll();
+    Bytes bytes(good.begin(), good.end());
+    damage(bytes, *dravik::pst::Store::open(sample));
+    const QString path = dir.filePath(strName);
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) != good.size())
+        return QString();
+    return path;
+}
+
 int Kind(const QTreeWidgetItem* pItem)
 {
     return CLeftView::NodeOf(pItem) ? CLeftView::NodeOf(pItem)->m_nKind : -100;
@@ -451,22 +473,12 @@ private slots:
     // and its node has no children rather than looking like an empty store.
     void damagedRootFolderIsReported()
     {
-        const std::string sample = std::string(DRAVIK_SAMPLES_DIR) + "/pstsdk-sample1.pst";
-        QFile in(QString::fromStdString(sample));
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        const QByteArray good = in.readAll();
-        std::vector<uint8_t> bytes(good.begin(), good.end());
-        {
-            auto store = dravik::pst::Store::open(sample);
-            const dravik::pst::NodeRef root = store->ndb().node(store->rootFolderNid());
-            dravik::pst::corrupters::rewriteBlock(bytes, store->ndb(), root.bidData,
+        const QString damaged = DamagedSample1(m_dir, QStringLiteral("damaged-root.pst"), [](Bytes& bytes, dravik::pst::Store& store) {
+            const dravik::pst::NodeRef root = store.ndb().node(store.rootFolderNid());
+            dravik::pst::corrupters::rewriteBlock(bytes, store.ndb(), root.bidData,
                                                   [](std::span<uint8_t> b) { b[2] = 0x00; });  // HNHDR bSig
-        }
-        const QString damaged = m_dir.filePath(QStringLiteral("damaged-root.pst"));
-        QFile out(damaged);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-        out.close();
+        });
+        QVERIFY(!damaged.isEmpty());
 
         CScriptedPrompts prompts;
         Workspace ws;
@@ -481,6 +493,53 @@ private slots:
         QCOMPARE(prompts.m_errorReports[0].strMessage, QStringLiteral("Failed to open the root folder"));
         QCOMPARE(prompts.m_errorReports[0].hr, static_cast<std::int32_t>(MAPI_E_CORRUPT_DATA));
         QCOMPARE(pStore->childCount(), 0);
+        QVERIFY(prompts.m_unexpected.isEmpty());
+    }
+
+    // A message's recipient or attachment table that cannot be read (its subnode's NID
+    // damaged) is reported when the message is listed; the other group stays.
+    void damagedMessageTableIsReported_data()
+    {
+        QTest::addColumn<quint32>("from");
+        QTest::addColumn<quint32>("to");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("remaining");
+        QTest::newRow("recipients") << quint32{0x692} << quint32{0x693} << QStringLiteral("Failed to list the recipients")
+                                    << QStringLiteral("Attachments");
+        QTest::newRow("attachments") << quint32{0x671} << quint32{0x661} << QStringLiteral("Failed to list the attachments")
+                                     << QStringLiteral("Recipients");
+    }
+
+    void damagedMessageTableIsReported()
+    {
+        QFETCH(quint32, from);
+        QFETCH(quint32, to);
+        QFETCH(QString, report);
+        QFETCH(QString, remaining);
+        const QString damaged = DamagedSample1(m_dir, QStringLiteral("damaged-table-%1.pst").arg(from, 0, 16),
+                                               [&](Bytes& bytes, dravik::pst::Store& store) {
+            for (const dravik::pst::NodeEntry& n : store.ndb().allNodes())
+                if ((n.nid & 0x1F) == dravik::pst::NID_TYPE_NORMAL_MESSAGE)
+                    QCOMPARE(dravik::pst::corrupters::changeSubnodeNid(bytes, store.ndb(), n, from, to), 1);
+        });
+        QVERIFY(!damaged.isEmpty());
+
+        CScriptedPrompts prompts;
+        Workspace ws;
+        QCOMPARE(ws.pDoc->ConnectFile(damaged), S_OK);
+        CLeftView& tree = *ws.pTree;
+        QTreeWidgetItem* pFolder = StoreFolder(tree, QStringLiteral("Sample1"));
+        QVERIFY(pFolder != nullptr);
+        tree.expandItem(pFolder);
+        QCOMPARE(pFolder->childCount(), 1);
+        QTreeWidgetItem* pMessage = pFolder->child(0);
+        QCOMPARE(prompts.m_errorReports.size(), size_t{1});
+        QCOMPARE(prompts.m_errorReports[0].strMessage, report);
+        QVERIFY2(prompts.m_errorReports[0].strDetails.endsWith(QStringLiteral("/Sample1/Here is a sample message")),
+                 qPrintable(prompts.m_errorReports[0].strDetails));
+        QCOMPARE(prompts.m_errorReports[0].hr, static_cast<std::int32_t>(MAPI_E_CORRUPT_DATA));
+        QCOMPARE(pMessage->childCount(), 1);
+        QCOMPARE(pMessage->child(0)->text(0), remaining);
         QVERIFY(prompts.m_unexpected.isEmpty());
     }
 

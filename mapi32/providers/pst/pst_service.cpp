@@ -449,6 +449,24 @@ void AddFolderComputed(const Context& ctx, ValueBuilder& b, const pst::Folder& f
             b.addError(PROP_ID(tag), MAPI_E_CORRUPT_DATA);
         }
     };
+    // A normal folder's stored count of messages is the number of rows of its contents
+    // table (in every sample store and every store pstgen writes); a table of another
+    // size is another folder's, reached through a damaged reference: the count is damaged.
+    if ((nid & 0x1F) == pst::NID_TYPE_NORMAL_FOLDER) {
+        for (SPropValue& v : b.values) {
+            if (v.ulPropTag != PR_CONTENT_COUNT)
+                continue;
+            bool agrees = true;  // a table that cannot be read fails on its own; the count stays
+            try {
+                agrees = folder.contentsTable().rowCount() == v.Value.ul;
+            } catch (const pst::Error&) {
+            }
+            if (!agrees) {
+                v.ulPropTag = PROP_TAG(PT_ERROR, PROP_ID(PR_CONTENT_COUNT));
+                v.Value.err = MAPI_E_CORRUPT_DATA;
+            }
+        }
+    }
     computed(PR_SUBFOLDERS, [&] { b.addBool(PR_SUBFOLDERS, folder.hierarchyTable().rowCount() > 0); });
     if (!b.has(PR_CONTENT_COUNT) || !b.has(PR_CONTENT_UNREAD)) {
         std::optional<pst::TableContext> contents;

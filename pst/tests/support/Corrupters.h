@@ -116,6 +116,25 @@ inline int changeLeafEntry(std::vector<uint8_t>& file, Ndb& ndb, uint8_t ptype, 
     return changed;
 }
 
+// Changes the NID of the entry for subnode `from` of node (whose subnodes are one SLBLOCK),
+// re-signing the block; returns how many entries were changed.
+inline int changeSubnodeNid(std::vector<uint8_t>& file, Ndb& ndb, const NodeRef& node, uint32_t from, uint32_t to) {
+    const bool ansi = !ndb.unicode();
+    const size_t w = ansi ? 4 : 8;
+    int changed = 0;
+    rewriteBlock(file, ndb, node.bidSub, [&](std::span<uint8_t> b) {
+        if (b[1] != 0) throw std::invalid_argument("a subnode tree of two levels");
+        const size_t cEnt = getLe(b.data() + 2, 2);
+        for (size_t i = 0; i < cEnt; ++i) {
+            uint8_t* e = b.data() + w + i * 3 * w;  // after the SLBLOCK's header, SLENTRYs of three fields
+            if (getLe(e, 4) != from) continue;
+            putLe(e, to, 4);
+            ++changed;
+        }
+    });
+    return changed;
+}
+
 // The bounds [first, second) of a heap item of a heap's first block (decoded).
 inline std::pair<size_t, size_t> heapItem(std::span<const uint8_t> block, uint32_t hid) {
     if ((hid & 0x1F) != 0 || (hid >> 16) != 0) throw std::invalid_argument("not a HID of the first block");

@@ -154,6 +154,21 @@ bool SmallMessage(pst::Message&, const pst::NodeRef& node)
     return node.bidData && !(node.bidData & 0x2);
 }
 
+// A message with a recipient table and an attachment table.
+CFound MessageWithBothTables(pst::Store& store)
+{
+    return FindMessage(store, [&](pst::Message&, const pst::NodeRef& node) {
+        return node.bidSub && store.ndb().findSubnode(node, pst::NID_ATTACHMENT_TABLE) &&
+               store.ndb().findSubnode(node, pst::NID_RECIPIENT_TABLE);
+    });
+}
+
+// Changes the NID of a message's subnode entry.
+void ChangeSubnodeNid(Bytes& file, pst::Store& store, const pst::NodeRef& node, uint32_t from, uint32_t to)
+{
+    EXPECT_EQ(cor::changeSubnodeNid(file, store.ndb(), node, from, to), 1);
+}
+
 struct CDamage
 {
     const char* name;
@@ -202,26 +217,30 @@ const CDamage kDamages[] = {
     // A message's subnode entry lost its NID: its subnodes cannot be trusted.
     {"SubnodeEntry",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
-         const CFound m = FindMessage(store, [&](pst::Message&, const pst::NodeRef& node) {
-             return node.bidSub && store.ndb().findSubnode(node, pst::NID_ATTACHMENT_TABLE) &&
-                    store.ndb().findSubnode(node, pst::NID_RECIPIENT_TABLE);
-         });
-         const bool ansi = !store.ndb().unicode();
-         const size_t w = ansi ? 4 : 8;
-         cor::rewriteBlock(file, store.ndb(), m.node.bidSub, [&](std::span<uint8_t> b) {
-             if (b[1] != 0)
-                 throw std::runtime_error("a subnode tree of two levels");
-             const size_t cEnt = cor::getLe(b.data() + 2, 2);
-             for (size_t i = 0; i < cEnt; ++i) {
-                 uint8_t* e = b.data() + (ansi ? 4 : 8) + i * 3 * w;
-                 if (cor::getLe(e, 4) == pst::NID_RECIPIENT_TABLE)
-                     cor::putLe(e, 0x012, 4);
-             }
-         });
+         const CFound m = MessageWithBothTables(store);
+         ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, 0x012);
          const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
          return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
      },
      4},  // the message's recipients and attachments, and their groups
+    // A message's recipient or attachment table under another NID that keeps the subnodes
+    // in order: a subnode of a kind no message holds, not a message without that table.
+    {"RecipientTableSubnodeKind",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         const CFound m = MessageWithBothTables(store);
+         ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, pst::NID_RECIPIENT_TABLE + 1);
+         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
+         return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
+     },
+     2},  // the message's recipients and their group
+    {"AttachmentTableSubnodeKind",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         const CFound m = MessageWithBothTables(store);
+         ChangeSubnodeNid(file, store, m.node, pst::NID_ATTACHMENT_TABLE, pst::NID_ATTACHMENT_TABLE - 0x10);
+         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
+         return {"the attachments cannot be listed: \"Message Stores/", "/" + subject + "\""};
+     },
+     2},  // the message's attachments and their group
     // A table's reference to its row index is zero, while its rows are all there.
     {"RowIndexReference",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
@@ -329,6 +348,23 @@ const CDamage kDamages[] = {
          return {"a damaged value in its table row: \"Message Stores/", ": 0x0fff000a: error 8004011B"};
      },
      4},  // the message's recipients and attachments, and their groups
+    // A folder's contents table node names the block of another (empty) contents table:
+    // the folder's stored message count disagrees with what its table holds.
+    {"ContentsTableBlock",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         const uint32_t nid = FindFolder(store, [](pst::Folder& f) { return f.contentsTable().rowCount() > 0; });
+         const uint32_t table = (nid & ~0x1Fu) | pst::NID_TYPE_CONTENTS_TABLE;
+         const uint32_t empty = (store.rootFolderNid() & ~0x1Fu) | pst::NID_TYPE_CONTENTS_TABLE;
+         EXPECT_EQ(store.folder(store.rootFolderNid()).contentsTable().rowCount(), 0u);
+         const uint64_t bid = store.ndb().node(empty).bidData;
+         const size_t at = store.ndb().unicode() ? 8 : 4;  // NBTENTRY bidData
+         EXPECT_GT(cor::changeLeafEntry(file, store.ndb(), 0x81, table,
+                                        [&](uint8_t* e) { cor::putLe(e + at, bid, at); }),
+                   0);
+         return {"a damaged value: \"Message Stores/",
+                 "/" + Text(store.folder(nid).properties(), 0x3001) + "\": 0x3602000a: error 8004011B"};
+     },
+     ~size_t{0}},  // the folder's messages: the table read is another folder's
     // The root folder cannot be opened: the store is damaged, not empty.
     {"RootFolder",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
