@@ -638,7 +638,10 @@ GMimeObject* CConverter::Attachments(LPMESSAGE msg, GMimeObject* body, const std
         if (!part)
             continue;
         ++m_result.attachments;
-        Hash(at);
+        // The attachment's place in its message, not the message's path in the
+        // store: the same message gives the same bytes whichever folder an
+        // export starts from.
+        Hash(at.substr(where.size()));
         if (!cid.empty())
             g_mime_object_set_content_id(part, cid.c_str());
         if (!cid.empty() && HtmlRefersTo(lowerHtml, cid) && method != ATTACH_EMBEDDED_MSG) {

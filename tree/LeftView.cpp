@@ -5,6 +5,7 @@
 #include "mapi/WaitCursor.h"
 #include "tree/AttachmentSave.h"
 #include "tree/BodyView.h"
+#include "tree/ExportFolderCommand.h"
 #include "tree/MessageSave.h"
 #include "tree/TreeIcons.h"
 #include "tree/TreeRules.h"
@@ -686,6 +687,12 @@ bool CLeftView::OnUpdateCommand(int nId, CCmdUI& rUI)
         rUI.bEnabled = pNode != nullptr && pNode->Message() != nullptr;
         return true;
     }
+    if (nId == ID_EXPORT_FOLDER) {
+        const CTreeNode* pNode = m_pDoc->GetSelectedNode();
+        rUI.bEnabled = pNode != nullptr && pNode->m_nKind == static_cast<int>(MAPI_FOLDER) && pNode->m_pStore &&
+                       pNode->m_pEntry && dynamic_cast<IMAPIFolder*>(pNode->m_pEntry->m_pObj);
+        return true;
+    }
     if (nId == ID_SAVE_MESSAGE_AS) {
         const CTreeNode* pNode = m_pDoc->GetSelectedNode();
         rUI.bEnabled = pNode != nullptr && pNode->m_nKind == static_cast<int>(MAPI_MESSAGE) && pNode->Message();
@@ -706,6 +713,10 @@ bool CLeftView::OnCommand(int nId)
     }
     if (nId == ID_SAVE_MESSAGE_AS) {
         OnSaveMessageAs();
+        return true;
+    }
+    if (nId == ID_EXPORT_FOLDER) {
+        OnExportFolder();
         return true;
     }
     if (nId != ID_SAVE_ATTACHMENT)
@@ -783,4 +794,16 @@ void CLeftView::OnSaveMessageAs()
         const std::string strDetails = ObjectDetails(currentItem()) + "\nFile: " + strPath.toStdString();
         ShowErrorReport("Failed to save message", strDetails.c_str(), hr);
     }
+}
+
+void CLeftView::OnExportFolder()
+{
+    const CTreeNode* pNode = m_pDoc->GetSelectedNode();
+    if (pNode == nullptr || pNode->m_nKind != static_cast<int>(MAPI_FOLDER) || !pNode->m_pStore || !pNode->m_pEntry)
+        return;
+    std::string strName;
+    if (pNode->m_pProps != nullptr)
+        pNode->m_pProps->GetPropText(PR_DISPLAY_NAME, strName, 256);
+    ExportFolderWithPrompts(pNode->m_pStore->Obj(), dynamic_cast<IMAPIFolder*>(pNode->m_pEntry->m_pObj),
+                            QString::fromStdString(strName), window());
 }
