@@ -159,6 +159,12 @@ class ExportTest(unittest.TestCase):
     def tearDown(self):
         self.ws.close()
 
+    def export_eml(self, sample):
+        """The folder the sample is exported into as .eml; None for a store with a password."""
+        ours = self.ws.path("ours", sample.name)
+        r = self.ws.run("--format", "eml", sample, ours)
+        return None if needs_password(r) else ours
+
     def test_every_sample_exports_and_parses_without_defects(self):
         exported = 0
         for sample in samples():
@@ -214,9 +220,8 @@ class ExportTest(unittest.TestCase):
         compared = 0
         for sample in pathlib.Path(PST_DIR).glob("*.[po]st"):
             with self.subTest(sample=sample.name):
-                ours = self.ws.path("ours", sample.name)
-                r = self.ws.run("--format", "eml", sample, ours)
-                if needs_password(r):
+                ours = self.export_eml(sample)
+                if ours is None:
                     continue
                 theirs = self.ws.path("readpst", sample.name)
                 os.makedirs(theirs)
@@ -307,9 +312,8 @@ class ExportTest(unittest.TestCase):
         compared = 0
         for sample in pathlib.Path(PST_DIR).glob("*.[po]st"):
             with self.subTest(sample=sample.name):
-                ours = self.ws.path("ours", sample.name)
-                r = self.ws.run("--format", "eml", sample, ours)
-                if needs_password(r):
+                ours = self.export_eml(sample)
+                if ours is None:
                     continue
                 theirs = self.ws.path("pff", sample.name)
                 os.makedirs(os.path.dirname(theirs), exist_ok=True)
