@@ -688,9 +688,7 @@ bool CLeftView::OnUpdateCommand(int nId, CCmdUI& rUI)
         return true;
     }
     if (nId == ID_EXPORT_FOLDER) {
-        const CTreeNode* pNode = m_pDoc->GetSelectedNode();
-        rUI.bEnabled = pNode != nullptr && pNode->m_nKind == static_cast<int>(MAPI_FOLDER) && pNode->m_pStore &&
-                       pNode->m_pEntry && dynamic_cast<IMAPIFolder*>(pNode->m_pEntry->m_pObj);
+        rUI.bEnabled = FolderToExport(m_pDoc->GetSelectedNode()) != nullptr;
         return true;
     }
     if (nId == ID_SAVE_MESSAGE_AS) {
@@ -796,14 +794,24 @@ void CLeftView::OnSaveMessageAs()
     }
 }
 
+// The folder "Export Folder..." writes for a node: a folder node's opened
+// folder, in a store; null for any other node.
+IMAPIFolder* CLeftView::FolderToExport(const CTreeNode* pNode)
+{
+    if (pNode == nullptr || pNode->m_nKind != static_cast<int>(MAPI_FOLDER) || pNode->m_pStore == nullptr ||
+        pNode->m_pStore->Obj() == nullptr || pNode->m_pEntry == nullptr)
+        return nullptr;
+    return dynamic_cast<IMAPIFolder*>(pNode->m_pEntry->m_pObj);
+}
+
 void CLeftView::OnExportFolder()
 {
     const CTreeNode* pNode = m_pDoc->GetSelectedNode();
-    if (pNode == nullptr || pNode->m_nKind != static_cast<int>(MAPI_FOLDER) || !pNode->m_pStore || !pNode->m_pEntry)
+    IMAPIFolder* pFolder = FolderToExport(pNode);
+    if (pFolder == nullptr)
         return;
     std::string strName;
     if (pNode->m_pProps != nullptr)
         pNode->m_pProps->GetPropText(PR_DISPLAY_NAME, strName, 256);
-    ExportFolderWithPrompts(pNode->m_pStore->Obj(), dynamic_cast<IMAPIFolder*>(pNode->m_pEntry->m_pObj),
-                            QString::fromStdString(strName), window());
+    ExportFolderWithPrompts(pNode->m_pStore->Obj(), pFolder, QString::fromStdString(strName), window());
 }

@@ -62,6 +62,7 @@ public:
     void OnSaveMessageAs();
     // "Export Folder...": enabled when the current node is a folder.
     void OnExportFolder();
+    static IMAPIFolder* FolderToExport(const CTreeNode* pNode);
 
     // The menu a right click shows (the workspace menu's "Item" popup).
     void SetItemMenu(QMenu* pMenu) { m_pItemMenu = pMenu; }
