@@ -1,7 +1,8 @@
 // "Export Folder..." through the main window's action, answered through the
 // program's prompts: the action is enabled on folders only; a folder exported
 // with or without its subfolders gives the same files, byte for byte, as
-// dravik-export gives for it; a cancel midway leaves whole files only.
+// dravik-export gives for it; a cancel midway leaves whole files only; what
+// is not written is shown at the end.
 #include "app/ChildFrame.h"
 #include "app/MainFrame.h"
 #include "mapi/tests/support/ScriptedPrompts.h"
@@ -223,6 +224,35 @@ private slots:
         QVERIFY(prompts.m_messageRequests.back().strText.contains(QStringLiteral("already exists")));
         QCOMPARE(Files(strCase + QLatin1Char('/') + kFolderPath.back()).size(), nBefore);
         QCOMPARE(prompts.m_progressRequests.size(), std::size_t(1));
+    }
+
+    // What is not written is shown at the end with its path and reason, and the
+    // box warns: here the folder to write into cannot be made (a file is in the way).
+    void problemsAreShown()
+    {
+        const QString strFile = m_dir.filePath(QStringLiteral("not-a-folder"));
+        QFile file(strFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+
+        CScriptedPrompts prompts;
+        CMainFrame frame(nullptr);
+        frame.show();
+        QVERIFY(OpenFolder(frame) != nullptr);
+        prompts.AnswerChoice(kExportFormatMbox);
+        prompts.AnswerMessage(QMessageBox::No);
+        prompts.AnswerFile(strFile);
+        prompts.AnswerMessage(QMessageBox::Ok);
+        frame.UpdateCommandUI();
+        frame.Action(ID_EXPORT_FOLDER)->trigger();
+        QVERIFY2(prompts.m_unexpected.isEmpty(), qPrintable(prompts.m_unexpected.join(QLatin1Char('\n'))));
+        const CMessageRequest& done = prompts.m_messageRequests.back();
+        QCOMPARE(done.nIcon, CMessageRequest::Warning);
+        QVERIFY2(done.strText.contains(QStringLiteral("0 messages written in 0 folders")) &&
+                     done.strText.contains(QStringLiteral("Not written:\n/") + kFolderPath.back() +
+                                           QStringLiteral(": the folder ")) &&
+                     done.strText.contains(QStringLiteral("cannot be made")),
+                 qPrintable(done.strText));
     }
 };
 
