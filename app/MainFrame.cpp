@@ -191,6 +191,7 @@ void CMainFrame::CreateActions()
         {ID_SAVE_ATTACHMENT, "&Save Attachment...", "Save the selected attachment to a file\nSave Attachment", {}},
         {ID_SHOW_BODY, "Show &Body...", "Show the message's body as it reads, with its headers\nShow Body", {}},
         {ID_SAVE_MESSAGE_AS, "Save &Message As...", "Save the current message as an Outlook message file (.msg) or an Internet message (.eml)\nSave Message As", {}},
+        {ID_EXPORT_FOLDER, "&Export Folder...", "Write the current folder's messages as Internet messages (.eml), mbox or Outlook message files (.msg)\nExport Folder", {}},
         {ID_PROPERTY_OPEN, "&Open...", "View the selected property\nOpen Property", {}},
         {ID_PROPERTY_SAVE, "&Save...", "Save the selected property's value to a file\nSave Property", {}},
         {ID_COPY_VALUE, "Copy &Value", "Copy the selected property's whole value\nCopy Value",
@@ -287,7 +288,7 @@ void CMainFrame::BuildMenus()
     QMenu* pConnect = pFile->addMenu(QStringLiteral("&Connect"));
     for (int nId : std::initializer_list<int>{ID_CONNECT_PROFILE, ID_CONNECT_FILE, ID_CONNECT_MAILBOX})
         pConnect->addAction(Action(nId));
-    for (int nId : std::initializer_list<int>{ID_DISCONNECT, 0, ID_SAVE_MESSAGE_AS, 0, ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, 0}) {
+    for (int nId : std::initializer_list<int>{ID_DISCONNECT, 0, ID_SAVE_MESSAGE_AS, ID_EXPORT_FOLDER, 0, ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, 0}) {
         if (nId == 0)
             pFile->addSeparator();
         else
@@ -297,7 +298,7 @@ void CMainFrame::BuildMenus()
     pFile->addAction(Action(ID_APP_EXIT));
     QMenu* pView = Menu("&View", {ID_VIEW_ROWPROPS, ID_VIEW_ENTRYPROPS, 0, ID_STOP_LISTING, 0, ID_TRACE_CLEAR,
                                   ID_TRACE_SAVE, 0, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR});
-    QMenu* pItem = Menu("&Item", {ID_SAVE_ATTACHMENT, ID_SAVE_MESSAGE_AS, ID_SHOW_BODY});
+    QMenu* pItem = Menu("&Item", {ID_SAVE_ATTACHMENT, ID_SAVE_MESSAGE_AS, ID_EXPORT_FOLDER, ID_SHOW_BODY});
     QMenu* pProperty = Menu("&Property", {ID_PROPERTY_OPEN, ID_PROPERTY_SAVE, 0, ID_EDIT_COPY, ID_COPY_VALUE});
     m_pWindowMenu = Menu("&Window", {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ});
     // The list of workspaces follows the separator, made as the menu opens.

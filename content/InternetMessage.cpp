@@ -310,7 +310,13 @@ private:
 
     GMimeMultipart* Multipart(const char* subtype)
     {
-        GMimeMultipart* mp = g_mime_multipart_new_with_subtype(subtype);
+        // As g_mime_multipart_new_with_subtype, but without its random boundary,
+        // which reads /dev/urandom each time: a placeholder keeps the parameter's
+        // place until SetBoundaries sets the one made from the content.
+        auto* mp = static_cast<GMimeMultipart*>(g_object_new(GMIME_TYPE_MULTIPART, nullptr));
+        GRef<GMimeContentType> type(g_mime_content_type_new("multipart", subtype));
+        g_mime_object_set_content_type(GMIME_OBJECT(mp), type.p);
+        g_mime_multipart_set_boundary(mp, "=_");
         m_multiparts.push_back(mp);
         return mp;
     }
@@ -326,9 +332,23 @@ private:
     std::vector<GMimeMultipart*> m_multiparts;
 };
 
-// Header text as a message of its own, parsed by GMime; nullptr when it does not parse.
-GMimeMessage* ParseTransportHeaders(const std::string& text)
+// A header field name as RFC 5322 has it: printable ASCII but the colon.
+bool IsHeaderName(const char* name)
 {
+    if (name == nullptr || *name == '\0')
+        return false;
+    for (const char* p = name; *p; ++p)
+        if (static_cast<unsigned char>(*p) <= ' ' || static_cast<unsigned char>(*p) >= 0x7F || *p == ':')
+            return false;
+    return true;
+}
+
+// Header text as a message of its own, parsed by GMime; nullptr when it does
+// not parse. Fields whose names GMime took but no header may have (8-bit or
+// control bytes) are left out and counted in dropped.
+GMimeMessage* ParseTransportHeaders(const std::string& text, int& dropped)
+{
+    dropped = 0;
     std::string headers = UnixLines(text);
     headers.erase(0, headers.find_first_not_of('\n'));
     const size_t end = headers.find("\n\n");
@@ -357,7 +377,13 @@ GMimeMessage* ParseTransportHeaders(const std::string& text)
     // The structure is made anew from the message's parts: drop what described the old one.
     GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(message));
     for (int i = g_mime_header_list_get_count(list) - 1; i >= 0; --i) {
-        const std::string name = Lower(g_mime_header_get_name(g_mime_header_list_get_header_at(list, i)));
+        const char* raw = g_mime_header_get_name(g_mime_header_list_get_header_at(list, i));
+        if (!IsHeaderName(raw)) {
+            g_mime_header_list_remove_at(list, i);
+            ++dropped;
+            continue;
+        }
+        const std::string name = Lower(raw);
         if (name.rfind("content-", 0) == 0)
             g_mime_header_list_remove_at(list, i);
     }
@@ -406,7 +432,11 @@ void CConverter::Headers(LPMESSAGE msg, GMimeMessage*& message, const std::strin
     Hash(repName + "\n" + repAddr + "\n" + sndName + "\n" + sndAddr + "\n" + messageId);
 
     if (!transport.empty()) {
-        message = ParseTransportHeaders(transport);
+        int dropped = 0;
+        message = ParseTransportHeaders(transport, dropped);
+        if (dropped > 0)
+            Problem(where, std::to_string(dropped) + " of its transport header fields: their names hold bytes no "
+                                                     "header name may hold");
         if (message)
             return;
         Problem(where, "its transport headers cannot be read: headers are made from its properties");
@@ -638,7 +668,10 @@ GMimeObject* CConverter::Attachments(LPMESSAGE msg, GMimeObject* body, const std
         if (!part)
             continue;
         ++m_result.attachments;
-        Hash(at);
+        // The attachment's place in its message, not the message's path in the
+        // store: the same message gives the same bytes whichever folder an
+        // export starts from.
+        Hash(at.substr(where.size()));
         if (!cid.empty())
             g_mime_object_set_content_id(part, cid.c_str());
         if (!cid.empty() && HtmlRefersTo(lowerHtml, cid) && method != ATTACH_EMBEDDED_MSG) {
@@ -722,6 +755,24 @@ HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, 
     return S_OK;
 }
 
+std::string TransportHeaderBlock(const std::string& text)
+{
+    InitGMime();
+    int dropped = 0;
+    GRef<GMimeMessage> message(ParseTransportHeaders(text, dropped));
+    if (!message.p)
+        return {};
+    // The export puts a part of its own in place of the one GMime made of the
+    // text: only the message's own headers are written.
+    GMimeFormatOptions* options = g_mime_format_options_new();
+    g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_UNIX);
+    char* headers = g_mime_header_list_to_string(g_mime_object_get_header_list(GMIME_OBJECT(message.p)), options);
+    g_mime_format_options_free(options);
+    std::string block = headers ? headers : "";
+    g_free(headers);
+    return block;
+}
+
 void AppendMboxrd(const InternetMessage& message, std::string& mbox)
 {
     std::string sender = message.envelopeSender;
@@ -742,21 +793,29 @@ void AppendMboxrd(const InternetMessage& message, std::string& mbox)
                           tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_year + 1900);
     }
     mbox += "From " + sender + " " + date + "\n";
+    // The message is copied in runs between the lines that take one more ">".
     const std::string& s = message.bytes;
+    const size_t n = s.size();
+    mbox.reserve(mbox.size() + n + 2);
+    size_t copied = 0;
     size_t start = 0;
-    while (start < s.size()) {
-        size_t end = s.find('\n', start);
-        if (end == std::string::npos)
-            end = s.size();
+    while (start < n) {
         size_t i = start;
-        while (i < end && s[i] == '>')
+        while (i < n && s[i] == '>')
             ++i;
-        if (end - i >= 5 && s.compare(i, 5, "From ") == 0)
+        if (s.compare(i, 5, "From ") == 0) {
+            mbox.append(s, copied, start - copied);
             mbox += '>';
-        mbox.append(s, start, end - start);
-        mbox += '\n';
-        start = end + 1;
+            copied = start;
+        }
+        const void* eol = std::memchr(s.data() + i, '\n', n - i);
+        if (eol == nullptr)
+            break;
+        start = size_t(static_cast<const char*>(eol) - s.data()) + 1;
     }
+    mbox.append(s, copied, n - copied);
+    if (n > 0 && s.back() != '\n')
+        mbox += '\n';
     mbox += '\n';
 }
 

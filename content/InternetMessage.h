@@ -42,6 +42,13 @@ struct InternetMessage
 // in result.problems and the rest is written.
 HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, InternetMessage& result);
 
+// A message's transport headers (PR_TRANSPORT_MESSAGE_HEADERS) as an export
+// writes them: GMime's reading of the text (a first line that is no header
+// dropped, the Content-* headers left out) written back, lines ending in LF;
+// empty when the text holds no header, and the headers are then made from the
+// message's properties.
+std::string TransportHeaderBlock(const std::string& text);
+
 // Appends a message to an mbox in the mboxrd form: a "From " line made of the
 // envelope sender and date, the message with every line that starts with
 // ">*From " quoted by one more ">", and a blank line.

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 
 class QWidget;
 
@@ -22,6 +23,34 @@ struct CFileRequest
     QString strFileName;      // the proposed name (save) or the start folder
     QString strDefaultExt;    // added to a typed name without a suffix, without the dot
     QStringList filters;      // "Text Files (*.txt)", ...; empty: all files
+    bool bFolder = false;     // a folder is chosen (strFileName: the start folder), not a file
+};
+
+// A choice of one item from a list.
+struct CChoiceRequest
+{
+    QString strTitle;
+    QString strLabel;         // the question above the list
+    QStringList items;
+    int nDefault = 0;         // the item chosen at first
+};
+
+// A long task shown with a progress bar and a Cancel button.
+struct CProgressRequest
+{
+    QString strTitle;
+    QString strLabel;         // the first text, until the task sets its own
+    int nTotal = 0;           // the steps to the end; 0: unknown
+};
+
+// The progress of a task, shown while the object lives.
+class IProgress
+{
+public:
+    virtual ~IProgress() = default;
+    // Shows nDone steps done and the text; false once the user has cancelled
+    // (and every time after that).
+    virtual bool Step(int nDone, const QString& strText) = 0;
 };
 
 // A message box. Buttons and the answer are QMessageBox::StandardButton values.
@@ -45,6 +74,10 @@ public:
     virtual int ShowMessage(QWidget* pParent, const CMessageRequest& request) = 0;
     // The error report: a short message, details folded away, and the HRESULT.
     virtual void ShowErrorReport(const QString& strMessage, const QString& strDetails, std::int32_t hr) = 0;
+    // The index of the item chosen; -1 when the user cancelled.
+    virtual int ChooseItem(QWidget* pParent, const CChoiceRequest& request) = 0;
+    // The progress of a task that the user may cancel; never null.
+    virtual std::unique_ptr<IProgress> BeginProgress(QWidget* pParent, const CProgressRequest& request) = 0;
 };
 
 // What the program asks through. While the program is ending, a wrapper that

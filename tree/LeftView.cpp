@@ -5,6 +5,7 @@
 #include "mapi/WaitCursor.h"
 #include "tree/AttachmentSave.h"
 #include "tree/BodyView.h"
+#include "tree/ExportFolderCommand.h"
 #include "tree/MessageSave.h"
 #include "tree/TreeIcons.h"
 #include "tree/TreeRules.h"
@@ -999,6 +1000,10 @@ bool CLeftView::OnUpdateCommand(int nId, CCmdUI& rUI)
         rUI.bEnabled = pNode != nullptr && pNode->Message() != nullptr;
         return true;
     }
+    if (nId == ID_EXPORT_FOLDER) {
+        rUI.bEnabled = FolderToExport(m_pDoc->GetSelectedNode()) != nullptr;
+        return true;
+    }
     if (nId == ID_SAVE_MESSAGE_AS) {
         const CTreeNode* pNode = m_pDoc->GetSelectedNode();
         rUI.bEnabled = pNode != nullptr && pNode->m_nKind == static_cast<int>(MAPI_MESSAGE) && pNode->Message();
@@ -1019,6 +1024,10 @@ bool CLeftView::OnCommand(int nId)
     }
     if (nId == ID_SAVE_MESSAGE_AS) {
         OnSaveMessageAs();
+        return true;
+    }
+    if (nId == ID_EXPORT_FOLDER) {
+        OnExportFolder();
         return true;
     }
     if (nId != ID_SAVE_ATTACHMENT)
@@ -1096,4 +1105,26 @@ void CLeftView::OnSaveMessageAs()
         const std::string strDetails = ObjectDetails(currentItem()) + "\nFile: " + strPath.toStdString();
         ShowErrorReport("Failed to save message", strDetails.c_str(), hr);
     }
+}
+
+// The folder "Export Folder..." writes for a node: a folder node's opened
+// folder, in a store; null for any other node.
+IMAPIFolder* CLeftView::FolderToExport(const CTreeNode* pNode)
+{
+    if (pNode == nullptr || pNode->m_nKind != static_cast<int>(MAPI_FOLDER) || pNode->m_pStore == nullptr ||
+        pNode->m_pStore->Obj() == nullptr || pNode->m_pEntry == nullptr)
+        return nullptr;
+    return dynamic_cast<IMAPIFolder*>(pNode->m_pEntry->m_pObj);
+}
+
+void CLeftView::OnExportFolder()
+{
+    const CTreeNode* pNode = m_pDoc->GetSelectedNode();
+    IMAPIFolder* pFolder = FolderToExport(pNode);
+    if (pFolder == nullptr)
+        return;
+    std::string strName;
+    if (pNode->m_pProps != nullptr)
+        pNode->m_pProps->GetPropText(PR_DISPLAY_NAME, strName, 256);
+    ExportFolderWithPrompts(pNode->m_pStore->Obj(), pFolder, QString::fromStdString(strName), window());
 }

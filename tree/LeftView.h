@@ -61,6 +61,9 @@ public:
     CBodyView* OnShowBody();
     // "Save Message As...": enabled when the current node is a message (an embedded one too).
     void OnSaveMessageAs();
+    // "Export Folder...": enabled when the current node is a folder.
+    void OnExportFolder();
+    static IMAPIFolder* FolderToExport(const CTreeNode* pNode);
 
     // The menu a right click shows (the workspace menu's "Item" popup).
     void SetItemMenu(QMenu* pMenu) { m_pItemMenu = pMenu; }

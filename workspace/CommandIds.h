@@ -14,6 +14,8 @@ enum : int {
     // "Show Body...": the current message's body in a window of its own.
     ID_SHOW_BODY = 32900,
     ID_SAVE_MESSAGE_AS = 32822,
+    // "Export Folder...": a folder node's messages written as .eml, mbox or .msg files.
+    ID_EXPORT_FOLDER = 32854,
     ID_PROPERTY_OPEN = 32772,
     ID_PROPERTY_SAVE = 32791,
     ID_FILE_NEW = 57600,

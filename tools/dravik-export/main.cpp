@@ -6,14 +6,12 @@
 #include "PasswordPrompt.h"
 #include "TempProfile.h"
 
-#include "content/InternetMessage.h"
 #include "mapi32/codepage.h"
 #include "mapi32/hooks.h"
 #include "mapi32/mapix.h"
-#include "mapi32/providers/msg/msg_writer.h"
-#include "mapi32/utf.h"
-#include "tree/MessageSave.h"
+#include "tree/FolderExport.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,8 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -80,11 +76,9 @@ void InstallSignalHandlers()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-enum class Format { Eml, Mbox, Msg };
-
 struct COptions
 {
-    Format format = Format::Eml;
+    EExportFormat format = EExportFormat::Eml;
     bool bFormat = false;
     std::string strFolder;
     std::string strStore;
@@ -105,338 +99,45 @@ std::string HrText(HRESULT hr)
     return buf;
 }
 
-// A folder's name as a file name: no slash, no control character, not "." or "..".
-std::string FolderFileName(const std::string& name)
-{
-    std::string s;
-    for (char c : name)
-        s += (static_cast<unsigned char>(c) < 0x20 || c == '/') ? '_' : c;
-    if (s.size() > 200) {
-        size_t n = 200;
-        while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
-            --n;
-        s.resize(n);
-    }
-    if (s.empty() || s == "." || s == "..")
-        s = "_" + s;
-    return s;
-}
-
-// A file written whole under a temporary name beside its final one, renamed
-// into place by Commit; removed when dropped before that.
-class CPendingFile
+// The export's messages on standard error: each problem on a line of its own,
+// a progress line on a terminal.
+class CTerminalSink final : public IFolderExportSink
 {
 public:
-    explicit CPendingFile(fs::path final) : m_final(std::move(final))
-    {
-        m_temp = m_final;
-        m_temp += ".part~";
-        m_file = std::fopen(m_temp.c_str(), "wb");
-    }
-    ~CPendingFile() { Drop(); }
-    CPendingFile(const CPendingFile&) = delete;
-    CPendingFile& operator=(const CPendingFile&) = delete;
+    CTerminalSink() : m_bProgress(::isatty(2) == 1) {}
 
-    bool Ok() const { return m_file && !m_bError; }
-    void Write(const std::string& s)
-    {
-        if (m_file && !s.empty() && std::fwrite(s.data(), 1, s.size(), m_file) != s.size())
-            m_bError = true;
-    }
-    bool Commit()
-    {
-        if (!m_file)
-            return false;
-        const bool bClosed = std::fclose(m_file) == 0;
-        m_file = nullptr;
-        std::error_code ec;
-        if (!bClosed || m_bError || (fs::rename(m_temp, m_final, ec), ec)) {
-            fs::remove(m_temp, ec);
-            return false;
-        }
-        return true;
-    }
-    void Drop()
-    {
-        if (m_file) {
-            std::fclose(m_file);
-            m_file = nullptr;
-            std::error_code ec;
-            fs::remove(m_temp, ec);
-        }
-    }
+    bool KeepGoing() override { return g_nStopSignal == 0; }
 
-private:
-    fs::path m_final;
-    fs::path m_temp;
-    std::FILE* m_file = nullptr;
-    bool m_bError = false;
-};
-
-class CExporter
-{
-public:
-    CExporter(IMsgStore* pStore, const COptions& options)
-        : m_pStore(pStore), m_options(options), m_bProgress(::isatty(2) == 1)
+    void OnWritten(const CExportCounts& counts, const std::string& strFolder) override
     {
-    }
-
-    // Exports the folder and its subfolders into dir; strWhere is its path for reports.
-    void Folder(IMAPIFolder* pFolder, const std::string& strWhere, const fs::path& dir)
-    {
-        if (g_nStopSignal)
+        if (!m_bProgress)
             return;
-        std::error_code ec;
-        fs::create_directories(dir, ec);
-        if (ec) {
-            Fail(strWhere, "the folder " + dir.string() + " cannot be made: " + ec.message());
-            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastProgress > std::chrono::milliseconds(100)) {
+            m_lastProgress = now;
+            std::string folder = strFolder.size() > 50 ? "..." + strFolder.substr(strFolder.size() - 47) : strFolder;
+            std::fprintf(stderr, "\r\033[K%d messages written: %s", counts.nMessages, folder.c_str());
+            m_bProgressShown = true;
         }
-        std::unique_ptr<CPendingFile> mbox;
-        int nInFolder = 0;
-        CRef<IMAPITable> table;
-        HRESULT hr = pFolder->GetContentsTable(MAPI_UNICODE, table.Out());
-        if (FAILED(hr))
-            Fail(strWhere, "its messages cannot be listed (" + HrText(hr) + ")");
-        else
-            EachRow(table.Get(), strWhere, [&](const SRow& row) {
-                Message(row, strWhere, dir, ++nInFolder, mbox);
-            });
-        if (mbox) {
-            if (g_nStopSignal)
-                mbox->Drop();
-            else if (!mbox->Commit())
-                Fail(strWhere, "the mbox file " + (dir / "mbox").string() + " cannot be written");
-        }
-        if (g_nStopSignal)
-            return;
-        hr = pFolder->GetHierarchyTable(MAPI_UNICODE, table.Out());
-        if (FAILED(hr)) {
-            Fail(strWhere, "its subfolders cannot be listed (" + HrText(hr) + ")");
-            return;
-        }
-        std::map<std::string, int> names;
-        EachRow(table.Get(), strWhere, [&](const SRow& row) {
-            const SPropValue* pEid = PpropFindProp(row.lpProps, row.cValues, PR_ENTRYID);
-            const SPropValue* pName = PpropFindProp(row.lpProps, row.cValues, PR_DISPLAY_NAME_W);
-            const std::string strName = pName ? dravik::mapi32::Utf16ToUtf8(pName->Value.lpszW) : "";
-            std::string strFile = FolderFileName(strName);
-            // Two subfolders of the same name go to two folders.
-            if (const int n = ++names[strFile]; n > 1)
-                strFile += " (" + std::to_string(n) + ")";
-            CRef<IMAPIFolder> sub = Open<IMAPIFolder>(pEid, strWhere + "/" + strName, "folder");
-            if (sub)
-                Folder(sub.Get(), strWhere + "/" + strName, dir / strFile);
-        });
     }
 
-    // The folder named by a path of display names below pRoot; empty when none is.
-    CRef<IMAPIFolder> Find(IMAPIFolder* pRoot, const std::string& strPath)
-    {
-        std::vector<std::string> parts;
-        size_t start = 0;
-        while (start <= strPath.size()) {
-            size_t end = strPath.find('/', start);
-            if (end == std::string::npos)
-                end = strPath.size();
-            if (end > start)
-                parts.push_back(strPath.substr(start, end - start));
-            start = end + 1;
-        }
-        pRoot->AddRef();
-        CRef<IMAPIFolder> folder(pRoot);
-        for (const std::string& part : parts) {
-            CRef<IMAPITable> table;
-            if (FAILED(folder->GetHierarchyTable(MAPI_UNICODE, table.Out())))
-                return {};
-            CRef<IMAPIFolder> next;
-            EachRow(table.Get(), "", [&](const SRow& row) {
-                const SPropValue* pName = PpropFindProp(row.lpProps, row.cValues, PR_DISPLAY_NAME_W);
-                if (next || !pName || dravik::mapi32::Utf16ToUtf8(pName->Value.lpszW) != part)
-                    return;
-                next = Open<IMAPIFolder>(PpropFindProp(row.lpProps, row.cValues, PR_ENTRYID), part, "folder");
-            });
-            if (!next)
-                return {};
-            folder = std::move(next);
-        }
-        return folder;
-    }
-
-    void Summary() const
+    void OnProblem(const std::string& strWhere, const std::string& strWhy) override
     {
         EndProgress();
-        std::fprintf(stderr,
-                     "dravik-export: %d message%s written in %d folder%s (%d attachment%s, %d embedded message%s); "
-                     "%d not written",
-                     m_nMessages, m_nMessages == 1 ? "" : "s", m_nFolders, m_nFolders == 1 ? "" : "s", m_nAttachments,
-                     m_nAttachments == 1 ? "" : "s", m_nEmbedded, m_nEmbedded == 1 ? "" : "s", m_nNotWritten);
-        if (m_nProblems)
-            std::fprintf(stderr, "; %d part%s of messages not written", m_nProblems, m_nProblems == 1 ? "" : "s");
-        std::fputs("\n", stderr);
-    }
-    bool Failed() const { return m_bFailed; }
-
-private:
-    template <class I>
-    CRef<I> Open(const SPropValue* pEid, const std::string& strWhere, const char* pszWhat)
-    {
-        LPUNKNOWN pUnk = nullptr;
-        ULONG ulType = 0;
-        const HRESULT hr =
-            pEid && PROP_TYPE(pEid->ulPropTag) == PT_BINARY
-                ? m_pStore->OpenEntry(pEid->Value.bin.cb, reinterpret_cast<LPENTRYID>(pEid->Value.bin.lpb), nullptr, 0,
-                                      &ulType, &pUnk)
-                : MAPI_E_NOT_FOUND;
-        CRef<I> result = As<I>(SUCCEEDED(hr) ? pUnk : nullptr);
-        if (!result) {
-            if (pUnk && FAILED(hr))
-                pUnk->Release();
-            Fail(strWhere, std::string("the ") + pszWhat + " cannot be opened (" + HrText(FAILED(hr) ? hr : MAPI_E_INTERFACE_NOT_SUPPORTED) + ")");
-        }
-        return result;
+        std::fprintf(stderr, "dravik-export: %s: %s\n", strWhere.c_str(), strWhy.c_str());
     }
 
-    void EachRow(IMAPITable* pTable, const std::string& strWhere, const std::function<void(const SRow&)>& f)
-    {
-        for (;;) {
-            if (g_nStopSignal)
-                return;
-            LPSRowSet pRows = nullptr;
-            const HRESULT hr = pTable->QueryRows(64, 0, &pRows);
-            if (FAILED(hr) || !pRows) {
-                Fail(strWhere, "the rest of the table cannot be read (" + HrText(hr) + ")");
-                return;
-            }
-            const ULONG n = pRows->cRows;
-            for (ULONG i = 0; i < n && !g_nStopSignal; ++i)
-                f(pRows->aRow[i]);
-            FreeProws(pRows);
-            if (n == 0)
-                return;
-        }
-    }
-
-    void Message(const SRow& row, const std::string& strFolder, const fs::path& dir, int nNumber,
-                 std::unique_ptr<CPendingFile>& mbox)
-    {
-        const SPropValue* pSubject = PpropFindProp(row.lpProps, row.cValues, PR_SUBJECT_W);
-        const std::string strSubject = pSubject ? dravik::mapi32::Utf16ToUtf8(pSubject->Value.lpszW) : "";
-        char szNumber[16];
-        std::snprintf(szNumber, sizeof szNumber, "%06d", nNumber);
-        const std::string strWhere = strFolder + "/" + szNumber + " " + strSubject;
-        CRef<IMessage> message = Open<IMessage>(PpropFindProp(row.lpProps, row.cValues, PR_ENTRYID), strWhere, "message");
-        if (!message) {
-            ++m_nNotWritten;
-            return;
-        }
-        std::string strName = ProposeMessageFileName(strSubject);
-        strName.resize(strName.size() - 4);  // ".msg"
-        const fs::path path = dir / (std::string(szNumber) + "-" + strName + (m_options.format == Format::Msg ? ".msg" : ".eml"));
-        if (m_options.format == Format::Msg) {
-            dravik::mapi32::MsgSaveReport report;
-            const HRESULT hr = dravik::mapi32::SaveMessageAsMsg(message.Get(), path.string(), &report);
-            if (FAILED(hr)) {
-                Fail(strWhere, "the message cannot be written to " + path.string() + " (" + HrText(hr) + ")");
-                ++m_nNotWritten;
-                return;
-            }
-            for (const std::string& s : report.skipped)
-                Problem(strWhere, "not written: " + s);
-            Written(strFolder);
-            return;
-        }
-        dravik::content::InternetMessage converted;
-        const HRESULT hr = dravik::content::MessageToInternetMessage(message.Get(), strWhere, converted);
-        if (FAILED(hr)) {
-            Fail(strWhere, "the message cannot be read (" + HrText(hr) + ")");
-            ++m_nNotWritten;
-            return;
-        }
-        for (const dravik::content::ExportProblem& p : converted.problems)
-            Problem(p.where, "not written: " + p.why);
-        m_nAttachments += converted.attachments;
-        m_nEmbedded += converted.embedded;
-        if (m_options.format == Format::Mbox) {
-            if (!mbox) {
-                mbox = std::make_unique<CPendingFile>(dir / "mbox");
-                if (!mbox->Ok())
-                    Fail(strFolder, "the mbox file " + (dir / "mbox").string() + " cannot be made");
-            }
-            std::string text;
-            dravik::content::AppendMboxrd(converted, text);
-            mbox->Write(text);
-            if (!mbox->Ok()) {
-                ++m_nNotWritten;
-                return;
-            }
-        } else {
-            CPendingFile file(path);
-            file.Write(converted.bytes);
-            if (!file.Commit()) {
-                Fail(strWhere, "the file " + path.string() + " cannot be written: " + std::strerror(errno));
-                ++m_nNotWritten;
-                return;
-            }
-        }
-        Written(strFolder);
-    }
-
-    void Written(const std::string& strFolder)
-    {
-        ++m_nMessages;
-        if (!m_bAnyFolder || strFolder != m_strLastFolder) {
-            m_bAnyFolder = true;
-            m_strLastFolder = strFolder;
-            ++m_nFolders;
-        }
-        if (m_bProgress) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - m_lastProgress > std::chrono::milliseconds(100)) {
-                m_lastProgress = now;
-                std::string folder = strFolder.size() > 50 ? "..." + strFolder.substr(strFolder.size() - 47) : strFolder;
-                std::fprintf(stderr, "\r\033[K%d messages written: %s", m_nMessages, folder.c_str());
-                m_bProgressShown = true;
-            }
-        }
-    }
-
-    void EndProgress() const
+    void EndProgress()
     {
         if (m_bProgressShown)
             std::fputs("\r\033[K", stderr);
         m_bProgressShown = false;
     }
 
-    void Problem(const std::string& strWhere, const std::string& strWhy)
-    {
-        EndProgress();
-        std::fprintf(stderr, "dravik-export: %s: %s\n", strWhere.c_str(), strWhy.c_str());
-        ++m_nProblems;
-        m_bFailed = true;
-    }
-
-    void Fail(const std::string& strWhere, const std::string& strWhy)
-    {
-        EndProgress();
-        std::fprintf(stderr, "dravik-export: %s: %s\n", strWhere.empty() ? "/" : strWhere.c_str(), strWhy.c_str());
-        m_bFailed = true;
-    }
-
-    IMsgStore* m_pStore;
-    const COptions& m_options;
+private:
     const bool m_bProgress;
-    mutable bool m_bProgressShown = false;
+    bool m_bProgressShown = false;
     std::chrono::steady_clock::time_point m_lastProgress{};
-    std::string m_strLastFolder;
-    bool m_bAnyFolder = false;
-    int m_nMessages = 0;
-    int m_nFolders = 0;
-    int m_nAttachments = 0;
-    int m_nEmbedded = 0;
-    int m_nNotWritten = 0;
-    int m_nProblems = 0;
-    bool m_bFailed = false;
 };
 
 int Export(const COptions& options)
@@ -475,14 +176,16 @@ int Export(const COptions& options)
                 SUCCEEDED(pSession->OpenMsgStore(0, pEid->Value.bin.cb, reinterpret_cast<LPENTRYID>(pEid->Value.bin.lpb),
                                                  nullptr, MAPI_BEST_ACCESS, store.Out())) &&
                 SUCCEEDED(store->OpenEntry(0, nullptr, nullptr, 0, &ulType, reinterpret_cast<LPUNKNOWN*>(root.Out())))) {
-                CExporter exporter(store.Get(), options);
+                CTerminalSink sink;
+                CFolderExport exporter(store.Get(), options.format, true, sink);
                 CRef<IMAPIFolder> start = exporter.Find(root.Get(), options.strFolder);
                 if (!start) {
                     std::fprintf(stderr, "dravik-export: no folder \"%s\" in the store\n", options.strFolder.c_str());
                 } else {
                     exporter.Folder(start.Get(), options.strFolder.empty() ? "" : "/" + options.strFolder,
                                     fs::path(options.strOutDir));
-                    exporter.Summary();
+                    sink.EndProgress();
+                    std::fprintf(stderr, "dravik-export: %s\n", exporter.Summary().c_str());
                     nResult = exporter.Failed() ? kFailed : kDone;
                 }
             } else {
@@ -525,11 +228,11 @@ int main(int argc, char** argv)
             const std::string value = argv[++i];
             if (a == "--format") {
                 if (value == "eml")
-                    options.format = Format::Eml;
+                    options.format = EExportFormat::Eml;
                 else if (value == "mbox")
-                    options.format = Format::Mbox;
+                    options.format = EExportFormat::Mbox;
                 else if (value == "msg")
-                    options.format = Format::Msg;
+                    options.format = EExportFormat::Msg;
                 else
                     return Usage(("unknown format \"" + value + "\"").c_str());
                 options.bFormat = true;
@@ -561,6 +264,11 @@ int main(int argc, char** argv)
         return kUsage;
     }
     InstallSignalHandlers();
+    // Every message allocates and frees its values, parts and encoded bytes
+    // anew: freed memory is kept for the next message instead of going back to
+    // the system and being zeroed again by the kernel (peak memory is the same).
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 20);
     MAPIINIT_0 init{MAPI_INIT_VERSION, 0};
     if (FAILED(MAPIInitialize(&init)))
         return kFailed;

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <utility>
 #include <vector>
 
 class CScriptedPrompts final : public IPrompts
@@ -34,6 +36,10 @@ public:
     void AnswerFile(const QString& strPath) { m_files.push_back(strPath); }
     // The next message box answers this button.
     void AnswerMessage(int nButton) { m_messages.push_back(nButton); }
+    // The next choice answers this index (-1: cancel).
+    void AnswerChoice(int nIndex) { m_choices.push_back(nIndex); }
+    // The next progress is cancelled by the user at its nSteps-th step.
+    void CancelProgressAt(int nSteps) { m_cancelAt.push_back(nSteps); }
 
     QString GetFileName(QWidget*, const CFileRequest& request) override
     {
@@ -64,6 +70,51 @@ public:
         m_errorReports.push_back({strMessage, strDetails, hr});
     }
 
+    int ChooseItem(QWidget*, const CChoiceRequest& request) override
+    {
+        m_choiceRequests.push_back(request);
+        if (m_choices.empty()) {
+            m_unexpected << QStringLiteral("choice \"%1\"").arg(request.strLabel);
+            return -1;
+        }
+        const int nIndex = m_choices.front();
+        m_choices.pop_front();
+        return nIndex;
+    }
+
+    // A progress that records its steps; it runs to the end unless the test
+    // asked for a cancel.
+    class CProgress final : public IProgress
+    {
+    public:
+        CProgress(CScriptedPrompts& owner, int nCancelAt) : m_owner(owner), m_nCancelAt(nCancelAt) {}
+        bool Step(int nDone, const QString& strText) override
+        {
+            m_owner.m_progressSteps.push_back({nDone, strText});
+            ++m_nSteps;
+            return m_nCancelAt <= 0 || m_nSteps < m_nCancelAt;
+        }
+
+    private:
+        CScriptedPrompts& m_owner;
+        int m_nCancelAt;
+        int m_nSteps = 0;
+    };
+
+    std::unique_ptr<IProgress> BeginProgress(QWidget*, const CProgressRequest& request) override
+    {
+        m_progressRequests.push_back(request);
+        int nCancelAt = 0;
+        if (!m_cancelAt.empty()) {
+            nCancelAt = m_cancelAt.front();
+            m_cancelAt.pop_front();
+        }
+        return std::make_unique<CProgress>(*this, nCancelAt);
+    }
+
+    std::vector<CChoiceRequest> m_choiceRequests;
+    std::vector<CProgressRequest> m_progressRequests;
+    std::vector<std::pair<int, QString>> m_progressSteps;
     std::vector<CFileRequest> m_fileRequests;
     std::vector<CMessageRequest> m_messageRequests;
     std::vector<CErrorReport> m_errorReports;
@@ -74,4 +125,6 @@ private:
     IPrompts* m_pPrevious = nullptr;
     std::deque<QString> m_files;
     std::deque<int> m_messages;
+    std::deque<int> m_choices;
+    std::deque<int> m_cancelAt;
 };

@@ -94,12 +94,76 @@ def attachments(message, readpst=False):
     return sorted(out)
 
 
+def normalised(text):
+    return re.sub(r"\s+", " ", text).strip()
+
+
+def eml_by_folder(root):
+    """Folder path -> subject, text body, To/Cc addresses and attachment hashes of each .eml below it."""
+    folders = collections.defaultdict(list)
+    for p in sorted(pathlib.Path(root).rglob("*.eml")):
+        m = parse(p)
+        body = m.get_body(("plain",))
+        folders["/".join(p.relative_to(root).parts[:-1])].append({
+            "subject": str(m.get("subject", "")).strip(),
+            "body": normalised(body.get_content() if body else ""),
+            "addresses": sorted(a.addr_spec for h in ("to", "cc") for a in (m[h].addresses if m[h] else ())),
+            "attachments": attachments(m),
+        })
+    return folders
+
+
+def pff_by_folder(root):
+    """The same for pffexport's output: a folder per item ("Message00001",
+    "Meeting00008", "Contact00001", ...) with its headers in a .txt file named
+    after its kind, Message.txt, Recipients.txt and Attachments/."""
+    folders = collections.defaultdict(list)
+    for d in sorted(pathlib.Path(root).rglob("*")):
+        rel = d.relative_to(root).parts
+        if not d.is_dir() or not re.fullmatch(r"[A-Za-z]+\d{5}", d.name) or "Attachments" in rel:
+            continue
+        own = {"Message.txt", "Recipients.txt", "InternetHeaders.txt", "ConversationIndex.txt"}
+        headers = [f for f in sorted(d.iterdir()) if f.suffix == ".txt" and f.name not in own]
+        fields = {}
+        for line in (headers[0].read_text(errors="replace") if headers else "").splitlines():
+            if ":" in line:
+                name, value = line.split(":", 1)
+                fields.setdefault(name, value.strip())
+        addresses, recipient = [], {}
+        lines = (d / "Recipients.txt").read_text(errors="replace").splitlines() if (d / "Recipients.txt").exists() else []
+        for line in lines + [""]:
+            if not line.strip():
+                if recipient.get("Recipient type") in ("To", "CC") and "@" in recipient.get("Email address", ""):
+                    addresses.append(recipient["Email address"])
+                recipient = {}
+            elif ":" in line:
+                name, value = line.split(":", 1)
+                recipient[name.strip()] = value.strip()
+        files = [f for f in (d / "Attachments").iterdir() if f.is_file()] if (d / "Attachments").is_dir() else []
+        folders["/".join(rel[:-1])].append({
+            "path": "/".join(rel),
+            "subject": fields.get("Subject", fields.get("Display name", "")),
+            "body": normalised((d / "Message.txt").read_bytes().decode("utf-8", "replace"))
+                    if (d / "Message.txt").exists() else None,
+            "addresses": sorted(addresses),
+            "headers": (d / "InternetHeaders.txt").exists(),
+            "attachments": sorted(hashlib.sha256(f.read_bytes()).hexdigest() for f in files),
+        })
+    return folders
+
+
 class ExportTest(unittest.TestCase):
     def setUp(self):
         self.ws = Workspace()
 
     def tearDown(self):
         self.ws.close()
+
+    def export_eml(self, sample):
+        """The folder the sample is exported into as .eml; None for a store with a password."""
+        ours = self.ws.path("ours", sample.name)
+        r = self.ws.run("--format", "eml", sample, ours)
+        return None if needs_password(r) else ours
 
     def test_every_sample_exports_and_parses_without_defects(self):
         exported = 0
@@ -156,9 +220,8 @@ class ExportTest(unittest.TestCase):
         compared = 0
         for sample in pathlib.Path(PST_DIR).glob("*.[po]st"):
             with self.subTest(sample=sample.name):
-                ours = self.ws.path("ours", sample.name)
-                r = self.ws.run("--format", "eml", sample, ours)
-                if needs_password(r):
+                ours = self.export_eml(sample)
+                if ours is None:
                     continue
                 theirs = self.ws.path("readpst", sample.name)
                 os.makedirs(theirs)
@@ -173,6 +236,20 @@ class ExportTest(unittest.TestCase):
                         d["/".join(rel[1:-1])].append(parse(p))
                     return d
                 a, b = by_folder(ours), by_folder(theirs)
+                # readpst now and then cuts a text body to its first character, not
+                # the same message twice (valgrind reports a branch on an
+                # uninitialised stack value in readpst's own code in each of the
+                # processes it forks per folder). When its output has a body of one
+                # character, readpst runs once more and that output is compared.
+                def one_character_body(folders):
+                    return any(len(normalised(body.get_content())) == 1 for ms in folders.values() for m in ms
+                               if (body := m.get_body(("plain",))) is not None)
+                if one_character_body(b):
+                    again = theirs + ".again"
+                    os.makedirs(again)
+                    rp = subprocess.run(["readpst", "-e", "-o", again, "-q", str(sample)], capture_output=True, timeout=600)
+                    self.assertEqual(rp.returncode, 0)
+                    b = by_folder(again)
                 for folder, messages in b.items():
                     # readpst leaves out folders between the top and IPM_SUBTREE in an OST.
                     match = [k for k in a if k == folder or k.endswith("/" + folder)]
@@ -195,12 +272,7 @@ class ExportTest(unittest.TestCase):
                         return str(m.get("subject", "")).strip(), text, addrs
                     for ours_m, theirs_m in zip(sorted(map(summary, mine)), sorted(map(summary, messages))):
                         self.assertEqual(ours_m[0], theirs_m[0])
-                        # readpst now and then writes only the first character of
-                        # a Unicode body (seen on the Enron sample under load, not
-                        # reproducible alone): such a body is compared as a prefix.
-                        if len(theirs_m[1]) == 1:
-                            self.assertTrue(ours_m[1].startswith(theirs_m[1]), f"{sample.name}: {folder}: {ours_m[0]}")
-                        elif theirs_m[1]:
+                        if theirs_m[1]:
                             self.assertEqual(ours_m[1], theirs_m[1], f"{sample.name}: {folder}: {ours_m[0]}")
                         if theirs_m[2]:
                             self.assertEqual(ours_m[2], theirs_m[2], f"{sample.name}: {folder}: {ours_m[0]}")
@@ -215,6 +287,61 @@ class ExportTest(unittest.TestCase):
                     self.assertEqual(theirs_att - ours_att, collections.Counter(), f"{sample.name}: {folder}")
                     compared += len(messages)
         self.assertGreater(compared, 50)
+
+    def test_subjects_bodies_addresses_and_attachments_equal_pffexport(self):
+        """pffexport (libpff) as the second independent reader: per folder the same
+        items, and message by message the same subject, text body, To/Cc addresses
+        and attachment bytes. Known differences, each explained:
+          - pffexport writes an item's Subject line only for mail-like items; for a
+            contact or a distribution list it writes "Display name" (the subject
+            Outlook gives such an item), which is what is compared;
+          - pffexport lists a recipient's PR_EMAIL_ADDRESS only; Dravik prefers
+            PR_SMTP_ADDRESS (the pstsdk samples and the OST have an SMTP address
+            beside an empty or Exchange one): every address pffexport lists with
+            an "@" is in Dravik's, not the other way round;
+          - a message with transport headers (pffexport's InternetHeaders.txt) has
+            Dravik's To/Cc from those headers as sent, pffexport's from the
+            recipient table (the Enron sample's differ: Lotus Notes names,
+            "Undisclosed" recipients): addresses compared only without them;
+          - pffexport writes no Message.txt for a message without a text body
+            (Dravik writes the text of its HTML or RTF body): compared where it
+            has one;
+          - embedded messages are folders of their own in pffexport's output, not
+            files: only attachment files are compared."""
+        self.assertIsNotNone(shutil.which("pffexport"), "pffexport is missing (Debian package pff-tools)")
+        compared = 0
+        for sample in pathlib.Path(PST_DIR).glob("*.[po]st"):
+            with self.subTest(sample=sample.name):
+                ours = self.export_eml(sample)
+                if ours is None:
+                    continue
+                theirs = self.ws.path("pff", sample.name)
+                os.makedirs(os.path.dirname(theirs), exist_ok=True)
+                pe = subprocess.run(["pffexport", "-q", "-t", theirs, str(sample)], capture_output=True, timeout=600)
+                self.assertEqual(pe.returncode, 0, pe.stderr.decode(errors="replace"))
+                a, b = eml_by_folder(ours), pff_by_folder(theirs + ".export")
+                self.assertTrue(b, sample.name)
+                for folder, items in b.items():
+                    match = [k for k in a if k == folder or k.endswith("/" + folder)]
+                    self.assertEqual(len(match), 1, f"{sample.name}: {folder}")
+                    mine = list(a[match[0]])
+                    self.assertEqual(len(mine), len(items), f"{sample.name}: {folder}")
+                    self.assertEqual(sorted(m["subject"] for m in mine), sorted(i["subject"] for i in items),
+                                     f"{sample.name}: {folder}")
+                    for item in items:
+                        # Paired by subject, and by body among messages of the same subject.
+                        same = [m for m in mine if m["subject"] == item["subject"]]
+                        m = next((m for m in same if item["body"] is None or m["body"] == item["body"]), same[0])
+                        mine.remove(m)
+                        where = f"{sample.name}: {item['path']}"
+                        if item["body"] is not None:
+                            self.assertEqual(m["body"], item["body"], where)
+                        if not item["headers"]:
+                            self.assertEqual(set(item["addresses"]) - set(m["addresses"]), set(), where)
+                        self.assertEqual(collections.Counter(item["attachments"]) - collections.Counter(m["attachments"]),
+                                         collections.Counter(), where)
+                        compared += 1
+        self.assertGreater(compared, 100)
 
     def test_non_ascii_subjects_and_names_survive(self):
         stores = []
