@@ -1,6 +1,7 @@
 #include "DumpWriter.h"
 
 #include <array>
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <poll.h>
@@ -106,20 +107,9 @@ void AppendJsonString(std::string& out, std::string_view bytes)
     out += '"';
 }
 
-} // namespace
-
-std::string JsonString(std::string_view bytes)
+// TextLine(bytes) appended to out.
+void AppendTextLine(std::string& out, std::string_view bytes)
 {
-    std::string out;
-    out.reserve(bytes.size() + 2);
-    AppendJsonString(out, bytes);
-    return out;
-}
-
-std::string TextLine(std::string_view bytes)
-{
-    std::string out;
-    out.reserve(bytes.size());
     size_t plain = 0;  // start of the run of bytes written as they are
     for (size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
@@ -138,6 +128,39 @@ std::string TextLine(std::string_view bytes)
         }
     }
     out.append(bytes.substr(plain));
+}
+
+void AppendDecimal(std::string& out, int value)
+{
+    char sz[16];
+    out.append(sz, std::to_chars(sz, sz + sizeof sz, value).ptr);
+}
+
+// "%08X" of a tag.
+void AppendHex8(std::string& out, std::uint32_t value)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    char sz[8];
+    for (int i = 7; i >= 0; --i, value >>= 4)
+        sz[i] = kDigits[value & 0xF];
+    out.append(sz, 8);
+}
+
+} // namespace
+
+std::string JsonString(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() + 2);
+    AppendJsonString(out, bytes);
+    return out;
+}
+
+std::string TextLine(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    AppendTextLine(out, bytes);
     return out;
 }
 
@@ -153,15 +176,19 @@ CDumpWriter::CDumpWriter(std::FILE* out, Format format, bool bProps, const volat
 void CDumpWriter::Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const
 {
     if (m_format == Format::Json) {
-        line += "{\"depth\":" + std::to_string(nDepth) + ",\"kind\":" + JsonString(kind) +
-                ",\"text\":" + JsonString(text);
+        line += "{\"depth\":";
+        AppendDecimal(line, nDepth);
+        line += ",\"kind\":";
+        AppendJsonString(line, kind);
+        line += ",\"text\":";
+        AppendJsonString(line, text);
         if (m_bProps)
             line += ",\"props\":[";
     } else {
         line.append(static_cast<size_t>(nDepth) * 2, ' ');
         line.append(kind);
         line += ": ";
-        line += TextLine(text);
+        AppendTextLine(line, text);
         line += '\n';
     }
 }
@@ -198,7 +225,7 @@ void CDumpWriter::AppendBody(std::string& line, int nDepth, const dravik::conten
         line += "body.";
         line += key;
         line += '\t';
-        line += TextLine(*value);
+        AppendTextLine(line, *value);
         line += '\n';
     };
     for (const auto& [key, value] : parts)
@@ -207,7 +234,7 @@ void CDumpWriter::AppendBody(std::string& line, int nDepth, const dravik::conten
 }
 
 template <class Row, size_t N>
-void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
+void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_view text, std::span<const Row> rows,
                               const CColumn<Row> (&columns)[N])
 {
     // One buffer for every line: a line with properties is long, and
@@ -216,7 +243,7 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
     std::string& line = m_line;
     Head(line, nDepth, kind, text);
     if (m_bProps) {
-        const std::string indent(static_cast<size_t>(nDepth + 1) * 2, ' ');
+        const size_t cIndent = static_cast<size_t>(nDepth + 1) * 2;
         bool first = true;
         for (const Row& r : rows) {
             if (m_format == Format::Json) {
@@ -229,11 +256,11 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
                 }
                 line += '}';
             } else {
-                line += indent;
+                line.append(cIndent, ' ');
                 for (size_t i = 0; i < N; ++i) {
                     if (i != 0)
                         line += '\t';
-                    line += TextLine(r.*columns[i].pText);
+                    AppendTextLine(line, r.*columns[i].pText);
                 }
                 line += '\n';
             }
@@ -254,17 +281,18 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
 void CDumpWriter::WriteRow(int nDepth, const SRow& row)
 {
     std::string& line = m_line;
-    char szTag[16];
     if (m_format == Format::Json) {
         line += "{\"depth\":";
-        line += std::to_string(nDepth);
+        AppendDecimal(line, nDepth);
         line += ",\"kind\":\"row\",\"values\":{";
         for (ULONG i = 0; i < row.cValues; ++i) {
             const SPropValue& value = row.lpProps[i];
-            std::snprintf(szTag, sizeof szTag, "%s\"0x%08X\":", i == 0 ? "" : ",",
-                          static_cast<unsigned>(value.ulPropTag));
-            line += szTag;
-            AppendJsonString(line, PropValueWholeText(&value, nullptr));
+            line += i == 0 ? "\"0x" : ",\"0x";
+            AppendHex8(line, value.ulPropTag);
+            line += "\":";
+            m_value.clear();
+            AppendPropValueWholeText(m_value, &value, nullptr);
+            AppendJsonString(line, m_value);
         }
         line += "}}\n";
     } else {
@@ -272,7 +300,9 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
         line += "row:";
         for (ULONG i = 0; i < row.cValues; ++i) {
             line += '\t';
-            line += TextLine(PropValueToText(&row.lpProps[i], kListValueChars));
+            m_value.clear();
+            AppendPropValueText(m_value, &row.lpProps[i], kListValueChars);
+            AppendTextLine(line, m_value);
         }
         line += '\n';
     }
@@ -280,7 +310,7 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
 }
 
 void CDumpWriter::Write(int nDepth, std::string_view kind, std::string_view text,
-                        const std::vector<CPropRowText>& rows)
+                        std::span<const CPropRowText> rows)
 {
     static constexpr CColumn<CPropRowText> kColumns[] = {{"tag", &CPropRowText::strTag},
                                                          {"name", &CPropRowText::strName},
@@ -297,7 +327,7 @@ void CDumpWriter::WriteNamed(int nDepth, std::string_view kind, std::string_view
                                                            {"kind", &CNamedPropText::strKind},
                                                            {"name", &CNamedPropText::strName},
                                                            {"guid", &CNamedPropText::strGuid}};
-    WriteObject(nDepth, kind, text, rows, kColumns);
+    WriteObject(nDepth, kind, text, std::span<const CNamedPropText>(rows), kColumns);
 }
 
 CDumpWriter::~CDumpWriter()
