@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -66,6 +67,23 @@ constexpr std::array<bool, 256> kJsonPlain = [] {
     return plain;
 }();
 
+// Whether the eight bytes at p are all plain (kJsonPlain), tested at once: no
+// byte below 0x20, none of 0x7F or above, no quote and no backslash.
+bool PlainWord(const char* p)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    std::uint64_t x;
+    std::memcpy(&x, p, sizeof x);
+    // Each test sets a byte's high bit where the byte is what it looks for
+    // (and never sets one when no byte is).
+    const auto zeroByte = [&](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+    const std::uint64_t control = (x - 0x20 * kOnes) & ~x & kHighs;  // a byte below 0x20
+    const std::uint64_t high = x & kHighs;                             // 0x80 or above
+    return (control | high | zeroByte(x ^ (0x7F * kOnes)) | zeroByte(x ^ ('"' * kOnes)) |
+            zeroByte(x ^ ('\\' * kOnes))) == 0;
+}
+
 void AppendJsonString(std::string& out, std::string_view bytes)
 {
     out += '"';
@@ -73,6 +91,9 @@ void AppendJsonString(std::string& out, std::string_view bytes)
     size_t i = 0;
     const size_t size = bytes.size();
     while (i < size) {
+        // Eight bytes at a time while all are plain, then byte by byte.
+        while (i + 8 <= size && PlainWord(bytes.data() + i))
+            i += 8;
         while (i < size && kJsonPlain[static_cast<unsigned char>(bytes[i])])
             ++i;
         if (i == size)
