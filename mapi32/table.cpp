@@ -753,48 +753,122 @@ private:
         return S_OK;
     }
 
+    // The bytes a value's data takes when it is copied into the row's own
+    // buffer: a string with its terminator, a binary value's bytes; 0 for a
+    // value without data; SIZE_MAX for one copied by PropCopyMore instead
+    // (GUIDs and multi-valued types, rare in a row).
+    static size_t InlineBytes(const SPropValue& v)
+    {
+        switch (PROP_TYPE(v.ulPropTag)) {
+        case PT_STRING8:
+            return v.Value.lpszA ? std::strlen(v.Value.lpszA) + 1 : 0;
+        case PT_UNICODE: {
+            if (!v.Value.lpszW)
+                return 0;
+            size_t n = 0;
+            while (v.Value.lpszW[n])
+                ++n;
+            return (n + 1) * sizeof(WCHAR);
+        }
+        case PT_BINARY:
+        case PT_SVREID:
+            return v.Value.bin.cb;
+        case PT_CLSID:
+            return SIZE_MAX;
+        default:
+            return (PROP_TYPE(v.ulPropTag) & MV_FLAG) ? SIZE_MAX : 0;
+        }
+    }
+
+    // A row in the caller's buffer: one MAPIAllocateBuffer holds the values and
+    // the data of their strings and binary values (freed with the row by one
+    // MAPIFreeBuffer); anything else is chained onto it by PropCopyMore.
     HRESULT BuildRow(const SPropValue* props, ULONG count, SRow& dst)
     {
         dst.ulAdrEntryPad = 0;
         dst.cValues = static_cast<ULONG>(m_columns.size());
         dst.lpProps = nullptr;
-        void* p = nullptr;
-        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropValue) * std::max<size_t>(1, m_columns.size())), &p);
-        if (FAILED(hr))
-            return hr;
-        auto* vals = static_cast<LPSPropValue>(p);
         const bool errors = std::any_of(props, props + count, [](const SPropValue& v) {
             return PROP_TYPE(v.ulPropTag) == PT_ERROR;
         });
-        for (size_t c = 0; c < m_columns.size(); ++c) {
+        // Each column's value (null: not found), and the room its data takes.
+        const size_t cColumns = m_columns.size();
+        m_found.resize(cColumns);
+        const size_t cbValues = sizeof(SPropValue) * std::max<size_t>(1, cColumns);
+        std::uint64_t cbTotal = cbValues;
+        for (size_t c = 0; c < cColumns; ++c) {
             const ULONG tag = m_columns[c];
             const SPropValue* v = FindValue(props, count, tag);
             if (!v && errors && PROP_TYPE(tag) != PT_ERROR) {
                 // A value the source could not read is PT_ERROR under the column's ID,
                 // whatever the column's type: its error, not "not found", fills the column.
-                if (const SPropValue* e = FindValue(props, count, CHANGE_PROP_TYPE(tag, PT_ERROR))) {
-                    vals[c].ulPropTag = e->ulPropTag;
-                    vals[c].dwAlignPad = 0;
-                    vals[c].Value.err = e->Value.err;
-                    continue;
-                }
+                v = FindValue(props, count, CHANGE_PROP_TYPE(tag, PT_ERROR));
             }
+            m_found[c] = v;
             if (v) {
+                const size_t cb = InlineBytes(*v);
+                if (cb != SIZE_MAX)
+                    cbTotal += (cb + 7) & ~size_t(7);
+            }
+        }
+        if (cbTotal > 0xFFFFFFFFu)
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        void* p = nullptr;
+        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(cbTotal), &p);
+        if (FAILED(hr))
+            return hr;
+        auto* vals = static_cast<LPSPropValue>(p);
+        char* data = static_cast<char*>(p) + cbValues;  // zeroed, as MAPIAllocateBuffer hands it out
+        for (size_t c = 0; c < cColumns; ++c) {
+            const SPropValue* v = m_found[c];
+            if (!v) {
+                vals[c].ulPropTag = CHANGE_PROP_TYPE(m_columns[c], PT_ERROR);
+                vals[c].dwAlignPad = 0;
+                vals[c].Value.err = MAPI_E_NOT_FOUND;
+                continue;
+            }
+            const size_t cb = InlineBytes(*v);
+            if (cb == SIZE_MAX) {
                 hr = PropCopyMore(&vals[c], const_cast<LPSPropValue>(v), p);
                 if (FAILED(hr)) {
                     MAPIFreeBuffer(p);
                     return hr;
                 }
-            } else {
-                vals[c].ulPropTag = CHANGE_PROP_TYPE(tag, PT_ERROR);
-                vals[c].dwAlignPad = 0;
-                vals[c].Value.err = MAPI_E_NOT_FOUND;
+                continue;
             }
+            vals[c] = *v;
+            if (PROP_TYPE(v->ulPropTag) == PT_ERROR)
+                vals[c].dwAlignPad = 0;
+            // What PropCopyMore makes: no data, no pointer; else a copy (zeros
+            // for a binary value without bytes).
+            void* pCopy = cb == 0 ? nullptr : data;
+            switch (PROP_TYPE(v->ulPropTag)) {
+            case PT_STRING8:
+                if (cb)
+                    std::memcpy(data, v->Value.lpszA, cb);
+                vals[c].Value.lpszA = static_cast<LPSTR>(pCopy);
+                break;
+            case PT_UNICODE:
+                if (cb)
+                    std::memcpy(data, v->Value.lpszW, cb);
+                vals[c].Value.lpszW = static_cast<LPWSTR>(pCopy);
+                break;
+            case PT_BINARY:
+            case PT_SVREID:
+                if (cb && v->Value.bin.lpb)
+                    std::memcpy(data, v->Value.bin.lpb, cb);
+                vals[c].Value.bin.lpb = static_cast<LPBYTE>(pCopy);
+                break;
+            default:
+                break;
+            }
+            data += (cb + 7) & ~size_t(7);
         }
         dst.lpProps = vals;
         return S_OK;
     }
 
+    std::vector<const SPropValue*> m_found;  // BuildRow's values of the columns, kept for the next row
     std::shared_ptr<TableRowSource> m_source;
     std::vector<ULONG> m_columns;
     const ULONG m_rowCount;

@@ -1,6 +1,8 @@
 #include "props/IniFile.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <fstream>
 
 namespace {
@@ -78,7 +80,8 @@ const std::string* CIniFile::Find(std::string_view section, std::string_view key
 
 const std::string* CIniFile::FindNumber(std::string_view section, unsigned long number) const
 {
-    auto numbers = m_numbers.find(section);
+    auto numbers = std::find_if(m_numbers.begin(), m_numbers.end(),
+                                [&](const auto& entry) { return entry.first == section; });
     if (numbers == m_numbers.end()) {
         auto s = m_sections.find(section);
         if (s == m_sections.end())
@@ -95,7 +98,8 @@ const std::string* CIniFile::FindNumber(std::string_view section, unsigned long 
             if (ok)
                 table.emplace(n, &value);
         }
-        numbers = m_numbers.emplace(std::string(section), std::move(table)).first;
+        m_numbers.emplace_back(std::string(section), std::move(table));
+        numbers = std::prev(m_numbers.end());
     }
     auto entry = numbers->second.find(number & 0xFFFFFFFFUL);
     return entry == numbers->second.end() ? nullptr : entry->second;
@@ -152,13 +156,20 @@ BOOL LookupNumber(const char* pszSection, unsigned long ulNumber, std::string& s
     return TakeName(GetIniFile().FindNumber(pszSection ? pszSection : "", ulNumber), strValue);
 }
 
-std::string DictionaryKey(unsigned long ulNumber)
+void AppendDictionaryKey(std::string& out, unsigned long ulNumber)
 {
     // "0x%08lx" of the low 32 bits, without the cost of a formatted print: the
     // dictionary is asked twice for every property listed.
     static constexpr char kDigits[] = "0123456789abcdef";
-    std::string key = "0x00000000";
+    char key[] = "0x00000000";
     for (int i = 9; i >= 2; --i, ulNumber >>= 4)
-        key[static_cast<size_t>(i)] = kDigits[ulNumber & 0xF];
+        key[i] = kDigits[ulNumber & 0xF];
+    out.append(key, 10);
+}
+
+std::string DictionaryKey(unsigned long ulNumber)
+{
+    std::string key;
+    AppendDictionaryKey(key, ulNumber);
     return key;
 }

@@ -52,8 +52,11 @@ private:
     std::unordered_map<std::string, KeyTable, Hash, std::equal_to<>> m_sections;
     // Each section's keys of the form "0x%08x" by their number, made when a
     // section is first searched by number and forgotten when the dictionary changes.
+    // A few sections are searched this way (property IDs, types, object
+    // types), each many times a listing: found by comparing their names, not
+    // hashing them.
     using NumberTable = std::unordered_map<unsigned long, const std::string*>;
-    mutable std::unordered_map<std::string, NumberTable, Hash, std::equal_to<>> m_numbers;
+    mutable std::vector<std::pair<std::string, NumberTable>> m_numbers;
     std::string m_strCurrentSection;
 };
 
@@ -68,3 +71,5 @@ BOOL LookupNumber(const char* pszSection, unsigned long ulNumber, std::string& s
 
 // The dictionary key of a number: "0x%08x".
 std::string DictionaryKey(unsigned long ulNumber);
+// The same appended to out.
+void AppendDictionaryKey(std::string& out, unsigned long ulNumber);

@@ -23,33 +23,33 @@ namespace {
 constexpr const char* kCutMarker = " }etc";
 
 // "%e" of a double, independent of the process's numeric locale.
-std::string ScientificText(double value)
+void AppendScientific(std::string& out, double value)
 {
     char sz[64];
     auto result = std::to_chars(sz, sz + sizeof sz, value, std::chars_format::scientific, 6);
-    if (result.ec != std::errc())
-        return std::string();
-    return std::string(sz, result.ptr);
+    if (result.ec == std::errc())
+        out.append(sz, result.ptr);
 }
 
-std::string BinaryText(const SBinary& bin, UINT cchText)
+void AppendBinaryText(std::string& out, const SBinary& bin, UINT cchText)
 {
     static const char kHex[] = "0123456789ABCDEF";
-    std::string text;
     // Three characters are counted per byte although two are written, and
     // sixteen are kept in reserve: a 1024-byte buffer shows at most 336 bytes.
     // A buffer of 16 bytes or less shows none.
     const std::uint64_t limit = cchText > 16 ? cchText - 16 : 0;
-    std::uint64_t i = 0;
-    for (; i < bin.cb && 3 * i < limit && bin.lpb; ++i) {
-        text += kHex[bin.lpb[i] >> 4];
-        text += kHex[bin.lpb[i] & 0x0F];
+    const std::uint64_t cShown = bin.lpb ? std::min<std::uint64_t>(bin.cb, (limit + 2) / 3) : 0;
+    const size_t start = out.size();
+    out.resize(start + 2 * cShown);
+    char* p = out.data() + start;
+    for (std::uint64_t i = 0; i < cShown; ++i) {
+        *p++ = kHex[bin.lpb[i] >> 4];
+        *p++ = kHex[bin.lpb[i] & 0x0F];
     }
     // Whenever bytes are left out the text says so, so a cut value never
     // looks whole.
-    if (i < bin.cb)
-        text += kCutMarker;
-    return text;
+    if (cShown < bin.cb)
+        out += kCutMarker;
 }
 
 // Every byte of a stream opened as ulPropTag on pSource. The result of
@@ -80,16 +80,16 @@ std::uint64_t FileTimeValue(const FILETIME& ft)
 }
 
 // A number in decimal ("%d"), without the cost of a formatted print.
-std::string DecimalText(std::int64_t value)
+void AppendDecimal(std::string& out, std::int64_t value)
 {
     char sz[24];
     const auto end = std::to_chars(sz, sz + sizeof sz, value).ptr;
-    return std::string(sz, end);
+    out.append(sz, end);
 }
 
 // A currency amount: the value counts ten-thousandths of the unit, so it
 // shows with four decimals ("1.0000", "-0.0001").
-std::string CurrencyText(std::int64_t value)
+void AppendCurrency(std::string& out, std::int64_t value)
 {
     const bool bNegative = value < 0;
     // The magnitude as unsigned, so that the least 64-bit value has one too.
@@ -99,7 +99,7 @@ std::string CurrencyText(std::int64_t value)
     std::snprintf(sz, sizeof sz, "%s%llu.%04llu", bNegative ? "-" : "",
                   static_cast<unsigned long long>(magnitude / 10000),
                   static_cast<unsigned long long>(magnitude % 10000));
-    return sz;
+    out += sz;
 }
 
 } // namespace
@@ -107,60 +107,83 @@ std::string CurrencyText(std::int64_t value)
 namespace {
 
 // "MAPI_E_NOT_FOUND (0x8004010F)"; a code without a name "Error (0x80041234)".
-std::string ErrorText(SCODE sc)
+// Without a formatted print: a recipient's row alone holds several errors.
+void AppendErrorText(std::string& out, SCODE sc)
 {
-    char sz[80];
+    static constexpr char kDigits[] = "0123456789ABCDEF";
     const char* pszName = ErrorCodeName(sc);
-    std::snprintf(sz, sizeof sz, "%s (0x%08X)", pszName ? pszName : "Error", static_cast<unsigned>(sc));
-    return sz;
+    out += pszName ? pszName : "Error";
+    char sz[] = " (0x00000000)";
+    auto code = static_cast<std::uint32_t>(sc);
+    for (int i = 11; i >= 4; --i, code >>= 4)
+        sz[i] = kDigits[code & 0xF];
+    out.append(sz, sizeof sz - 1);
 }
 
-// The text of one value of a single-valued type, before it is cut to the
-// buffer (binary digits are already limited by cchText). Unknown types give
-// the unknown-type marker of ulType.
-std::string SingleValueText(ULONG ulType, const _PV& v, UINT cchText, ULONG ulShownType)
+void AppendUnknownType(std::string& out, ULONG ulShownType)
+{
+    char sz[64];
+    std::snprintf(sz, sizeof sz, "<Unknown Property Type: %08x>", static_cast<unsigned>(ulShownType));
+    out += sz;
+}
+
+// The text of one value of a single-valued type appended to out, before it is
+// cut to the buffer (binary digits are already limited by cchText). Unknown
+// types give the unknown-type marker of ulType.
+void AppendSingleValueText(std::string& out, ULONG ulType, const _PV& v, UINT cchText, ULONG ulShownType)
 {
     const size_t cbMax = cchText - 1;
-    char sz[64];
     switch (ulType) {
     case PT_UNSPECIFIED:
-        return "<UNSPECIFIED>";
+        out += "<UNSPECIFIED>";
+        return;
     case PT_NULL:
-        return "<NULL>";
+        out += "<NULL>";
+        return;
     case PT_I2:
-        return DecimalText(static_cast<short>(v.i));
+        return AppendDecimal(out, static_cast<short>(v.i));
     case PT_LONG:
-        return DecimalText(static_cast<std::int32_t>(v.l));
+        return AppendDecimal(out, static_cast<std::int32_t>(v.l));
     case PT_R4:
-        return ScientificText(static_cast<double>(v.flt));
+        return AppendScientific(out, static_cast<double>(v.flt));
     case PT_DOUBLE:
-        return ScientificText(v.dbl);
+        return AppendScientific(out, v.dbl);
     case PT_APPTIME:
-        return ScientificText(v.at);
+        return AppendScientific(out, v.at);
     case PT_CURRENCY:
-        return CurrencyText(v.cur.int64);
+        return AppendCurrency(out, v.cur.int64);
     case PT_I8:
-        return DecimalText(v.li.QuadPart);
+        return AppendDecimal(out, v.li.QuadPart);
     case PT_ERROR:
-        return ErrorText(v.err);
+        return AppendErrorText(out, v.err);
     case PT_CLSID:
-        return v.lpguid ? GuidToString(*v.lpguid) : std::string("(null)");
+        out += v.lpguid ? GuidToString(*v.lpguid) : std::string("(null)");
+        return;
     case PT_BOOLEAN:
-        return DecimalText(static_cast<std::uint16_t>(v.b));
+        return AppendDecimal(out, static_cast<std::uint16_t>(v.b));
     case PT_OBJECT:
-        return "<OBJECT>";
+        out += "<OBJECT>";
+        return;
     case PT_STRING8:
-        return v.lpszA ? CutNarrow(v.lpszA, cbMax) : std::string("(null)");
+        if (v.lpszA) {
+            const std::string_view text(v.lpszA);
+            out.append(text.substr(0, Utf8CutLength(text, cbMax)));
+        } else {
+            out += "(null)";
+        }
+        return;
     case PT_UNICODE:
-        return WideToNarrow(v.lpszW, cbMax);
+        if (v.lpszW)
+            AppendWideToNarrow(out, std::u16string_view(v.lpszW), cbMax);
+        return;
     case PT_SYSTIME:
-        return FileTimeToText(FileTimeValue(v.ft));
+        out += FileTimeToText(FileTimeValue(v.ft));
+        return;
     case PT_BINARY:
     case PT_SVREID: // a server entry ID: bytes, held as a binary value
-        return BinaryText(v.bin, cchText);
+        return AppendBinaryText(out, v.bin, cchText);
     default:
-        std::snprintf(sz, sizeof sz, "<Unknown Property Type: %08x>", static_cast<unsigned>(ulShownType));
-        return sz;
+        return AppendUnknownType(out, ulShownType);
     }
 }
 
@@ -179,38 +202,38 @@ bool IsMultiValueBase(ULONG ulBase)
 // The values of a multi-valued property: the count, then each value in the
 // text of its base type, in brackets: 2 values: [Business] [Personal].
 // A text too long for the buffer is cut and ends with the cut marker.
-std::string MultiValuedText(const SPropValue& prop, UINT cchText)
+void AppendMultiValuedText(std::string& out, const SPropValue& prop, UINT cchText)
 {
     const ULONG ulType = PROP_TYPE(prop.ulPropTag);
-    if (!IsMultiValueBase(ulType & ~MV_FLAG)) {
-        char sz[64];
-        std::snprintf(sz, sizeof sz, "<Unknown Property Type: %08x>", static_cast<unsigned>(ulType));
-        return sz;
-    }
+    if (!IsMultiValueBase(ulType & ~MV_FLAG))
+        return AppendUnknownType(out, ulType);
+    const size_t start = out.size();
     const size_t cbMax = cchText - 1;
     const ULONG cValues = MultiValueCount(&prop);
-    std::string text = std::to_string(cValues) + (cValues == 1 ? " value" : " values");
+    AppendDecimal(out, static_cast<std::int64_t>(cValues));
+    out += cValues == 1 ? " value" : " values";
     SPropValue element;
-    for (ULONG i = 0; i < cValues && text.size() <= cbMax && MultiValueElement(&prop, i, element); ++i) {
-        text += i == 0 ? ": [" : " [";
-        text += SingleValueText(PROP_TYPE(element.ulPropTag), element.Value, cchText, ulType);
-        text += ']';
+    for (ULONG i = 0; i < cValues && out.size() - start <= cbMax && MultiValueElement(&prop, i, element); ++i) {
+        out += i == 0 ? ": [" : " [";
+        AppendSingleValueText(out, PROP_TYPE(element.ulPropTag), element.Value, cchText, ulType);
+        out += ']';
     }
-    if (text.size() > cbMax) {
+    if (out.size() - start > cbMax) {
         const size_t cbMarker = std::strlen(kCutMarker);
-        text = CutNarrow(text, cbMax > cbMarker ? cbMax - cbMarker : 0) + kCutMarker;
+        const std::string_view text = std::string_view(out).substr(start);
+        out.resize(start + Utf8CutLength(text, cbMax > cbMarker ? cbMax - cbMarker : 0));
+        out += kCutMarker;
     }
-    return text;
 }
 
 } // namespace
 
-std::string PropValueWholeText(const SPropValue* pProp, IMAPIProp* pSource, HRESULT* phrRead)
+void AppendPropValueWholeText(std::string& out, const SPropValue* pProp, IMAPIProp* pSource, HRESULT* phrRead)
 {
     if (phrRead != nullptr)
         *phrRead = S_OK;
     if (pProp == nullptr)
-        return std::string();
+        return;
     if (PROP_TYPE(pProp->ulPropTag) == PT_ERROR && pProp->Value.err == MAPI_E_NOT_ENOUGH_MEMORY && pSource) {
         // A string as its text; a value that is no string (the provider
         // says it has no such string) as its bytes.
@@ -226,23 +249,30 @@ std::string PropValueWholeText(const SPropValue* pProp, IMAPIProp* pSource, HRES
             // passed off as the whole.
             if (phrRead != nullptr)
                 *phrRead = hr;
-            return ErrorText(hr);
+            return AppendErrorText(out, hr);
         }
         if (SUCCEEDED(hr) && bText) {
             std::u16string text(bytes.size() / 2, u'\0');
             for (size_t i = 0; i < text.size(); ++i)
                 text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
                                                 (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-            return WideToNarrow(std::u16string_view(text));
+            return AppendWideToNarrow(out, std::u16string_view(text));
         }
         if (SUCCEEDED(hr)) {
             SPropValue value{};
             value.ulPropTag = CHANGE_PROP_TYPE(pProp->ulPropTag, PT_BINARY);
             value.Value.bin = SBinary{static_cast<ULONG>(bytes.size()), reinterpret_cast<LPBYTE>(bytes.data())};
-            return PropValueToText(&value, std::numeric_limits<UINT>::max());
+            return AppendPropValueText(out, &value, std::numeric_limits<UINT>::max());
         }
     }
-    return PropValueToText(pProp, std::numeric_limits<UINT>::max());
+    AppendPropValueText(out, pProp, std::numeric_limits<UINT>::max());
+}
+
+std::string PropValueWholeText(const SPropValue* pProp, IMAPIProp* pSource, HRESULT* phrRead)
+{
+    std::string text;
+    AppendPropValueWholeText(text, pProp, pSource, phrRead);
+    return text;
 }
 
 std::string ErrorInPlainWords(SCODE sc)
@@ -267,22 +297,29 @@ const char* ErrorMeaning(SCODE sc)
     return dravik::mapi32::ErrorMeaning(sc);
 }
 
-std::string PropValueToText(const SPropValue* pProp, UINT cchText)
+void AppendPropValueText(std::string& out, const SPropValue* pProp, UINT cchText)
 {
     if (!pProp || cchText == 0)
-        return std::string();
+        return;
     const ULONG ulType = PROP_TYPE(pProp->ulPropTag);
-    std::string text;
+    const size_t start = out.size();
     if ((ulType & MVI_FLAG) == MVI_FLAG) {
         // One instance of a multi-valued property, as a table row expanded
         // on it holds it: a single value of the base type.
-        text = SingleValueText(ulType & ~MVI_FLAG, pProp->Value, cchText, ulType);
+        AppendSingleValueText(out, ulType & ~MVI_FLAG, pProp->Value, cchText, ulType);
     } else if (ulType & MV_FLAG) {
-        text = MultiValuedText(*pProp, cchText);
+        AppendMultiValuedText(out, *pProp, cchText);
     } else {
-        text = SingleValueText(ulType, pProp->Value, cchText, ulType);
+        AppendSingleValueText(out, ulType, pProp->Value, cchText, ulType);
     }
-    return CutNarrow(text, cchText - 1);
+    out.resize(start + Utf8CutLength(std::string_view(out).substr(start), cchText - 1));
+}
+
+std::string PropValueToText(const SPropValue* pProp, UINT cchText)
+{
+    std::string text;
+    AppendPropValueText(text, pProp, cchText);
+    return text;
 }
 
 void PropValueToText(LPSTR szText, const SPropValue* pProp, UINT cchText)
@@ -405,28 +442,54 @@ std::string NamedIdText(IMAPIProp* pSource, ULONG ulPropTag)
 
 } // namespace
 
+void FormatPropRow(CPropRowText& row, const CPropValueArray& props, ULONG i, IMAPIProp* pSource, bool bWholeValue)
+{
+    // Every text is emptied, not made anew: a caller that formats row after
+    // row into the same CPropRowText allocates nothing once its strings have
+    // grown.
+    row.strTag.clear();
+    row.strName.clear();
+    row.strNamedId.clear();
+    row.strType.clear();
+    row.strValue.clear();
+    row.hrValue = S_OK;
+    if (i >= props.Count())
+        return;
+    const ULONG ulPropTag = props.At(i)->ulPropTag;
+    AppendDictionaryKey(row.strTag, ulPropTag);
+
+    // The first value with this property ID, as the array is searched by ID.
+    if (bWholeValue)
+        AppendPropValueWholeText(row.strValue, props.Find(ulPropTag), pSource, &row.hrValue);
+    else
+        AppendPropValueText(row.strValue, props.Find(ulPropTag), kListValueChars);
+    const CIniFile& dictionary = GetIniFile();
+    // The dictionary's name, else the key it is looked up by.
+    const auto name = [&](std::string& out, const char* pszSection, unsigned long number) {
+        const std::string* pName = dictionary.FindNumber(pszSection, number);
+        if (pName && !pName->empty())
+            out.assign(*pName);
+        else
+            AppendDictionaryKey(out, number);
+    };
+    name(row.strName, "PropIDs", PROP_ID(ulPropTag));
+    name(row.strType, "PropType", PROP_TYPE(ulPropTag));
+    if (pSource && PROP_ID(ulPropTag) >= 0x8000)
+        row.strNamedId = NamedIdText(pSource, ulPropTag);
+
+    if (ulPropTag == PROP_TAG(PT_LONG, 0x0FFE)) {
+        const unsigned long number = static_cast<unsigned long>(LeadingNumber(row.strValue));
+        const std::string* pObjName = dictionary.FindNumber("MAPIObjTypes", number);
+        row.strValue += " [";
+        if (pObjName)
+            row.strValue += *pObjName;
+        row.strValue += ']';
+    }
+}
+
 CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource, bool bWholeValue)
 {
     CPropRowText row;
-    if (i >= props.Count())
-        return row;
-    const ULONG ulPropTag = props.At(i)->ulPropTag;
-    row.strTag = DictionaryKey(ulPropTag);  // the same form: "0x%08x"
-
-    // The first value with this property ID, as the array is searched by ID.
-    row.strValue = bWholeValue ? PropValueWholeText(props.Find(ulPropTag), pSource, &row.hrValue)
-                               : PropValueToText(props.Find(ulPropTag), kListValueChars);
-    if (!LookupNumber("PropIDs", PROP_ID(ulPropTag), row.strName))
-        row.strName = DictionaryKey(PROP_ID(ulPropTag));
-    if (!LookupNumber("PropType", PROP_TYPE(ulPropTag), row.strType))
-        row.strType = DictionaryKey(PROP_TYPE(ulPropTag));
-    row.strNamedId = NamedIdText(pSource, ulPropTag);
-
-    if (ulPropTag == PROP_TAG(PT_LONG, 0x0FFE)) {
-        std::string objName;
-        const unsigned long number = static_cast<unsigned long>(LeadingNumber(row.strValue));
-        LookupNumber("MAPIObjTypes", number, objName);
-        row.strValue += " [" + objName + "]";
-    }
+    FormatPropRow(row, props, i, pSource, bWholeValue);
     return row;
 }

@@ -46,6 +46,13 @@ std::string PropValueWholeText(const SPropValue* pProp, IMAPIProp* pSource, HRES
 // The same written into a caller's buffer of cchText bytes.
 void PropValueToText(LPSTR szText, const SPropValue* pProp, UINT cchText);
 
+// PropValueToText and PropValueWholeText appended to out, without a string of
+// their own: the forms above are these. A listing that writes many values
+// reuses one buffer.
+void AppendPropValueText(std::string& out, const SPropValue* pProp, UINT cchText);
+void AppendPropValueWholeText(std::string& out, const SPropValue* pProp, IMAPIProp* pSource,
+                              HRESULT* phrRead = nullptr);
+
 // The name of an error or warning code (MAPI_E_..., MAPI_W_..., the COM
 // codes MAPI uses), or null when it has none.
 const char* ErrorCodeName(SCODE sc);
@@ -116,3 +123,6 @@ struct CPropRowText
 // the values came from, or null for a table row's values.
 // With bWholeValue the Value is whole (PropValueWholeText) instead.
 CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource, bool bWholeValue = false);
+// The same into a row the caller keeps, its strings reused.
+void FormatPropRow(CPropRowText& row, const CPropValueArray& props, ULONG i, IMAPIProp* pSource,
+                   bool bWholeValue = false);

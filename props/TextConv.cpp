@@ -1,5 +1,7 @@
 #include "props/TextConv.h"
 
+#include <algorithm>
+
 namespace {
 
 void AppendUtf8(std::string& out, char32_t cp)
@@ -28,10 +30,19 @@ size_t Utf8Length(char32_t cp)
 
 } // namespace
 
-std::string WideToNarrow(std::u16string_view text, size_t cbMax)
+void AppendWideToNarrow(std::string& out, std::u16string_view text, size_t cbMax)
 {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
+    const size_t start = out.size();
+    // A run of ASCII, the common case, in one step: a byte a unit.
+    size_t i = 0;
+    const size_t cAscii = std::min(text.size(), cbMax);
+    while (i < cAscii && text[i] < 0x80)
+        ++i;
+    out.resize(start + i);
+    char* p = out.data() + start;
+    for (size_t k = 0; k < i; ++k)
+        p[k] = static_cast<char>(text[k]);
+    for (; i < text.size(); ++i) {
         char32_t cp = text[i];
         if (cp >= 0xD800 && cp <= 0xDBFF) {
             if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
@@ -43,10 +54,16 @@ std::string WideToNarrow(std::u16string_view text, size_t cbMax)
         } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
             cp = static_cast<unsigned char>(kDefaultChar);
         }
-        if (cbMax != std::string::npos && out.size() + Utf8Length(cp) > cbMax)
+        if (cbMax != std::string::npos && out.size() - start + Utf8Length(cp) > cbMax)
             break;
         AppendUtf8(out, cp);
     }
+}
+
+std::string WideToNarrow(std::u16string_view text, size_t cbMax)
+{
+    std::string out;
+    AppendWideToNarrow(out, text, cbMax);
     return out;
 }
 

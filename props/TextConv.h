@@ -20,6 +20,9 @@ std::string WideToNarrow(const char16_t* pwsz, size_t cbMax = std::string::npos)
 // The same for a UTF-16 text of known length.
 std::string WideToNarrow(std::u16string_view text, size_t cbMax = std::string::npos);
 
+// The same appended to out: at most cbMax bytes are added.
+void AppendWideToNarrow(std::string& out, std::u16string_view text, size_t cbMax = std::string::npos);
+
 // The number of bytes of text to keep so that at most cbMax bytes remain and
 // no UTF-8 sequence is cut in two.
 size_t Utf8CutLength(std::string_view text, size_t cbMax);

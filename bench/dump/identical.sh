@@ -2,9 +2,10 @@
 # Two builds of dravik-dump give the same output: every sample store and a set
 # of `pstgen` stores (the demo store, stores with recipients, attachments and
 # embedded kinds of value, ANSI and Unicode, every code-page store), each
-# dumped with --json, --props --json and --props by both programs, compared
-# byte for byte with what differs between two runs of one program masked (the
-# per-run profile name and the session's UID inside the store's entry IDs);
+# dumped with --json, --props --json, --props, --rows --json and --rows by both
+# programs, compared byte for byte with what differs between two runs of one
+# program masked (the per-run profile name and the session's UID inside the
+# store's entry IDs);
 # standard error and the exit status must match too. For changes that must
 # not change what the dump shows (speed work). A manual check, not a test.
 #
@@ -63,7 +64,7 @@ status=0
 count=0
 for file in "$samples"/*.pst "$samples"/*.ost "$scratch"/*.pst; do
     [ -f "$file" ] || continue
-    for mode in "--json" "--props --json" "--props"; do
+    for mode in "--json" "--props --json" "--props" "--rows --json" "--rows"; do
         for which in before after; do
             eval "program=\$$which"
             # shellcheck disable=SC2086

@@ -13,7 +13,11 @@
 #   SET        all (default): every store below; mail: the samples and the
 #              stores shaped like real mail only, without pffexport
 # With DRAVIK_BENCH_BEFORE set to another build's dravik-dump, that program
-# takes its turn too and its times are shown beside this build's.
+# takes its turn too and its times are shown beside this build's. With
+# DRAVIK_BENCH_STORES set to a folder, a store already there under the name
+# this script gives it is used instead of being written again.
+# Times are wall time, with the CPU time (user + sys) in brackets: on a shared
+# machine the CPU time is the steadier figure.
 # Stores: the Enron sample, the OST sample, and stores pstgen writes into the
 # scratch folder ($DRAVIK_BENCH_DIR, default /dev/shm), removed at the end:
 # 10 folders of 1,000 messages with a 10,000-byte attachment; one folder of
@@ -51,32 +55,41 @@ export DRAVIK_MAPI_PROFILES="$scratch/profiles"
 mkdir -p "$DRAVIK_MAPI_PROFILES" "$scratch/out"
 
 echo "writing the stores..." >&2
+stores=${DRAVIK_BENCH_STORES:-}
+# pstgen scale NAME ARGS...: the store $scratch/NAME.pst, or a link to the one
+# in $DRAVIK_BENCH_STORES.
+store() {
+    name=$1
+    shift
+    if [ -n "$stores" ] && [ -f "$stores/$name.pst" ]; then
+        ln -sf "$stores/$name.pst" "$scratch/$name.pst"
+    else
+        "$pstgen" scale "$scratch/$name.pst" "$@" > /dev/null
+    fi
+}
 if [ "$set" = all ]; then
-    "$pstgen" scale "$scratch/scale-10x1000.pst" --folders 10 --messages 1000 --attachment-size 10000 --seed 1 > /dev/null
-    "$pstgen" scale "$scratch/one-100000.pst" --folders 1 --messages 100000 --recipients 0 --attachments 0 \
-        --body-size 1000 --seed 1 > /dev/null
-    "$pstgen" scale "$scratch/one-1000000.pst" --folders 1 --messages 1000000 --recipients 0 --attachments 0 \
-        --body-size 50 --seed 1 > /dev/null
+    store scale-10x1000 --folders 10 --messages 1000 --attachment-size 10000 --seed 1
+    store one-100000 --folders 1 --messages 100000 --recipients 0 --attachments 0 --body-size 1000 --seed 1
 fi
+store one-1000000 --folders 1 --messages 1000000 --recipients 0 --attachments 0 --body-size 50 --seed 1
 for recipients in 2 10; do
-    "$pstgen" scale "$scratch/mail-r$recipients-1x100000.pst" --folders 1 --messages 100000 \
-        --recipients "$recipients" --attachments 1 --attach-every 5 --attachment-size 10000 --body-size 2000 \
-        --seed 1 > /dev/null
-    "$pstgen" scale "$scratch/mail-r$recipients-10x10000.pst" --folders 10 --messages 10000 \
-        --recipients "$recipients" --attachments 1 --attach-every 5 --attachment-size 10000 --body-size 2000 \
-        --seed 1 > /dev/null
+    store "mail-r$recipients-1x100000" --folders 1 --messages 100000 --recipients "$recipients" --attachments 1 \
+        --attach-every 5 --attachment-size 10000 --body-size 2000 --seed 1
+    store "mail-r$recipients-10x10000" --folders 10 --messages 10000 --recipients "$recipients" --attachments 1 \
+        --attach-every 5 --attachment-size 10000 --body-size 2000 --seed 1
 done
 
-# One run of a command with its output in $scratch/out: "seconds peak-KiB".
+# One run of a command with its output in $scratch/out: "seconds peak-KiB
+# cpu-seconds".
 once() {
     rm -rf "$scratch/out"
     mkdir -p "$scratch/out"
-    /usr/bin/time -f "%e %M" -o "$scratch/time" "$@" > "$scratch/out/stdout" 2> "$scratch/stderr" || {
+    /usr/bin/time -f "%e %M %U %S" -o "$scratch/time" "$@" > "$scratch/out/stdout" 2> "$scratch/stderr" || {
         echo "failed: $*" >&2
         tail -5 "$scratch/stderr" >&2
         exit 1
     }
-    cat "$scratch/time"
+    awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$scratch/time"
 }
 
 # The median of a list of numbers.
@@ -93,17 +106,18 @@ row() {
     label=$1
     file=$2
     pffRuns=$3
-    size=$(stat -c %s "$file" | awk '{ printf "%.0f", $1 / 1048576 }')
+    size=$(stat -L -c %s "$file" | awk '{ printf "%.0f", $1 / 1048576 }')
     dj="" dp="" rp="" pf="" bj="" bp="" djm=0 dpm=0 rpm=0 pfm=0 bjm=0 bpm=0
+    djc="" dpc="" rpc="" bjc="" bpc=""
     i=0
     while [ "$i" -lt "$runs" ]; do
         if [ -n "$before" ]; then
-            set -- $(once "$before" --json --file "$file"); bj="$bj $1"; bjm=$(( $2 > bjm ? $2 : bjm ))
-            set -- $(once "$before" --props --json --file "$file"); bp="$bp $1"; bpm=$(( $2 > bpm ? $2 : bpm ))
+            set -- $(once "$before" --json --file "$file"); bj="$bj $1"; bjm=$(( $2 > bjm ? $2 : bjm )); bjc="$bjc $3"
+            set -- $(once "$before" --props --json --file "$file"); bp="$bp $1"; bpm=$(( $2 > bpm ? $2 : bpm )); bpc="$bpc $3"
         fi
-        set -- $(once "$dump" --json --file "$file"); dj="$dj $1"; djm=$(( $2 > djm ? $2 : djm ))
-        set -- $(once "$dump" --props --json --file "$file"); dp="$dp $1"; dpm=$(( $2 > dpm ? $2 : dpm ))
-        set -- $(once readpst -j 0 -D -o "$scratch/out" "$file"); rp="$rp $1"; rpm=$(( $2 > rpm ? $2 : rpm ))
+        set -- $(once "$dump" --json --file "$file"); dj="$dj $1"; djm=$(( $2 > djm ? $2 : djm )); djc="$djc $3"
+        set -- $(once "$dump" --props --json --file "$file"); dp="$dp $1"; dpm=$(( $2 > dpm ? $2 : dpm )); dpc="$dpc $3"
+        set -- $(once readpst -j 0 -D -o "$scratch/out" "$file"); rp="$rp $1"; rpm=$(( $2 > rpm ? $2 : rpm )); rpc="$rpc $3"
         if [ "$i" -lt "$pffRuns" ]; then
             set -- $(once pffexport -q -m all -f all -t "$scratch/out/export" "$file"); pf="$pf $1"; pfm=$(( $2 > pfm ? $2 : pfm ))
         fi
@@ -112,10 +126,12 @@ row() {
     pffText="-"
     [ -n "$pf" ] && pffText="$(echo "$pf" | median) s, $((pfm / 1024)) MiB"
     beforeText=""
-    [ -n "$before" ] && beforeText="$(echo "$bj" | spread) s, $((bjm / 1024)) MiB | $(echo "$bp" | spread) s, $((bpm / 1024)) MiB | "
-    printf '| %s | %s MB | %s%s s, %s MiB | %s s, %s MiB | %s s, %s MiB | %s | %s | %s |\n' "$label" "$size" \
-        "$beforeText" "$(echo "$dj" | spread)" $((djm / 1024)) "$(echo "$dp" | spread)" $((dpm / 1024)) \
-        "$(echo "$rp" | spread)" $((rpm / 1024)) "$(share "$dj" "$rp")" "$(share "$dp" "$rp")" "$pffText"
+    [ -n "$before" ] && beforeText="$(echo "$bj" | spread) ($(echo "$bjc" | median)) s, $((bjm / 1024)) MiB | $(echo "$bp" | spread) ($(echo "$bpc" | median)) s, $((bpm / 1024)) MiB | "
+    printf '| %s | %s MB | %s%s (%s) s, %s MiB | %s (%s) s, %s MiB | %s (%s) s, %s MiB | %s (%s) | %s (%s) | %s |\n' "$label" "$size" \
+        "$beforeText" "$(echo "$dj" | spread)" "$(echo "$djc" | median)" $((djm / 1024)) \
+        "$(echo "$dp" | spread)" "$(echo "$dpc" | median)" $((dpm / 1024)) \
+        "$(echo "$rp" | spread)" "$(echo "$rpc" | median)" $((rpm / 1024)) \
+        "$(share "$dj" "$rp")" "$(share "$djc" "$rpc")" "$(share "$dp" "$rp")" "$(share "$dpc" "$rpc")" "$pffText"
 }
 
 beforeHead="" beforeRule=""
@@ -138,8 +154,25 @@ for recipients in 2 10; do
         "$scratch/mail-r$recipients-10x10000.pst" 0
 done
 echo
-echo "Wall time: median (lowest-highest) of $runs runs (pffexport: see the header), the programs taking turns;"
-echo "peak: the largest of the runs; the shares are of the medians."
+echo "Wall time: median (lowest-highest) of $runs runs (pffexport: see the header), the programs taking turns,"
+echo "with the median CPU time (user + sys) in brackets; peak: the largest of the runs; the shares are of"
+echo "the medians, wall (CPU)."
+
+# The row-only walk over a million messages, beside the full walk and readpst,
+# taking turns: rows a CPU second.
+echo
+echo "| one folder of 1,000,000 messages | wall | CPU (user + sys) | peak | messages or rows a CPU second |"
+echo "|---|---|---|---|---|"
+rowsRun() {
+    label=$1
+    shift
+    set -- $(once "$@")
+    printf '| %s | %s s | %s s | %s MiB | %s M |\n' "$label" "$1" "$3" $(($2 / 1024)) \
+        "$(awk -v c="$3" 'BEGIN { printf "%.2f", (c > 0 ? 1 / c : 0) }')"
+}
+rowsRun "dravik-dump --rows --json" "$dump" --rows --json --file "$scratch/one-1000000.pst"
+rowsRun "dravik-dump --json" "$dump" --json --file "$scratch/one-1000000.pst"
+rowsRun "readpst -j 0 -D" readpst -j 0 -D -o "$scratch/out" "$scratch/one-1000000.pst"
 [ "$set" = all ] || exit 0
 for store in one-100000 one-1000000; do
     echo

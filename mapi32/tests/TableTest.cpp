@@ -247,3 +247,69 @@ TEST(Table, HrQueryAllRowsWithColumnsRestrictionSortAndLimit)
     FreeProws(rows);
     t->Release();
 }
+
+// A row comes back as a deep copy of every kind of value, whatever the length
+// of its strings and binary values (each copy aligned for its type), freed
+// with the row.
+TEST(Table, RowsCopyEveryKindOfValue)
+{
+    static char16_t wide[] = u"Wide text";
+    static char narrow[] = "odd";
+    static BYTE bytes[] = {1, 2, 3, 4, 5};
+    static GUID guid = {0x00020329, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    static LONG longs[] = {7, -8};
+    static LPWSTR wides[] = {wide, wide + 5};
+    std::vector<SPropValue> row(9);
+    row[0].ulPropTag = PROP_TAG(PT_STRING8, 0x6001);
+    row[0].Value.lpszA = narrow;
+    row[1].ulPropTag = PROP_TAG(PT_UNICODE, 0x6002);
+    row[1].Value.lpszW = wide;
+    row[2].ulPropTag = PROP_TAG(PT_BINARY, 0x6003);
+    row[2].Value.bin = {sizeof bytes, bytes};
+    row[3].ulPropTag = PROP_TAG(PT_BINARY, 0x6004);  // empty
+    row[4].ulPropTag = PROP_TAG(PT_CLSID, 0x6005);
+    row[4].Value.lpguid = &guid;
+    row[5].ulPropTag = PROP_TAG(PT_MV_LONG, 0x6006);
+    row[5].Value.MVl = {2, longs};
+    row[6].ulPropTag = PROP_TAG(PT_MV_UNICODE, 0x6007);
+    row[6].Value.MVszW = {2, wides};
+    row[7].ulPropTag = PROP_TAG(PT_LONG, 0x6008);
+    row[7].Value.l = 42;
+    row[8].ulPropTag = PROP_TAG(PT_UNICODE, 0x6009);  // no text at all
+    std::vector<ULONG> columns;
+    for (const SPropValue& v : row)
+        columns.push_back(v.ulPropTag);
+    columns.insert(columns.begin() + 3, PROP_TAG(PT_LONG, 0x600A));  // not in the row
+    LPMAPITABLE t = nullptr;
+    ASSERT_EQ(CreateMemoryTable({row, row}, columns, &t), S_OK);
+    LPSRowSet rows = nullptr;
+    ASSERT_EQ(t->QueryRows(2, 0, &rows), S_OK);
+    ASSERT_EQ(rows->cRows, 2u);
+    for (ULONG r = 0; r < rows->cRows; ++r) {
+        const SRow& got = rows->aRow[r];
+        ASSERT_EQ(got.cValues, columns.size());
+        for (ULONG c = 0; c < got.cValues; ++c) {
+            SPropValue& v = got.lpProps[c];
+            if (c == 3) {
+                EXPECT_EQ(v.ulPropTag, PROP_TAG(PT_ERROR, 0x600A));
+                EXPECT_EQ(v.Value.err, MAPI_E_NOT_FOUND);
+                continue;
+            }
+            SPropValue& want = row[c < 3 ? c : c - 1];
+            EXPECT_EQ(v.ulPropTag, want.ulPropTag) << c;
+            EXPECT_EQ(LPropCompareProp(&v, &want), 0) << c;
+        }
+        EXPECT_STREQ(got.lpProps[0].Value.lpszA, "odd");
+        EXPECT_NE(got.lpProps[0].Value.lpszA, narrow) << "a copy";
+        EXPECT_EQ(std::u16string(got.lpProps[1].Value.lpszW), u"Wide text");
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(got.lpProps[1].Value.lpszW) % alignof(char16_t), 0u);
+        EXPECT_EQ(std::vector<BYTE>(got.lpProps[2].Value.bin.lpb, got.lpProps[2].Value.bin.lpb + 5),
+                  std::vector<BYTE>(bytes, bytes + 5));
+        EXPECT_EQ(got.lpProps[4].Value.bin.cb, 0u);
+        EXPECT_EQ(got.lpProps[4].Value.bin.lpb, nullptr) << "no bytes, no pointer";
+        EXPECT_EQ(std::u16string(got.lpProps[7].Value.MVszW.lppszW[1]), u"text");
+        EXPECT_EQ(got.lpProps[9].Value.lpszW, nullptr);
+    }
+    FreeProws(rows);
+    t->Release();
+}

@@ -300,11 +300,11 @@ TEST(ListNamedPropTexts, ListsTheStoresNamesLastFirst)
 
 namespace {
 
-TEST(FormatPropRow, GivesTheListingsColumns)
+// An object with a value of each kind a listing row treats apart: a string, a
+// numeric and a string name, the object type, an unknown type, a value too
+// large for GetProps.
+fake::PropObject ListingObject()
 {
-    GetIniFile().Clear();
-    ASSERT_EQ(GetIniFile().Load(std::string(DRAVIK_SOURCE_DIR) + "/Dravik.ini"), 1);
-
     const GUID common = {0x00062008, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     fake::PropObject obj;
     SPropValue subject = Value(PR_SUBJECT_W);
@@ -321,7 +321,15 @@ TEST(FormatPropRow, GivesTheListingsColumns)
     obj.values = {subject, named, objType, oddType, stringNamed, tooLarge};
     obj.namesById[0x8501] = {common, MNID_ID, 0x8218, u""};
     obj.namesById[0x8502] = {common, MNID_STRING, 0, u"Keywords"};
+    return obj;
+}
 
+TEST(FormatPropRow, GivesTheListingsColumns)
+{
+    GetIniFile().Clear();
+    ASSERT_EQ(GetIniFile().Load(std::string(DRAVIK_SOURCE_DIR) + "/Dravik.ini"), 1);
+
+    fake::PropObject obj = ListingObject();
     CPropValueArray props;
     ASSERT_EQ(props.LoadProps(&obj, 1), S_OK);
 
@@ -355,6 +363,54 @@ TEST(FormatPropRow, GivesTheListingsColumns)
     EXPECT_EQ(row.strValue, "MAPI_E_NOT_ENOUGH_MEMORY (0x8007000E)") << "the list says which error";
     EXPECT_EQ(FormatPropRow(props, 6, &obj).strTag, "") << "past the end";
     GetIniFile().Clear();
+}
+
+TEST(FormatPropRow, ARowReusedHoldsNothingOfTheRowBefore)
+{
+    GetIniFile().Clear();
+    ASSERT_EQ(GetIniFile().Load(std::string(DRAVIK_SOURCE_DIR) + "/Dravik.ini"), 1);
+    fake::PropObject obj = ListingObject();
+    CPropValueArray props;
+    ASSERT_EQ(props.LoadProps(&obj, 1), S_OK);
+
+    // Rows in a mixed order, in one reused row, each as it is made anew; past the
+    // end empties it.
+    for (const bool bWhole : {false, true}) {
+        CPropRowText reused;
+        for (const ULONG i : {0u, 1u, 2u, 3u, 4u, 5u, 0u, 5u, 6u, 2u, 1u, 4u, 0u, 6u}) {
+            FormatPropRow(reused, props, i, &obj, bWhole);
+            const CPropRowText fresh = FormatPropRow(props, i, &obj, bWhole);
+            EXPECT_EQ(reused.strTag, fresh.strTag) << i;
+            EXPECT_EQ(reused.strName, fresh.strName) << i;
+            EXPECT_EQ(reused.strNamedId, fresh.strNamedId) << i;
+            EXPECT_EQ(reused.strType, fresh.strType) << i;
+            EXPECT_EQ(reused.strValue, fresh.strValue) << i;
+            EXPECT_EQ(reused.hrValue, fresh.hrValue) << i;
+        }
+        EXPECT_EQ(reused.strValue, "");
+    }
+    GetIniFile().Clear();
+}
+
+TEST(AppendPropValueText, AppendsWhatTheStringFormGivesAndCutsOnlyItsOwnText)
+{
+    SPropValue subject = Value(PR_SUBJECT_W);
+    subject.Value.lpszW = const_cast<LPWSTR>(u"caf\u00e9 au lait");
+    SPropValue error = Value(PROP_TAG(PT_ERROR, 0x0037));
+    error.Value.err = static_cast<SCODE>(0x80041234);
+    SPropValue count = Value(PROP_TAG(PT_MV_LONG, 0x3001));
+    LONG longs[] = {1, -2, 3};
+    count.Value.MVl = {3, longs};
+    for (const SPropValue* pValue : {&subject, &error, &count}) {
+        for (const UINT cch : {1u, 5u, 6u, 12u, 1024u}) {
+            std::string text = "prefix:";
+            AppendPropValueText(text, pValue, cch);
+            EXPECT_EQ(text, "prefix:" + PropValueToText(pValue, cch)) << cch;
+        }
+    }
+    EXPECT_EQ(PropValueToText(&subject, 5), "caf") << "not inside the two bytes of \u00e9";
+    EXPECT_EQ(PropValueToText(&error, 1024), "Error (0x80041234)");
+    EXPECT_EQ(PropValueToText(&count, 1024), "3 values: [1] [-2] [3]");
 }
 
 } // namespace

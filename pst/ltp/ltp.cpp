@@ -224,6 +224,16 @@ std::vector<uint8_t> HnidResolver::read(uint32_t hnid) const {
     return ndb_.readAll(n->bidData);
 }
 
+void HnidResolver::readInto(uint32_t hnid, std::vector<uint8_t>& out) const {
+    if (hnid != 0 && isHid(hnid)) {
+        // Straight from the heap's block into the memory out already has.
+        const Heap::Ref item = heap_.itemRef(hnid);
+        out.assign(item.bytes.begin(), item.bytes.end());
+        return;
+    }
+    out = read(hnid);
+}
+
 std::optional<std::span<const uint8_t>> HnidResolver::heapItem(uint32_t hnid) const {
     if (hnid == 0) return std::span<const uint8_t>();
     if (isHid(hnid)) return heap_.item(hnid);
@@ -438,12 +448,11 @@ std::span<const uint8_t> TableContext::rowBytes(size_t index) const {
     return std::span<const uint8_t>(*block_).subspan(offset, rowSize);
 }
 
-void TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row) const {
+bool TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row, Property& p) const {
     uint8_t ceb = bytes[rgib_[2] + c.iBit / 8];
-    if (!(ceb & (0x80 >> (c.iBit % 8)))) return;
+    if (!(ceb & (0x80 >> (c.iBit % 8)))) return false;
     auto cell = bytes.subspan(c.ibData, c.cbData);
     if (c.tag == kTagLtpRowId) row.rowId = LeReader::u32At(cell, 0, "dwRowID");
-    Property p;
     p.id = c.id();
     p.type = c.type();
     unsigned fixed = fixedTypeSize(p.type);
@@ -460,32 +469,44 @@ void TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c
             p.raw.assign(cell.begin(), cell.end());
         } else if (place == PropEntry::Place::Missing) {
             row.damaged.push_back(c.tag);
-            return;
+            return false;
         } else {
             try {
-                p.raw = resolver_->read(hnid);
+                resolver_->readInto(hnid, p.raw);
             } catch (const Error&) {
                 row.damaged.push_back(c.tag);
-                return;
+                return false;
             }
         }
     } else {
         p.raw.assign(cell.begin(), cell.end());
     }
-    row.cells.push_back(std::move(p));
+    return true;
+}
+
+void TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted, TableRow& row) const {
+    if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
+    auto bytes = rowBytes(index);
+    row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
+    row.damaged.clear();
+    // The row's cells are filled in place: a row read again and again keeps
+    // the memory its cells had.
+    size_t used = 0;
+    // The row ID's own column is always read: it overrides dwRowID.
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        if (!columnsWanted || columns_[i].tag == kTagLtpRowId ||
+            (i < columnsWanted->size() && (*columnsWanted)[i])) {
+            if (used == row.cells.size()) row.cells.emplace_back();
+            if (readCell(bytes, columns_[i], row, row.cells[used])) ++used;
+        }
+    }
+    row.cells.resize(used);
 }
 
 TableRow TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted) const {
-    if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
-    auto bytes = rowBytes(index);
     TableRow row;
-    row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
     if (!columnsWanted) row.cells.reserve(columns_.size());
-    // The row ID's own column is always read: it overrides dwRowID.
-    for (size_t i = 0; i < columns_.size(); ++i)
-        if (!columnsWanted || columns_[i].tag == kTagLtpRowId ||
-            (i < columnsWanted->size() && (*columnsWanted)[i]))
-            readCell(bytes, columns_[i], row);
+    readRow(index, columnsWanted, row);
     return row;
 }
 
@@ -493,6 +514,10 @@ TableRow TableContext::row(size_t index) const { return readRow(index, nullptr);
 
 TableRow TableContext::row(size_t index, const std::vector<bool>& columnsWanted) const {
     return readRow(index, &columnsWanted);
+}
+
+void TableContext::row(size_t index, const std::vector<bool>& columnsWanted, TableRow& out) const {
+    readRow(index, &columnsWanted, out);
 }
 
 uint32_t TableContext::rowId(size_t index) const {
@@ -514,11 +539,12 @@ std::optional<Property> TableContext::cell(size_t index, uint16_t id) const {
     for (const auto& c : columns_) {
         if (c.id() != id) continue;
         TableRow row;
-        readCell(bytes, c, row);
+        Property p;
+        const bool found = readCell(bytes, c, row, p);
         if (!row.damaged.empty())
             throw Error::corrupt("table cell " + hex(c.tag) + " of row " + std::to_string(index), Where::node(node_.nid));
-        if (row.cells.empty()) return std::nullopt;
-        return std::move(row.cells.front());
+        if (!found) return std::nullopt;
+        return p;
     }
     return std::nullopt;
 }

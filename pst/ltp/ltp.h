@@ -77,6 +77,8 @@ public:
     HnidResolver(Ndb& ndb, const NodeRef& node, const Heap& heap);
     PropEntry::Place place(uint32_t hnid, uint64_t* size) const;
     std::vector<uint8_t> read(uint32_t hnid) const;
+    // The same into out, reusing its memory.
+    void readInto(uint32_t hnid, std::vector<uint8_t>& out) const;
     // A HID's item in place (valid as long as the heap, when it holds its blocks);
     // nullopt for the NID of a subnode.
     std::optional<std::span<const uint8_t>> heapItem(uint32_t hnid) const;
@@ -146,6 +148,8 @@ public:
     TableRow row(size_t index) const;
     // The row with only the cells of the columns marked (one mark per column, in order).
     TableRow row(size_t index, const std::vector<bool>& columnsWanted) const;
+    // The same into a row the caller keeps: its cells' memory is used again.
+    void row(size_t index, const std::vector<bool>& columnsWanted, TableRow& out) const;
     std::vector<TableRow> rows() const;
     // One row's dwRowID, reading none of its variable-size cells.
     uint32_t rowId(size_t index) const;
@@ -164,8 +168,11 @@ private:
     std::span<const uint8_t> rowBytes(size_t index) const;
     // A row with the cells of the columns marked, or of every column (null).
     TableRow readRow(size_t index, const std::vector<bool>* columnsWanted) const;
-    // Appends the cell of column c in a row's bytes to row (or its tag to row.damaged).
-    void readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row) const;
+    void readRow(size_t index, const std::vector<bool>* columnsWanted, TableRow& row) const;
+    // Reads the cell of column c in a row's bytes into p: false when the row
+    // does not hold it, or when it cannot be read (its tag then goes to
+    // row.damaged).
+    bool readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row, Property& p) const;
 
     Ndb* ndb_ = nullptr;
     NodeRef node_;

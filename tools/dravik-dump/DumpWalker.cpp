@@ -75,21 +75,6 @@ HRESULT OpenEntryAs(Source* pSource, const SBinary& eid, ULONG ulFlags, CRef<I>&
     return hr;
 }
 
-// Every row of a property listing of these values, in the order the list
-// shows them before any sort: each row is inserted at the top, so the last
-// value comes first. pSource is the object the values came from (it is asked
-// for named-property IDs), or null for a table row's values.
-// With bWhole each value is whole (JSON), else cut as the list cuts it.
-std::vector<CPropRowText> ListRows(const CPropValueArray& props, IMAPIProp* pSource, bool bWhole)
-{
-    std::vector<CPropRowText> rows;
-    rows.reserve(props.Count());
-    for (ULONG i = props.Count(); i-- > 0;) {
-        rows.push_back(FormatPropRow(props, i, pSource, bWhole));
-    }
-    return rows;
-}
-
 // How dravik-dump asks for the table of a root, what a failure to get it is
 // reported as and the kind name of its MAPI_STATUS rows.
 struct CRootTable
@@ -314,12 +299,22 @@ void CDumpWalker::WriteNamedProperties(Parent& parent)
     m_writer.WriteNamed(parent.nDepth, "named-properties", treerules::kNamedPropsText, rows);
 }
 
-std::vector<CPropRowText> CDumpWalker::PropRows(const CPropValueArray& props, IMAPIProp* pSource,
-                                                const std::string& strWhere)
+std::span<const CPropRowText> CDumpWalker::PropRows(const CPropValueArray& props, IMAPIProp* pSource,
+                                                    const std::string& strWhere)
 {
     if (!m_writer.WantsProps())
         return {};
-    std::vector<CPropRowText> rows = ListRows(props, pSource, m_writer.WholeValues());
+    // Every row of a property listing of these values, in the order the list
+    // shows them before any sort: each row is inserted at the top, so the
+    // last value comes first. pSource is the object the values came from (it
+    // is asked for named-property IDs), or null for a table row's values.
+    // JSON has each value whole, text cut as the list cuts it.
+    const ULONG cRows = props.Count();
+    if (m_rowPool.size() < cRows)
+        m_rowPool.resize(cRows);
+    for (ULONG i = 0; i < cRows; ++i)
+        FormatPropRow(m_rowPool[i], props, cRows - 1 - i, pSource, m_writer.WholeValues());
+    const std::span<const CPropRowText> rows(m_rowPool.data(), cRows);
     for (const CPropRowText& row : rows) {
         if (SUCCEEDED(row.hrValue))
             continue;
@@ -494,7 +489,7 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
     // The node's line, with what the property list shows for it in "Entry
     // Properties" mode: the object the node stands for, else its row values.
     // An attachment's own values are read when its method is not in the row.
-    std::vector<CPropRowText> rows;
+    std::span<const CPropRowText> rows;
     CPropValueArray attachProps;
     if (attach && (m_writer.WantsProps() || !treerules::RowHasAttachMethod(rowProps)))
         LoadProps(attach.Get(), attachProps, node.strPath);

@@ -20,6 +20,7 @@
 #include "tree/TreeRules.h"
 
 #include <csignal>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -101,7 +102,9 @@ private:
     // The property rows of these values when the output has them, else none.
     // The property rows of an object (with --props); a value that cannot be
     // read whole for JSON is reported as damaged, with the object's path.
-    std::vector<CPropRowText> PropRows(const CPropValueArray& props, IMAPIProp* pSource, const std::string& strWhere);
+    // The rows live in m_rowPool until the next call.
+    std::span<const CPropRowText> PropRows(const CPropValueArray& props, IMAPIProp* pSource,
+                                           const std::string& strWhere);
 
     IMAPISession* m_pSession;
     CDumpWriter& m_writer;
@@ -110,5 +113,8 @@ private:
     int m_nDamaged = 0;
     int m_nDamagedValues = 0;
     bool m_bInterrupted = false;
-    std::vector<ULONG> m_rowColumns;  // empty: contents tables are walked as the tree lists them
+    std::vector<ULONG> m_rowColumns;
+    // The property rows of the object being written: kept from one object to
+    // the next, so that their strings are allocated once for the whole walk.
+    std::vector<CPropRowText> m_rowPool;  // empty: contents tables are walked as the tree lists them
 };

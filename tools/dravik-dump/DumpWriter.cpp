@@ -1,12 +1,14 @@
 #include "DumpWriter.h"
 
 #include <array>
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -65,6 +67,23 @@ constexpr std::array<bool, 256> kJsonPlain = [] {
     return plain;
 }();
 
+// Whether the eight bytes at p are all plain (kJsonPlain), tested at once: no
+// byte below 0x20, none of 0x7F or above, no quote and no backslash.
+bool PlainWord(const char* p)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    std::uint64_t x;
+    std::memcpy(&x, p, sizeof x);
+    // Each test sets a byte's high bit where the byte is what it looks for
+    // (and never sets one when no byte is).
+    const auto zeroByte = [&](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+    const std::uint64_t control = (x - 0x20 * kOnes) & ~x & kHighs;  // a byte below 0x20
+    const std::uint64_t high = x & kHighs;                             // 0x80 or above
+    return (control | high | zeroByte(x ^ (0x7F * kOnes)) | zeroByte(x ^ ('"' * kOnes)) |
+            zeroByte(x ^ ('\\' * kOnes))) == 0;
+}
+
 void AppendJsonString(std::string& out, std::string_view bytes)
 {
     out += '"';
@@ -72,6 +91,9 @@ void AppendJsonString(std::string& out, std::string_view bytes)
     size_t i = 0;
     const size_t size = bytes.size();
     while (i < size) {
+        // Eight bytes at a time while all are plain, then byte by byte.
+        while (i + 8 <= size && PlainWord(bytes.data() + i))
+            i += 8;
         while (i < size && kJsonPlain[static_cast<unsigned char>(bytes[i])])
             ++i;
         if (i == size)
@@ -106,20 +128,9 @@ void AppendJsonString(std::string& out, std::string_view bytes)
     out += '"';
 }
 
-} // namespace
-
-std::string JsonString(std::string_view bytes)
+// TextLine(bytes) appended to out.
+void AppendTextLine(std::string& out, std::string_view bytes)
 {
-    std::string out;
-    out.reserve(bytes.size() + 2);
-    AppendJsonString(out, bytes);
-    return out;
-}
-
-std::string TextLine(std::string_view bytes)
-{
-    std::string out;
-    out.reserve(bytes.size());
     size_t plain = 0;  // start of the run of bytes written as they are
     for (size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
@@ -138,6 +149,39 @@ std::string TextLine(std::string_view bytes)
         }
     }
     out.append(bytes.substr(plain));
+}
+
+void AppendDecimal(std::string& out, int value)
+{
+    char sz[16];
+    out.append(sz, std::to_chars(sz, sz + sizeof sz, value).ptr);
+}
+
+// "%08X" of a tag.
+void AppendHex8(std::string& out, std::uint32_t value)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    char sz[8];
+    for (int i = 7; i >= 0; --i, value >>= 4)
+        sz[i] = kDigits[value & 0xF];
+    out.append(sz, 8);
+}
+
+} // namespace
+
+std::string JsonString(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() + 2);
+    AppendJsonString(out, bytes);
+    return out;
+}
+
+std::string TextLine(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    AppendTextLine(out, bytes);
     return out;
 }
 
@@ -153,15 +197,19 @@ CDumpWriter::CDumpWriter(std::FILE* out, Format format, bool bProps, const volat
 void CDumpWriter::Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const
 {
     if (m_format == Format::Json) {
-        line += "{\"depth\":" + std::to_string(nDepth) + ",\"kind\":" + JsonString(kind) +
-                ",\"text\":" + JsonString(text);
+        line += "{\"depth\":";
+        AppendDecimal(line, nDepth);
+        line += ",\"kind\":";
+        AppendJsonString(line, kind);
+        line += ",\"text\":";
+        AppendJsonString(line, text);
         if (m_bProps)
             line += ",\"props\":[";
     } else {
         line.append(static_cast<size_t>(nDepth) * 2, ' ');
         line.append(kind);
         line += ": ";
-        line += TextLine(text);
+        AppendTextLine(line, text);
         line += '\n';
     }
 }
@@ -198,7 +246,7 @@ void CDumpWriter::AppendBody(std::string& line, int nDepth, const dravik::conten
         line += "body.";
         line += key;
         line += '\t';
-        line += TextLine(*value);
+        AppendTextLine(line, *value);
         line += '\n';
     };
     for (const auto& [key, value] : parts)
@@ -207,7 +255,7 @@ void CDumpWriter::AppendBody(std::string& line, int nDepth, const dravik::conten
 }
 
 template <class Row, size_t N>
-void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
+void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_view text, std::span<const Row> rows,
                               const CColumn<Row> (&columns)[N])
 {
     // One buffer for every line: a line with properties is long, and
@@ -216,7 +264,7 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
     std::string& line = m_line;
     Head(line, nDepth, kind, text);
     if (m_bProps) {
-        const std::string indent(static_cast<size_t>(nDepth + 1) * 2, ' ');
+        const size_t cIndent = static_cast<size_t>(nDepth + 1) * 2;
         bool first = true;
         for (const Row& r : rows) {
             if (m_format == Format::Json) {
@@ -229,11 +277,11 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
                 }
                 line += '}';
             } else {
-                line += indent;
+                line.append(cIndent, ' ');
                 for (size_t i = 0; i < N; ++i) {
                     if (i != 0)
                         line += '\t';
-                    line += TextLine(r.*columns[i].pText);
+                    AppendTextLine(line, r.*columns[i].pText);
                 }
                 line += '\n';
             }
@@ -254,17 +302,18 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
 void CDumpWriter::WriteRow(int nDepth, const SRow& row)
 {
     std::string& line = m_line;
-    char szTag[16];
     if (m_format == Format::Json) {
         line += "{\"depth\":";
-        line += std::to_string(nDepth);
+        AppendDecimal(line, nDepth);
         line += ",\"kind\":\"row\",\"values\":{";
         for (ULONG i = 0; i < row.cValues; ++i) {
             const SPropValue& value = row.lpProps[i];
-            std::snprintf(szTag, sizeof szTag, "%s\"0x%08X\":", i == 0 ? "" : ",",
-                          static_cast<unsigned>(value.ulPropTag));
-            line += szTag;
-            AppendJsonString(line, PropValueWholeText(&value, nullptr));
+            line += i == 0 ? "\"0x" : ",\"0x";
+            AppendHex8(line, value.ulPropTag);
+            line += "\":";
+            m_value.clear();
+            AppendPropValueWholeText(m_value, &value, nullptr);
+            AppendJsonString(line, m_value);
         }
         line += "}}\n";
     } else {
@@ -272,7 +321,9 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
         line += "row:";
         for (ULONG i = 0; i < row.cValues; ++i) {
             line += '\t';
-            line += TextLine(PropValueToText(&row.lpProps[i], kListValueChars));
+            m_value.clear();
+            AppendPropValueText(m_value, &row.lpProps[i], kListValueChars);
+            AppendTextLine(line, m_value);
         }
         line += '\n';
     }
@@ -280,7 +331,7 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
 }
 
 void CDumpWriter::Write(int nDepth, std::string_view kind, std::string_view text,
-                        const std::vector<CPropRowText>& rows)
+                        std::span<const CPropRowText> rows)
 {
     static constexpr CColumn<CPropRowText> kColumns[] = {{"tag", &CPropRowText::strTag},
                                                          {"name", &CPropRowText::strName},
@@ -297,7 +348,7 @@ void CDumpWriter::WriteNamed(int nDepth, std::string_view kind, std::string_view
                                                            {"kind", &CNamedPropText::strKind},
                                                            {"name", &CNamedPropText::strName},
                                                            {"guid", &CNamedPropText::strGuid}};
-    WriteObject(nDepth, kind, text, rows, kColumns);
+    WriteObject(nDepth, kind, text, std::span<const CNamedPropText>(rows), kColumns);
 }
 
 CDumpWriter::~CDumpWriter()

@@ -8,6 +8,7 @@
 #include "props/PropText.h"
 
 #include <csignal>
+#include <span>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -38,7 +39,7 @@ public:
     // One object: its depth in the tree (0 for the roots), its kind
     // ("category", "store", "folder", ...) and its text, followed (with
     // bProps) by every property row.
-    void Write(int nDepth, std::string_view kind, std::string_view text, const std::vector<CPropRowText>& rows);
+    void Write(int nDepth, std::string_view kind, std::string_view text, std::span<const CPropRowText> rows);
 
     // The same for the "Named Properties" node, whose rows are the four texts
     // of each named property (ID, KIND, NAME, GUID).
@@ -91,7 +92,7 @@ private:
     // The object's line and, with bProps, one row (JSON: one object) per row
     // of rows, its columns in the order given.
     template <class Row, size_t N>
-    void WriteObject(int nDepth, std::string_view kind, std::string_view text, const std::vector<Row>& rows,
+    void WriteObject(int nDepth, std::string_view kind, std::string_view text, std::span<const Row> rows,
                      const CColumn<Row> (&columns)[N]);
     void Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const;
     void AppendBody(std::string& line, int nDepth, const dravik::content::MessageBody& body) const;
@@ -110,4 +111,5 @@ private:
     int m_nErrno = 0;
     bool m_bMayBlock = true;  // a pipe, a terminal or a socket: wait for room in short polls; else gather lines
     std::string m_line;
+    std::string m_value;  // a row's value text before it is escaped, reused
 };

@@ -6,6 +6,8 @@
 #include "mapi32/utf.h"
 
 #include <algorithm>
+#include <atomic>
+#include <optional>
 #include <cstring>
 #include <deque>
 
@@ -150,17 +152,29 @@ public:
     }
     HRESULT WithRow(ULONG index, const std::vector<ULONG>* columns, const RowUse& use) override
     {
-        ValueBuilder b;
-        StringForms forms;
-        std::vector<SPropValue> values;
+        // A row is built in memory the source keeps from one row to the next;
+        // a call made while that is in use (from within use, or by another
+        // thread) builds its row in memory of its own.
+        const bool bShared = !m_scratchBusy.exchange(true, std::memory_order_acquire);
+        std::optional<RowScratch> own;
+        RowScratch& s = bShared ? m_scratch : own.emplace();
+        struct Release
+        {
+            std::atomic<bool>* pBusy;
+            ~Release()
+            {
+                if (pBusy)
+                    pBusy->store(false, std::memory_order_release);
+            }
+        } release{bShared ? &m_scratchBusy : nullptr};
         const HRESULT hr = Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
-            Build(index, columns, b, forms, values);
+            Build(index, columns, s);
             return S_OK;
         });
         if (FAILED(hr))
             return hr;
-        return use(values.data(), static_cast<ULONG>(values.size()));
+        return use(s.values.data(), static_cast<ULONG>(s.values.size()));
     }
 
 private:
@@ -182,12 +196,30 @@ private:
         return m_mask;
     }
 
-    // Called under the store's lock.
-    void Build(ULONG index, const std::vector<ULONG>* columns, ValueBuilder& b, StringForms& forms,
-               std::vector<SPropValue>& values) const
+    // What a row is built in: its cells as read, its values, the other form
+    // of its strings, and the values handed out.
+    struct RowScratch
     {
-        const pst::TableRow row = columns ? m_tc.row(index, CellsFor(*columns)) : m_tc.row(index);
-        b = ValueBuilder(RowCodePage(*m_ctx, row, m_codePage));
+        pst::TableRow row;
+        ValueBuilder b;
+        StringForms forms;
+        std::vector<SPropValue> values;
+    };
+
+    // Called under the store's lock.
+    void Build(ULONG index, const std::vector<ULONG>* columns, RowScratch& s) const
+    {
+        if (columns)
+            m_tc.row(index, CellsFor(*columns), s.row);
+        else
+            s.row = m_tc.row(index);
+        const pst::TableRow& row = s.row;
+        ValueBuilder& b = s.b;
+        StringForms& forms = s.forms;
+        std::vector<SPropValue>& values = s.values;
+        b.Reset(RowCodePage(*m_ctx, row, m_codePage));
+        forms.Reset();
+        values.clear();
         for (const pst::Property& cell : row.cells) {
             if (pst::isVariableType(cell.type) && cell.raw.size() > kMaxInlineValue)
                 b.addError(cell.id, MAPI_E_NOT_ENOUGH_MEMORY);
@@ -218,17 +250,25 @@ private:
         }
         if (m_objectType == MAPI_ATTACH && !b.has(PR_ATTACH_NUM))
             b.addLong(PR_ATTACH_NUM, index);
-        // The other form of a string is made only when the caller looks for it
-        // (or for anything): a listing asks for one form and converts nothing.
+        // Each form of a string is made only when the caller looks for it (or
+        // for anything): a listing asks for one form and converts nothing. A
+        // column of any type (PT_UNSPECIFIED) finds the table's own form.
         const ULONG other = m_strings == PT_UNICODE ? PT_STRING8 : PT_UNICODE;
         const bool otherWanted =
             !columns || std::any_of(columns->begin(), columns->end(), [&](ULONG tag) {
                 return IsStringType(PROP_TYPE(tag)) && (PROP_TYPE(tag) & ~MV_FLAG) == other;
             });
+        const bool ownWanted =
+            !columns || std::any_of(columns->begin(), columns->end(), [&](ULONG tag) {
+                const ULONG type = PROP_TYPE(tag) & ~MVI_FLAG;
+                return type == PT_UNSPECIFIED || type == m_strings;
+            });
         values.reserve(b.values.size() + 4);
         for (const SPropValue& v : b.values) {
-            values.push_back(forms.In(v, m_strings));
-            if (otherWanted && IsStringType(PROP_TYPE(v.ulPropTag)))
+            const bool bString = IsStringType(PROP_TYPE(v.ulPropTag));
+            if (!bString || ownWanted)
+                values.push_back(forms.In(v, m_strings));
+            if (otherWanted && bString)
                 values.push_back(forms.In(v, other));
         }
     }
@@ -241,6 +281,8 @@ private:
     std::vector<ULONG> m_columns;
     mutable std::vector<ULONG> m_maskColumns;  // the columns m_mask was made for (under the lock)
     mutable std::vector<bool> m_mask;
+    RowScratch m_scratch;
+    std::atomic<bool> m_scratchBusy{false};
 };
 
 } // namespace

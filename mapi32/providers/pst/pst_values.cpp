@@ -40,11 +40,32 @@ void* ValueArena::Alloc(size_t n)
         m_chunks.push_back(std::make_unique_for_overwrite<std::max_align_t[]>(grown / kAlign));
         m_pos = reinterpret_cast<char*>(m_chunks.back().get());
         m_left = grown;
+        if (m_firstShared == SIZE_MAX) {
+            m_firstShared = m_chunks.size() - 1;
+            m_firstSize = grown;
+        }
     }
     void* p = m_pos;
     m_pos += n;
     m_left -= n;
     return p;
+}
+
+void ValueArena::Reset()
+{
+    if (m_firstShared >= m_chunks.size()) {  // none carved from (or moved from)
+        m_firstShared = SIZE_MAX;
+        m_chunks.clear();
+        m_pos = nullptr;
+        m_left = 0;
+        return;
+    }
+    std::unique_ptr<std::max_align_t[]> first = std::move(m_chunks[m_firstShared]);
+    m_chunks.clear();
+    m_chunks.push_back(std::move(first));
+    m_firstShared = 0;
+    m_pos = reinterpret_cast<char*>(m_chunks.front().get());
+    m_left = m_firstSize;
 }
 
 LPBYTE ValueBuilder::keep(std::span<const uint8_t> bytes)

@@ -13,6 +13,7 @@
 #include "pst/ltp/ltp.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <forward_list>
 #include <memory>
 #include <optional>
@@ -54,11 +55,17 @@ class ValueArena
 public:
     // n bytes, aligned for any value.
     void* Alloc(size_t n);
+    // Forgets everything handed out, keeping the first chunk carved from
+    // (the others are freed): an arena filled again and again, a table row
+    // after another, allocates nothing once its first chunk holds a row.
+    void Reset();
 
 private:
     std::vector<std::unique_ptr<std::max_align_t[]>> m_chunks;
     char* m_pos = nullptr;
     size_t m_left = 0;
+    size_t m_firstShared = SIZE_MAX;  // index in m_chunks of the first chunk carved from
+    size_t m_firstSize = 0;
 };
 
 // SPropValues over storage this builder owns, every string as PT_UNICODE. An
@@ -71,6 +78,13 @@ class ValueBuilder
 {
 public:
     explicit ValueBuilder(uint32_t codePage = pst_text::kDefaultCodePage) : m_codePage(codePage) {}
+    // Empty again, for values of that code page; the memory stays for the next ones.
+    void Reset(uint32_t codePage)
+    {
+        values.clear();
+        m_codePage = codePage;
+        m_arena.Reset();
+    }
     ValueBuilder(ValueBuilder&&) = default;
     ValueBuilder& operator=(ValueBuilder&&) = default;
     ValueBuilder(const ValueBuilder&) = delete;
@@ -151,6 +165,8 @@ class StringForms
 {
 public:
     SPropValue In(const SPropValue& v, ULONG stringType);
+    // Forgets the converted texts, keeping memory for the next ones.
+    void Reset() { m_arena.Reset(); }
 
 private:
     // Values held are PT_UNICODE; only the narrow form is ever made from them.

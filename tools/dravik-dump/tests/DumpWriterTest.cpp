@@ -37,6 +37,20 @@ TEST_P(Escaping, JsonAndText)
     EXPECT_EQ(TextLine(GetParam().bytes), GetParam().text);
 }
 
+// The same inside plain text, at every place of the eight-byte groups the
+// escaping scans at once.
+TEST_P(Escaping, TheSameAtAnyPlaceInLongerText)
+{
+    const std::string& json = GetParam().json;
+    const std::string inner = json.substr(1, json.size() - 2);
+    for (size_t before = 0; before <= 17; ++before) {
+        const std::string a(before, 'a');
+        const std::string b(17 - before, 'b');
+        EXPECT_EQ(JsonString(a + GetParam().bytes + b), "\"" + a + inner + b + "\"") << before;
+        EXPECT_EQ(TextLine(a + GetParam().bytes + b), a + GetParam().text + b) << before;
+    }
+}
+
 using namespace std::string_literals;
 
 INSTANTIATE_TEST_SUITE_P(
