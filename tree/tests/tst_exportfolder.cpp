@@ -70,10 +70,10 @@ class TestExportFolder : public QObject
             return nullptr;
         CLeftView& tree = *pChild->LeftView();
         QTreeWidgetItem* pItem = tree.topLevelItem(0);
-        tree.expandItem(pItem);
+        tree.ExpandNow(pItem);
         pItem = pItem->child(0); // the store
         for (const QString& strName : kFolderPath) {
-            tree.expandItem(pItem);
+            tree.ExpandNow(pItem);
             QTreeWidgetItem* pNext = nullptr;
             for (int i = 0; i < pItem->childCount() && !pNext; ++i)
                 if (pItem->child(i)->text(0) == strName)
@@ -82,6 +82,10 @@ class TestExportFolder : public QObject
                 return nullptr;
             pItem = pNext;
         }
+        // The tree takes the keyboard in an active window, as a user's click gives it.
+        frame.activateWindow();
+        if (!QTest::qWaitForWindowActive(&frame))
+            return nullptr;
         tree.setFocus();
         tree.setCurrentItem(pItem);
         doc.SelectNode(CLeftView::NodeOf(pItem));
@@ -110,7 +114,7 @@ private slots:
         frame.UpdateCommandUI();
         QVERIFY(pExport->isEnabled());
         QTreeWidgetItem* pFolder = pTree->currentItem();
-        pTree->expandItem(pFolder);
+        pTree->ExpandNow(pFolder);
         // The store above it, a message in it.
         for (QTreeWidgetItem* pOther : {pTree->topLevelItem(0)->child(0), pFolder->child(pFolder->childCount() - 1)}) {
             QVERIFY(pOther != nullptr);

@@ -530,7 +530,7 @@ private slots:
         CLeftView& tree = *ws.pTree;
         QTreeWidgetItem* pFolder = StoreFolder(tree, QStringLiteral("Sample1"));
         QVERIFY(pFolder != nullptr);
-        tree.expandItem(pFolder);
+        tree.ExpandNow(pFolder);
         QCOMPARE(pFolder->childCount(), 1);
         QTreeWidgetItem* pMessage = pFolder->child(0);
         QCOMPARE(prompts.m_errorReports.size(), size_t{1});
@@ -538,6 +538,11 @@ private slots:
         QVERIFY2(prompts.m_errorReports[0].strDetails.endsWith(QStringLiteral("/Sample1/Here is a sample message")),
                  qPrintable(prompts.m_errorReports[0].strDetails));
         QCOMPARE(prompts.m_errorReports[0].hr, static_cast<std::int32_t>(MAPI_E_CORRUPT_DATA));
+        // A listed message shows its groups once expanded; the damaged table is
+        // met, and reported, again there.
+        tree.ExpandNow(pMessage);
+        QCOMPARE(prompts.m_errorReports.size(), size_t{2});
+        QCOMPARE(prompts.m_errorReports[1].strMessage, report);
         QCOMPARE(pMessage->childCount(), 1);
         QCOMPARE(pMessage->child(0)->text(0), remaining);
         QVERIFY(prompts.m_unexpected.isEmpty());
