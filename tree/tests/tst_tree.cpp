@@ -704,18 +704,24 @@ private slots:
             return rows;
         };
         int nOpenedAgain = 0;
+        int nTrimmed = 0;
         std::function<void(QTreeWidgetItem*, QTreeWidgetItem*)> compare = [&](QTreeWidgetItem* pLetGo,
                                                                               QTreeWidgetItem* pKept) {
             QCOMPARE(pLetGo->childCount(), pKept->childCount());
             CTreeNode* pNode = CLeftView::NodeOf(pLetGo);
             if (pNode != nullptr) {
                 nOpenedAgain += pNode->m_bLetGo ? 1 : 0;
+                // A message let go kept part of its row; every other one is
+                // sent to a wrong position, where its key finds it again.
+                if (pNode->m_bRowTrimmed && nTrimmed++ % 2 == 1)
+                    pNode->m_ulRowNum += 1;
                 for (bool bEntry : {false, true}) {
                     for (int i : {0, 1}) {
                         ws[i].pDoc->m_bEntryProps = bEntry;
                         ws[i].pDoc->SelectNode(CLeftView::NodeOf(i == 0 ? pLetGo : pKept));
                     }
                     QCOMPARE(Shown(*lists[0]), Shown(*lists[1]));
+                    QVERIFY(!pNode->m_bRowTrimmed);
                 }
                 CTreeNode* pKeptNode = CLeftView::NodeOf(pKept);
                 QCOMPARE(pNode->Message() != nullptr, pKeptNode->Message() != nullptr);
@@ -730,8 +736,10 @@ private slots:
             ws[i].pDoc->RemoveView(lists[i].get());
         }
         QVERIFY(prompts.m_unexpected.isEmpty());
-        if (path == m_strDemo)
+        if (path == m_strDemo) {
             QVERIFY(nOpenedAgain > 0);
+            QVERIFY(nTrimmed > 1);
+        }
     }
 
     // "Save Attachment..." is enabled through the command router only while
