@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -15,6 +16,12 @@ namespace {
 constexpr ULONG kKeptRowIds[] = {PROP_ID(PR_ENTRYID),      PROP_ID(PR_INSTANCE_KEY),  PROP_ID(PR_DISPLAY_NAME),
                                  PROP_ID(PR_SUBJECT),      PROP_ID(PR_MESSAGE_CLASS), PROP_ID(PR_MESSAGE_FLAGS),
                                  PROP_ID(PR_HASATTACH),    PROP_ID(PR_OBJECT_TYPE)};
+
+// Each copied value's bytes start on an 8-byte boundary.
+constexpr std::size_t Aligned(std::size_t cb)
+{
+    return (cb + 7) & ~std::size_t{7};
+}
 
 // The binary value that finds the row again: its instance key, else its entry ID.
 const SPropValue* RowKey(const CPropValueArray& props)
@@ -95,20 +102,66 @@ void CTreeNode::TrimRow()
 {
     if (m_pRowFolder == nullptr || m_bRowTrimmed || m_pProps == nullptr || m_pRowValues == nullptr)
         return;
-    std::vector<SPropValue*> kept;
+    // One buffer of its exact size: the values, then the bytes of their
+    // binaries and strings (a chained copy would start a pool of its own,
+    // several times the size of these few values, for every message).
+    std::vector<const SPropValue*> kept;
+    std::size_t cbData = 0;
     for (ULONG i = 0; i < m_pProps->Count(); ++i) {
-        SPropValue* v = m_pProps->At(i);
-        if (std::find(std::begin(kKeptRowIds), std::end(kKeptRowIds), PROP_ID(v->ulPropTag)) != std::end(kKeptRowIds))
-            kept.push_back(v);
+        const SPropValue* v = m_pProps->At(i);
+        if (std::find(std::begin(kKeptRowIds), std::end(kKeptRowIds), PROP_ID(v->ulPropTag)) == std::end(kKeptRowIds))
+            continue;
+        switch (PROP_TYPE(v->ulPropTag)) {
+        case PT_BINARY: cbData += v->Value.bin.lpb ? Aligned(v->Value.bin.cb) : 0; break;
+        case PT_STRING8: cbData += v->Value.lpszA ? Aligned(std::strlen(v->Value.lpszA) + 1) : 0; break;
+        case PT_UNICODE:
+            if (v->Value.lpszW != nullptr)
+                cbData += Aligned((std::char_traits<WCHAR>::length(v->Value.lpszW) + 1) * sizeof(WCHAR));
+            break;
+        case PT_LONG:
+        case PT_I2:
+        case PT_BOOLEAN:
+        case PT_ERROR:
+        case PT_I8:
+        case PT_SYSTIME: break;
+        default: continue;  // not a type these properties are kept in
+        }
+        kept.push_back(v);
     }
+    const std::size_t cbValues = sizeof(SPropValue) * std::max<std::size_t>(kept.size(), 1);
     LPSPropValue pValues = nullptr;
-    if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropValue) * std::max<std::size_t>(kept.size(), 1)),
-                           reinterpret_cast<LPVOID*>(&pValues)) != S_OK)
-        return;
+    if (MAPIAllocateBuffer(static_cast<ULONG>(cbValues + cbData), reinterpret_cast<LPVOID*>(&pValues)) != S_OK)
+        return;  // the whole row stays
+    char* pData = reinterpret_cast<char*>(pValues) + cbValues;
     for (std::size_t i = 0; i < kept.size(); ++i) {
-        if (PropCopyMore(&pValues[i], kept[i], pValues) != S_OK) {
-            MAPIFreeBuffer(pValues);
-            return;  // the whole row stays
+        const SPropValue& v = *kept[i];
+        SPropValue& out = pValues[i];
+        out = v;
+        switch (PROP_TYPE(v.ulPropTag)) {
+        case PT_BINARY:
+            if (v.Value.bin.lpb != nullptr) {
+                std::memcpy(pData, v.Value.bin.lpb, v.Value.bin.cb);
+                out.Value.bin.lpb = reinterpret_cast<LPBYTE>(pData);
+                pData += Aligned(v.Value.bin.cb);
+            }
+            break;
+        case PT_STRING8:
+            if (v.Value.lpszA != nullptr) {
+                const std::size_t cb = std::strlen(v.Value.lpszA) + 1;
+                std::memcpy(pData, v.Value.lpszA, cb);
+                out.Value.lpszA = pData;
+                pData += Aligned(cb);
+            }
+            break;
+        case PT_UNICODE:
+            if (v.Value.lpszW != nullptr) {
+                const std::size_t cb = (std::char_traits<WCHAR>::length(v.Value.lpszW) + 1) * sizeof(WCHAR);
+                std::memcpy(pData, v.Value.lpszW, cb);
+                out.Value.lpszW = reinterpret_cast<LPWSTR>(pData);
+                pData += Aligned(cb);
+            }
+            break;
+        default: break;
         }
     }
     m_pProps->AttachValues(pValues, static_cast<ULONG>(kept.size()));
