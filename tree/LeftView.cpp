@@ -27,6 +27,7 @@
 #include <algorithm>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -438,6 +439,9 @@ HRESULT CLeftView::ListRow(SRow& row, QTreeWidgetItem* hParent, ULONG ulDisplayT
                            QTreeWidgetItem*& pItemOut)
 {
     pItemOut = nullptr;
+    // Only this row comes from the folder's contents table, not the rows
+    // listed below it.
+    CFolderWrapper* const pListedFrom = std::exchange(m_pListedFrom, nullptr);
     CTreeNode* pParent = NodeOf(hParent);
     HRESULT hr = S_OK;
     HRESULT hrResult = S_OK;
@@ -544,6 +548,8 @@ HRESULT CLeftView::ListRow(SRow& row, QTreeWidgetItem* hParent, ULONG ulDisplayT
     if (MessageGetsGroups(pRaw->m_nKind, bEntry)) {
         AddMessageGroups(pItem, pRaw, rowProps, &entryProps, hParent);
         if (eOpen == EEntryOpen::ThroughStore && m_bLetGo) {
+            pRaw->m_pRowFolder = pListedFrom;
+            pRaw->m_ulRowNum = m_ulListedRow;
             LetGoOfMessage(pItem);
             if (pRaw->m_bLetGo && pItem->childCount() > 0)
                 DropGroups(pItem);
@@ -678,7 +684,12 @@ bool CLeftView::ListingStep(CListing& listing)
         SendProgress(static_cast<int>(static_cast<unsigned long long>(listing.ulDone) * 100 / ulTotal),
                      listing.strWhat, listing.ulDone, ulTotal);
         QTreeWidgetItem* pItem = nullptr;
+        if (!bHierarchy) {
+            m_pListedFrom = pNode->m_pContainer;
+            m_ulListedRow = listing.ulDone - 1;
+        }
         const HRESULT hr = ListRow(pPage->aRow[listing.ulNext++], listing.hItem, PR_DISPLAY_NAME, -1, pItem);
+        m_pListedFrom = nullptr;
         if (pItem != nullptr)
             listing.items.push_back(pItem);
         if (hr != S_OK)
@@ -862,6 +873,10 @@ void CLeftView::KeepOpen(CTreeNode* pNode)
     for (std::size_t i : {1, 0, 3, 2})
         if (keep[i] != nullptr)
             keep[i]->OpenAgain();
+    // The property list shows the current node's row: a message that kept
+    // only part of it reads it again.
+    if (pNode != nullptr)
+        pNode->ReadRowAgain();
     for (CTreeNode* pOld : m_kept)
         if (pOld != nullptr && std::find(keep.begin(), keep.end(), pOld) == keep.end())
             pOld->LetGo();

@@ -188,6 +188,11 @@ private:
     bool m_bFinishing = false;
     int m_nSliceRows = 0;
     bool m_bLetGo = true;
+    // The contents table and row position of the row ListRow is about to
+    // list (set by the folder listing for each contents row, taken and
+    // cleared by ListRow).
+    CFolderWrapper* m_pListedFrom = nullptr;
+    ULONG m_ulListedRow = 0;
     // The nodes holding their objects again: the current node, its message,
     // the node current before and its message.
     std::array<CTreeNode*, 4> m_kept{};

@@ -42,8 +42,9 @@ public:
     // NODE_NAMED_PROPS; -1 for category roots, groups and rows without a type.
     int m_nKind = -1;
     // The values of the row the node was made from (for the address-book root
-    // and an embedded message: all properties of the object). Null on the
-    // category roots and the groups. Owned.
+    // and an embedded message: all properties of the object; a message let
+    // go: part of its row, see m_bRowTrimmed). Null on the category roots
+    // and the groups. Owned.
     CPropValueArray* m_pProps = nullptr;
     // The store the node lies in; owned by the store node only.
     CMsgStoreWrapper* m_pStore = nullptr;
@@ -84,8 +85,26 @@ public:
     // Groups and attachments below a message: that message's node. A group
     // shows its message's entry (Entry()).
     CTreeNode* m_pMessageNode = nullptr;
-    // Releases the object the node can open again (no-op on other nodes).
+    // A message listed from a folder's contents table: that folder (the
+    // container of the folder's node, which outlives this node) and the
+    // row's position in the table. Null for every other node.
+    CFolderWrapper* m_pRowFolder = nullptr;
+    ULONG m_ulRowNum = 0;
+    // TRUE while such a message, let go, keeps only the values of its row
+    // that the tree and the Find window read without making it current (its
+    // entry ID, instance key, names, class, flags); ReadRowAgain reads the
+    // whole row again.
+    BOOL m_bRowTrimmed = FALSE;
+    // Releases the object the node can open again (no-op on other nodes);
+    // a message listed from a contents table also trims its row.
     void LetGo();
+    // Keeps only those values of the row (see m_bRowTrimmed).
+    void TrimRow();
+    // Reads a trimmed row again from its folder's contents table, with the
+    // columns of the listing: the row at its position, or else the row whose
+    // instance key (or entry ID) is the same. FALSE, the row staying
+    // trimmed, when it is not found.
+    bool ReadRowAgain();
     // Opens the object let go again; FALSE when it could not be opened (the
     // node then holds none, as a row that failed to open at listing does).
     bool OpenAgain();
