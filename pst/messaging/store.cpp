@@ -38,6 +38,38 @@ TableContext Folder::hierarchyTable() const { return table(NID_TYPE_HIERARCHY_TA
 TableContext Folder::contentsTable() const { return table(NID_TYPE_CONTENTS_TABLE); }
 TableContext Folder::associatedContentsTable() const { return table(NID_TYPE_ASSOC_CONTENTS_TABLE); }
 
+// A moved table names another folder's messages in full, so every sampled row shows it, and
+// that folder's own table node names the same data. One message with a damaged nidParent
+// (alone in its folder or among the folder's own) names a folder whose table is another, and
+// is reported where that message is read. Rows that cannot be read or whose message node is missing say nothing here.
+TableContext Folder::ownContentsTable() const {
+    TableContext contents = contentsTable();
+    const size_t n = contents.rowCount();
+    if ((nid_ & 0x1F) != NID_TYPE_NORMAL_FOLDER || n == 0) return contents;
+    constexpr size_t kEnds = 4, kStrided = 24;
+    const size_t stride = n <= 2 * kEnds ? 1 : std::max<size_t>(1, (n - 2 * kEnds) / kStrided);
+    std::optional<uint32_t> otherParent;  // the parent the first sampled message names
+    for (size_t i = 0; i < n; i = (i < kEnds || i + kEnds >= n) ? i + 1 : std::min(i + stride, n - kEnds)) {
+        std::optional<NodeRef> node;
+        try {
+            node = ndb_->findNode(contents.rowId(i));
+        } catch (const Error&) {
+            continue;  // a row that cannot be read is reported where it is read
+        }
+        if (!node) continue;
+        if (node->nidParent == nid_) return contents;
+        if (!otherParent) otherParent = node->nidParent;
+    }
+    if (!otherParent || (*otherParent & 0x1F) != NID_TYPE_NORMAL_FOLDER) return contents;
+    const uint32_t tableNid = (nid_ & ~0x1Fu) | NID_TYPE_CONTENTS_TABLE;
+    const std::optional<NodeRef> mine = ndb_->findNode(tableNid);
+    const std::optional<NodeRef> theirs = ndb_->findNode((*otherParent & ~0x1Fu) | NID_TYPE_CONTENTS_TABLE);
+    if (!mine || !theirs || mine->bidData != theirs->bidData) return contents;
+    throw Error(ErrorKind::Corrupt, "contents table " + hex(tableNid) + " of folder " + hex(nid_), Where::node(tableNid),
+                "messages whose parent is " + hex(nid_),
+                "the table of folder " + hex(*otherParent) + ", whose messages name it as their parent");
+}
+
 // ---------------------------------------------------------------- message
 
 Message::Message(std::shared_ptr<Ndb> ndb, const NodeRef& node)

@@ -62,6 +62,12 @@ public:
     TableContext hierarchyTable() const;
     TableContext contentsTable() const;
     TableContext associatedContentsTable() const;
+    // The contents table once it is shown to be this folder's: a normal folder's table whose
+    // messages all name another folder as their parent (nidParent), and whose data that
+    // folder's own contents table node names too, is another folder's table reached through a
+    // damaged reference, and throws Error (corrupt). A sample of the rows is looked at (the
+    // first and last four and a stride between), at most 32 node look-ups.
+    TableContext ownContentsTable() const;
 
 private:
     TableContext table(uint8_t type) const;

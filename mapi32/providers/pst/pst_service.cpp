@@ -399,7 +399,7 @@ public:
         return Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
             return MakeTable(m_ctx,
-                             (flags & MAPI_ASSOCIATED) ? m_folder->associatedContentsTable() : m_folder->contentsTable(),
+                             (flags & MAPI_ASSOCIATED) ? m_folder->associatedContentsTable() : m_folder->ownContentsTable(),
                              MAPI_MESSAGE, m_codePage, flags, out);
         });
     }

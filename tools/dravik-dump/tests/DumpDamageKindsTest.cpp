@@ -375,6 +375,44 @@ const CDamage kDamages[] = {
      ~size_t{0}},
 };
 
+// Damage that needs two folders with messages, which only the larger sample has.
+const CDamage kTwoFolderDamages[] = {
+    // A folder's contents table node names the data and subnodes of another folder's contents
+    // table (of the same number of rows where the store has two such folders, so the count
+    // agrees): the messages it lists are another folder's, and its contents cannot be listed.
+    {"ContentsTableOfOtherFolder",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         std::vector<std::pair<uint32_t, size_t>> folders;  // (NID, rows) of folders with messages
+         try {
+             FindFolder(store, [&](pst::Folder& f) {
+                 const auto node = store.ndb().findNode((f.nid() & ~0x1Fu) | pst::NID_TYPE_CONTENTS_TABLE);
+                 if (node && f.contentsTable().rowCount() > 0)
+                     folders.emplace_back(f.nid(), f.contentsTable().rowCount());
+                 return false;
+             });
+         } catch (const std::runtime_error&) {
+         }
+         EXPECT_GE(folders.size(), 2u);
+         std::pair<uint32_t, uint32_t> moved{folders.at(0).first, folders.at(1).first};
+         for (size_t i = 0; i < folders.size(); ++i)
+             for (size_t j = i + 1; j < folders.size(); ++j)
+                 if (folders[i].second == folders[j].second)
+                     moved = {folders[i].first, folders[j].first};
+         const auto tableOf = [](uint32_t nid) { return (nid & ~0x1Fu) | pst::NID_TYPE_CONTENTS_TABLE; };
+         const pst::NodeRef other = store.ndb().node(tableOf(moved.second));
+         const size_t at = store.ndb().unicode() ? 8 : 4;  // NBTENTRY bidData, then bidSub
+         EXPECT_GT(cor::changeLeafEntry(file, store.ndb(), 0x81, tableOf(moved.first),
+                                        [&](uint8_t* e) {
+                                            cor::putLe(e + at, other.bidData, at);
+                                            cor::putLe(e + 2 * at, other.bidSub, at);
+                                        }),
+                   0);
+         return {"the contents cannot be listed: \"Message Stores/",
+                 "/" + Text(store.folder(moved.first).properties(), 0x3001) + "\": error 8004011B"};
+     },
+     ~size_t{0}},  // the folder's messages: the table read is another folder's
+};
+
 class DumpDamageKinds : public ::testing::TestWithParam<std::tuple<CDamage, const char*>>
 {
 };
@@ -440,5 +478,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DumpDamageKinds,
                              std::replace(s.begin(), s.end(), '-', '_');
                              return s;
                          });
+INSTANTIATE_TEST_SUITE_P(TwoFolderKinds, DumpDamageKinds,
+                         ::testing::Combine(::testing::ValuesIn(kTwoFolderDamages),
+                                            ::testing::Values("pst-extractor-enron.pst")),
+                         [](const auto& info) { return std::string(std::get<0>(info.param).name) + "_enron"; });
 
 } // namespace
