@@ -1,5 +1,7 @@
 #include "DumpWalker.h"
 
+#include <cstring>
+
 #include "props/PropValueArray.h"
 #include "tree/TreeNode.h"
 #include "tree/TreeRules.h"
@@ -155,6 +157,18 @@ struct CDumpWalker::Parent
     const char* pszStatus = "status";      // kind name of MAPI_STATUS rows here
     bool bNamedWritten = false;   // a store's "Named Properties" was written
     int nEmbedDepth = 0;          // embedded messages above the rows
+    const Parent* pUp = nullptr;  // the node above, while its rows are listed
+    SBinary folderEid{};          // a folder node's entry ID (its row's), else empty
+
+    // A folder above this node (or this node) has the entry ID: a damaged
+    // hierarchy table that lists a folder above its own would loop forever.
+    bool FolderOnPath(const SBinary& eid) const
+    {
+        for (const Parent* p = this; p != nullptr; p = p->pUp)
+            if (p->folderEid.cb == eid.cb && eid.cb != 0 && std::memcmp(p->folderEid.lpb, eid.lpb, eid.cb) == 0)
+                return true;
+        return false;
+    }
 
     // A root's rows, below its line at depth 0.
     static Parent Root(const char* pszName)
@@ -175,6 +189,7 @@ struct CDumpWalker::Parent
         child.pStore = pStore;
         child.pAddrBook = pAddrBook;
         child.nEmbedDepth = nEmbedDepth;
+        child.pUp = this;
         return child;
     }
 };
@@ -526,7 +541,16 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
     if (!Continue())
         return false;
 
-    if (container && look.bChildren) {
+    bool bLoop = false;
+    if (nKind == static_cast<int>(MAPI_FOLDER)) {
+        if (const SPropValue* pEid = treerules::EntryIdOf(rowProps); pEid && PROP_TYPE(pEid->ulPropTag) == PT_BINARY) {
+            bLoop = parent.FolderOnPath(pEid->Value.bin);
+            node.folderEid = pEid->Value.bin;  // the row outlives the listing of its children
+        }
+        if (bLoop)
+            Report("the folder is listed below itself (a loop in the folder tree)", node.strPath, MAPI_E_CORRUPT_DATA);
+    }
+    if (container && look.bChildren && !bLoop) {
         AddContainerChildren(container.Get(), node);
     } else if (treerules::MessageGetsGroups(nKind, entry.Get() != nullptr)) {
         if (IMessage* pMessage = dynamic_cast<IMessage*>(entry.Get()))

@@ -380,6 +380,30 @@ const CDamage kTwoFolderDamages[] = {
     // A folder's contents table node names the data and subnodes of another folder's contents
     // table (of the same number of rows where the store has two such folders, so the count
     // agrees): the messages it lists are another folder's, and its contents cannot be listed.
+    // A folder's hierarchy table node moved onto its parent's table: the folder lists
+    // itself among its subfolders. The loop is reported where it closes, and the walk
+    // ends (it went on until the stack overflowed).
+    {"FolderLoop",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         const auto hierarchyOf = [](uint32_t nid) { return (nid & ~0x1Fu) | pst::NID_TYPE_HIERARCHY_TABLE; };
+         const uint32_t nid = FindFolder(store, [&](pst::Folder& f) {
+             const uint32_t parent = store.ndb().node(f.nid()).nidParent;
+             return f.hierarchyTable().rowCount() > 0 && parent != f.nid() &&
+                    store.ndb().findNode(hierarchyOf(parent)).has_value();
+         });
+         const pst::NodeRef up = store.ndb().node(hierarchyOf(store.ndb().node(nid).nidParent));
+         const size_t at = store.ndb().unicode() ? 8 : 4;  // NBTENTRY bidData, then bidSub
+         EXPECT_GT(cor::changeLeafEntry(file, store.ndb(), 0x81, hierarchyOf(nid),
+                                        [&](uint8_t* e) {
+                                            cor::putLe(e + at, up.bidData, at);
+                                            cor::putLe(e + 2 * at, up.bidSub, at);
+                                        }),
+                   0);
+         const std::string name = Text(store.folder(nid).properties(), 0x3001);
+         return {"the folder is listed below itself (a loop in the folder tree): \"Message Stores/",
+                 "/" + name + "/" + name + "\": error 8004011B"};
+     },
+     ~size_t{0}},  // the folder's own subfolders: the table read is its parent's
     {"ContentsTableOfOtherFolder",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
          std::vector<std::pair<uint32_t, size_t>> folders;  // (NID, rows) of folders with messages
