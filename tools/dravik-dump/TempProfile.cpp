@@ -116,3 +116,34 @@ void CTempProfile::Delete()
     }
     m_strName.clear();
 }
+
+HRESULT OpenFirstStoreRoot(IMAPISession* pSession, IMsgStore** ppStore, IMAPIFolder** ppRoot)
+{
+    *ppStore = nullptr;
+    *ppRoot = nullptr;
+    LPMAPITABLE pStores = nullptr;
+    LPSRowSet pRows = nullptr;
+    HRESULT hr = pSession->GetMsgStoresTable(0, &pStores);
+    if (SUCCEEDED(hr))
+        hr = HrQueryAllRows(pStores, nullptr, nullptr, nullptr, 0, &pRows);
+    const SPropValue* pEid = nullptr;
+    if (SUCCEEDED(hr))
+        pEid = pRows->cRows > 0 ? PpropFindProp(pRows->aRow[0].lpProps, pRows->aRow[0].cValues, PR_ENTRYID) : nullptr;
+    if (SUCCEEDED(hr) && pEid == nullptr)
+        hr = MAPI_E_NOT_FOUND;
+    if (SUCCEEDED(hr))
+        hr = pSession->OpenMsgStore(0, pEid->Value.bin.cb, reinterpret_cast<LPENTRYID>(pEid->Value.bin.lpb), nullptr,
+                                    MAPI_BEST_ACCESS, ppStore);
+    ULONG ulType = 0;
+    if (SUCCEEDED(hr))
+        hr = (*ppStore)->OpenEntry(0, nullptr, nullptr, 0, &ulType, reinterpret_cast<LPUNKNOWN*>(ppRoot));
+    if (FAILED(hr) && *ppStore != nullptr) {
+        (*ppStore)->Release();
+        *ppStore = nullptr;
+    }
+    if (pRows)
+        FreeProws(pRows);
+    if (pStores)
+        pStores->Release();
+    return hr;
+}

@@ -31,3 +31,7 @@ private:
 
     std::string m_strName;
 };
+
+// The first store of a session logged on to such a profile, and its root folder
+// (OpenEntry with no entry ID). S_OK, or the failure of the step that failed.
+HRESULT OpenFirstStoreRoot(IMAPISession* pSession, IMsgStore** ppStore, IMAPIFolder** ppRoot);

@@ -164,38 +164,24 @@ int Export(const COptions& options)
     }
     int nResult = kFailed;
     {
-        CRef<IMAPITable> stores;
-        LPSRowSet pRows = nullptr;
-        if (SUCCEEDED(pSession->GetMsgStoresTable(0, stores.Out())) &&
-            SUCCEEDED(HrQueryAllRows(stores.Get(), nullptr, nullptr, nullptr, 0, &pRows)) && pRows->cRows > 0) {
-            const SPropValue* pEid = PpropFindProp(pRows->aRow[0].lpProps, pRows->aRow[0].cValues, PR_ENTRYID);
-            CRef<IMsgStore> store;
-            CRef<IMAPIFolder> root;
-            ULONG ulType = 0;
-            if (pEid &&
-                SUCCEEDED(pSession->OpenMsgStore(0, pEid->Value.bin.cb, reinterpret_cast<LPENTRYID>(pEid->Value.bin.lpb),
-                                                 nullptr, MAPI_BEST_ACCESS, store.Out())) &&
-                SUCCEEDED(store->OpenEntry(0, nullptr, nullptr, 0, &ulType, reinterpret_cast<LPUNKNOWN*>(root.Out())))) {
-                CTerminalSink sink;
-                CFolderExport exporter(store.Get(), options.format, true, sink);
-                CRef<IMAPIFolder> start = exporter.Find(root.Get(), options.strFolder);
-                if (!start) {
-                    std::fprintf(stderr, "dravik-export: no folder \"%s\" in the store\n", options.strFolder.c_str());
-                } else {
-                    exporter.Folder(start.Get(), options.strFolder.empty() ? "" : "/" + options.strFolder,
-                                    fs::path(options.strOutDir));
-                    sink.EndProgress();
-                    std::fprintf(stderr, "dravik-export: %s\n", exporter.Summary().c_str());
-                    nResult = exporter.Failed() ? kFailed : kDone;
-                }
+        CRef<IMsgStore> store;
+        CRef<IMAPIFolder> root;
+        if (SUCCEEDED(OpenFirstStoreRoot(pSession, store.Out(), root.Out()))) {
+            CTerminalSink sink;
+            CFolderExport exporter(store.Get(), options.format, true, sink);
+            CRef<IMAPIFolder> start = exporter.Find(root.Get(), options.strFolder);
+            if (!start) {
+                std::fprintf(stderr, "dravik-export: no folder \"%s\" in the store\n", options.strFolder.c_str());
             } else {
-                std::fprintf(stderr, "dravik-export: the store cannot be opened\n");
+                exporter.Folder(start.Get(), options.strFolder.empty() ? "" : "/" + options.strFolder,
+                                fs::path(options.strOutDir));
+                sink.EndProgress();
+                std::fprintf(stderr, "dravik-export: %s\n", exporter.Summary().c_str());
+                nResult = exporter.Failed() ? kFailed : kDone;
             }
         } else {
             std::fprintf(stderr, "dravik-export: the store cannot be opened\n");
         }
-        if (pRows)
-            FreeProws(pRows);
     }
     pSession->Logoff(0, 0, 0);
     pSession->Release();

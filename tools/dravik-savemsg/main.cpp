@@ -171,32 +171,20 @@ int Run(const COptions& options)
     }
     int nResult = 1;
     {
-        CRef<IMAPITable> stores;
-        LPSRowSet pRows = nullptr;
-        if (SUCCEEDED(pSession->GetMsgStoresTable(0, stores.Out())) &&
-            SUCCEEDED(HrQueryAllRows(stores.Get(), nullptr, nullptr, nullptr, 0, &pRows)) && pRows->cRows > 0) {
-            const SPropValue* pEid = PpropFindProp(pRows->aRow[0].lpProps, pRows->aRow[0].cValues, PR_ENTRYID);
-            CRef<IMsgStore> store;
-            CRef<IMAPIFolder> root;
-            ULONG ulType = 0;
-            if (pEid &&
-                SUCCEEDED(pSession->OpenMsgStore(0, pEid->Value.bin.cb, reinterpret_cast<LPENTRYID>(pEid->Value.bin.lpb),
-                                                 nullptr, MAPI_BEST_ACCESS, store.Out())) &&
-                SUCCEEDED(store->OpenEntry(0, nullptr, nullptr, 0, &ulType, reinterpret_cast<LPUNKNOWN*>(root.Out())))) {
-                CSaver saver(store.Get(), options);
-                saver.Folder(root.Get(), "");
-                nResult = saver.Failed() ? 1 : 0;
-                if (saver.Saved() == 0 && !options.strSubject.empty()) {
-                    std::fprintf(stderr, "dravik-savemsg: no message's subject holds \"%s\"\n",
-                                 options.strSubject.c_str());
-                    nResult = 1;
-                }
-            } else {
-                std::fprintf(stderr, "dravik-savemsg: the store cannot be opened\n");
+        CRef<IMsgStore> store;
+        CRef<IMAPIFolder> root;
+        if (SUCCEEDED(OpenFirstStoreRoot(pSession, store.Out(), root.Out()))) {
+            CSaver saver(store.Get(), options);
+            saver.Folder(root.Get(), "");
+            nResult = saver.Failed() ? 1 : 0;
+            if (saver.Saved() == 0 && !options.strSubject.empty()) {
+                std::fprintf(stderr, "dravik-savemsg: no message's subject holds \"%s\"\n",
+                             options.strSubject.c_str());
+                nResult = 1;
             }
+        } else {
+            std::fprintf(stderr, "dravik-savemsg: the store cannot be opened\n");
         }
-        if (pRows)
-            FreeProws(pRows);
     }
     pSession->Logoff(0, 0, 0);
     pSession->Release();
