@@ -153,12 +153,15 @@ public:
     // The values are made when first asked for: listing a message's
     // attachments opens each one but reads none of its values (the data of
     // an attachment among them).
-    PstAttach(Context ctx, pst::Attachment attachment, uint32_t codePage, ULONG attachNum)
+    // rowMethod: PR_ATTACH_METHOD as the message's attachment table row holds it.
+    PstAttach(Context ctx, pst::Attachment attachment, uint32_t codePage, ULONG attachNum,
+              std::optional<int32_t> rowMethod)
         : PstObject(
-              [this, attachNum](std::optional<PropertySet>& props) {
+              [this, attachNum, rowMethod](std::optional<PropertySet>& props) {
                   std::lock_guard guard(m_ctx->lock);
                   ValueBuilder b(m_codePage);
                   b.addContext(m_attachment.properties());
+                  MarkMethodDisagreeing(b, rowMethod);
                   AddOleObjectBytes(b, m_attachment);
                   if (!b.has(PR_ATTACH_NUM))
                       b.addLong(PR_ATTACH_NUM, attachNum);
@@ -243,6 +246,24 @@ public:
     }
 
 private:
+    // The attachment table's row repeats the attachment's PR_ATTACH_METHOD, and the row's
+    // value decides whether the attachment is listed as holding a message: when the two
+    // disagree one of them is damaged, and the object's value says so.
+    static void MarkMethodDisagreeing(ValueBuilder& b, std::optional<int32_t> rowMethod)
+    {
+        if (!rowMethod)
+            return;
+        for (SPropValue& v : b.values) {
+            if (PROP_ID(v.ulPropTag) != PROP_ID(PR_ATTACH_METHOD))
+                continue;
+            if (PROP_TYPE(v.ulPropTag) == PT_LONG && v.Value.l != *rowMethod) {
+                v.ulPropTag = PROP_TAG(PT_ERROR, PROP_ID(PR_ATTACH_METHOD));
+                v.Value.err = MAPI_E_CORRUPT_DATA;
+            }
+            return;
+        }
+    }
+
     pst::Attachment m_attachment;
     uint32_t m_codePage;
 };
@@ -288,7 +309,8 @@ public:
             const uint32_t rowId = table.rowId(ulAttachmentNum);
             pst::Attachment attachment = m_message.attachment(rowId);
             const uint32_t codePage = m_ctx->CodePageOf(attachment.properties(), m_codePage);
-            *out = new PstAttach(m_ctx, std::move(attachment), codePage, ulAttachmentNum);
+            *out = new PstAttach(m_ctx, std::move(attachment), codePage, ulAttachmentNum,
+                                 RowAttachMethod(table, ulAttachmentNum));
             return S_OK;
         });
     }
@@ -304,6 +326,21 @@ public:
     HRESULT SetReadFlag(ULONG) override { return MAPI_E_NO_ACCESS; }
 
 private:
+    // A row's PR_ATTACH_METHOD cell; nullopt when the row has none or it cannot be read
+    // (a damaged cell is reported where the table's rows are read).
+    static std::optional<int32_t> RowAttachMethod(const pst::TableContext& table, size_t row)
+    {
+        try {
+            const std::optional<pst::Property> p = table.cell(row, PROP_ID(PR_ATTACH_METHOD));
+            if (!p || p->type != PT_LONG)
+                return std::nullopt;
+            const std::optional<int64_t> v = p->int64();
+            return v ? std::optional<int32_t>(static_cast<int32_t>(*v)) : std::nullopt;
+        } catch (const pst::Error&) {
+            return std::nullopt;
+        }
+    }
+
     pst::Message m_message;
     uint32_t m_codePage;
 };

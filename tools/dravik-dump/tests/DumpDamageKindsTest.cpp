@@ -118,23 +118,29 @@ size_t ColumnOffset(std::span<const uint8_t> block, const CTcInfo& t, uint16_t i
     throw std::runtime_error("no such column");
 }
 
-// Changes the first row of a table context (its heap of one block), wherever its row
-// matrix lies: change(row, ibData of a column by ID).
-void ChangeFirstRow(Bytes& file, pst::Store& store, const pst::NodeRef& table,
-                    const std::function<void(uint8_t*, const std::function<size_t(uint16_t)>&)>& change)
+// Changes a row of the first block of a table context's rows (its heap of one block),
+// wherever its row matrix lies: change(row, ibData of a column by ID).
+void ChangeRow(Bytes& file, pst::Store& store, const pst::NodeRef& table, size_t index,
+               const std::function<void(uint8_t*, const std::function<size_t(uint16_t)>&)>& change)
 {
     const pst::BlockPtr heap = store.ndb().readBlock(SingleBlock(table));
     const CTcInfo t = TcInfo(*heap);
     const auto column = [&](uint16_t id) { return ColumnOffset(*heap, t, id); };
+    const size_t at = index * t.rowSize;
     if ((t.hnidRows & 0x1F) == 0) {
         cor::rewriteBlock(file, store.ndb(), table.bidData, [&](std::span<uint8_t> b) {
-            change(b.data() + cor::heapItem(b, t.hnidRows).first, column);
+            change(b.data() + cor::heapItem(b, t.hnidRows).first + at, column);
         });
         return;
     }
     const pst::NodeRef rows = store.ndb().subnode(table, t.hnidRows);
     const std::vector<uint64_t> blocks = store.ndb().dataBlockIds(rows.bidData);
-    cor::rewriteBlock(file, store.ndb(), blocks.at(0), [&](std::span<uint8_t> b) { change(b.data(), column); });
+    cor::rewriteBlock(file, store.ndb(), blocks.at(0), [&](std::span<uint8_t> b) { change(b.data() + at, column); });
+}
+void ChangeFirstRow(Bytes& file, pst::Store& store, const pst::NodeRef& table,
+                    const std::function<void(uint8_t*, const std::function<size_t(uint16_t)>&)>& change)
+{
+    ChangeRow(file, store, table, 0, change);
 }
 
 // The records (key, type, value) of a property context's BTH leaf, decoded: their offset.
@@ -437,6 +443,34 @@ const CDamage kTwoFolderDamages[] = {
      ~size_t{0}},  // the folder's messages: the table read is another folder's
 };
 
+// Damage to stores with embedded messages.
+const CDamage kEmbeddedDamages[] = {
+    // An attachment table row says "by value" where the attachment holds a message: the
+    // row's method decides what is listed, so the disagreement is reported on the
+    // attachment, not left as an attachment without its message.
+    {"AttachMethodRow",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         size_t index = 0;
+         const CFound m = FindMessage(store, [&](pst::Message& msg, const pst::NodeRef& node) {
+             const auto at = store.ndb().findSubnode(node, pst::NID_ATTACHMENT_TABLE);
+             if (!at || !at->bidData || (at->bidData & 0x2))
+                 return false;
+             const pst::TableContext table = msg.attachmentTable();
+             for (index = 0; index < table.rowCount() && (table.rowMatrixBlocks() == 0 || index < table.rowsPerBlock()); ++index)
+                 if (const auto method = table.cell(index, 0x3705); method && method->int64() == 5)
+                     return true;
+             return false;
+         });
+         const pst::NodeRef at = store.ndb().subnode(m.node, pst::NID_ATTACHMENT_TABLE);
+         ChangeRow(file, store, at, index, [](uint8_t* row, const auto& column) {
+             cor::putLe(row + column(0x3705), 1, 4);  // ATTACH_BY_VALUE
+         });
+         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
+         return {"a damaged value: \"Message Stores/", "/" + subject + "/Attachments/", ": 0x3705000a: error 8004011B"};
+     },
+     ~size_t{0}},  // the embedded message and what it holds
+};
+
 class DumpDamageKinds : public ::testing::TestWithParam<std::tuple<CDamage, const char*>>
 {
 };
@@ -492,19 +526,26 @@ TEST_P(DumpDamageKinds, IsReportedWithItsObjectAndTheRestIsListed)
     EXPECT_EQ(ProfileFiles(profiles.Path()), std::vector<std::string>{});
 }
 
+// "<damage>_<sample without extension>", as a test name may be written.
+const auto CaseName = [](const auto& info) {
+    std::string s = std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param);
+    s = s.substr(0, s.find('.'));
+    std::replace(s.begin(), s.end(), '-', '_');
+    return s;
+};
+
 INSTANTIATE_TEST_SUITE_P(Kinds, DumpDamageKinds,
                          ::testing::Combine(::testing::ValuesIn(kDamages),
                                             ::testing::Values("pst-extractor-enron.pst", "pstsdk-sample2.pst")),
-                         [](const auto& info) {
-                             std::string s = std::string(std::get<0>(info.param).name) + "_" +
-                                             std::get<1>(info.param);
-                             s = s.substr(0, s.find('.'));
-                             std::replace(s.begin(), s.end(), '-', '_');
-                             return s;
-                         });
+                         CaseName);
 INSTANTIATE_TEST_SUITE_P(TwoFolderKinds, DumpDamageKinds,
                          ::testing::Combine(::testing::ValuesIn(kTwoFolderDamages),
                                             ::testing::Values("pst-extractor-enron.pst")),
                          [](const auto& info) { return std::string(std::get<0>(info.param).name) + "_enron"; });
+
+INSTANTIATE_TEST_SUITE_P(EmbeddedKinds, DumpDamageKinds,
+                         ::testing::Combine(::testing::ValuesIn(kEmbeddedDamages),
+                                            ::testing::Values("pstsdk-submessage.pst", "java-libpst-dist-list.pst")),
+                         CaseName);
 
 } // namespace
