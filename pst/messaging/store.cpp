@@ -90,9 +90,10 @@ std::optional<NodeRef> Message::findSubnode(uint32_t nid) const {
 // that was there but whose NID was damaged leaves a subnode behind that reads as nothing,
 // so an absent table is only believed when every subnode is one the message accounts for:
 // the other table, an attachment its attachment table lists, a property value too large
-// for the heap that a property names, or the kind Outlook writes beside them and names
-// nowhere (type 0x16). A subnode of the table's own type under another NID is the table
-// with its NID damaged.
+// for the heap that a property names, or the one subnode Outlook writes beside them and
+// names nowhere (0x6B6). A subnode of the table's own type under another NID is the table
+// with its NID damaged; so is one of 0x6B6's type under another NID (0x692 with one bit
+// flipped is 0x696).
 TableContext Message::table(uint32_t nid) const {
     if (auto node = findSubnode(nid)) return TableContext(*ndb_, *node);
     const std::string what = "subnode of message " + hex(node_.nid) + " without its table " + hex(nid);
@@ -113,15 +114,32 @@ TableContext Message::table(uint32_t nid) const {
             if (std::none_of(entries.begin(), entries.end(), [&](const PropEntry& e) { return e.dwValueHnid == sub; }))
                 throw Error(ErrorKind::Corrupt, what, Where::node(sub), "a property value the message names",
                             "a subnode no property names");
-        } else if (sub != NID_RECIPIENT_TABLE && sub != NID_ATTACHMENT_TABLE && type != NID_TYPE_UNNAMED_MESSAGE_SUBNODE) {
+        } else if (sub != NID_RECIPIENT_TABLE && sub != NID_ATTACHMENT_TABLE && sub != NID_UNNAMED_MESSAGE_SUBNODE) {
             throw Error(ErrorKind::Corrupt, what, Where::node(sub),
-                        "recipient table 0x692, attachment table 0x671, an attachment or a property value", hex(sub));
+                        "recipient table 0x692, attachment table 0x671, subnode 0x6B6, an attachment or a property value",
+                        hex(sub));
         }
     }
     return TableContext::empty(*ndb_);
 }
 
-TableContext Message::recipientTable() const { return table(NID_RECIPIENT_TABLE); }
+// A message's recipient table without rows, while the message's own PR_DISPLAY_TO,
+// PR_DISPLAY_CC or PR_DISPLAY_BCC (made from its recipients when it was saved) names some:
+// the table's reference leads to another table, or the names were damaged.
+TableContext Message::recipientTable() const {
+    TableContext t = table(NID_RECIPIENT_TABLE);
+    if (t.rowCount() != 0) return t;
+    for (uint16_t id : {uint16_t{0x0E04}, uint16_t{0x0E03}, uint16_t{0x0E02}}) {
+        const PropEntry* e = pc_->find(id);
+        if (!e || (e->type != 0x001F && e->type != 0x001E) || e->size == 0) continue;
+        std::vector<uint8_t> scratch;
+        const std::span<const uint8_t> text = pc_->readView(*e, scratch);
+        if (std::any_of(text.begin(), text.end(), [](uint8_t b) { return b != 0; }))
+            throw Error(ErrorKind::Corrupt, "recipient table of message " + hex(node_.nid), Where::node(NID_RECIPIENT_TABLE),
+                        "the recipients its " + hex(propTag(id, e->type)) + " names", "no rows");
+    }
+    return t;
+}
 TableContext Message::attachmentTable() const { return table(NID_ATTACHMENT_TABLE); }
 Attachment Message::attachment(uint32_t rowId) const {
     auto n = findSubnode(rowId);

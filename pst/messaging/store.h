@@ -41,6 +41,9 @@ constexpr uint32_t NID_NAME_TO_ID_MAP = 0x61;
 constexpr uint32_t NID_ROOT_FOLDER = 0x122;
 constexpr uint32_t NID_RECIPIENT_TABLE = 0x692;
 constexpr uint32_t NID_ATTACHMENT_TABLE = 0x671;
+// A message's subnode that Outlook writes beside the recipient table and that nothing in
+// the message names (of type NID_TYPE_UNNAMED_MESSAGE_SUBNODE; not among the NIDs MS-PST lists).
+constexpr uint32_t NID_UNNAMED_MESSAGE_SUBNODE = 0x6B6;
 
 struct StoreInfo {
     FileFormat format = FileFormat::Unicode;

@@ -116,23 +116,29 @@ inline int changeLeafEntry(std::vector<uint8_t>& file, Ndb& ndb, uint8_t ptype, 
     return changed;
 }
 
-// Changes the NID of the entry for subnode `from` of node (whose subnodes are one SLBLOCK),
-// re-signing the block; returns how many entries were changed.
-inline int changeSubnodeNid(std::vector<uint8_t>& file, Ndb& ndb, const NodeRef& node, uint32_t from, uint32_t to) {
-    const bool ansi = !ndb.unicode();
-    const size_t w = ansi ? 4 : 8;
+// Changes the entry for subnode nid of node (whose subnodes are one SLBLOCK) with
+// change(SLENTRY, width of its fields), re-signing the block; returns how many entries
+// were changed.
+inline int changeSubnodeEntry(std::vector<uint8_t>& file, Ndb& ndb, const NodeRef& node, uint32_t nid,
+                              const std::function<void(uint8_t*, size_t)>& change) {
+    const size_t w = ndb.unicode() ? 8 : 4;
     int changed = 0;
     rewriteBlock(file, ndb, node.bidSub, [&](std::span<uint8_t> b) {
         if (b[1] != 0) throw std::invalid_argument("a subnode tree of two levels");
         const size_t cEnt = getLe(b.data() + 2, 2);
         for (size_t i = 0; i < cEnt; ++i) {
             uint8_t* e = b.data() + w + i * 3 * w;  // after the SLBLOCK's header, SLENTRYs of three fields
-            if (getLe(e, 4) != from) continue;
-            putLe(e, to, 4);
+            if (getLe(e, 4) != nid) continue;
+            change(e, w);
             ++changed;
         }
     });
     return changed;
+}
+
+// Changes the NID of the entry for subnode `from` of node; returns how many entries were changed.
+inline int changeSubnodeNid(std::vector<uint8_t>& file, Ndb& ndb, const NodeRef& node, uint32_t from, uint32_t to) {
+    return changeSubnodeEntry(file, ndb, node, from, [&](uint8_t* e, size_t) { putLe(e, to, 4); });
 }
 
 // The bounds [first, second) of a heap item of a heap's first block (decoded).

@@ -239,6 +239,32 @@ const CDamage kDamages[] = {
          return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
      },
      2},  // the message's recipients and their group
+    // The same with the type of the subnode Outlook writes beside the tables (0x696, one
+    // bit from 0x692): only 0x6B6 is that subnode.
+    {"RecipientTableSubnodeOneBitOff",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         const CFound m = MessageWithBothTables(store);
+         ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, pst::NID_RECIPIENT_TABLE ^ 0x4);
+         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
+         return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
+     },
+     2},  // the message's recipients and their group
+    // A message's recipient table leads to a table without rows (the store's recipient
+    // table template) while the message's PR_DISPLAY_TO names recipients.
+    {"RecipientTableEmptied",
+     [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
+         const CFound m = MessageWithBothTables(store);
+         const pst::NodeRef empty = store.ndb().node(pst::NID_RECIPIENT_TABLE);  // the template
+         EXPECT_EQ(cor::changeSubnodeEntry(file, store.ndb(), m.node, pst::NID_RECIPIENT_TABLE,
+                                           [&](uint8_t* e, size_t w) {
+                                               cor::putLe(e + w, empty.bidData, w);
+                                               cor::putLe(e + 2 * w, 0, w);
+                                           }),
+                   1);
+         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
+         return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
+     },
+     ~size_t{0}},  // the message's recipients and their group
     {"AttachmentTableSubnodeKind",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
          const CFound m = MessageWithBothTables(store);
