@@ -65,7 +65,7 @@ int main(int argc, char** argv)
                 nLines, static_cast<long long>(nAppendMs), nAppendMs * 1000.0 / nLines,
                 static_cast<long long>(nOneMoreUs), nSingles, static_cast<double>(nSinglesUs) / nSingles,
                 static_cast<long long>(nScrollUs),
-                static_cast<long long>(nKeyUs), pane.document()->blockCount());
+                static_cast<long long>(nKeyUs), pane.Model().LineCount());
     delete slot;
     return 0;
 }
