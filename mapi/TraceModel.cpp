@@ -21,14 +21,14 @@ void CTraceModel::Append(const QString& strText)
     m_pending.append(strText.toUtf8());
 }
 
-uint32_t CTraceModel::Intern(const QByteArray& line)
+uint32_t CTraceModel::Intern(std::string_view line)
 {
-    const auto it = m_textNumbers.constFind(line);
-    if (it != m_textNumbers.cend())
-        return *it;
+    const auto it = m_textNumbers.find(line);
+    if (it != m_textNumbers.end())
+        return it->second;
     const auto nText = static_cast<uint32_t>(m_texts.size());
-    m_texts.push_back(QString::fromUtf8(line));
-    m_textNumbers.insert(line, nText);
+    m_texts.push_back(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    m_textNumbers.emplace(line, nText);
     return nText;
 }
 
@@ -54,13 +54,13 @@ void CTraceModel::Flush()
     qsizetype nStart = 0;
     while (nStart <= nLastBreak) {
         const qsizetype nBreak = pending.indexOf('\n', nStart);
-        const QByteArrayView piece(pending.constData() + nStart, nBreak - nStart);
+        const std::string_view piece(pending.constData() + nStart, static_cast<size_t>(nBreak - nStart));
         if (!m_tail.isEmpty()) {
-            m_tail.append(piece);
-            m_lines.push_back(Intern(m_tail));
+            m_tail.append(piece.data(), static_cast<qsizetype>(piece.size()));
+            m_lines.push_back(Intern(std::string_view(m_tail.constData(), static_cast<size_t>(m_tail.size()))));
             m_tail.clear();
         } else {
-            m_lines.push_back(Intern(piece.toByteArray()));
+            m_lines.push_back(Intern(piece));
         }
         nStart = nBreak + 1;
     }

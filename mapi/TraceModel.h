@@ -15,10 +15,13 @@
 
 #include <QAbstractListModel>
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class QIODevice;
@@ -63,13 +66,19 @@ public:
 
 private:
     // The number of the text, added when new.
-    uint32_t Intern(const QByteArray& line);
+    uint32_t Intern(std::string_view line);
 
     // Each complete line: the number of its text.
     std::vector<uint32_t> m_lines;
     // The distinct texts, as shown and as UTF-8.
     std::vector<QString> m_texts;
-    QHash<QByteArray, uint32_t> m_textNumbers;
+    // Looked up by a view of the appended bytes, without a copy.
+    struct CHash
+    {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, uint32_t, CHash, std::equal_to<>> m_textNumbers;
     // The unfinished last line, as UTF-8 (a character may be split between
     // two appends) and as shown.
     QByteArray m_tail;
