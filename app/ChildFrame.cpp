@@ -127,8 +127,7 @@ bool CChildFrame::OnUpdateCommand(int nId, CCmdUI& rUI)
         return true;
     case ID_TRACE_CLEAR:
     case ID_TRACE_SAVE:
-        m_pTraceView->Flush();
-        rUI.bEnabled = !m_pTraceView->document()->isEmpty();
+        rUI.bEnabled = !m_pTraceView->IsEmpty();
         return true;
     case ID_STOP_LISTING:
         rUI.bEnabled = m_pLeftView->IsListing();
@@ -149,7 +148,6 @@ bool CChildFrame::OnCommand(int nId)
         ActivateNextPane(nId == ID_NEXT_PANE);
         return true;
     case ID_TRACE_CLEAR:
-        m_pTraceView->Flush();
         m_pTraceView->clear();
         return true;
     case ID_TRACE_SAVE:
@@ -177,8 +175,7 @@ void CChildFrame::SaveTrace()
     m_pTraceView->Flush();
     // The file is replaced only once the whole trace is written.
     QSaveFile file(strPath);
-    const QByteArray text = m_pTraceView->toPlainText().toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || !m_pTraceView->Model().WriteUtf8(file) || !file.commit()) {
         const QByteArray details = (QStringLiteral("Writing the trace to ") + strPath + QStringLiteral(": ") +
                                     file.errorString()).toUtf8();
         ShowErrorReport("Failed to save the trace", details.constData(), MAPI_E_DISK_ERROR);

@@ -50,13 +50,14 @@ public:
 
     bool OnUpdateCommand(int nId, CCmdUI& rUI) override
     {
-        // The caret and the undo state as the lines already traced leave them.
+        // The selection as the lines already traced leave it. The trace is
+        // read-only: nothing to undo, cut or paste.
         m_pPane->Flush();
         switch (nId) {
-        case ID_EDIT_UNDO: rUI.bEnabled = m_pPane->document()->isUndoAvailable(); return true;
-        case ID_EDIT_CUT: rUI.bEnabled = m_pPane->textCursor().hasSelection() && !m_pPane->isReadOnly(); return true;
-        case ID_EDIT_COPY: rUI.bEnabled = m_pPane->textCursor().hasSelection(); return true;
-        case ID_EDIT_PASTE: rUI.bEnabled = m_pPane->canPaste(); return true;
+        case ID_EDIT_UNDO:
+        case ID_EDIT_CUT:
+        case ID_EDIT_PASTE: rUI.bEnabled = false; return true;
+        case ID_EDIT_COPY: rUI.bEnabled = m_pPane->HasSelection(); return true;
         default: return false;
         }
     }
@@ -64,10 +65,7 @@ public:
     {
         m_pPane->Flush();
         switch (nId) {
-        case ID_EDIT_UNDO: m_pPane->undo(); return true;
-        case ID_EDIT_CUT: m_pPane->cut(); return true;
         case ID_EDIT_COPY: m_pPane->copy(); return true;
-        case ID_EDIT_PASTE: m_pPane->paste(); return true;
         default: return false;
         }
     }

@@ -1,57 +1,100 @@
-// The trace pane: a read-only text view that the workspace's trace writer
-// appends MAPI call lines to; its text can be selected and copied.
+// The trace pane: a read-only view of the lines the workspace's trace writer
+// appends (MAPI calls, one a line); its text can be selected and copied.
+//
+// The lines live in a CTraceModel, which keeps each distinct line text once;
+// the pane draws only the rows on screen, so a trace of millions of lines
+// costs a few bytes a line and the same to scroll as a short one.
 #pragma once
 
-#include <QHash>
-#include <QPlainTextEdit>
-#include <QTextCursor>
+#include "mapi/TraceModel.h"
 
-class CMAPICommandView : public QPlainTextEdit
+#include <QAbstractScrollArea>
+
+class CMAPICommandView : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
     explicit CMAPICommandView(QWidget* pParent = nullptr);
     ~CMAPICommandView() override;
 
-    // Appends text at the end without touching what is there, puts the caret
-    // at the new end with no selection, and scrolls the end into view. The
-    // lines of one turn of the event loop go into the document together, as
-    // that turn ends (or as soon as the pane gets any event, or Flush is
-    // called), and are laid out and scrolled to once: they cost one insertion,
-    // one layout pass and one scroll instead of one each, and show what the
-    // lines appended one at a time would.
+    // Appends text at the end, puts the caret at the new end with no
+    // selection, and scrolls the end into view. The lines of one turn of the
+    // event loop go into the rows together, as that turn ends (or when Flush
+    // is called): one insertion and one scroll for all of them.
     void AppendRaw(const QString& strText);
-    // Puts the text appended so far into the document and the caret at its
-    // end, at once. Whoever reads or changes the document directly
-    // (toPlainText, document(), textCursor(), clear) between two turns of the
-    // event loop calls this first.
-    void Flush();
+    void AppendUtf8(const char* pszUtf8);
+    // Puts the text appended so far into the rows and the caret at its end,
+    // at once.
+    void Flush() const;
+
+    const CTraceModel& Model() const { return *m_pModel; }
+    // The whole text, as appended.
+    QString toPlainText() const;
+    bool IsEmpty() const;
+    // Empties the pane.
+    void clear();
+
+    bool HasSelection() const { return m_anchor != m_caret; }
+    QString SelectedText() const;
+    void selectAll();
+    // Puts the selected text on the clipboard.
+    void copy();
+
+    // The caret (row, column in UTF-16 units) and the other end of the
+    // selection; equal when nothing is selected.
+    struct CPos
+    {
+        int nRow = 0;
+        int nCol = 0;
+        auto operator<=>(const CPos&) const = default;
+    };
+    CPos Caret() const { return m_caret; }
+    CPos Anchor() const { return m_anchor; }
+    // The first row on screen.
+    int FirstVisibleRow() const;
 
 protected:
     bool event(QEvent* pEvent) override;
-    bool viewportEvent(QEvent* pEvent) override;
+    void paintEvent(QPaintEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
+    void scrollContentsBy(int nDx, int nDy) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    void mousePressEvent(QMouseEvent* pEvent) override;
+    void mouseMoveEvent(QMouseEvent* pEvent) override;
+    void mouseReleaseEvent(QMouseEvent* pEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    void focusInEvent(QFocusEvent* pEvent) override;
+    void focusOutEvent(QFocusEvent* pEvent) override;
 
 private:
-    // Starts holding back the layout of appended text, unless it is held
-    // back already.
-    void OpenBatch();
-    // Lets the layout take in the text appended since OpenBatch.
-    void CloseBatch();
-    // Run from the event loop after appends: closes the batch and scrolls the
-    // end into view.
+    void ScheduleFinish();
+    // Run from the event loop after appends.
     void FinishAppends();
+    void OnRowsInserted();
+    void OnModelReset();
+    // Measures the texts the model added since the last call and sets the
+    // scroll ranges.
+    void UpdateScrollBars();
+    int LineHeight() const;
+    int VisibleRows() const;
+    // The position under a point of the viewport.
+    CPos HitTest(const QPoint& point) const;
+    // The x of a column of a row, from the text's left edge.
+    int ColumnX(int nRow, int nCol) const;
+    CPos Clamped(CPos pos) const;
+    // Moves the caret, extending the selection or not, and scrolls it into view.
+    void MoveCaret(CPos pos, bool bExtend);
+    void EnsureCaretVisible();
 
-    // Appended, not yet in the document.
-    QString m_strPending;
-    // Inserts at the end, inside an edit block while a batch is open.
-    QTextCursor m_appendCursor;
-    // The first block the open batch wrote to; -1 while no batch is open.
-    int m_nBatchFirstBlock = -1;
-    // Appends wait for FinishAppends.
+    CTraceModel* m_pModel = nullptr;
+    CPos m_caret;
+    CPos m_anchor;
+    // Widest complete line text so far, in pixels, and how many of the
+    // model's distinct texts are measured.
+    int m_nWidest = 0;
+    int m_nMeasuredTexts = 0;
+    // Appends wait for FinishAppends; a call of it is posted.
     bool m_bFinishPending = false;
-    // A call of FinishAppends is posted to the event loop.
     bool m_bFinishPosted = false;
-    // Width of each line text laid out so far, in the current font.
-    QHash<QString, qreal> m_lineWidths;
-    static constexpr qsizetype kMaxMeasuredTexts = 4096;
 };

@@ -11,6 +11,6 @@ int CTraceWriter::Write(const char* pszLine)
 {
     if (m_pPane.isNull())
         return 0;
-    m_pPane->AppendRaw(QString::fromUtf8(pszLine != nullptr ? pszLine : ""));
+    m_pPane->AppendUtf8(pszLine);
     return 1;
 }

@@ -61,11 +61,11 @@ int main(int argc, char** argv)
 
     std::printf("lines: %d\nappend all: %lld ms (%.2f us per line)\none more line: %lld us\n"
                 "%d more lines, each shown: %.1f us per line\n"
-                "scroll to middle + repaint: %lld us\nPage Down + repaint: %lld us\nblocks: %d\n",
+                "scroll to middle + repaint: %lld us\nPage Down + repaint: %lld us\nrows in the pane: %d\n",
                 nLines, static_cast<long long>(nAppendMs), nAppendMs * 1000.0 / nLines,
                 static_cast<long long>(nOneMoreUs), nSingles, static_cast<double>(nSinglesUs) / nSingles,
                 static_cast<long long>(nScrollUs),
-                static_cast<long long>(nKeyUs), pane.document()->blockCount());
+                static_cast<long long>(nKeyUs), pane.Model().LineCount());
     delete slot;
     return 0;
 }

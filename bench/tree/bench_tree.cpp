@@ -26,6 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -230,6 +231,27 @@ int main(int argc, char** argv)
                     Ms(nWorst), Ms(nP99), nProgress);
         std::printf("cycle %d: resident before listing %ld KiB, after listing %ld KiB\n", nCycle, nBeforeKiB,
                     ResidentKiB());
+        // A click on a message near the end, one in the middle and the first:
+        // the message is opened again and its row read again from the
+        // folder's contents table before the property list shows it.
+        for (const int nAt : {pFolder->childCount() - 2, pFolder->childCount() / 2, 0}) {
+            QTreeWidgetItem* pMessage = pFolder->child(std::max(0, nAt));
+            tree.scrollToItem(pMessage);
+            QApplication::processEvents();
+            const QPoint at = tree.visualItemRect(pMessage).center();
+            const qint64 nClickNs = g_clock.nsecsElapsed();
+            QMouseEvent press(QEvent::MouseButtonPress, at, tree.viewport()->mapToGlobal(at), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(tree.viewport(), &press);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, tree.viewport()->mapToGlobal(at), Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(tree.viewport(), &release);
+            QApplication::processEvents();
+            std::printf("cycle %d: click on message %d of %d shown in %.1f ms (%s)\n", nCycle, std::max(0, nAt) + 1,
+                        pFolder->childCount(), Ms(g_clock.nsecsElapsed() - nClickNs),
+                        frame.GetDocument()->GetSelectedNode() == CLeftView::NodeOf(pMessage) ? "current"
+                                                                                             : "NOT current");
+        }
         tree.collapseItem(pFolder);
         const qint64 nFreeStart = g_clock.nsecsElapsed();
         doc.OnDisconnect();
