@@ -147,11 +147,14 @@ std::optional<uint64_t> TimeOf(const SPropValue& v)
 }
 
 // Lines end in LF only: GMime writes LF, and a CR left in a text would be encoded.
-std::string UnixLines(const std::string& text)
+std::string UnixLines(std::string text)
 {
-    std::string out;
+    const char* first = static_cast<const char*>(std::memchr(text.data(), '\r', text.size()));
+    if (first == nullptr)
+        return text;
+    std::string out(text.data(), size_t(first - text.data()));
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = out.size(); i < text.size(); ++i) {
         if (text[i] == '\r') {
             out += '\n';
             if (i + 1 < text.size() && text[i + 1] == '\n')
@@ -225,22 +228,48 @@ public:
     // The message with its parts, read into message.
     void Message(LPMESSAGE msg, const std::string& where, int depth, mime::Message& message);
 
-    uint64_t Hash() const { return m_hash; }
+    // The hash of the message's content, which only boundaries use: a message
+    // without a multipart part is not hashed at all.
+    uint64_t Hash()
+    {
+        if (m_multiparts > 0)
+            Flush();
+        return m_hash;
+    }
 
 private:
-    void Hash(const void* data, size_t size)
-    {
-        const auto* p = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i < size; ++i) {
-            m_hash ^= p[i];
-            m_hash *= 0x100000001B3ull;
-        }
-    }
+    // FNV-1a over every text hashed, each ended by a NUL. The texts wait in
+    // m_pending until the hash is asked for; a large one is hashed at once
+    // (with what waits before it) rather than copied.
     void Hash(const std::string& s)
     {
-        Hash(s.data(), s.size());
-        Hash("\0", 1);
+        if (s.size() > kLargeText) {
+            Flush();
+            Fold(s.data(), s.size());
+            Fold("", 1);
+            return;
+        }
+        m_pending.append(s);
+        m_pending.push_back('\0');
+        if (m_pending.size() > kLargeText)
+            Flush();
     }
+    void Flush()
+    {
+        Fold(m_pending.data(), m_pending.size());
+        m_pending.clear();
+    }
+    void Fold(const void* data, size_t size)
+    {
+        const auto* p = static_cast<const unsigned char*>(data);
+        uint64_t h = m_hash;
+        for (size_t i = 0; i < size; ++i) {
+            h ^= p[i];
+            h *= 0x100000001B3ull;
+        }
+        m_hash = h;
+    }
+    static constexpr size_t kLargeText = 64 * 1024;
 
     void Problem(const std::string& where, const std::string& why) { m_result.problems.push_back({where, why}); }
 
@@ -272,6 +301,7 @@ private:
 
     InternetMessage& m_result;
     uint64_t m_hash = 0xCBF29CE484222325ull;
+    std::string m_pending;
     int m_multiparts = 0;
 };
 
@@ -447,10 +477,10 @@ std::optional<mime::Part> CConverter::Body(LPMESSAGE msg, const std::string& whe
     std::optional<mime::Part> text;
     std::optional<mime::Part> htmlPart;
     if (body.text && (body.best != BodyKind::Html || !body.text->empty()))
-        text = Leaf("text", "plain", UnixLines(*body.text), true);
+        text = Leaf("text", "plain", UnixLines(std::move(*body.text)), true);
     if (body.html && (body.best == BodyKind::Html || !text)) {
-        html = *body.html;
         htmlPart = Leaf("text", "html", UnixLines(*body.html), true);
+        html = std::move(*body.html);
     }
     if (text && htmlPart) {
         mime::Part alt = Multipart("alternative");

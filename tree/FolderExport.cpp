@@ -51,11 +51,14 @@ std::string FolderFileName(const std::string& strName)
 class CFolderExport::CPendingFile
 {
 public:
-    explicit CPendingFile(fs::path final) : m_final(std::move(final))
+    // A buffer size of 0 keeps the C library's.
+    explicit CPendingFile(fs::path final, size_t nBuffer = 0) : m_final(std::move(final))
     {
         m_temp = m_final;
         m_temp += ".part~";
         m_file = std::fopen(m_temp.c_str(), "wb");
+        if (m_file && nBuffer)
+            std::setvbuf(m_file, nullptr, _IOFBF, nBuffer);
     }
     ~CPendingFile() { Drop(); }
     CPendingFile(const CPendingFile&) = delete;
@@ -280,13 +283,14 @@ void CFolderExport::Message(const SRow& row, const std::string& strFolder, const
     m_counts.nEmbedded += converted.embedded;
     if (m_format == EExportFormat::Mbox) {
         if (!mbox) {
-            mbox = std::make_unique<CPendingFile>(dir / "mbox");
+            // An mbox takes many messages: written in large pieces, not one write each.
+            mbox = std::make_unique<CPendingFile>(dir / "mbox", size_t(1) << 20);
             if (!mbox->Ok())
                 Fail(strFolder, "the mbox file " + (dir / "mbox").string() + " cannot be made");
         }
-        std::string text;
-        dravik::content::AppendMboxrd(converted, text);
-        mbox->Write(text);
+        m_strMboxText.clear();
+        dravik::content::AppendMboxrd(converted, m_strMboxText);
+        mbox->Write(m_strMboxText);
         if (!mbox->Ok()) {
             ++m_counts.nNotWritten;
             return;
