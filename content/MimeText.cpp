@@ -1,8 +1,10 @@
-// Plain messages written directly, byte for byte as GMime writes their tree,
-// with GMime's own encoders (RFC 2047 words, quoted-printable, base64) and
-// its choice of transfer encoding. Anything this writer is not sure to write
-// the same (long header lines that GMime folds, names it quotes or encodes,
-// transport headers, embedded messages) is left to GMime's tree.
+// Messages written directly, byte for byte as GMime writes their tree, with
+// GMime's own pieces where it decides: its formatter for subjects that need
+// RFC 2047 words, its reading of transport headers, its choice of transfer
+// encoding and its quoted-printable and base64 encoders. Anything this writer
+// is not sure to write the same (lines of just 78 columns, names it would
+// encode or escape, In-Reply-To and References, which it reformats) is left
+// to GMime's tree.
 #include "content/MimeTree.h"
 
 #include <algorithm>
@@ -37,6 +39,18 @@ bool IsPlainPhrase(const std::string& s)
             return false;
     }
     return true;
+}
+
+// A display name as GMime writes it: as it is when plain, else in quotes when
+// it is printable ASCII without quotes or backslashes; empty when this writer
+// leaves it to GMime (it would encode or escape it).
+std::string Phrase(const std::string& s)
+{
+    if (IsPlainPhrase(s))
+        return s;
+    if (s.empty() || !IsPrintableAscii(s) || s.find_first_of("\"\\") != std::string::npos)
+        return {};
+    return "\"" + s + "\"";
 }
 
 // local@domain with a dot-atom local part and a lower-case ASCII domain name,
@@ -74,10 +88,11 @@ bool IsPlainToken(const std::string& s)
     return true;
 }
 
-// A message ID or Content-ID as "<id>", when it is one GMime writes as given.
+// A message ID or Content-ID as "<id>", when it is one GMime writes as given,
+// on one line however long (it has no place to fold).
 bool IsPlainId(const std::string& s)
 {
-    if (s.empty())
+    if (s.empty() || s.size() > 900)
         return false;
     for (char c : s) {
         const unsigned char u = static_cast<unsigned char>(c);
@@ -129,26 +144,35 @@ bool AppendAddresses(std::string& out, const char* field, const std::vector<Addr
     for (size_t i = 0; i < list.size(); ++i) {
         const Address& a = *list[i];
         const std::string comma = i + 1 < list.size() ? "," : "";
+        const std::string name = Phrase(a.name);
+        if (!a.name.empty() && name.empty())
+            return false;
         if (a.addr.empty()) {
-            if (!IsPlainPhrase(a.name) || !token(a.name + ": ;" + comma, false))
+            if (!token(name + ": ;" + comma, false))
                 return false;
             continue;
         }
-        if (!IsPlainAddress(a.addr) || (!a.name.empty() && !IsPlainPhrase(a.name)))
+        if (!IsPlainAddress(a.addr))
             return false;
-        if (a.name.empty()) {
+        if (name.empty()) {
             if (!token(a.addr + comma, true))
                 return false;
             continue;
         }
-        size_t start = 0;
-        for (bool first = true; start <= a.name.size(); first = false) {
-            size_t space = a.name.find(' ', start);
-            if (space == std::string::npos)
-                space = a.name.size();
-            if (!token(a.name.substr(start, space - start), first))
+        if (name != a.name) {
+            // A quoted name is one piece: a fold goes before or after it.
+            if (!token(name, true))
                 return false;
-            start = space + 1;
+        } else {
+            size_t start = 0;
+            for (bool first = true; start <= name.size(); first = false) {
+                size_t space = name.find(' ', start);
+                if (space == std::string::npos)
+                    space = name.size();
+                if (!token(name.substr(start, space - start), first))
+                    return false;
+                start = space + 1;
+            }
         }
         if (!token("<" + a.addr + ">" + comma, true))
             return false;
@@ -233,15 +257,36 @@ std::string NameParameter(const std::string& name)
     bool token = true;
     for (char c : name) {
         const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u >= 0x7F || std::strchr("\"\\'*%", u))
+        if (u < 0x20 || u >= 0x7F || std::strchr("\"\\*%", u))
             return {};
         if (u == ' ' || std::strchr("()<>@,;:/[]?=\t", u))
             token = false;
     }
+    // An apostrophe in a quoted value is kept as it is; in a bare one GMime may encode it.
+    if (token && name.find('\'') != std::string::npos)
+        return {};
     return token ? name : "\"" + name + "\"";
 }
 
 bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top);
+
+// An attachment's Content-Id and Content-Disposition (the raw value its file name makes).
+bool AppendAttachmentHeaders(std::string& out, const Part& part)
+{
+    if (!part.contentId.empty()) {
+        if (!IsPlainId(part.contentId))
+            return false;
+        out += "Content-Id: <" + part.contentId + ">\n";
+    }
+    if (part.disposition) {
+        if (part.fileName.empty())
+            out += std::string("Content-Disposition: ") + part.disposition + "\n";
+        else
+            out += "Content-Disposition:" + DispositionWithFileName(part.disposition, part.fileName);
+    }
+    return true;
+}
+bool AppendMessage(std::string& out, const Message& m, uint64_t hash);
 
 bool AppendLeaf(std::string& out, const Part& part, bool top)
 {
@@ -268,14 +313,8 @@ bool AppendLeaf(std::string& out, const Part& part, bool top)
         out += "Content-Transfer-Encoding: quoted-printable\n";
     else if (encoding != GMIME_CONTENT_ENCODING_7BIT && encoding != GMIME_CONTENT_ENCODING_DEFAULT)
         return false;
-    if (!part.contentId.empty() && !(IsPlainId(part.contentId) && AppendLine(out, "Content-Id: <" + part.contentId + ">")))
+    if (!AppendAttachmentHeaders(out, part))
         return false;
-    if (part.disposition) {
-        if (part.fileName.empty())
-            out += std::string("Content-Disposition: ") + part.disposition + "\n";
-        else
-            out += "Content-Disposition:" + DispositionWithFileName(part.disposition, part.fileName);
-    }
     out += '\n';
     AppendEncoded(out, part.bytes, encoding);
     if (top && (out.empty() || out.back() != '\n'))
@@ -308,18 +347,36 @@ bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top)
         return true;
     }
     case Part::Kind::Rfc822:
-        return false;
+        out += "Content-Type: message/rfc822\n";
+        if (!AppendAttachmentHeaders(out, part))
+            return false;
+        out += '\n';
+        return part.message && AppendMessage(out, *part.message, hash);
     }
     return false;
 }
 
-} // namespace
-
-bool WriteMimeText(const Message& m, uint64_t hash, std::string& result)
+// The headers of a message's own transport headers as GMime writes them: the
+// fields it parsed, then MIME-Version when they have none.
+void AppendTransportHeaders(std::string& out, GMimeMessage* message)
 {
-    if (m.transport || m.headersUnreadable || !m.inReplyTo.empty() || !m.references.empty())
+    GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(message));
+    char* text = g_mime_header_list_to_string(list, ExportFormatOptions());
+    if (text)
+        out += text;
+    g_free(text);
+    if (!g_mime_header_list_contains(list, "MIME-Version"))
+        out += "MIME-Version: 1.0\n";
+}
+
+bool AppendMessage(std::string& out, const Message& m, uint64_t hash)
+{
+    if (m.headersUnreadable || !m.inReplyTo.empty() || !m.references.empty())
         return false;
-    std::string out;
+    if (m.transport) {
+        AppendTransportHeaders(out, m.transport.get());
+        return AppendPart(out, m.top, hash, true);
+    }
     if (m.date && !AppendDate(out, *m.date))
         return false;
     if (!AppendAddresses(out, "From", m.addresses, GMIME_ADDRESS_TYPE_FROM))
@@ -331,12 +388,23 @@ bool WriteMimeText(const Message& m, uint64_t hash, std::string& result)
         !AppendAddresses(out, "Cc", m.addresses, GMIME_ADDRESS_TYPE_CC) ||
         !AppendAddresses(out, "Bcc", m.addresses, GMIME_ADDRESS_TYPE_BCC))
         return false;
-    if (!m.messageId.empty() && !(IsPlainId(m.messageId) && AppendLine(out, "Message-Id: <" + m.messageId + ">")))
-        return false;
+    if (!m.messageId.empty()) {
+        if (!IsPlainId(m.messageId))
+            return false;
+        out += "Message-Id: <" + m.messageId + ">\n";
+    }
     if (m.importance)
         out += std::string("Importance: ") + m.importance + "\n";
     out += "MIME-Version: 1.0\n";
-    if (!AppendPart(out, m.top, hash, true))
+    return AppendPart(out, m.top, hash, true);
+}
+
+} // namespace
+
+bool WriteMimeText(const Message& m, uint64_t hash, std::string& result)
+{
+    std::string out;
+    if (!AppendMessage(out, m, hash))
         return false;
     result += out;
     return true;

@@ -1,8 +1,8 @@
 // The MIME structure of a message being exported, as plain data: what the
 // converter read from the MAPI message, before any of it is written. GMime
-// builds its tree from it (BuildGMimeMessage, every message) and WriteMimeText
-// writes the plain messages that make up most stores directly, with the same
-// bytes and without a tree of GObjects per message.
+// builds its tree from it (BuildGMimeMessage) and WriteMimeText writes most
+// messages directly, with the same bytes and without a tree of GObjects per
+// message.
 #pragma once
 
 #include <gmime/gmime.h>
@@ -89,9 +89,8 @@ GMimeMessage* BuildGMimeMessage(const Message& message, uint64_t hash);
 GMimeFormatOptions* ExportFormatOptions();
 
 // Appends the message as GMime would write it, when it is one this writer
-// knows to write the same: headers made from properties, within one line
-// each; parts that are text, files or multiparts of them. False, with out
-// unchanged, for any other.
+// knows to write the same (see MimeText.cpp). False, with out unchanged, for
+// any other.
 bool WriteMimeText(const Message& message, uint64_t hash, std::string& out);
 
 } // namespace dravik::content::mime
