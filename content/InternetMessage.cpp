@@ -149,20 +149,23 @@ std::optional<uint64_t> TimeOf(const SPropValue& v)
 // Lines end in LF only: GMime writes LF, and a CR left in a text would be encoded.
 std::string UnixLines(std::string text)
 {
-    const char* first = static_cast<const char*>(std::memchr(text.data(), '\r', text.size()));
-    if (first == nullptr)
+    const char* data = text.data();
+    const size_t n = text.size();
+    const void* cr = std::memchr(data, '\r', n);
+    if (cr == nullptr)
         return text;
-    std::string out(text.data(), size_t(first - text.data()));
-    out.reserve(text.size());
-    for (size_t i = out.size(); i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            out += text[i];
-        }
+    // Runs between CRs are copied whole; a CR, or a CR LF, becomes one LF.
+    std::string out;
+    out.reserve(n);
+    size_t from = 0;
+    while (cr != nullptr) {
+        const size_t at = size_t(static_cast<const char*>(cr) - data);
+        out.append(data + from, at - from);
+        out += '\n';
+        from = at + 1 < n && data[at + 1] == '\n' ? at + 2 : at + 1;
+        cr = from < n ? std::memchr(data + from, '\r', n - from) : nullptr;
     }
+    out.append(data + from, n - from);
     return out;
 }
 

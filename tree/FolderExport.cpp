@@ -253,11 +253,14 @@ void CFolderExport::Message(const SRow& row, const std::string& strFolder, const
         ++m_counts.nNotWritten;
         return;
     }
-    std::string strName = ProposeMessageFileName(strSubject);
-    strName.resize(strName.size() - 4); // ".msg"
-    const fs::path path =
-        dir / (std::string(szNumber) + "-" + strName + (m_format == EExportFormat::Msg ? ".msg" : ".eml"));
+    // The file of the message (an mbox has one for the folder).
+    auto fileOfMessage = [&] {
+        std::string strName = ProposeMessageFileName(strSubject);
+        strName.resize(strName.size() - 4); // ".msg"
+        return dir / (std::string(szNumber) + "-" + strName + (m_format == EExportFormat::Msg ? ".msg" : ".eml"));
+    };
     if (m_format == EExportFormat::Msg) {
+        const fs::path path = fileOfMessage();
         dravik::mapi32::MsgSaveReport report;
         const HRESULT hr = dravik::mapi32::SaveMessageAsMsg(message.Get(), path.string(), &report);
         if (FAILED(hr)) {
@@ -296,6 +299,7 @@ void CFolderExport::Message(const SRow& row, const std::string& strFolder, const
             return;
         }
     } else {
+        const fs::path path = fileOfMessage();
         CPendingFile file(path);
         file.Write(converted.bytes);
         if (!file.Commit()) {
