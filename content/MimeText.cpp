@@ -403,11 +403,13 @@ bool AppendMessage(std::string& out, const Message& m, uint64_t hash)
 
 bool WriteMimeText(const Message& m, uint64_t hash, std::string& result)
 {
-    std::string out;
-    if (!AppendMessage(out, m, hash))
-        return false;
-    result += out;
-    return true;
+    // Written in place (no second copy of a large message); taken back when
+    // the message turns out to be one for GMime.
+    const size_t start = result.size();
+    if (AppendMessage(result, m, hash))
+        return true;
+    result.resize(start);
+    return false;
 }
 
 } // namespace dravik::content::mime

@@ -294,6 +294,9 @@ void CFolderExport::Message(const SRow& row, const std::string& strFolder, const
         m_strMboxText.clear();
         dravik::content::AppendMboxrd(converted, m_strMboxText);
         mbox->Write(m_strMboxText);
+        // Kept for the next message only when small: a large one's room would add to the next one's peak.
+        if (m_strMboxText.capacity() > (size_t(1) << 20))
+            std::string().swap(m_strMboxText);
         if (!mbox->Ok()) {
             ++m_counts.nNotWritten;
             return;
