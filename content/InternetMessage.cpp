@@ -2,6 +2,7 @@
 #include "content/InternetMessage.h"
 
 #include "content/MessageBody.h"
+#include "content/MimeTree.h"
 
 #include "mapi32/mapicode.h"
 #include "mapi32/mapiguid.h"
@@ -146,19 +147,25 @@ std::optional<uint64_t> TimeOf(const SPropValue& v)
 }
 
 // Lines end in LF only: GMime writes LF, and a CR left in a text would be encoded.
-std::string UnixLines(const std::string& text)
+std::string UnixLines(std::string text)
 {
+    const char* data = text.data();
+    const size_t n = text.size();
+    const void* cr = std::memchr(data, '\r', n);
+    if (cr == nullptr)
+        return text;
+    // Runs between CRs are copied whole; a CR, or a CR LF, becomes one LF.
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            out += text[i];
-        }
+    out.reserve(n);
+    size_t from = 0;
+    while (cr != nullptr) {
+        const size_t at = size_t(static_cast<const char*>(cr) - data);
+        out.append(data + from, at - from);
+        out += '\n';
+        from = at + 1 < n && data[at + 1] == '\n' ? at + 2 : at + 1;
+        cr = from < n ? std::memchr(data + from, '\r', n - from) : nullptr;
     }
+    out.append(data + from, n - from);
     return out;
 }
 
@@ -205,47 +212,6 @@ void AddAddress(GMimeMessage* message, GMimeAddressType type, const std::string&
     g_object_unref(group);
 }
 
-// The raw value of a Content-Disposition with a file name. Names that are
-// short and plain ASCII are quoted; others are RFC 2231 UTF-8, split into
-// sections that each hold whole characters (readers decode each section on
-// its own), so that no line grows past the limit.
-std::string DispositionWithFileName(const char* disposition, const std::string& name)
-{
-    const bool plain = name.size() <= 60 && std::all_of(name.begin(), name.end(), [](char c) {
-                           const unsigned char u = static_cast<unsigned char>(c);
-                           return u >= 0x20 && u < 0x7F;
-                       });
-    std::string raw = std::string(" ") + disposition + ";\n\tfilename=";
-    if (plain) {
-        raw += '"';
-        for (char c : name) {
-            if (c == '"' || c == '\\')
-                raw += '\\';
-            raw += c;
-        }
-        return raw + "\"\n";
-    }
-    std::vector<std::string> sections(1);
-    static const char hex[] = "0123456789ABCDEF";
-    for (size_t i = 0; i < name.size(); ++i) {
-        const unsigned char u = static_cast<unsigned char>(name[i]);
-        if ((u & 0xC0) != 0x80 && sections.back().size() >= 60)
-            sections.emplace_back();
-        if (std::isalnum(u) || std::strchr("!#$&+-.^_`|~", u))
-            sections.back() += char(u);
-        else
-            sections.back() += std::string("%") + hex[u >> 4] + hex[u & 15];
-    }
-    raw.resize(raw.size() - std::strlen("filename="));
-    if (sections.size() == 1)
-        return raw + "filename*=UTF-8''" + sections[0] + "\n";
-    for (size_t i = 0; i < sections.size(); ++i) {
-        raw += "filename*" + std::to_string(i) + "*=" + (i == 0 ? "UTF-8''" : "") + sections[i];
-        raw += i + 1 < sections.size() ? ";\n\t" : "\n";
-    }
-    return raw;
-}
-
 void SetDisposition(GMimeObject* part, const char* disposition, const std::string& name)
 {
     g_mime_object_set_disposition(part, disposition);
@@ -255,81 +221,91 @@ void SetDisposition(GMimeObject* part, const char* disposition, const std::strin
     g_mime_object_set_content_disposition_parameter(part, "filename", "x");
     GMimeHeaderList* list = g_mime_object_get_header_list(part);
     if (GMimeHeader* header = g_mime_header_list_get_header(list, "Content-Disposition"))
-        g_mime_header_set_raw_value(header, DispositionWithFileName(disposition, name).c_str());
+        g_mime_header_set_raw_value(header, mime::DispositionWithFileName(disposition, name).c_str());
 }
-
 class CConverter
 {
 public:
     explicit CConverter(InternetMessage& result) : m_result(result) {}
 
-    // The message with its parts; nullptr when its properties cannot be read.
-    GMimeMessage* Message(LPMESSAGE msg, const std::string& where, int depth, HRESULT& hr);
+    // The message with its parts, read into message.
+    void Message(LPMESSAGE msg, const std::string& where, int depth, mime::Message& message);
 
-    void SetBoundaries()
+    // The hash of the message's content, which only boundaries use: a message
+    // without a multipart part is not hashed at all.
+    uint64_t Hash()
     {
-        char hash[24];
-        std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(m_hash));
-        int n = 0;
-        for (GMimeMultipart* mp : m_multiparts)
-            g_mime_multipart_set_boundary(mp, ("=_" + std::string(hash) + "." + std::to_string(++n)).c_str());
+        if (m_multiparts > 0)
+            Flush();
+        return m_hash;
     }
 
 private:
-    void Hash(const void* data, size_t size)
-    {
-        const auto* p = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i < size; ++i) {
-            m_hash ^= p[i];
-            m_hash *= 0x100000001B3ull;
-        }
-    }
+    // FNV-1a over every text hashed, each ended by a NUL. The texts wait in
+    // m_pending until the hash is asked for; a large one is hashed at once
+    // (with what waits before it) rather than copied.
     void Hash(const std::string& s)
     {
-        Hash(s.data(), s.size());
-        Hash("\0", 1);
+        if (s.size() > kLargeText) {
+            Flush();
+            Fold(s.data(), s.size());
+            Fold("", 1);
+            return;
+        }
+        m_pending.append(s);
+        m_pending.push_back('\0');
+        if (m_pending.size() > kLargeText)
+            Flush();
     }
+    void Flush()
+    {
+        Fold(m_pending.data(), m_pending.size());
+        m_pending.clear();
+    }
+    void Fold(const void* data, size_t size)
+    {
+        const auto* p = static_cast<const unsigned char*>(data);
+        uint64_t h = m_hash;
+        for (size_t i = 0; i < size; ++i) {
+            h ^= p[i];
+            h *= 0x100000001B3ull;
+        }
+        m_hash = h;
+    }
+    static constexpr size_t kLargeText = 64 * 1024;
 
     void Problem(const std::string& where, const std::string& why) { m_result.problems.push_back({where, why}); }
 
-    GMimeObject* Leaf(const std::string& type, const std::string& subtype, const std::string& bytes, bool text)
+    mime::Part Leaf(const std::string& type, const std::string& subtype, std::string bytes, bool text)
     {
         Hash(bytes);
-        GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-        if (text)
-            g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", IsAscii(bytes) ? "us-ascii" : "utf-8");
-        GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
-        GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream.p, GMIME_CONTENT_ENCODING_DEFAULT));
-        g_mime_part_set_content(part, wrapper.p);
-        // A file's bytes go in base64, whatever they hold: 7bit and quoted-printable
-        // lines are rewritten to the file's line ends on the way, which would change them.
-        g_mime_part_set_content_encoding(part, text ? g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT)
-                                                    : GMIME_CONTENT_ENCODING_BASE64);
-        return GMIME_OBJECT(part);
+        mime::Part part;
+        part.type = type;
+        part.subtype = subtype;
+        part.bytes = std::move(bytes);
+        part.text = text;
+        return part;
     }
 
-    GMimeMultipart* Multipart(const char* subtype)
+    mime::Part Multipart(const char* subtype)
     {
-        // As g_mime_multipart_new_with_subtype, but without its random boundary,
-        // which reads /dev/urandom each time: a placeholder keeps the parameter's
-        // place until SetBoundaries sets the one made from the content.
-        auto* mp = static_cast<GMimeMultipart*>(g_object_new(GMIME_TYPE_MULTIPART, nullptr));
-        GRef<GMimeContentType> type(g_mime_content_type_new("multipart", subtype));
-        g_mime_object_set_content_type(GMIME_OBJECT(mp), type.p);
-        g_mime_multipart_set_boundary(mp, "=_");
-        m_multiparts.push_back(mp);
-        return mp;
+        mime::Part part;
+        part.kind = mime::Part::Kind::Multipart;
+        part.multipartSubtype = subtype;
+        part.number = ++m_multiparts;
+        return part;
     }
 
-    void Headers(LPMESSAGE msg, GMimeMessage*& message, const std::string& where);
-    void Recipients(LPMESSAGE msg, GMimeMessage* message, const std::string& where);
-    GMimeObject* Body(LPMESSAGE msg, const std::string& where, std::string& html);
-    GMimeObject* Attachments(LPMESSAGE msg, GMimeObject* body, const std::string& html, const std::string& where,
-                             int depth);
+    void Headers(LPMESSAGE msg, mime::Message& message, const std::string& where);
+    void Recipients(LPMESSAGE msg, mime::Message& message, const std::string& where);
+    std::optional<mime::Part> Body(LPMESSAGE msg, const std::string& where, std::string& html);
+    std::optional<mime::Part> Attachments(LPMESSAGE msg, std::optional<mime::Part> body, const std::string& html,
+                                          const std::string& where, int depth);
 
     InternetMessage& m_result;
     uint64_t m_hash = 0xCBF29CE484222325ull;
-    std::vector<GMimeMultipart*> m_multiparts;
+    std::string m_pending;
+    int m_multiparts = 0;
 };
 
 // A header field name as RFC 5322 has it: printable ASCII but the colon.
@@ -389,8 +365,7 @@ GMimeMessage* ParseTransportHeaders(const std::string& text, int& dropped)
     }
     return message;
 }
-
-void CConverter::Headers(LPMESSAGE msg, GMimeMessage*& message, const std::string& where)
+void CConverter::Headers(LPMESSAGE msg, mime::Message& message, const std::string& where)
 {
     enum {
         Transport, Subject, RepName, RepType, RepAddr, RepSmtp, SndName, SndType, SndAddr, SndSmtp, Submit, Delivery,
@@ -405,7 +380,7 @@ void CConverter::Headers(LPMESSAGE msg, GMimeMessage*& message, const std::strin
     LPSPropValue v = nullptr;
     if (FAILED(msg->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), MAPI_UNICODE, &count, &v)) || count != Count) {
         MAPIFreeBuffer(v);
-        message = g_mime_message_new(TRUE);
+        message.headersUnreadable = true;
         Problem(where, "its headers cannot be read");
         return;
     }
@@ -433,42 +408,32 @@ void CConverter::Headers(LPMESSAGE msg, GMimeMessage*& message, const std::strin
 
     if (!transport.empty()) {
         int dropped = 0;
-        message = ParseTransportHeaders(transport, dropped);
+        message.transport.reset(ParseTransportHeaders(transport, dropped));
         if (dropped > 0)
             Problem(where, std::to_string(dropped) + " of its transport header fields: their names hold bytes no "
                                                      "header name may hold");
-        if (message)
+        if (message.transport)
             return;
         Problem(where, "its transport headers cannot be read: headers are made from its properties");
     }
-    message = g_mime_message_new(TRUE);
     if (!repName.empty() || !repAddr.empty())
-        AddAddress(message, GMIME_ADDRESS_TYPE_FROM, repName, repAddr);
+        message.addresses.push_back({GMIME_ADDRESS_TYPE_FROM, repName, repAddr});
     if ((!sndName.empty() || !sndAddr.empty()) && (sndName != repName || sndAddr != repAddr)) {
         const bool from = repName.empty() && repAddr.empty();
-        AddAddress(message, from ? GMIME_ADDRESS_TYPE_FROM : GMIME_ADDRESS_TYPE_SENDER, sndName, sndAddr);
+        message.addresses.push_back({from ? GMIME_ADDRESS_TYPE_FROM : GMIME_ADDRESS_TYPE_SENDER, sndName, sndAddr});
     }
     Recipients(msg, message, where);
-    if (!subject.empty())
-        g_mime_message_set_subject(message, subject.c_str(), "utf-8");
-    if (date) {
-        const int64_t seconds = int64_t(*date / 10000000ull) - 11644473600ll;
-        if (GDateTime* dt = g_date_time_new_from_unix_utc(seconds)) {
-            g_mime_message_set_date(message, dt);
-            g_date_time_unref(dt);
-        }
-    }
-    if (!Trimmed(messageId).empty())
-        g_mime_message_set_message_id(message, Trimmed(messageId).c_str());
-    if (!inReplyTo.empty())
-        g_mime_object_set_header(GMIME_OBJECT(message), "In-Reply-To", inReplyTo.c_str(), nullptr);
-    if (!references.empty())
-        g_mime_object_set_header(GMIME_OBJECT(message), "References", references.c_str(), nullptr);
+    message.subject = subject;
+    if (date)
+        message.date = int64_t(*date / 10000000ull) - 11644473600ll;
+    message.messageId = Trimmed(messageId);
+    message.inReplyTo = inReplyTo;
+    message.references = references;
     if (importance && (*importance == 0 || *importance == 2))
-        g_mime_object_set_header(GMIME_OBJECT(message), "Importance", *importance == 0 ? "low" : "high", nullptr);
+        message.importance = *importance == 0 ? "low" : "high";
 }
 
-void CConverter::Recipients(LPMESSAGE msg, GMimeMessage* message, const std::string& where)
+void CConverter::Recipients(LPMESSAGE msg, mime::Message& message, const std::string& where)
 {
     LPMAPITABLE table = nullptr;
     if (FAILED(msg->GetRecipientTable(MAPI_UNICODE, &table))) {
@@ -489,8 +454,8 @@ void CConverter::Recipients(LPMESSAGE msg, GMimeMessage* message, const std::str
         if (row.cValues < Count)
             continue;
         const LONG type = PROP_TYPE(row.lpProps[Type].ulPropTag) == PT_LONG ? row.lpProps[Type].Value.l : kMapiTo;
-        const std::string name = TextOf(row.lpProps[Name]);
-        const std::string addr =
+        std::string name = TextOf(row.lpProps[Name]);
+        std::string addr =
             InternetAddressOf(TextOf(row.lpProps[Smtp]), TextOf(row.lpProps[AddrType]), TextOf(row.lpProps[Email]));
         if (name.empty() && addr.empty())
             continue;
@@ -498,52 +463,44 @@ void CConverter::Recipients(LPMESSAGE msg, GMimeMessage* message, const std::str
         const GMimeAddressType which = type == kMapiCc    ? GMIME_ADDRESS_TYPE_CC
                                        : type == kMapiBcc ? GMIME_ADDRESS_TYPE_BCC
                                                           : GMIME_ADDRESS_TYPE_TO;
-        AddAddress(message, which, name, addr);
+        message.addresses.push_back({which, std::move(name), std::move(addr)});
     }
     FreeProws(rows);
 }
 
-GMimeObject* CConverter::Body(LPMESSAGE msg, const std::string& where, std::string& html)
+std::optional<mime::Part> CConverter::Body(LPMESSAGE msg, const std::string& where, std::string& html)
 {
     MessageBody body;
     if (FAILED(ReadMessageBody(msg, body))) {
         Problem(where, "its body cannot be read");
-        return nullptr;
+        return std::nullopt;
     }
     for (const std::string& d : body.damage)
         Problem(where, "body: " + d);
-    GMimeObject* text = nullptr;
-    GMimeObject* htmlPart = nullptr;
+    std::optional<mime::Part> text;
+    std::optional<mime::Part> htmlPart;
     if (body.text && (body.best != BodyKind::Html || !body.text->empty()))
-        text = Leaf("text", "plain", UnixLines(*body.text), true);
+        text = Leaf("text", "plain", UnixLines(std::move(*body.text)), true);
     if (body.html && (body.best == BodyKind::Html || !text)) {
-        html = *body.html;
         htmlPart = Leaf("text", "html", UnixLines(*body.html), true);
+        html = std::move(*body.html);
     }
     if (text && htmlPart) {
-        GMimeMultipart* alt = Multipart("alternative");
-        g_mime_multipart_add(alt, text);
-        g_mime_multipart_add(alt, htmlPart);
-        g_object_unref(text);
-        g_object_unref(htmlPart);
-        return GMIME_OBJECT(alt);
+        mime::Part alt = Multipart("alternative");
+        alt.parts.push_back(std::move(*text));
+        alt.parts.push_back(std::move(*htmlPart));
+        return alt;
     }
-    return text ? text : htmlPart;
+    return text ? std::move(text) : std::move(htmlPart);
 }
 
-GMimeMessage* CConverter::Message(LPMESSAGE msg, const std::string& where, int depth, HRESULT& hr)
+void CConverter::Message(LPMESSAGE msg, const std::string& where, int depth, mime::Message& message)
 {
-    hr = S_OK;
-    GMimeMessage* message = nullptr;
     Headers(msg, message, where);
     std::string html;
-    GMimeObject* body = Body(msg, where, html);
-    GMimeObject* top = Attachments(msg, body, html, where, depth);
-    if (!top)
-        top = Leaf("text", "plain", "", true);
-    g_mime_message_set_mime_part(message, top);
-    g_object_unref(top);
-    return message;
+    std::optional<mime::Part> body = Body(msg, where, html);
+    std::optional<mime::Part> top = Attachments(msg, std::move(body), html, where, depth);
+    message.top = top ? std::move(*top) : Leaf("text", "plain", "", true);
 }
 
 // Where an HTML body refers to a Content-ID ("cid:ID"), lower case.
@@ -552,8 +509,8 @@ bool HtmlRefersTo(const std::string& lowerHtml, const std::string& contentId)
     return !contentId.empty() && lowerHtml.find("cid:" + Lower(contentId)) != std::string::npos;
 }
 
-GMimeObject* CConverter::Attachments(LPMESSAGE msg, GMimeObject* body, const std::string& html,
-                                     const std::string& where, int depth)
+std::optional<mime::Part> CConverter::Attachments(LPMESSAGE msg, std::optional<mime::Part> body,
+                                                  const std::string& html, const std::string& where, int depth)
 {
     LPMAPITABLE table = nullptr;
     HRESULT hr = msg->GetAttachmentTable(0, &table);
@@ -568,8 +525,8 @@ GMimeObject* CConverter::Attachments(LPMESSAGE msg, GMimeObject* body, const std
         return body;
     }
     const std::string lowerHtml = Lower(html);
-    std::vector<GMimeObject*> inlines;
-    std::vector<GMimeObject*> attached;
+    std::vector<mime::Part> inlines;
+    std::vector<mime::Part> attached;
     for (ULONG r = 0; r < rows->cRows; ++r) {
         const SRow& row = rows->aRow[r];
         std::string at = where + "/attachment " + std::to_string(r + 1);
@@ -601,13 +558,13 @@ GMimeObject* CConverter::Attachments(LPMESSAGE msg, GMimeObject* body, const std
             name = TextOf(v[ShortName]);
         if (name.empty())
             name = TextOf(v[Display]);
-        std::string mime = Lower(TextOf(v[Mime]));
+        std::string mimeType = Lower(TextOf(v[Mime]));
         const std::string cid = Trimmed(TextOf(v[Cid]));
         MAPIFreeBuffer(v);
         if (!name.empty())
             at += " (" + name + ")";
 
-        GMimeObject* part = nullptr;
+        std::optional<mime::Part> part;
         if (method == ATTACH_EMBEDDED_MSG) {
             LPUNKNOWN unk = nullptr;
             hr = attach->OpenProperty(kAttachDataObj, &IID_IMessage, 0, 0, &unk);
@@ -618,15 +575,12 @@ GMimeObject* CConverter::Attachments(LPMESSAGE msg, GMimeObject* body, const std
                 Problem(at, "embedded messages are nested more than " + std::to_string(kMaxDepth) + " deep");
             } else {
                 auto* inner = static_cast<LPMESSAGE>(unk);
-                HRESULT hrInner = S_OK;
-                GMimeMessage* sub = Message(inner, at, depth + 1, hrInner);
+                part.emplace();
+                part->kind = mime::Part::Kind::Rfc822;
+                part->message = std::make_unique<mime::Message>();
+                Message(inner, at, depth + 1, *part->message);
                 inner->Release();
-                if (sub) {
-                    GMimeMessagePart* mp = g_mime_message_part_new_with_message("rfc822", sub);
-                    g_object_unref(sub);
-                    part = GMIME_OBJECT(mp);
-                    ++m_result.embedded;
-                }
+                ++m_result.embedded;
             }
         } else if (method == ATTACH_BY_VALUE || method == ATTACH_OLE) {
             std::vector<uint8_t> data;
@@ -643,21 +597,20 @@ GMimeObject* CConverter::Attachments(LPMESSAGE msg, GMimeObject* body, const std
                 Problem(at, "its data cannot be read (" + HrText(hr) + ")");
             } else {
                 // An attachment without data is written empty, as the store has it.
-                const size_t slash = mime.find('/');
-                if (slash == std::string::npos || slash == 0 || slash + 1 == mime.size() ||
-                    mime.find_first_of(" ;\t\"") != std::string::npos)
-                    mime = MimeTypeForFileName(name);
+                const size_t slash = mimeType.find('/');
+                if (slash == std::string::npos || slash == 0 || slash + 1 == mimeType.size() ||
+                    mimeType.find_first_of(" ;\t\"") != std::string::npos)
+                    mimeType = MimeTypeForFileName(name);
                 // A message/* part may not be base64-encoded, and the bytes of a file
                 // are not known to be a whole message: written as a file.
-                if (mime.rfind("message/", 0) == 0 || mime.rfind("multipart/", 0) == 0)
-                    mime = "application/octet-stream";
-                const std::string slashMime = mime;
-                const size_t s = slashMime.find('/');
-                part = Leaf(slashMime.substr(0, s), slashMime.substr(s + 1),
+                if (mimeType.rfind("message/", 0) == 0 || mimeType.rfind("multipart/", 0) == 0)
+                    mimeType = "application/octet-stream";
+                const size_t s = mimeType.find('/');
+                part = Leaf(mimeType.substr(0, s), mimeType.substr(s + 1),
                             std::string(reinterpret_cast<const char*>(data.data()), data.size()), false);
                 // Text attachments keep their bytes as they are: no charset is claimed for them.
                 if (!name.empty() && name.size() <= 60 && IsAscii(name))
-                    g_mime_object_set_content_type_parameter(part, "name", name.c_str());
+                    part->nameParameter = name;
             }
         } else {
             Problem(at, method == ATTACH_BY_REFERENCE || method == ATTACH_BY_REF_RESOLVE || method == ATTACH_BY_REF_ONLY
@@ -672,88 +625,226 @@ GMimeObject* CConverter::Attachments(LPMESSAGE msg, GMimeObject* body, const std
         // store: the same message gives the same bytes whichever folder an
         // export starts from.
         Hash(at.substr(where.size()));
-        if (!cid.empty())
-            g_mime_object_set_content_id(part, cid.c_str());
+        part->contentId = cid;
+        part->fileName = name;
         if (!cid.empty() && HtmlRefersTo(lowerHtml, cid) && method != ATTACH_EMBEDDED_MSG) {
-            SetDisposition(part, "inline", name);
-            inlines.push_back(part);
+            part->disposition = "inline";
+            inlines.push_back(std::move(*part));
         } else {
-            SetDisposition(part, "attachment", name);
-            attached.push_back(part);
+            part->disposition = "attachment";
+            attached.push_back(std::move(*part));
         }
     }
     FreeProws(rows);
 
     if (!inlines.empty() && body) {
         // The inline images go beside the HTML they belong to.
-        GMimeMultipart* related = Multipart("related");
-        g_mime_object_set_content_type_parameter(GMIME_OBJECT(related), "type", "text/html");
-        if (GMIME_IS_MULTIPART(body)) {
+        mime::Part related = Multipart("related");
+        related.relatedToHtml = true;
+        if (body->kind == mime::Part::Kind::Multipart) {
             // multipart/alternative: the HTML is its last part.
-            GMimeMultipart* alt = GMIME_MULTIPART(body);
-            const int last = g_mime_multipart_get_count(alt) - 1;
-            GMimeObject* htmlPart = g_mime_multipart_remove_at(alt, last);
-            g_mime_multipart_add(related, htmlPart);
-            g_object_unref(htmlPart);
-            for (GMimeObject* p : inlines) {
-                g_mime_multipart_add(related, p);
-                g_object_unref(p);
-            }
-            g_mime_multipart_add(alt, GMIME_OBJECT(related));
-            g_object_unref(related);
+            related.parts.push_back(std::move(body->parts.back()));
+            body->parts.pop_back();
+            for (mime::Part& p : inlines)
+                related.parts.push_back(std::move(p));
+            body->parts.push_back(std::move(related));
         } else {
-            g_mime_multipart_add(related, body);
-            g_object_unref(body);
-            for (GMimeObject* p : inlines) {
-                g_mime_multipart_add(related, p);
-                g_object_unref(p);
-            }
-            body = GMIME_OBJECT(related);
+            related.parts.push_back(std::move(*body));
+            for (mime::Part& p : inlines)
+                related.parts.push_back(std::move(p));
+            body = std::move(related);
         }
     } else {
         // No HTML to hold them: they are attachments like the others.
-        attached.insert(attached.begin(), inlines.begin(), inlines.end());
+        attached.insert(attached.begin(), std::make_move_iterator(inlines.begin()),
+                        std::make_move_iterator(inlines.end()));
     }
     if (attached.empty())
         return body;
-    GMimeMultipart* mixed = Multipart("mixed");
-    if (body) {
-        g_mime_multipart_add(mixed, body);
-        g_object_unref(body);
+    mime::Part mixed = Multipart("mixed");
+    if (body)
+        mixed.parts.push_back(std::move(*body));
+    for (mime::Part& p : attached)
+        mixed.parts.push_back(std::move(p));
+    return mixed;
+}
+
+GMimeObject* BuildPart(const mime::Part& part, uint64_t hash)
+{
+    GMimeObject* object = nullptr;
+    switch (part.kind) {
+    case mime::Part::Kind::Leaf: {
+        GMimePart* leaf = g_mime_part_new_with_type(part.type.c_str(), part.subtype.c_str());
+        if (part.text)
+            g_mime_object_set_content_type_parameter(GMIME_OBJECT(leaf), "charset",
+                                                     IsAscii(part.bytes) ? "us-ascii" : "utf-8");
+        GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(part.bytes.data(), part.bytes.size()));
+        GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream.p, GMIME_CONTENT_ENCODING_DEFAULT));
+        g_mime_part_set_content(leaf, wrapper.p);
+        // A file's bytes go in base64, whatever they hold: 7bit and quoted-printable
+        // lines are rewritten to the file's line ends on the way, which would change them.
+        g_mime_part_set_content_encoding(leaf, part.text ? g_mime_part_get_best_content_encoding(
+                                                               leaf, GMIME_ENCODING_CONSTRAINT_7BIT)
+                                                         : GMIME_CONTENT_ENCODING_BASE64);
+        object = GMIME_OBJECT(leaf);
+        if (!part.nameParameter.empty())
+            g_mime_object_set_content_type_parameter(object, "name", part.nameParameter.c_str());
+        break;
     }
-    for (GMimeObject* p : attached) {
-        g_mime_multipart_add(mixed, p);
-        g_object_unref(p);
+    case mime::Part::Kind::Multipart: {
+        // As g_mime_multipart_new_with_subtype, but without its random boundary,
+        // which reads /dev/urandom each time.
+        auto* mp = static_cast<GMimeMultipart*>(g_object_new(GMIME_TYPE_MULTIPART, nullptr));
+        GRef<GMimeContentType> type(g_mime_content_type_new("multipart", part.multipartSubtype.c_str()));
+        g_mime_object_set_content_type(GMIME_OBJECT(mp), type.p);
+        g_mime_multipart_set_boundary(mp, mime::Boundary(hash, part.number).c_str());
+        if (part.relatedToHtml)
+            g_mime_object_set_content_type_parameter(GMIME_OBJECT(mp), "type", "text/html");
+        for (const mime::Part& p : part.parts) {
+            GMimeObject* child = BuildPart(p, hash);
+            g_mime_multipart_add(mp, child);
+            g_object_unref(child);
+        }
+        object = GMIME_OBJECT(mp);
+        break;
     }
-    return GMIME_OBJECT(mixed);
+    case mime::Part::Kind::Rfc822: {
+        GMimeMessage* sub = mime::BuildGMimeMessage(*part.message, hash);
+        object = GMIME_OBJECT(g_mime_message_part_new_with_message("rfc822", sub));
+        g_object_unref(sub);
+        break;
+    }
+    }
+    if (!part.contentId.empty())
+        g_mime_object_set_content_id(object, part.contentId.c_str());
+    if (part.disposition)
+        SetDisposition(object, part.disposition, part.fileName);
+    return object;
 }
 
 } // namespace
 
-HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, InternetMessage& result)
+namespace mime {
+
+// The raw value of a Content-Disposition with a file name. Names that are
+// short and plain ASCII are quoted; others are RFC 2231 UTF-8, split into
+// sections that each hold whole characters (readers decode each section on
+// its own), so that no line grows past the limit.
+std::string DispositionWithFileName(const char* disposition, const std::string& name)
+{
+    const bool plain = name.size() <= 60 && std::all_of(name.begin(), name.end(), [](char c) {
+                           const unsigned char u = static_cast<unsigned char>(c);
+                           return u >= 0x20 && u < 0x7F;
+                       });
+    std::string raw = std::string(" ") + disposition + ";\n\tfilename=";
+    if (plain) {
+        raw += '"';
+        for (char c : name) {
+            if (c == '"' || c == '\\')
+                raw += '\\';
+            raw += c;
+        }
+        return raw + "\"\n";
+    }
+    std::vector<std::string> sections(1);
+    static const char hex[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char u = static_cast<unsigned char>(name[i]);
+        if ((u & 0xC0) != 0x80 && sections.back().size() >= 60)
+            sections.emplace_back();
+        if (std::isalnum(u) || std::strchr("!#$&+-.^_`|~", u))
+            sections.back() += char(u);
+        else
+            sections.back() += std::string("%") + hex[u >> 4] + hex[u & 15];
+    }
+    raw.resize(raw.size() - std::strlen("filename="));
+    if (sections.size() == 1)
+        return raw + "filename*=UTF-8''" + sections[0] + "\n";
+    for (size_t i = 0; i < sections.size(); ++i) {
+        raw += "filename*" + std::to_string(i) + "*=" + (i == 0 ? "UTF-8''" : "") + sections[i];
+        raw += i + 1 < sections.size() ? ";\n\t" : "\n";
+    }
+    return raw;
+}
+
+std::string Boundary(uint64_t hash, int n)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "=_%016llx.%d", static_cast<unsigned long long>(hash), n);
+    return text;
+}
+
+GMimeFormatOptions* ExportFormatOptions()
+{
+    static GMimeFormatOptions* const options = [] {
+        InitGMime();
+        GMimeFormatOptions* o = g_mime_format_options_new();
+        g_mime_format_options_set_newline_format(o, GMIME_NEWLINE_FORMAT_UNIX);
+        g_mime_format_options_set_param_encoding_method(o, GMIME_PARAM_ENCODING_METHOD_RFC2231);
+        return o;
+    }();
+    return options;
+}
+
+GMimeMessage* BuildGMimeMessage(const Message& m, uint64_t hash)
+{
+    GMimeMessage* message = nullptr;
+    if (m.transport) {
+        message = m.transport.get();
+        g_object_ref(message);
+    } else {
+        message = g_mime_message_new(TRUE);
+        for (const Address& a : m.addresses)
+            AddAddress(message, a.type, a.name, a.addr);
+        if (!m.subject.empty())
+            g_mime_message_set_subject(message, m.subject.c_str(), "utf-8");
+        if (m.date) {
+            if (GDateTime* dt = g_date_time_new_from_unix_utc(*m.date)) {
+                g_mime_message_set_date(message, dt);
+                g_date_time_unref(dt);
+            }
+        }
+        if (!m.messageId.empty())
+            g_mime_message_set_message_id(message, m.messageId.c_str());
+        if (!m.inReplyTo.empty())
+            g_mime_object_set_header(GMIME_OBJECT(message), "In-Reply-To", m.inReplyTo.c_str(), nullptr);
+        if (!m.references.empty())
+            g_mime_object_set_header(GMIME_OBJECT(message), "References", m.references.c_str(), nullptr);
+        if (m.importance)
+            g_mime_object_set_header(GMIME_OBJECT(message), "Importance", m.importance, nullptr);
+    }
+    GMimeObject* top = BuildPart(m.top, hash);
+    g_mime_message_set_mime_part(message, top);
+    g_object_unref(top);
+    return message;
+}
+
+} // namespace mime
+
+HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, InternetMessage& result,
+                                 MimeWriter writer)
 {
     result = InternetMessage{};
     if (!lpMessage)
         return MAPI_E_INVALID_PARAMETER;
     InitGMime();
     CConverter converter(result);
-    HRESULT hr = S_OK;
-    GRef<GMimeMessage> message(converter.Message(lpMessage, where, 0, hr));
-    if (!message.p)
-        return FAILED(hr) ? hr : MAPI_E_CALL_FAILED;
-    converter.SetBoundaries();
+    mime::Message message;
+    converter.Message(lpMessage, where, 0, message);
+    if (writer == MimeWriter::Any && mime::WriteMimeText(message, converter.Hash(), result.bytes)) {
+        result.writtenDirectly = true;
+        return S_OK;
+    }
+    GRef<GMimeMessage> built(mime::BuildGMimeMessage(message, converter.Hash()));
     GRef<GMimeStream> out(g_mime_stream_mem_new());
-    GMimeFormatOptions* options = g_mime_format_options_new();
-    g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_UNIX);
-    g_mime_format_options_set_param_encoding_method(options, GMIME_PARAM_ENCODING_METHOD_RFC2231);
-    const ssize_t n = g_mime_object_write_to_stream(GMIME_OBJECT(message.p), options, out.p);
-    g_mime_format_options_free(options);
+    const ssize_t n = g_mime_object_write_to_stream(GMIME_OBJECT(built.p), mime::ExportFormatOptions(), out.p);
     if (n < 0)
         return MAPI_E_CALL_FAILED;
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.p));
     result.bytes.assign(reinterpret_cast<const char*>(bytes->data), bytes->len);
     return S_OK;
 }
+
 
 std::string TransportHeaderBlock(const std::string& text)
 {

@@ -34,13 +34,20 @@ struct InternetMessage
     std::optional<uint64_t> date;       // FILETIME of the Date header, when the message has one
     int attachments = 0;                // attachments written, embedded messages included, at any depth
     int embedded = 0;                   // embedded messages written, at any depth
+    bool writtenDirectly = false;       // written by the plain-message writer, not through GMime's tree
     std::vector<ExportProblem> problems;
 };
+
+// How a message's bytes are written: Any takes the direct writer for the
+// plain messages it knows and GMime's tree for the others; GMime always
+// builds GMime's tree (the reference the direct writer is held to).
+enum class MimeWriter { Any, GMime };
 
 // Converts a message. Fails only when the message itself cannot be read (its
 // properties cannot be asked for); what cannot be read inside it is reported
 // in result.problems and the rest is written.
-HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, InternetMessage& result);
+HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, InternetMessage& result,
+                                 MimeWriter writer = MimeWriter::Any);
 
 // A message's transport headers (PR_TRANSPORT_MESSAGE_HEADERS) as an export
 // writes them: GMime's reading of the text (a first line that is no header

@@ -267,6 +267,11 @@ HRESULT ReadMessageBody(LPMAPIPROP obj, MessageBody& body)
         }
         case kIdHtml: html = &pv; break;
         case kIdBody: {
+            // Given whole as Unicode (the common case): converted once, without a copy as bytes.
+            if (type == PT_UNICODE && pv.Value.lpszW) {
+                v.body = mapi32::Utf16ToUtf8(pv.Value.lpszW);
+                break;
+            }
             ULONG t = 0;
             if (auto bytes = bytesOf(pv, "PR_BODY", {PT_UNICODE}, t))
                 v.body = t == PT_UNICODE && type == PT_ERROR ? FromUtf16Le(*bytes) : std::string(bytes->begin(), bytes->end());

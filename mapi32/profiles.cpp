@@ -3,6 +3,7 @@
 #include "mapi32/mapicode.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cerrno>
 #include <cstdlib>
@@ -155,8 +156,10 @@ bool FileExists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
+std::atomic<bool> g_synced{true};
+
 // Writes content to path atomically: a temporary file in the same folder,
-// flushed to disk, then renamed over the target.
+// flushed to disk (unless the process turned that off), then renamed over the target.
 HRESULT WriteAtomic(const std::string& dir, const std::string& path, const std::string& content)
 {
     std::string tmpl = dir + "/.tmp.XXXXXX";
@@ -175,7 +178,7 @@ HRESULT WriteAtomic(const std::string& dir, const std::string& path, const std::
         }
         done += static_cast<size_t>(n);
     }
-    if (fsync(fd) != 0 || ::close(fd) != 0) {
+    if ((g_synced.load(std::memory_order_relaxed) && fsync(fd) != 0) || ::close(fd) != 0) {
         ::unlink(tmpl.c_str());
         return MAPI_E_DISK_ERROR;
     }
@@ -411,6 +414,11 @@ HRESULT ProfileStore::SetDefault(const std::string& name)
             return MAPI_E_NOT_FOUND;
         return WriteAtomic(dir, dir + "/" + kDefaultFile, Hex(name) + "\n");
     });
+}
+
+void ProfileStore::SetSynced(bool synced)
+{
+    g_synced.store(synced, std::memory_order_relaxed);
 }
 
 std::string UidHex(const MAPIUID& uid)

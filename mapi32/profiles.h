@@ -55,6 +55,12 @@ public:
     // Reads, lets change modify, writes back if change succeeded; all under the lock.
     static HRESULT Update(const std::string& name, const std::function<HRESULT(Profile&)>& change);
     static HRESULT SetDefault(const std::string& name);
+
+    // Whether a write is flushed to disk before it is renamed into place (the
+    // default), so that a profile survives a power loss. A process whose
+    // profiles are all temporary (made for one run and deleted at its end)
+    // turns it off: such a profile is not worth the wait.
+    static void SetSynced(bool synced);
 };
 
 std::string UidHex(const MAPIUID& uid);

@@ -51,11 +51,14 @@ std::string FolderFileName(const std::string& strName)
 class CFolderExport::CPendingFile
 {
 public:
-    explicit CPendingFile(fs::path final) : m_final(std::move(final))
+    // A buffer size of 0 keeps the C library's.
+    explicit CPendingFile(fs::path final, size_t nBuffer = 0) : m_final(std::move(final))
     {
         m_temp = m_final;
         m_temp += ".part~";
         m_file = std::fopen(m_temp.c_str(), "wb");
+        if (m_file && nBuffer)
+            std::setvbuf(m_file, nullptr, _IOFBF, nBuffer);
     }
     ~CPendingFile() { Drop(); }
     CPendingFile(const CPendingFile&) = delete;
@@ -250,11 +253,14 @@ void CFolderExport::Message(const SRow& row, const std::string& strFolder, const
         ++m_counts.nNotWritten;
         return;
     }
-    std::string strName = ProposeMessageFileName(strSubject);
-    strName.resize(strName.size() - 4); // ".msg"
-    const fs::path path =
-        dir / (std::string(szNumber) + "-" + strName + (m_format == EExportFormat::Msg ? ".msg" : ".eml"));
+    // The file of the message (an mbox has one for the folder).
+    auto fileOfMessage = [&] {
+        std::string strName = ProposeMessageFileName(strSubject);
+        strName.resize(strName.size() - 4); // ".msg"
+        return dir / (std::string(szNumber) + "-" + strName + (m_format == EExportFormat::Msg ? ".msg" : ".eml"));
+    };
     if (m_format == EExportFormat::Msg) {
+        const fs::path path = fileOfMessage();
         dravik::mapi32::MsgSaveReport report;
         const HRESULT hr = dravik::mapi32::SaveMessageAsMsg(message.Get(), path.string(), &report);
         if (FAILED(hr)) {
@@ -280,18 +286,23 @@ void CFolderExport::Message(const SRow& row, const std::string& strFolder, const
     m_counts.nEmbedded += converted.embedded;
     if (m_format == EExportFormat::Mbox) {
         if (!mbox) {
-            mbox = std::make_unique<CPendingFile>(dir / "mbox");
+            // An mbox takes many messages: written in large pieces, not one write each.
+            mbox = std::make_unique<CPendingFile>(dir / "mbox", size_t(1) << 20);
             if (!mbox->Ok())
                 Fail(strFolder, "the mbox file " + (dir / "mbox").string() + " cannot be made");
         }
-        std::string text;
-        dravik::content::AppendMboxrd(converted, text);
-        mbox->Write(text);
+        m_strMboxText.clear();
+        dravik::content::AppendMboxrd(converted, m_strMboxText);
+        mbox->Write(m_strMboxText);
+        // Kept for the next message only when small: a large one's room would add to the next one's peak.
+        if (m_strMboxText.capacity() > (size_t(1) << 20))
+            std::string().swap(m_strMboxText);
         if (!mbox->Ok()) {
             ++m_counts.nNotWritten;
             return;
         }
     } else {
+        const fs::path path = fileOfMessage();
         CPendingFile file(path);
         file.Write(converted.bytes);
         if (!file.Commit()) {

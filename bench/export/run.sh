@@ -1,7 +1,10 @@
 #!/bin/sh
 # dravik-export side by side with readpst on the same stores, in one run: wall
-# time (median of RUNS, the programs taking turns) and peak memory, for .eml
-# (readpst -e) and mbox (readpst's default). A manual benchmark, not a test.
+# time and CPU time (user + system, with the processes readpst forks; median
+# of RUNS, the programs taking turns) and peak memory, for .eml (readpst -e)
+# and mbox (readpst's default), with the machine's load average before and
+# after. On a shared machine the CPU time is the fairer comparison. A manual
+# benchmark, not a test.
 #
 # Usage: bench/export/run.sh [BUILD_DIR] [RUNS]
 #   BUILD_DIR  holds tools/dravik-export/dravik-export and tools/pstgen/pstgen
@@ -38,42 +41,57 @@ echo "writing the stores..." >&2
 "$pstgen" scale "$scratch/one-100000.pst" --folders 1 --messages 100000 --recipients 2 --attachments 0 \
     --body-size 1000 --seed 1 > /dev/null
 
-# One run of a command with its output in $scratch/out: "seconds peak-KiB".
+# One run of a command with its output in $scratch/out: "wall-seconds cpu-seconds peak-KiB".
 # readpst exits 0 and dravik-export 0 when all is written; anything else fails.
 once() {
     rm -rf "$scratch/out"
     mkdir -p "$scratch/out"
-    /usr/bin/time -f "%e %M" -o "$scratch/time" "$@" > "$scratch/stdout" 2> "$scratch/stderr" || {
+    /usr/bin/time -f "%e %U %S %M" -o "$scratch/time" "$@" > "$scratch/stdout" 2> "$scratch/stderr" || {
         echo "failed: $*" >&2
         tail -5 "$scratch/stderr" >&2
         exit 1
     }
-    cat "$scratch/time"
+    awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$scratch/time"
 }
 
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+# One row: every run runs the four programs in turn, so that a change of load
+# falls on all of them alike.
 row() {
     label=$1
     file=$2
-    de="" re="" dm="" rm_="" dem=0 rem=0 dmm=0 rmm=0
+    for prog in eml readpst_e mbox readpst; do
+        eval "wall_$prog='' cpu_$prog='' peak_$prog=0"
+    done
     i=0
     while [ "$i" -lt "$runs" ]; do
-        set -- $(once "$export_" --format eml "$file" "$scratch/out"); de="$de $1"; dem=$(( $2 > dem ? $2 : dem ))
-        set -- $(once readpst -e -q -o "$scratch/out" "$file"); re="$re $1"; rem=$(( $2 > rem ? $2 : rem ))
-        set -- $(once "$export_" --format mbox "$file" "$scratch/out"); dm="$dm $1"; dmm=$(( $2 > dmm ? $2 : dmm ))
-        set -- $(once readpst -q -o "$scratch/out" "$file"); rm_="$rm_ $1"; rmm=$(( $2 > rmm ? $2 : rmm ))
+        for prog in eml readpst_e mbox readpst; do
+            case $prog in
+            eml) set -- $(once "$export_" --format eml "$file" "$scratch/out") ;;
+            readpst_e) set -- $(once readpst -e -q -o "$scratch/out" "$file") ;;
+            mbox) set -- $(once "$export_" --format mbox "$file" "$scratch/out") ;;
+            readpst) set -- $(once readpst -q -o "$scratch/out" "$file") ;;
+            esac
+            eval "wall_$prog=\"\$wall_$prog $1\"; cpu_$prog=\"\$cpu_$prog $2\""
+            eval "if [ $3 -gt \$peak_$prog ]; then peak_$prog=$3; fi"
+        done
         i=$((i + 1))
     done
-    printf '| %s | %s s, %s MiB | %s s, %s MiB | %s s, %s MiB | %s s, %s MiB |\n' "$label" \
-        "$(echo "$de" | median)" $((dem / 1024)) "$(echo "$re" | median)" $((rem / 1024)) \
-        "$(echo "$dm" | median)" $((dmm / 1024)) "$(echo "$rm_" | median)" $((rmm / 1024))
+    cells=""
+    for prog in eml readpst_e mbox readpst; do
+        eval "w=\$wall_$prog c=\$cpu_$prog p=\$peak_$prog"
+        cells="$cells $(echo "$w" | median) s, $(echo "$c" | median) s CPU, $((p / 1024)) MiB |"
+    done
+    printf '| %s |%s\n' "$label" "$cells"
 }
 
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "| store | dravik-export --format eml | readpst -e | dravik-export --format mbox | readpst |"
 echo "|---|---|---|---|---|"
 row "Enron sample" "$samples/pst-extractor-enron.pst"
 row "10 folders x 1,000 messages, 10 KB attachment" "$scratch/scale-10x1000.pst"
 row "one folder of 100,000 messages" "$scratch/one-100000.pst"
 echo
-echo "Median wall time of $runs runs, the programs taking turns; peak: the largest of the runs."
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Median wall and CPU time of $runs runs; peak: the largest of the runs."
