@@ -64,10 +64,13 @@ Heap::Ref Heap::find(uint32_t hid, bool keep) const {
     if (blockIndex >= blocks_.size())
         throw Error::corrupt("HID hidBlockIndex", where, blocks_.size() - 1, blockIndex);
     BlockPtr block = blocks_[blockIndex];
+    if (!block && last_ && lastIndex_ == blockIndex) block = last_;
     if (!block) {
         block = ndb_->readBlock(blockIds_[blockIndex]);
-        if (keep) blocks_[blockIndex] = block;
+        last_ = block;
+        lastIndex_ = blockIndex;
     }
+    if (keep && !blocks_[blockIndex]) blocks_[blockIndex] = block;
     std::span<const uint8_t> b(*block);
     LeReader r(b, "HNPAGEMAP");
     uint16_t ibHnpm = r.u16("ibHnpm");
@@ -462,6 +465,23 @@ bool TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c
         p.raw.assign(cell.begin(), cell.begin() + std::min<size_t>(fixed, c.cbData));
     } else if (c.cbData == 4) {
         uint32_t hnid = LeReader::u32At(cell, 0);
+        if (hnid != 0 && isHid(hnid)) {
+            // An item of the table's own heap: found once, copied from its block.
+            std::optional<Heap::Ref> item;
+            try {
+                item = heap_->itemRef(hnid);
+            } catch (const Error&) {
+            }
+            if (item) {
+                p.raw.assign(item->bytes.begin(), item->bytes.end());
+            } else if (!isKnownType(p.type)) {
+                p.raw.assign(cell.begin(), cell.end());
+            } else {
+                row.damaged.push_back(c.tag);
+                return false;
+            }
+            return true;
+        }
         uint64_t size;
         auto place = resolver_->place(hnid, &size);
         // A cell whose value cannot be read is damaged: the row keeps its other cells.

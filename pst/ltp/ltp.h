@@ -49,6 +49,11 @@ private:
     Ndb* ndb_;
     std::vector<uint64_t> blockIds_;          // on demand: the BIDs of the blocks
     mutable std::vector<BlockPtr> blocks_;    // the blocks read and kept (on demand: those kept)
+    // On demand: the block of the last item found and not kept. A table's
+    // cells name items of a few blocks in turn; remembering the last one spares
+    // most lookups the block cache.
+    mutable BlockPtr last_;
+    mutable size_t lastIndex_ = 0;
     uint64_t nid_ = 0;
     uint8_t bClientSig_ = 0;
     uint32_t hidUserRoot_ = 0;

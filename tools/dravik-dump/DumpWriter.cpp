@@ -1,5 +1,6 @@
 #include "DumpWriter.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cerrno>
@@ -82,6 +83,26 @@ bool PlainWord(const char* p)
     const std::uint64_t high = x & kHighs;                             // 0x80 or above
     return (control | high | zeroByte(x ^ (0x7F * kOnes)) | zeroByte(x ^ ('"' * kOnes)) |
             zeroByte(x ^ ('\\' * kOnes))) == 0;
+}
+
+// Whether every byte of bytes is written into a JSON string as it is.
+bool JsonPlain(std::string_view bytes)
+{
+    size_t i = 0;
+    while (i + 8 <= bytes.size() && PlainWord(bytes.data() + i))
+        i += 8;
+    while (i < bytes.size() && kJsonPlain[static_cast<unsigned char>(bytes[i])])
+        ++i;
+    return i == bytes.size();
+}
+
+// Whether every byte of bytes is written into a text line as it is.
+bool TextPlain(std::string_view bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char ch) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && c != 0x7F && c != '\\';
+    });
 }
 
 void AppendJsonString(std::string& out, std::string_view bytes)
@@ -310,10 +331,18 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
             const SPropValue& value = row.lpProps[i];
             line += i == 0 ? "\"0x" : ",\"0x";
             AppendHex8(line, value.ulPropTag);
-            line += "\":";
-            m_value.clear();
-            AppendPropValueWholeText(m_value, &value, nullptr);
-            AppendJsonString(line, m_value);
+            line += "\":\"";
+            // The value's text goes straight into the line; only a text that
+            // needs escaping is moved aside and escaped back in.
+            const size_t from = line.size();
+            AppendPropValueWholeText(line, &value, nullptr);
+            if (!JsonPlain(std::string_view(line).substr(from))) {
+                m_value.assign(line, from);
+                line.resize(from - 1);
+                AppendJsonString(line, m_value);
+            } else {
+                line += '"';
+            }
         }
         line += "}}\n";
     } else {
@@ -321,9 +350,13 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
         line += "row:";
         for (ULONG i = 0; i < row.cValues; ++i) {
             line += '\t';
-            m_value.clear();
-            AppendPropValueText(m_value, &row.lpProps[i], kListValueChars);
-            AppendTextLine(line, m_value);
+            const size_t from = line.size();
+            AppendPropValueText(line, &row.lpProps[i], kListValueChars);
+            if (!TextPlain(std::string_view(line).substr(from))) {
+                m_value.assign(line, from);
+                line.resize(from);
+                AppendTextLine(line, m_value);
+            }
         }
         line += '\n';
     }

@@ -6,6 +6,7 @@
 #include "mapi32/utf.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <optional>
 #include <cstring>
@@ -204,6 +205,7 @@ private:
         ValueBuilder b;
         StringForms forms;
         std::vector<SPropValue> values;
+        std::vector<uint8_t> entryId;
     };
 
     // Called under the store's lock.
@@ -233,10 +235,12 @@ private:
         if ((m_objectType == MAPI_FOLDER && !IsFolderNid(row.rowId)) ||
             (m_objectType == MAPI_MESSAGE && !IsMessageNid(row.rowId)))
             b.addError(PROP_ID(PR_ENTRYID), MAPI_E_CORRUPT_DATA);
-        if ((m_objectType == MAPI_FOLDER || m_objectType == MAPI_MESSAGE) && !b.has(PR_ENTRYID))
-            b.addBinary(PR_ENTRYID, m_ctx->EntryId(row.rowId));
+        if ((m_objectType == MAPI_FOLDER || m_objectType == MAPI_MESSAGE) && !b.has(PR_ENTRYID)) {
+            m_ctx->EntryIdInto(row.rowId, s.entryId);
+            b.addBinary(PR_ENTRYID, s.entryId);
+        }
         if (!b.has(PR_INSTANCE_KEY)) {
-            std::vector<uint8_t> key(4);
+            std::array<uint8_t, 4> key;
             for (int k = 0; k < 4; ++k)
                 key[static_cast<size_t>(k)] = static_cast<uint8_t>(row.rowId >> (8 * k));
             b.addBinary(PR_INSTANCE_KEY, key);
