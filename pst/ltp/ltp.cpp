@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <unordered_set>
 
 namespace dravik::pst {
@@ -504,7 +505,8 @@ bool TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c
     return true;
 }
 
-void TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted, TableRow& row) const {
+template <class ForEachWanted>
+void TableContext::fillRow(size_t index, TableRow& row, const ForEachWanted& forEachWanted) const {
     if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
     auto bytes = rowBytes(index);
     row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
@@ -512,15 +514,40 @@ void TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted,
     // The row's cells are filled in place: a row read again and again keeps
     // the memory its cells had.
     size_t used = 0;
-    // The row ID's own column is always read: it overrides dwRowID.
-    for (size_t i = 0; i < columns_.size(); ++i) {
-        if (!columnsWanted || columns_[i].tag == kTagLtpRowId ||
-            (i < columnsWanted->size() && (*columnsWanted)[i])) {
-            if (used == row.cells.size()) row.cells.emplace_back();
-            if (readCell(bytes, columns_[i], row, row.cells[used])) ++used;
-        }
-    }
+    forEachWanted([&](size_t i) {
+        if (used == row.cells.size()) row.cells.emplace_back();
+        if (readCell(bytes, columns_[i], row, row.cells[used])) ++used;
+    });
     row.cells.resize(used);
+}
+
+void TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted, TableRow& row) const {
+    fillRow(index, row, [&](const auto& read) {
+        // The row ID's own column is always read: it overrides dwRowID.
+        for (size_t i = 0; i < columns_.size(); ++i)
+            if (!columnsWanted || columns_[i].tag == kTagLtpRowId ||
+                (i < columnsWanted->size() && (*columnsWanted)[i]))
+                read(i);
+    });
+}
+
+std::vector<uint32_t> TableContext::columnIndexes(const std::vector<bool>& columnsWanted) const {
+    std::vector<uint32_t> indexes;
+    for (size_t i = 0; i < columns_.size(); ++i)
+        if (columns_[i].tag == kTagLtpRowId || (i < columnsWanted.size() && columnsWanted[i]))
+            indexes.push_back(static_cast<uint32_t>(i));
+    return indexes;
+}
+
+void TableContext::row(size_t index, std::span<const uint32_t> columnIndexes, TableRow& out) const {
+    fillRow(index, out, [&](const auto& read) {
+        for (uint32_t i : columnIndexes) {
+            // Indexes come from the caller, not the file: one out of range is
+            // a caller's mistake.
+            if (i >= columns_.size()) throw std::out_of_range("table column index " + std::to_string(i));
+            read(i);
+        }
+    });
 }
 
 TableRow TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted) const {

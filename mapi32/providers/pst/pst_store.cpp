@@ -180,9 +180,9 @@ public:
 
 private:
     // Which of the file's columns a row needs for columns: theirs, and those the
-    // added values and the code page of its strings are made from. Worked out
-    // once for each set of columns.
-    const std::vector<bool>& CellsFor(const std::vector<ULONG>& columns) const
+    // added values and the code page of its strings are made from, as their
+    // indexes. Worked out once for each set of columns.
+    const std::vector<uint32_t>& CellsFor(const std::vector<ULONG>& columns) const
     {
         if (columns != m_maskColumns || m_mask.empty()) {
             std::vector<uint16_t> ids = {kIdMessageFlags, kIdMessageCodepage, kIdInternetCpid,
@@ -192,9 +192,10 @@ private:
             m_mask.assign(m_tc.columns().size(), false);
             for (size_t i = 0; i < m_mask.size(); ++i)
                 m_mask[i] = std::find(ids.begin(), ids.end(), m_tc.columns()[i].id()) != ids.end();
+            m_maskIndexes = m_tc.columnIndexes(m_mask);
             m_maskColumns = columns;
         }
-        return m_mask;
+        return m_maskIndexes;
     }
 
     // What a row is built in: its cells as read, its values, the other form
@@ -285,6 +286,7 @@ private:
     std::vector<ULONG> m_columns;
     mutable std::vector<ULONG> m_maskColumns;  // the columns m_mask was made for (under the lock)
     mutable std::vector<bool> m_mask;
+    mutable std::vector<uint32_t> m_maskIndexes;  // the indexes of the columns m_mask marks
     RowScratch m_scratch;
     std::atomic<bool> m_scratchBusy{false};
 };
