@@ -150,16 +150,6 @@ void AppendJsonString(std::string& out, std::string_view bytes)
 {
     size_t i = JsonPlainRun(bytes);
     const size_t size = bytes.size();
-    if (i == size && size <= 126) {
-        // A short plain text (most are: tags, names, types, numbers) with its
-        // quotes in one append.
-        char quoted[128];
-        quoted[0] = '"';
-        std::memcpy(quoted + 1, bytes.data(), size);
-        quoted[size + 1] = '"';
-        out.append(quoted, size + 2);
-        return;
-    }
     out += '"';
     size_t plain = 0;  // start of the run of bytes written as they are
     while (i < size) {
