@@ -2,6 +2,10 @@
 
 #include "mapi32/mapicode.h"
 
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
 namespace dravik::mapi32 {
 
 namespace {
@@ -134,11 +138,18 @@ const CErrorMeaning kErrorMeanings[] = {
 
 const char* ErrorName(SCODE sc)
 {
-    for (const CErrorName& e : kErrorNames) {
-        if (e.sc == sc)
-            return e.pszName;
-    }
-    return nullptr;
+    // The names by code, made once: a listing asks for a name in every row that
+    // lacks a column. A stable sort keeps the first of two names for one code.
+    static const std::vector<CErrorName> byCode = [] {
+        std::vector<CErrorName> v(std::begin(kErrorNames), std::end(kErrorNames));
+        std::stable_sort(v.begin(), v.end(), [](const CErrorName& a, const CErrorName& b) {
+            return static_cast<ULONG>(a.sc) < static_cast<ULONG>(b.sc);
+        });
+        return v;
+    }();
+    const auto it = std::lower_bound(byCode.begin(), byCode.end(), static_cast<ULONG>(sc),
+                                     [](const CErrorName& e, ULONG code) { return static_cast<ULONG>(e.sc) < code; });
+    return it != byCode.end() && it->sc == sc ? it->pszName : nullptr;
 }
 
 const char* ErrorMeaning(SCODE sc)

@@ -640,8 +640,10 @@ public:
         auto* set = static_cast<LPSRowSet>(p);
         set->cRows = 0;
         for (LONG i = 0; i < n; ++i) {
-            hr = m_source->WithRow(RowAt(first + i), &m_columns, [&](const SPropValue* props, ULONG cValues) {
-                return BuildRow(props, cValues, set->aRow[i]);
+            // Two pointers: small enough for the function to hold without allocating.
+            SRow* dst = &set->aRow[i];
+            hr = m_source->WithRow(RowAt(first + i), &m_columns, [this, dst](const SPropValue* props, ULONG cValues) {
+                return BuildRow(props, cValues, *dst);
             });
             if (FAILED(hr)) {
                 FreeProws(set);

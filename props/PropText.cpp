@@ -11,6 +11,7 @@
 
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <limits>
 #include <cstdint>
@@ -33,19 +34,27 @@ void AppendScientific(std::string& out, double value)
 
 void AppendBinaryText(std::string& out, const SBinary& bin, UINT cchText)
 {
-    static const char kHex[] = "0123456789ABCDEF";
+    static constexpr char kHex[] = "0123456789ABCDEF";
     // Three characters are counted per byte although two are written, and
     // sixteen are kept in reserve: a 1024-byte buffer shows at most 336 bytes.
     // A buffer of 16 bytes or less shows none.
     const std::uint64_t limit = cchText > 16 ? cchText - 16 : 0;
     const std::uint64_t cShown = bin.lpb ? std::min<std::uint64_t>(bin.cb, (limit + 2) / 3) : 0;
+    // Each byte's two digits, in one table: a byte is one copy.
+    static constexpr std::array<char, 512> kPairs = [] {
+        std::array<char, 512> pairs{};
+        for (size_t b = 0; b < 256; ++b) {
+            pairs[2 * b] = kHex[b >> 4];
+            pairs[2 * b + 1] = kHex[b & 0x0F];
+        }
+        return pairs;
+    }();
     const size_t start = out.size();
     out.resize(start + 2 * cShown);
     char* p = out.data() + start;
-    for (std::uint64_t i = 0; i < cShown; ++i) {
-        *p++ = kHex[bin.lpb[i] >> 4];
-        *p++ = kHex[bin.lpb[i] & 0x0F];
-    }
+    const unsigned char* bytes = bin.lpb;
+    for (std::uint64_t i = 0; i < cShown; ++i)
+        std::memcpy(p + 2 * i, &kPairs[2 * size_t(bytes[i])], 2);
     // Whenever bytes are left out the text says so, so a cut value never
     // looks whole.
     if (cShown < bin.cb)
@@ -110,14 +119,29 @@ namespace {
 // Without a formatted print: a recipient's row alone holds several errors.
 void AppendErrorText(std::string& out, SCODE sc)
 {
+    // A listing writes the same error again and again (MAPI_E_NOT_FOUND for
+    // each column a row lacks): each thread keeps the text of the last one.
+    thread_local SCODE lastCode = 0;
+    thread_local size_t cchLast = 0;  // 0: none kept
+    thread_local char szLast[80];
+    if (cchLast != 0 && lastCode == sc) {
+        out.append(szLast, cchLast);
+        return;
+    }
     static constexpr char kDigits[] = "0123456789ABCDEF";
     const char* pszName = ErrorCodeName(sc);
+    const size_t start = out.size();
     out += pszName ? pszName : "Error";
     char sz[] = " (0x00000000)";
     auto code = static_cast<std::uint32_t>(sc);
     for (int i = 11; i >= 4; --i, code >>= 4)
         sz[i] = kDigits[code & 0xF];
     out.append(sz, sizeof sz - 1);
+    if (const size_t cch = out.size() - start; cch <= sizeof szLast) {
+        std::memcpy(szLast, out.data() + start, cch);
+        cchLast = cch;
+        lastCode = sc;
+    }
 }
 
 void AppendUnknownType(std::string& out, ULONG ulShownType)

@@ -49,5 +49,14 @@ TEST(Utf16ToUtf8, GroupsOfAsciiAndEverythingElse)
         std::string into(c.utf8.size() + 1, '#');
         Utf16ToUtf8Into(c.text, into.data());
         EXPECT_EQ(into, c.utf8 + "#");  // not a byte more than the length
+        // At every place within the groups of four and of eight units taken
+        // at once, and across two groups; a NUL ends the text.
+        const bool bNul = c.text.find(u'\0') != std::u16string::npos;
+        for (size_t before = 0; before <= 17; ++before) {
+            const std::u16string text = std::u16string(before, u'a') + c.text + std::u16string(17 - before, u'b');
+            const std::string utf8 = std::string(before, 'a') + c.utf8 + (bNul ? "" : std::string(17 - before, 'b'));
+            EXPECT_EQ(Utf16ToUtf8(text), utf8) << before;
+            EXPECT_EQ(Utf8LengthOf(text), utf8.size()) << before;
+        }
     }
 }

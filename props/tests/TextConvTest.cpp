@@ -35,6 +35,21 @@ TEST(WideToNarrow, CutsAfterTheLastWholeCharacter)
     EXPECT_EQ(WideToNarrow(text, 10), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
 }
 
+// Runs of ASCII are taken several units at a time: a character that is not
+// ASCII at any place, and any cut, give what one unit at a time gives.
+TEST(WideToNarrow, TheSameAtAnyPlaceInLongerText)
+{
+    for (size_t before = 0; before <= 19; ++before) {
+        const std::u16string text = std::u16string(before, u'a') + u"\u00E9" + std::u16string(19 - before, u'b');
+        const std::string whole = std::string(before, 'a') + "\xC3\xA9" + std::string(19 - before, 'b');
+        EXPECT_EQ(WideToNarrow(text), whole) << before;
+        for (size_t limit = 0; limit <= whole.size(); ++limit)
+            EXPECT_EQ(WideToNarrow(text, limit), whole.substr(0, Utf8CutLength(whole, limit))) << before << " " << limit;
+    }
+    EXPECT_EQ(WideToNarrow(std::u16string(u"abcdefg\0ijklmnop", 16)), std::string("abcdefg\0ijklmnop", 16))
+        << "a NUL unit is kept";
+}
+
 TEST(CutNarrow, KeepsWholeUtf8CharactersAndPlainBytes)
 {
     const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <unordered_set>
 
 namespace dravik::pst {
@@ -64,10 +65,13 @@ Heap::Ref Heap::find(uint32_t hid, bool keep) const {
     if (blockIndex >= blocks_.size())
         throw Error::corrupt("HID hidBlockIndex", where, blocks_.size() - 1, blockIndex);
     BlockPtr block = blocks_[blockIndex];
+    if (!block && last_ && lastIndex_ == blockIndex) block = last_;
     if (!block) {
         block = ndb_->readBlock(blockIds_[blockIndex]);
-        if (keep) blocks_[blockIndex] = block;
+        last_ = block;
+        lastIndex_ = blockIndex;
     }
+    if (keep && !blocks_[blockIndex]) blocks_[blockIndex] = block;
     std::span<const uint8_t> b(*block);
     LeReader r(b, "HNPAGEMAP");
     uint16_t ibHnpm = r.u16("ibHnpm");
@@ -462,6 +466,23 @@ bool TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c
         p.raw.assign(cell.begin(), cell.begin() + std::min<size_t>(fixed, c.cbData));
     } else if (c.cbData == 4) {
         uint32_t hnid = LeReader::u32At(cell, 0);
+        if (hnid != 0 && isHid(hnid)) {
+            // An item of the table's own heap: found once, copied from its block.
+            std::optional<Heap::Ref> item;
+            try {
+                item = heap_->itemRef(hnid);
+            } catch (const Error&) {
+            }
+            if (item) {
+                p.raw.assign(item->bytes.begin(), item->bytes.end());
+            } else if (!isKnownType(p.type)) {
+                p.raw.assign(cell.begin(), cell.end());
+            } else {
+                row.damaged.push_back(c.tag);
+                return false;
+            }
+            return true;
+        }
         uint64_t size;
         auto place = resolver_->place(hnid, &size);
         // A cell whose value cannot be read is damaged: the row keeps its other cells.
@@ -484,7 +505,8 @@ bool TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c
     return true;
 }
 
-void TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted, TableRow& row) const {
+template <class ForEachWanted>
+void TableContext::fillRow(size_t index, TableRow& row, const ForEachWanted& forEachWanted) const {
     if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
     auto bytes = rowBytes(index);
     row.rowId = LeReader::u32At(bytes, 0, "dwRowID");
@@ -492,15 +514,40 @@ void TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted,
     // The row's cells are filled in place: a row read again and again keeps
     // the memory its cells had.
     size_t used = 0;
-    // The row ID's own column is always read: it overrides dwRowID.
-    for (size_t i = 0; i < columns_.size(); ++i) {
-        if (!columnsWanted || columns_[i].tag == kTagLtpRowId ||
-            (i < columnsWanted->size() && (*columnsWanted)[i])) {
-            if (used == row.cells.size()) row.cells.emplace_back();
-            if (readCell(bytes, columns_[i], row, row.cells[used])) ++used;
-        }
-    }
+    forEachWanted([&](size_t i) {
+        if (used == row.cells.size()) row.cells.emplace_back();
+        if (readCell(bytes, columns_[i], row, row.cells[used])) ++used;
+    });
     row.cells.resize(used);
+}
+
+void TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted, TableRow& row) const {
+    fillRow(index, row, [&](const auto& read) {
+        // The row ID's own column is always read: it overrides dwRowID.
+        for (size_t i = 0; i < columns_.size(); ++i)
+            if (!columnsWanted || columns_[i].tag == kTagLtpRowId ||
+                (i < columnsWanted->size() && (*columnsWanted)[i]))
+                read(i);
+    });
+}
+
+std::vector<uint32_t> TableContext::columnIndexes(const std::vector<bool>& columnsWanted) const {
+    std::vector<uint32_t> indexes;
+    for (size_t i = 0; i < columns_.size(); ++i)
+        if (columns_[i].tag == kTagLtpRowId || (i < columnsWanted.size() && columnsWanted[i]))
+            indexes.push_back(static_cast<uint32_t>(i));
+    return indexes;
+}
+
+void TableContext::row(size_t index, std::span<const uint32_t> columnIndexes, TableRow& out) const {
+    fillRow(index, out, [&](const auto& read) {
+        for (uint32_t i : columnIndexes) {
+            // Indexes come from the caller, not the file: one out of range is
+            // a caller's mistake.
+            if (i >= columns_.size()) throw std::out_of_range("table column index " + std::to_string(i));
+            read(i);
+        }
+    });
 }
 
 TableRow TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted) const {

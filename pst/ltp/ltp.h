@@ -49,6 +49,11 @@ private:
     Ndb* ndb_;
     std::vector<uint64_t> blockIds_;          // on demand: the BIDs of the blocks
     mutable std::vector<BlockPtr> blocks_;    // the blocks read and kept (on demand: those kept)
+    // On demand: the block of the last item found and not kept. A table's
+    // cells name items of a few blocks in turn; remembering the last one spares
+    // most lookups the block cache.
+    mutable BlockPtr last_;
+    mutable size_t lastIndex_ = 0;
     uint64_t nid_ = 0;
     uint8_t bClientSig_ = 0;
     uint32_t hidUserRoot_ = 0;
@@ -150,6 +155,12 @@ public:
     TableRow row(size_t index, const std::vector<bool>& columnsWanted) const;
     // The same into a row the caller keeps: its cells' memory is used again.
     void row(size_t index, const std::vector<bool>& columnsWanted, TableRow& out) const;
+    // The indexes of the columns marked and of the row ID's own column (which is
+    // always read), in order: worked out once for the rows read with them below.
+    std::vector<uint32_t> columnIndexes(const std::vector<bool>& columnsWanted) const;
+    // The row with only the cells of the columns at those indexes (each below
+    // columns().size(), in increasing order), into a row the caller keeps.
+    void row(size_t index, std::span<const uint32_t> columnIndexes, TableRow& out) const;
     std::vector<TableRow> rows() const;
     // One row's dwRowID, reading none of its variable-size cells.
     uint32_t rowId(size_t index) const;
@@ -169,6 +180,10 @@ private:
     // A row with the cells of the columns marked, or of every column (null).
     TableRow readRow(size_t index, const std::vector<bool>* columnsWanted) const;
     void readRow(size_t index, const std::vector<bool>* columnsWanted, TableRow& row) const;
+    // Fills row with the cells of the columns forEachWanted names, one index
+    // at a time, in order.
+    template <class ForEachWanted>
+    void fillRow(size_t index, TableRow& row, const ForEachWanted& forEachWanted) const;
     // Reads the cell of column c in a row's bytes into p: false when the row
     // does not hold it, or when it cannot be read (its tag then goes to
     // row.damaged).

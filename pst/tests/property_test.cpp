@@ -244,15 +244,19 @@ size_t checkTablesInAnyOrder(Store& s, const std::string& label) {
             }
         }
         // Read into one row kept from row to row, with now every column and now
-        // every other one: each the same as the row read anew.
-        TableRow reused;
+        // every other one, by marks and by the indexes made from them: each the
+        // same as the row read anew.
+        TableRow reused, reusedByIndex;
         const std::vector<bool> all(t.columns().size(), true);
         std::vector<bool> some(t.columns().size());
         for (size_t k = 0; k < some.size(); ++k) some[k] = k % 2 == 0;
+        const std::vector<uint32_t> allIndexes = t.columnIndexes(all), someIndexes = t.columnIndexes(some);
         for (size_t i = forward.size(); i-- > 0;) {
             const std::vector<bool>& wanted = i % 3 == 0 ? some : all;
             t.row(i, wanted, reused);
             ASSERT_TRUE(sameRow(reused, t.row(i, wanted))) << "row " << i << " read into a row used before";
+            t.row(i, i % 3 == 0 ? someIndexes : allIndexes, reusedByIndex);
+            ASSERT_TRUE(sameRow(reusedByIndex, reused)) << "row " << i << " read by column indexes";
         }
     };
     walkStore(s, [&](const WalkEvent& e) {

@@ -1,5 +1,6 @@
 #include "DumpWriter.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cerrno>
@@ -9,6 +10,10 @@
 #include <unistd.h>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -84,18 +89,71 @@ bool PlainWord(const char* p)
             zeroByte(x ^ ('\\' * kOnes))) == 0;
 }
 
+// How many bytes at the start of bytes a JSON string holds as they are
+// (kJsonPlain): sixteen at a time where the machine can, then eight, then one.
+size_t JsonPlainRun(std::string_view bytes)
+{
+    const char* p = bytes.data();
+    const size_t size = bytes.size();
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i del = _mm_set1_epi8(0x7F);
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (; i + 16 <= size; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        // A signed compare: bytes from 0x80 up are negative, below 0x20 too.
+        const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, del)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+        if (const int mask = _mm_movemask_epi8(special); mask != 0)
+            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    while (i + 8 <= size && PlainWord(p + i))
+        i += 8;
+    while (i < size && kJsonPlain[static_cast<unsigned char>(p[i])])
+        ++i;
+    return i;
+}
+
+// Whether every byte of bytes is written into a JSON string as it is.
+bool JsonPlain(std::string_view bytes)
+{
+    return JsonPlainRun(bytes) == bytes.size();
+}
+
+// Whether every byte of bytes is written into a text line as it is.
+bool TextPlain(std::string_view bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char ch) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && c != 0x7F && c != '\\';
+    });
+}
+
+// The letter of a byte's two-character escape in JSON ("\\n" for a line
+// feed), or 0 for a byte escaped otherwise or not at all.
+constexpr std::array<char, 256> kJsonEscapeLetter = [] {
+    std::array<char, 256> letter{};
+    letter['"'] = '"';
+    letter['\\'] = '\\';
+    letter['\n'] = 'n';
+    letter['\r'] = 'r';
+    letter['\t'] = 't';
+    letter['\b'] = 'b';
+    letter['\f'] = 'f';
+    return letter;
+}();
+
 void AppendJsonString(std::string& out, std::string_view bytes)
 {
+    size_t i = JsonPlainRun(bytes);
+    const size_t size = bytes.size();
     out += '"';
     size_t plain = 0;  // start of the run of bytes written as they are
-    size_t i = 0;
-    const size_t size = bytes.size();
     while (i < size) {
-        // Eight bytes at a time while all are plain, then byte by byte.
-        while (i + 8 <= size && PlainWord(bytes.data() + i))
-            i += 8;
-        while (i < size && kJsonPlain[static_cast<unsigned char>(bytes[i])])
-            ++i;
+        i += JsonPlainRun(bytes.substr(i));
         if (i == size)
             break;
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
@@ -106,21 +164,16 @@ void AppendJsonString(std::string& out, std::string_view bytes)
             }
         }
         out.append(bytes.substr(plain, i - plain));
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-            if (c >= 0x80) {
-                out += "\\ufffd";
-            } else {
-                out += "\\u00";
-                AppendHex2(out, c);
-            }
+        // The escape in one append: a body's line breaks make many of them.
+        if (const char letter = kJsonEscapeLetter[c]; letter != 0) {
+            const char escape[2] = {'\\', letter};
+            out.append(escape, 2);
+        } else if (c >= 0x80) {
+            out.append("\\ufffd", 6);
+        } else {
+            static const char kDigits[] = "0123456789ABCDEF";
+            const char escape[6] = {'\\', 'u', '0', '0', kDigits[c >> 4], kDigits[c & 0xF]};
+            out.append(escape, 6);
         }
         plain = ++i;
     }
@@ -270,9 +323,7 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
             if (m_format == Format::Json) {
                 line += first ? "{" : ",{";
                 for (size_t i = 0; i < N; ++i) {
-                    line += i == 0 ? "\"" : ",\"";
-                    line += columns[i].pszKey;
-                    line += "\":";
+                    line.append(columns[i].key.substr(i == 0 ? 1 : 0));
                     AppendJsonString(line, r.*columns[i].pText);
                 }
                 line += '}';
@@ -310,10 +361,18 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
             const SPropValue& value = row.lpProps[i];
             line += i == 0 ? "\"0x" : ",\"0x";
             AppendHex8(line, value.ulPropTag);
-            line += "\":";
-            m_value.clear();
-            AppendPropValueWholeText(m_value, &value, nullptr);
-            AppendJsonString(line, m_value);
+            line += "\":\"";
+            // The value's text goes straight into the line; only a text that
+            // needs escaping is moved aside and escaped back in.
+            const size_t from = line.size();
+            AppendPropValueWholeText(line, &value, nullptr);
+            if (!JsonPlain(std::string_view(line).substr(from))) {
+                m_value.assign(line, from);
+                line.resize(from - 1);
+                AppendJsonString(line, m_value);
+            } else {
+                line += '"';
+            }
         }
         line += "}}\n";
     } else {
@@ -321,9 +380,13 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
         line += "row:";
         for (ULONG i = 0; i < row.cValues; ++i) {
             line += '\t';
-            m_value.clear();
-            AppendPropValueText(m_value, &row.lpProps[i], kListValueChars);
-            AppendTextLine(line, m_value);
+            const size_t from = line.size();
+            AppendPropValueText(line, &row.lpProps[i], kListValueChars);
+            if (!TextPlain(std::string_view(line).substr(from))) {
+                m_value.assign(line, from);
+                line.resize(from);
+                AppendTextLine(line, m_value);
+            }
         }
         line += '\n';
     }
@@ -333,21 +396,21 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
 void CDumpWriter::Write(int nDepth, std::string_view kind, std::string_view text,
                         std::span<const CPropRowText> rows)
 {
-    static constexpr CColumn<CPropRowText> kColumns[] = {{"tag", &CPropRowText::strTag},
-                                                         {"name", &CPropRowText::strName},
-                                                         {"namedId", &CPropRowText::strNamedId},
-                                                         {"type", &CPropRowText::strType},
-                                                         {"value", &CPropRowText::strValue}};
+    static constexpr CColumn<CPropRowText> kColumns[] = {{",\"tag\":", &CPropRowText::strTag},
+                                                         {",\"name\":", &CPropRowText::strName},
+                                                         {",\"namedId\":", &CPropRowText::strNamedId},
+                                                         {",\"type\":", &CPropRowText::strType},
+                                                         {",\"value\":", &CPropRowText::strValue}};
     WriteObject(nDepth, kind, text, rows, kColumns);
 }
 
 void CDumpWriter::WriteNamed(int nDepth, std::string_view kind, std::string_view text,
                              const std::vector<CNamedPropText>& rows)
 {
-    static constexpr CColumn<CNamedPropText> kColumns[] = {{"id", &CNamedPropText::strId},
-                                                           {"kind", &CNamedPropText::strKind},
-                                                           {"name", &CNamedPropText::strName},
-                                                           {"guid", &CNamedPropText::strGuid}};
+    static constexpr CColumn<CNamedPropText> kColumns[] = {{",\"id\":", &CNamedPropText::strId},
+                                                           {",\"kind\":", &CNamedPropText::strKind},
+                                                           {",\"name\":", &CNamedPropText::strName},
+                                                           {",\"guid\":", &CNamedPropText::strGuid}};
     WriteObject(nDepth, kind, text, std::span<const CNamedPropText>(rows), kColumns);
 }
 

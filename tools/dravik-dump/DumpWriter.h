@@ -81,11 +81,12 @@ public:
     CDumpWriter& operator=(const CDumpWriter&) = delete;
 
 private:
-    // A column of a property row: its JSON key and its text.
+    // A column of a property row: its JSON member's start after the comma
+    // that separates it from the one before (",\"tag\":"), and its text.
     template <class Row>
     struct CColumn
     {
-        const char* pszKey;
+        std::string_view key;
         std::string Row::*pText;
     };
 

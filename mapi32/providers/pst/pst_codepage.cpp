@@ -82,7 +82,7 @@ uint32_t LocaleCodePage(uint32_t lcid)
     }
 }
 
-std::optional<uint32_t> DeclaredCodePage(const std::optional<pst::Property>& p)
+std::optional<uint32_t> DeclaredCodePage(const pst::Property* p)
 {
     if (!p)
         return std::nullopt;

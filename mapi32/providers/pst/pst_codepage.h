@@ -47,10 +47,14 @@ uint32_t LocaleCodePage(uint32_t lcid);
 
 // A code page declared by a value, as its ANSI twin, if iconv can read it.
 // UTF-16 and UTF-32 name Unicode values, never 8-bit ones: no code page.
-std::optional<uint32_t> DeclaredCodePage(const std::optional<pst::Property>& p);
+std::optional<uint32_t> DeclaredCodePage(const pst::Property* p);
+inline std::optional<uint32_t> DeclaredCodePage(const std::optional<pst::Property>& p)
+{
+    return DeclaredCodePage(p ? &*p : nullptr);
+}
 
 // The code page an object's own values name (rules 2 and 3); get(id) gives
-// the object's value of a property ID, or nullopt.
+// the object's value of a property ID, or nullopt (or null).
 template <class Get>
 std::optional<uint32_t> OwnCodePage(Get&& get)
 {
@@ -58,7 +62,7 @@ std::optional<uint32_t> OwnCodePage(Get&& get)
         if (auto cp = DeclaredCodePage(get(id)))
             return cp;
     for (uint16_t id : {kIdMessageLocaleId, kIdLocaleId}) {
-        const std::optional<pst::Property> p = get(id);
+        const auto p = get(id);
         const auto lcid = p ? p->int64() : std::nullopt;
         if (lcid && *lcid > 0 && *lcid <= 0xFFFFFFFF)
             if (const uint32_t cp = LocaleCodePage(static_cast<uint32_t>(*lcid)); cp && pst_text::IsSupportedCodePage(cp))
@@ -74,11 +78,8 @@ inline std::optional<uint32_t> OwnCodePage(const pst::PropertyContext& pc)
 
 inline std::optional<uint32_t> OwnCodePage(const pst::TableRow& row)
 {
-    return OwnCodePage([&row](uint16_t id) -> std::optional<pst::Property> {
-        if (const pst::Property* p = row.find(id))
-            return *p;
-        return std::nullopt;
-    });
+    // The row's cells themselves, not copies: a table asks for every row.
+    return OwnCodePage([&row](uint16_t id) { return row.find(id); });
 }
 
 // The store's own code page (rules 4 and 5): its message store object's

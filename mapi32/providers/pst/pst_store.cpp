@@ -6,6 +6,7 @@
 #include "mapi32/utf.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <optional>
 #include <cstring>
@@ -179,9 +180,9 @@ public:
 
 private:
     // Which of the file's columns a row needs for columns: theirs, and those the
-    // added values and the code page of its strings are made from. Worked out
-    // once for each set of columns.
-    const std::vector<bool>& CellsFor(const std::vector<ULONG>& columns) const
+    // added values and the code page of its strings are made from, as their
+    // indexes. Worked out once for each set of columns.
+    const std::vector<uint32_t>& CellsFor(const std::vector<ULONG>& columns) const
     {
         if (columns != m_maskColumns || m_mask.empty()) {
             std::vector<uint16_t> ids = {kIdMessageFlags, kIdMessageCodepage, kIdInternetCpid,
@@ -191,9 +192,10 @@ private:
             m_mask.assign(m_tc.columns().size(), false);
             for (size_t i = 0; i < m_mask.size(); ++i)
                 m_mask[i] = std::find(ids.begin(), ids.end(), m_tc.columns()[i].id()) != ids.end();
+            m_maskIndexes = m_tc.columnIndexes(m_mask);
             m_maskColumns = columns;
         }
-        return m_mask;
+        return m_maskIndexes;
     }
 
     // What a row is built in: its cells as read, its values, the other form
@@ -204,6 +206,7 @@ private:
         ValueBuilder b;
         StringForms forms;
         std::vector<SPropValue> values;
+        std::vector<uint8_t> entryId;
     };
 
     // Called under the store's lock.
@@ -233,10 +236,12 @@ private:
         if ((m_objectType == MAPI_FOLDER && !IsFolderNid(row.rowId)) ||
             (m_objectType == MAPI_MESSAGE && !IsMessageNid(row.rowId)))
             b.addError(PROP_ID(PR_ENTRYID), MAPI_E_CORRUPT_DATA);
-        if ((m_objectType == MAPI_FOLDER || m_objectType == MAPI_MESSAGE) && !b.has(PR_ENTRYID))
-            b.addBinary(PR_ENTRYID, m_ctx->EntryId(row.rowId));
+        if ((m_objectType == MAPI_FOLDER || m_objectType == MAPI_MESSAGE) && !b.has(PR_ENTRYID)) {
+            m_ctx->EntryIdInto(row.rowId, s.entryId);
+            b.addBinary(PR_ENTRYID, s.entryId);
+        }
         if (!b.has(PR_INSTANCE_KEY)) {
-            std::vector<uint8_t> key(4);
+            std::array<uint8_t, 4> key;
             for (int k = 0; k < 4; ++k)
                 key[static_cast<size_t>(k)] = static_cast<uint8_t>(row.rowId >> (8 * k));
             b.addBinary(PR_INSTANCE_KEY, key);
@@ -281,6 +286,7 @@ private:
     std::vector<ULONG> m_columns;
     mutable std::vector<ULONG> m_maskColumns;  // the columns m_mask was made for (under the lock)
     mutable std::vector<bool> m_mask;
+    mutable std::vector<uint32_t> m_maskIndexes;  // the indexes of the columns m_mask marks
     RowScratch m_scratch;
     std::atomic<bool> m_scratchBusy{false};
 };

@@ -97,11 +97,17 @@ struct StoreContext
     // MS-PST 2.2.1: rgbFlags (4 bytes, zero), the store's record key (uid), the NID.
     std::vector<uint8_t> EntryId(uint32_t nid) const
     {
-        std::vector<uint8_t> eid(4 + recordKey.size() + 4, 0);
+        std::vector<uint8_t> eid;
+        EntryIdInto(nid, eid);
+        return eid;
+    }
+    // The same in eid, reusing its memory (a table builds one for every row).
+    void EntryIdInto(uint32_t nid, std::vector<uint8_t>& eid) const
+    {
+        eid.assign(4 + recordKey.size() + 4, 0);
         std::copy(recordKey.begin(), recordKey.end(), eid.begin() + 4);
         for (size_t i = 0; i < 4; ++i)
             eid[4 + recordKey.size() + i] = static_cast<uint8_t>(nid >> (8 * i));
-        return eid;
     }
     bool ParseEntryId(ULONG cb, const ENTRYID* lpEntryID, uint32_t& nid) const
     {

@@ -95,17 +95,9 @@ LPWSTR ValueBuilder::keepUtf16(uint16_t id, std::span<const uint8_t> raw)
     if (units)
         std::memcpy(p, raw.data(), units * sizeof(char16_t));
     p[units] = u'\0';
-    // The text ends at the first NUL unit: looked for four units at a time.
-    size_t n = 0;
-    for (uint64_t x; n + 4 <= units; n += 4) {
-        std::memcpy(&x, p + n, sizeof x);
-        if (((x - 0x0001000100010001ull) & ~x & 0x8000800080008000ull) != 0)
-            break;
-    }
-    while (p[n] != 0)
-        ++n;
-    units = n;
-    if (id == kIdSubject && units >= 2 && p[0] == 0x01)
+    // The text ends at the first NUL unit; a subject's marker (0x01 and its
+    // length) is two units before a text that has them both.
+    if (id == kIdSubject && units >= 2 && p[0] == 0x01 && p[1] != 0)
         return p + 2;
     return p;
 }

@@ -43,9 +43,11 @@ TEST_P(Escaping, TheSameAtAnyPlaceInLongerText)
 {
     const std::string& json = GetParam().json;
     const std::string inner = json.substr(1, json.size() - 2);
-    for (size_t before = 0; before <= 17; ++before) {
+    // Every place within the groups of eight and of sixteen bytes the scan
+    // takes at once, and across the boundary of two groups.
+    for (size_t before = 0; before <= 33; ++before) {
         const std::string a(before, 'a');
-        const std::string b(17 - before, 'b');
+        const std::string b(33 - before, 'b');
         EXPECT_EQ(JsonString(a + GetParam().bytes + b), "\"" + a + inner + b + "\"") << before;
         EXPECT_EQ(TextLine(a + GetParam().bytes + b), a + GetParam().text + b) << before;
     }
@@ -163,6 +165,50 @@ TEST(Writer, JsonLines)
               "\"guid\":\"{00062008-0000-0000-C000-000000000046}\"},"
               "{\"id\":\"\",\"kind\":\"MNID_STRING\",\"name\":\"Keywords\","
               "\"guid\":\"{00020329-0000-0000-C000-000000000046}\"}]}\n");
+}
+
+// A row's values are written straight into the line and escaped only when
+// they need it: each reads as its own text escaped alone, whatever comes
+// before it (an escaped value, a value cut in the text form).
+TEST(Writer, RowValuesReadAsEachValueAlone)
+{
+    std::u16string plain = u"Quarterly report";
+    std::u16string escaped = u"Re: \"x\"\r\n\tback\\slash";
+    std::string latin1 = "caf\xE9 \\";
+    std::string longText(1021, 'x');  // the text form cuts it before the last character
+    longText += "\n\xC3\xA9";
+    BYTE bytes[] = {0x00, 0x7F, 0xFF};
+    std::vector<SPropValue> values(7);
+    values[0].ulPropTag = PROP_TAG(PT_UNICODE, 0x0037);
+    values[0].Value.lpszW = reinterpret_cast<LPWSTR>(plain.data());
+    values[1].ulPropTag = PROP_TAG(PT_UNICODE, 0x0E1D);
+    values[1].Value.lpszW = reinterpret_cast<LPWSTR>(escaped.data());
+    values[2].ulPropTag = PROP_TAG(PT_STRING8, 0x0C1A);
+    values[2].Value.lpszA = latin1.data();
+    values[3].ulPropTag = PROP_TAG(PT_STRING8, 0x1000);
+    values[3].Value.lpszA = longText.data();
+    values[4].ulPropTag = PROP_TAG(PT_ERROR, 0x0E06);
+    values[4].Value.err = MAPI_E_NOT_FOUND;
+    values[5].ulPropTag = PROP_TAG(PT_BINARY, 0x0FFF);
+    values[5].Value.bin = SBinary{sizeof bytes, bytes};
+    values[6].ulPropTag = PROP_TAG(PT_LONG, 0x0E08);
+    values[6].Value.l = -7;
+    const SRow row{0, static_cast<ULONG>(values.size()), values.data()};
+
+    std::string json = "{\"depth\":3,\"kind\":\"row\",\"values\":{";
+    std::string text = "      row:";
+    for (const SPropValue& v : values) {
+        char key[16];
+        std::snprintf(key, sizeof key, "\"0x%08X\":", static_cast<unsigned>(v.ulPropTag));
+        json += (&v == values.data() ? "" : ",") + std::string(key) + JsonString(PropValueWholeText(&v, nullptr));
+        std::string cut;
+        AppendPropValueText(cut, &v, kListValueChars);
+        text += "\t" + TextLine(cut);
+    }
+    json += "}}\n";
+    text += "\n";
+    EXPECT_EQ(Written(CDumpWriter::Format::Json, false, [&](CDumpWriter& w) { w.WriteRow(3, row); }), json);
+    EXPECT_EQ(Written(CDumpWriter::Format::Text, false, [&](CDumpWriter& w) { w.WriteRow(3, row); }), text);
 }
 
 // A regular file takes the lines of many objects in one write; whether the
