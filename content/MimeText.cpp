@@ -457,7 +457,10 @@ void AppendBase64(std::string& out, std::string_view bytes)
             const unsigned char* const stop = in + n / 3 * 3;
             // Six bytes a step from one 8-byte load where the input goes on
             // far enough; the rest three at a time.
-            for (; stop - in >= 6 && end - in >= 8; in += 6, o += 8) {
+            size_t steps = n / 6;
+            while (steps > 0 && static_cast<size_t>(end - in) < steps * 6 + 2)
+                --steps;
+            for (const unsigned char* const last = in + steps * 6; in != last; in += 6, o += 8) {
                 uint64_t v;
                 std::memcpy(&v, in, 8);
                 v = ByteSwapToBigEndian(v);
