@@ -12,6 +12,7 @@
 #include "mapi32/utf.h"
 
 #include <gmime/gmime.h>
+#include <xxhash.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,6 +20,8 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
+#include <new>
 #include <mutex>
 
 namespace dravik::content {
@@ -139,6 +142,46 @@ std::string LargeText(LPMAPIPROP obj, const SPropValue& v, ULONG tag)
     return TextOf(v);
 }
 
+// A stream read whole into bytes, as ReadWholeStream reads it (the same
+// errors, the same 4 GiB limit), but into the string the part keeps: one
+// buffer of the size the stream states, filled in place, rather than a
+// vector grown in chunks and copied.
+HRESULT ReadStreamInto(LPSTREAM stream, std::string& bytes)
+{
+    constexpr uint64_t kMaxBytes = uint64_t(1) << 32;
+    bytes.clear();
+    // The stated size is only a hint, trusted up to kTrusted: a damaged store
+    // may state any size, and what lies beyond is read as it comes.
+    constexpr uint64_t kTrusted = 16 << 20;
+    STATSTG stat{};
+    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)))
+        bytes.resize(static_cast<size_t>(std::min<uint64_t>(stat.cbSize.QuadPart, kTrusted)));
+    // Filled in place up to the stated size; past it (a stream that states
+    // less, or nothing) read through a small buffer, so that the end of a
+    // stream of the stated size costs no growth of the string.
+    size_t have = 0;
+    char more[4096];
+    for (;;) {
+        const bool inPlace = have < bytes.size();
+        const ULONG want = inPlace ? static_cast<ULONG>(std::min<size_t>(bytes.size() - have, 1u << 30)) : sizeof more;
+        ULONG got = 0;
+        const HRESULT hr = stream->Read(inPlace ? bytes.data() + have : more, want, &got);
+        if (FAILED(hr))
+            return bytes.clear(), hr;
+        got = std::min(got, want);
+        if (got == 0)
+            break;
+        if (!inPlace) {
+            if (have + got > kMaxBytes)
+                return bytes.clear(), MAPI_E_NOT_ENOUGH_MEMORY;
+            bytes.append(more, got);
+        }
+        have += got;
+    }
+    bytes.resize(have);
+    return S_OK;
+}
+
 std::optional<uint64_t> TimeOf(const SPropValue& v)
 {
     if (PROP_TYPE(v.ulPropTag) != PT_SYSTIME)
@@ -235,13 +278,15 @@ public:
     // without a multipart part is not hashed at all.
     uint64_t Hash()
     {
-        if (m_multiparts > 0)
-            Flush();
-        return m_hash;
+        if (m_multiparts == 0)
+            return 0;
+        Flush();
+        return Digest();
     }
 
 private:
-    // FNV-1a over every text hashed, each ended by a NUL. The texts wait in
+    // XXH3 (64 bits) over every text hashed, each ended by a NUL: the same
+    // value on every machine, 8 bytes and more a step. The texts wait in
     // m_pending until the hash is asked for; a large one is hashed at once
     // (with what waits before it) rather than copied.
     void Hash(const std::string& s)
@@ -264,14 +309,14 @@ private:
     }
     void Fold(const void* data, size_t size)
     {
-        const auto* p = static_cast<const unsigned char*>(data);
-        uint64_t h = m_hash;
-        for (size_t i = 0; i < size; ++i) {
-            h ^= p[i];
-            h *= 0x100000001B3ull;
+        if (!m_state) {
+            m_state.reset(XXH3_createState());
+            if (!m_state || XXH3_64bits_reset(m_state.get()) != XXH_OK)
+                throw std::bad_alloc();
         }
-        m_hash = h;
+        XXH3_64bits_update(m_state.get(), data, size);
     }
+    uint64_t Digest() { return m_state ? XXH3_64bits_digest(m_state.get()) : XXH3_64bits("", 0); }
     static constexpr size_t kLargeText = 64 * 1024;
 
     void Problem(const std::string& where, const std::string& why) { m_result.problems.push_back({where, why}); }
@@ -303,7 +348,11 @@ private:
                                           const std::string& where, int depth);
 
     InternetMessage& m_result;
-    uint64_t m_hash = 0xCBF29CE484222325ull;
+    struct StateFree
+    {
+        void operator()(XXH3_state_t* state) const { XXH3_freeState(state); }
+    };
+    std::unique_ptr<XXH3_state_t, StateFree> m_state;
     std::string m_pending;
     int m_multiparts = 0;
 };
@@ -583,14 +632,14 @@ std::optional<mime::Part> CConverter::Attachments(LPMESSAGE msg, std::optional<m
                 ++m_result.embedded;
             }
         } else if (method == ATTACH_BY_VALUE || method == ATTACH_OLE) {
-            std::vector<uint8_t> data;
+            std::string data;
             LPUNKNOWN unk = nullptr;
             hr = attach->OpenProperty(kAttachDataBin, &IID_IStream, 0, 0, &unk);
             if (FAILED(hr) && method == ATTACH_OLE)
                 hr = attach->OpenProperty(kAttachDataObj, &IID_IStream, 0, 0, &unk);
             if (SUCCEEDED(hr)) {
                 auto* stream = static_cast<LPSTREAM>(unk);
-                hr = mapi32::ReadWholeStream(stream, data);
+                hr = ReadStreamInto(stream, data);
                 stream->Release();
             }
             if (FAILED(hr) && hr != MAPI_E_NOT_FOUND) {
@@ -607,7 +656,7 @@ std::optional<mime::Part> CConverter::Attachments(LPMESSAGE msg, std::optional<m
                     mimeType = "application/octet-stream";
                 const size_t s = mimeType.find('/');
                 part = Leaf(mimeType.substr(0, s), mimeType.substr(s + 1),
-                            std::string(reinterpret_cast<const char*>(data.data()), data.size()), false);
+                            std::move(data), false);
                 // Text attachments keep their bytes as they are: no charset is claimed for them.
                 if (!name.empty() && name.size() <= 60 && IsAscii(name))
                     part->nameParameter = name;
@@ -864,7 +913,7 @@ std::string TransportHeaderBlock(const std::string& text)
     return block;
 }
 
-void AppendMboxrd(const InternetMessage& message, std::string& mbox)
+void WriteMboxrd(const InternetMessage& message, const std::function<void(std::string_view)>& write)
 {
     std::string sender = message.envelopeSender;
     sender.erase(std::remove_if(sender.begin(), sender.end(), [](unsigned char c) { return c <= ' ' || c >= 0x7F; }),
@@ -883,11 +932,10 @@ void AppendMboxrd(const InternetMessage& message, std::string& mbox)
             std::snprintf(date, sizeof date, "%s %s %2d %02d:%02d:%02d %d", days[tm.tm_wday % 7], months[tm.tm_mon % 12],
                           tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_year + 1900);
     }
-    mbox += "From " + sender + " " + date + "\n";
-    // The message is copied in runs between the lines that take one more ">".
+    write("From " + sender + " " + date + "\n");
+    // The message is handed on in runs between the lines that take one more ">".
     const std::string& s = message.bytes;
     const size_t n = s.size();
-    mbox.reserve(mbox.size() + n + 2);
     size_t copied = 0;
     size_t start = 0;
     while (start < n) {
@@ -895,8 +943,8 @@ void AppendMboxrd(const InternetMessage& message, std::string& mbox)
         while (i < n && s[i] == '>')
             ++i;
         if (s.compare(i, 5, "From ") == 0) {
-            mbox.append(s, copied, start - copied);
-            mbox += '>';
+            write(std::string_view(s).substr(copied, start - copied));
+            write(">");
             copied = start;
         }
         const void* eol = std::memchr(s.data() + i, '\n', n - i);
@@ -904,10 +952,14 @@ void AppendMboxrd(const InternetMessage& message, std::string& mbox)
             break;
         start = size_t(static_cast<const char*>(eol) - s.data()) + 1;
     }
-    mbox.append(s, copied, n - copied);
-    if (n > 0 && s.back() != '\n')
-        mbox += '\n';
-    mbox += '\n';
+    write(std::string_view(s).substr(copied));
+    write(n > 0 && s.back() != '\n' ? "\n\n" : "\n");
+}
+
+void AppendMboxrd(const InternetMessage& message, std::string& mbox)
+{
+    mbox.reserve(mbox.size() + message.bytes.size() + 128);
+    WriteMboxrd(message, [&mbox](std::string_view piece) { mbox += piece; });
 }
 
 std::string MimeTypeForFileName(const std::string& name)

@@ -13,8 +13,10 @@
 #include "mapi32/mapidefs.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dravik::content {
@@ -56,9 +58,12 @@ HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, 
 // message's properties.
 std::string TransportHeaderBlock(const std::string& text);
 
-// Appends a message to an mbox in the mboxrd form: a "From " line made of the
-// envelope sender and date, the message with every line that starts with
-// ">*From " quoted by one more ">", and a blank line.
+// A message in the mboxrd form: a "From " line made of the envelope sender
+// and date, the message with every line that starts with ">*From " quoted by
+// one more ">", and a blank line. WriteMboxrd hands it to write in pieces (runs
+// of the message as they are, without a copy of the whole); AppendMboxrd
+// appends it to mbox.
+void WriteMboxrd(const InternetMessage& message, const std::function<void(std::string_view)>& write);
 void AppendMboxrd(const InternetMessage& message, std::string& mbox);
 
 // A MIME type for a file name by its extension (lower case; "application/octet-stream" when unknown).

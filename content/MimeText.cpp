@@ -8,6 +8,8 @@
 #include "content/MimeTree.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <ctime>
@@ -238,7 +240,11 @@ GMimeContentEncoding BestTextEncoding(const std::string& bytes)
 
 void AppendEncoded(std::string& out, const std::string& bytes, GMimeContentEncoding encoding)
 {
-    if (encoding != GMIME_CONTENT_ENCODING_BASE64 && encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
+    if (encoding == GMIME_CONTENT_ENCODING_BASE64) {
+        AppendBase64(out, bytes);
+        return;
+    }
+    if (encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
         out += bytes;
         return;
     }
@@ -401,11 +407,113 @@ bool AppendMessage(std::string& out, const Message& m, uint64_t hash)
 
 } // namespace
 
+namespace {
+
+// Eight bytes as read from memory, the first one highest.
+uint64_t ByteSwapToBigEndian(uint64_t v)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return __builtin_bswap64(v);
+    return v;
+}
+
+// Eight characters stored with the low byte of v first.
+void StoreLittleEndian(char* o, uint64_t v)
+{
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
+    std::memcpy(o, &v, 8);
+}
+
+} // namespace
+
+void AppendBase64(std::string& out, std::string_view bytes)
+{
+    // Two characters per 12 bits from one table; whole lines (57 bytes in, 76
+    // characters and LF out) go through a buffer on the stack, appended in
+    // pieces so that the string is written once, not zeroed first.
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    // The two characters of 12 bits as a 16-bit value, the first one low.
+    static const auto kPairs = [] {
+        std::array<uint16_t, 4096> pairs{};
+        for (int i = 0; i < 4096; ++i)
+            pairs[i] = uint16_t(uint8_t(kAlphabet[i >> 6]) | uint8_t(kAlphabet[i & 63]) << 8);
+        return pairs;
+    }();
+    const auto Pair = [](uint64_t i) -> uint64_t { return kPairs[i]; };
+    constexpr size_t kLineIn = 57, kLineOut = 77, kLines = 64;
+    const size_t lines = (bytes.size() + kLineIn - 1) / kLineIn;
+    // Grown geometrically, as append would: a message of many attachments
+    // is not copied once for each.
+    if (const size_t need = out.size() + lines * kLineOut; need > out.capacity())
+        out.reserve(std::max(need, 2 * out.capacity()));
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const unsigned char* const end = in + bytes.size();
+    char buffer[kLineOut * kLines];
+    while (in != end) {
+        char* o = buffer;
+        for (size_t line = 0; line < kLines && in != end; ++line) {
+            const size_t n = std::min<size_t>(kLineIn, static_cast<size_t>(end - in));
+            const unsigned char* const stop = in + n / 3 * 3;
+            // Six bytes a step from one 8-byte load where the input goes on
+            // far enough; the rest three at a time.
+            size_t steps = n / 6;
+            while (steps > 0 && static_cast<size_t>(end - in) < steps * 6 + 2)
+                --steps;
+            for (const unsigned char* const last = in + steps * 6; in != last; in += 6, o += 8) {
+                uint64_t v;
+                std::memcpy(&v, in, 8);
+                v = ByteSwapToBigEndian(v);
+                const uint64_t chars = Pair(v >> 52) | Pair((v >> 40) & 0xFFF) << 16 | Pair((v >> 28) & 0xFFF) << 32 |
+                                       Pair((v >> 16) & 0xFFF) << 48;
+                StoreLittleEndian(o, chars);
+            }
+            for (; in != stop; in += 3, o += 4) {
+                const uint32_t v = uint32_t(in[0]) << 16 | uint32_t(in[1]) << 8 | in[2];
+                const uint32_t chars = uint32_t(kPairs[v >> 12]) | uint32_t(kPairs[v & 0xFFF]) << 16;
+                o[0] = char(chars);
+                o[1] = char(chars >> 8);
+                o[2] = char(chars >> 16);
+                o[3] = char(chars >> 24);
+            }
+            if (n % 3 != 0) {
+                const uint32_t v = uint32_t(in[0]) << 16 | (n % 3 == 2 ? uint32_t(in[1]) << 8 : 0);
+                o[0] = kAlphabet[v >> 18];
+                o[1] = kAlphabet[(v >> 12) & 63];
+                o[2] = n % 3 == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+                o[3] = '=';
+                o += 4;
+                in += n % 3;
+            }
+            *o++ = '\n';
+        }
+        out.append(buffer, static_cast<size_t>(o - buffer));
+    }
+}
+
+namespace {
+
+// About the size of a message's text: its leaves in base64 (the largest any
+// takes) with room for headers. Room for a large message is made once, not by
+// doublings that would leave up to twice its size allocated.
+size_t SizeHint(const Part& part)
+{
+    size_t size = 1024 + part.bytes.size() / 57 * 78 + 78;
+    for (const Part& p : part.parts)
+        size += SizeHint(p);
+    if (part.message)
+        size += SizeHint(part.message->top);
+    return size;
+}
+
+} // namespace
+
 bool WriteMimeText(const Message& m, uint64_t hash, std::string& result)
 {
     // Written in place (no second copy of a large message); taken back when
     // the message turns out to be one for GMime.
     const size_t start = result.size();
+    result.reserve(start + SizeHint(m.top));
     if (AppendMessage(result, m, hash))
         return true;
     result.resize(start);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dravik::content::mime {
@@ -81,6 +82,10 @@ std::string DispositionWithFileName(const char* disposition, const std::string& 
 
 // The boundary of multipart number n of a message whose content hashes to hash.
 std::string Boundary(uint64_t hash, int n);
+
+// Appends bytes in base64 as GMime's encoder writes it: lines of 76
+// characters, each ended by LF, the last one too; nothing for no bytes.
+void AppendBase64(std::string& out, std::string_view bytes);
 
 // The message as GMime builds it (a new reference).
 GMimeMessage* BuildGMimeMessage(const Message& message, uint64_t hash);

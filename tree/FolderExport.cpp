@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -65,7 +66,7 @@ public:
     CPendingFile& operator=(const CPendingFile&) = delete;
 
     bool Ok() const { return m_file && !m_bError; }
-    void Write(const std::string& s)
+    void Write(std::string_view s)
     {
         if (m_file && !s.empty() && std::fwrite(s.data(), 1, s.size(), m_file) != s.size())
             m_bError = true;
@@ -291,12 +292,8 @@ void CFolderExport::Message(const SRow& row, const std::string& strFolder, const
             if (!mbox->Ok())
                 Fail(strFolder, "the mbox file " + (dir / "mbox").string() + " cannot be made");
         }
-        m_strMboxText.clear();
-        dravik::content::AppendMboxrd(converted, m_strMboxText);
-        mbox->Write(m_strMboxText);
-        // Kept for the next message only when small: a large one's room would add to the next one's peak.
-        if (m_strMboxText.capacity() > (size_t(1) << 20))
-            std::string().swap(m_strMboxText);
+        // Written in runs straight from the message: no copy of a large message adds to the peak.
+        dravik::content::WriteMboxrd(converted, [&mbox](std::string_view piece) { mbox->Write(piece); });
         if (!mbox->Ok()) {
             ++m_counts.nNotWritten;
             return;

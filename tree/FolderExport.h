@@ -84,7 +84,6 @@ private:
     bool m_bAnyFolder = false;
     bool m_bFailed = false;
     bool m_bStopped = false;
-    std::string m_strMboxText;  // one message in its mbox form, kept between messages for its capacity
 };
 
 // The messages an export of the folder visits (its content count, and its
