@@ -14,6 +14,7 @@
 #include "TempProfile.h"
 
 #include "mapi32/mapix.h"
+#include "mapi32/profiles.h"
 #include "mapi32/providers/msg/msg_writer.h"
 #include "mapi32/utf.h"
 #include "tree/MessageSave.h"
@@ -228,6 +229,9 @@ int main(int argc, char** argv)
     }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    // The only profile this program writes is its temporary one, deleted at its end: it
+    // need not wait for the disk.
+    dravik::mapi32::ProfileStore::SetSynced(false);
     MAPIINIT_0 init{MAPI_INIT_VERSION, 0};
     if (FAILED(MAPIInitialize(&init)))
         return 1;
