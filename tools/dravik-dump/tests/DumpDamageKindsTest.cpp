@@ -175,6 +175,16 @@ void ChangeSubnodeNid(Bytes& file, pst::Store& store, const pst::NodeRef& node, 
     EXPECT_EQ(cor::changeSubnodeNid(file, store.ndb(), node, from, to), 1);
 }
 
+// Damages the recipient table of a message that has both tables (damage(message)) and
+// returns what the report of its recipients holds.
+std::vector<std::string> RecipientsNotListed(pst::Store& store, const std::function<void(const CFound&)>& damage)
+{
+    const CFound m = MessageWithBothTables(store);
+    damage(m);
+    const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
+    return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
+}
+
 struct CDamage
 {
     const char* name;
@@ -223,46 +233,42 @@ const CDamage kDamages[] = {
     // A message's subnode entry lost its NID: its subnodes cannot be trusted.
     {"SubnodeEntry",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
-         const CFound m = MessageWithBothTables(store);
-         ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, 0x012);
-         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
-         return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
+         return RecipientsNotListed(store, [&](const CFound& m) {
+             ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, 0x012);
+         });
      },
      4},  // the message's recipients and attachments, and their groups
     // A message's recipient or attachment table under another NID that keeps the subnodes
     // in order: a subnode of a kind no message holds, not a message without that table.
     {"RecipientTableSubnodeKind",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
-         const CFound m = MessageWithBothTables(store);
-         ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, pst::NID_RECIPIENT_TABLE + 1);
-         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
-         return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
+         return RecipientsNotListed(store, [&](const CFound& m) {
+             ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, pst::NID_RECIPIENT_TABLE + 1);
+         });
      },
      2},  // the message's recipients and their group
     // The same with the type of the subnode Outlook writes beside the tables (0x696, one
     // bit from 0x692): only 0x6B6 is that subnode.
     {"RecipientTableSubnodeOneBitOff",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
-         const CFound m = MessageWithBothTables(store);
-         ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, pst::NID_RECIPIENT_TABLE ^ 0x4);
-         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
-         return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
+         return RecipientsNotListed(store, [&](const CFound& m) {
+             ChangeSubnodeNid(file, store, m.node, pst::NID_RECIPIENT_TABLE, pst::NID_RECIPIENT_TABLE ^ 0x4);
+         });
      },
      2},  // the message's recipients and their group
     // A message's recipient table leads to a table without rows (the store's recipient
     // table template) while the message's PR_DISPLAY_TO names recipients.
     {"RecipientTableEmptied",
      [](Bytes& file, pst::Store& store) -> std::vector<std::string> {
-         const CFound m = MessageWithBothTables(store);
          const pst::NodeRef empty = store.ndb().node(pst::NID_RECIPIENT_TABLE);  // the template
-         EXPECT_EQ(cor::changeSubnodeEntry(file, store.ndb(), m.node, pst::NID_RECIPIENT_TABLE,
-                                           [&](uint8_t* e, size_t w) {
-                                               cor::putLe(e + w, empty.bidData, w);
-                                               cor::putLe(e + 2 * w, 0, w);
-                                           }),
-                   1);
-         const std::string subject = Text(store.message(m.messageNid).properties(), 0x0037);
-         return {"the recipients cannot be listed: \"Message Stores/", "/" + subject + "\""};
+         return RecipientsNotListed(store, [&](const CFound& m) {
+             EXPECT_EQ(cor::changeSubnodeEntry(file, store.ndb(), m.node, pst::NID_RECIPIENT_TABLE,
+                                               [&](uint8_t* e, size_t w) {
+                                                   cor::putLe(e + w, empty.bidData, w);
+                                                   cor::putLe(e + 2 * w, 0, w);
+                                               }),
+                       1);
+         });
      },
      ~size_t{0}},  // the message's recipients and their group
     {"AttachmentTableSubnodeKind",
