@@ -24,6 +24,11 @@
 
 #include <malloc.h>
 
+// jemalloc's control call, present when the program links jemalloc (the
+// window does); null under glibc's allocator.
+extern "C" int mallctl(const char* name, void* oldp, size_t* oldlenp, void* newp, size_t newlen)
+    __attribute__((weak));
+
 #include <algorithm>
 
 #include <memory>
@@ -33,6 +38,19 @@ namespace {
 
 using namespace treerules;
 
+// Hands the heap's free pages back to the system: jemalloc's arenas are
+// purged (its thread cache first, so that what it holds is free in them),
+// glibc's heap is trimmed.
+void ReturnFreeMemory()
+{
+    if (mallctl != nullptr) {
+        mallctl("thread.tcache.flush", nullptr, nullptr, nullptr, 0);
+        // 4096 names every arena (MALLCTL_ARENAS_ALL).
+        mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0);
+        return;
+    }
+    ::malloc_trim(0);
+}
 
 // A typed view of a node's entry as a message: the same object and trace
 // slot, borrowed for the calls and never released by the view.
@@ -261,7 +279,7 @@ void CLeftView::FreeNodes()
     clear();
     // A large tree leaves much memory free in the heap: it goes back to the
     // system rather than stay with the program until it ends.
-    ::malloc_trim(0);
+    ReturnFreeMemory();
 }
 
 // One listing of an expanded item's children, made a slice at a time: the
