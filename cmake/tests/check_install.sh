@@ -172,7 +172,7 @@ TABLE
   # dpkg-shlibdeps found the libraries the programs link to.
   local depends dep
   depends="$(dpkg-deb -f "$deb" Depends)"
-  for dep in libc6 libstdc++6 zlib1g libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6 libgmime-3.0-0; do
+  for dep in libc6 libstdc++6 zlib1g libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6 libgmime-3.0-0 libjemalloc2; do
     echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qxF "$dep" || fail "Depends lacks $dep: $depends"
   done
 
