@@ -40,11 +40,33 @@ public:
     void read(uint64_t offset, std::span<uint8_t> out) const override {
         checkRange(offset, out.size(), size_);
         if (out.empty()) return;
+        if (const Window* w = window(offset, out.size()))
+            std::memcpy(out.data(), w->bytes.data() + (offset - w->start), out.size());
+        else
+            readFile(offset, out);  // spans two windows: read it directly
+    }
+    std::span<const uint8_t> view(uint64_t offset, size_t n, std::vector<uint8_t>& scratch) const override {
+        checkRange(offset, n, size_);
+        if (n == 0) return {};
+        if (const Window* w = window(offset, n)) return std::span<const uint8_t>(w->bytes).subspan(offset - w->start, n);
+        scratch.resize(n);
+        readFile(offset, scratch);
+        return scratch;
+    }
+
+private:
+    static constexpr uint64_t kWindow = 64 * 1024;
+    struct Window {
+        uint64_t start = 0;
+        bool valid = false;
+        std::vector<uint8_t> bytes;
+    };
+
+    // The window that holds [offset, offset + n) (checked against the file), read from
+    // the file if no window does; null if the range spans two windows.
+    const Window* window(uint64_t offset, size_t n) const {
         const uint64_t start = offset / kWindow * kWindow;
-        if (offset + out.size() > start + kWindow) {  // spans two windows: read it directly
-            readFile(offset, out);
-            return;
-        }
+        if (offset + n > start + kWindow) return nullptr;
         Window* w = nullptr;
         for (Window& c : windows_)
             if (c.valid && c.start == start) w = &c;
@@ -57,16 +79,8 @@ public:
             w->start = start;
             w->valid = true;
         }
-        std::memcpy(out.data(), w->bytes.data() + (offset - start), out.size());
+        return w;
     }
-
-private:
-    static constexpr uint64_t kWindow = 64 * 1024;
-    struct Window {
-        uint64_t start = 0;
-        bool valid = false;
-        std::vector<uint8_t> bytes;
-    };
 
     void readFile(uint64_t offset, std::span<uint8_t> out) const {
         size_t done = 0;
@@ -98,11 +112,21 @@ public:
         checkRange(offset, out.size(), bytes_.size());
         if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
     }
+    std::span<const uint8_t> view(uint64_t offset, size_t n, std::vector<uint8_t>&) const override {
+        checkRange(offset, n, bytes_.size());
+        return std::span<const uint8_t>(bytes_).subspan(static_cast<size_t>(offset), n);
+    }
 
 private:
     std::vector<uint8_t> bytes_;
 };
 }  // namespace
+
+std::span<const uint8_t> ByteSource::view(uint64_t offset, size_t n, std::vector<uint8_t>& scratch) const {
+    scratch.resize(n);
+    read(offset, scratch);
+    return scratch;
+}
 
 std::shared_ptr<ByteSource> openFile(const std::string& path) { return std::make_shared<FileSource>(path); }
 std::shared_ptr<ByteSource> memorySource(std::vector<uint8_t> bytes) {
