@@ -155,30 +155,25 @@ HRESULT ReadStreamInto(LPSTREAM stream, std::string& bytes)
     constexpr uint64_t kTrusted = 16 << 20;
     STATSTG stat{};
     if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)))
-        bytes.resize(static_cast<size_t>(std::min<uint64_t>(stat.cbSize.QuadPart, kTrusted)));
-    // Filled in place up to the stated size; past it (a stream that states
-    // less, or nothing) read through a small buffer, so that the end of a
-    // stream of the stated size costs no growth of the string.
-    size_t have = 0;
-    char more[4096];
+        bytes.reserve(static_cast<size_t>(std::min<uint64_t>(stat.cbSize.QuadPart, kTrusted)));
+    mime::AdviseHugePages(bytes.data(), bytes.capacity());
+    // Read in pieces through a buffer that stays in the processor's cache and
+    // appended: the string is written once (not zeroed first), and the store
+    // hands over a piece at a time, not a second copy of the whole value.
+    constexpr ULONG kPiece = 64 << 10;
+    const std::unique_ptr<char[]> piece(new char[kPiece]);
     for (;;) {
-        const bool inPlace = have < bytes.size();
-        const ULONG want = inPlace ? static_cast<ULONG>(std::min<size_t>(bytes.size() - have, 1u << 30)) : sizeof more;
         ULONG got = 0;
-        const HRESULT hr = stream->Read(inPlace ? bytes.data() + have : more, want, &got);
+        const HRESULT hr = stream->Read(piece.get(), kPiece, &got);
         if (FAILED(hr))
             return bytes.clear(), hr;
-        got = std::min(got, want);
+        got = std::min(got, kPiece);
         if (got == 0)
             break;
-        if (!inPlace) {
-            if (have + got > kMaxBytes)
-                return bytes.clear(), MAPI_E_NOT_ENOUGH_MEMORY;
-            bytes.append(more, got);
-        }
-        have += got;
+        if (bytes.size() + got > kMaxBytes)
+            return bytes.clear(), MAPI_E_NOT_ENOUGH_MEMORY;
+        bytes.append(piece.get(), got);
     }
-    bytes.resize(have);
     return S_OK;
 }
 
@@ -942,7 +937,8 @@ void WriteMboxrd(const InternetMessage& message, const std::function<void(std::s
         size_t i = start;
         while (i < n && s[i] == '>')
             ++i;
-        if (s.compare(i, 5, "From ") == 0) {
+        // Most lines (all of base64) begin otherwise: one byte decides.
+        if (i < n && s[i] == 'F' && s.compare(i, 5, "From ") == 0) {
             write(std::string_view(s).substr(copied, start - copied));
             write(">");
             copied = start;

@@ -499,8 +499,14 @@ void Ndb::collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& ou
 std::vector<uint8_t> Ndb::readRange(uint64_t bid, uint64_t offset, size_t n) {
     std::vector<uint8_t> out;
     if (bid == 0 || n == 0) return out;
-    std::vector<uint64_t> leaves;
-    collectLeaves(bid, -1, leaves);
+    // A value read in pieces, one after another, goes on from the block where the last
+    // piece ended instead of walking its tree and sizing its blocks from the start again.
+    RangeCursor& c = rangeCursor_;
+    if (c.bid != bid || c.pos > offset) {
+        c = RangeCursor{};
+        collectLeaves(bid, -1, c.leaves);
+        c.bid = bid;
+    }
     // First the blocks that hold the range and their sizes, so that the result is
     // allocated once at its size.
     struct Piece {
@@ -510,10 +516,10 @@ std::vector<uint8_t> Ndb::readRange(uint64_t bid, uint64_t offset, size_t n) {
         size_t take;
     };
     std::vector<Piece> pieces;
-    uint64_t pos = 0;
+    uint64_t pos = c.pos;
     size_t want = 0;
-    for (uint64_t leaf : leaves) {
-        if (want >= n) break;
+    for (size_t i = c.index; i < c.leaves.size() && want < n; ++i) {
+        const uint64_t leaf = c.leaves[i];
         const BlockEntry be = block(leaf);
         const uint64_t size = be.cbInflated;
         if (pos + size > offset) {
@@ -521,6 +527,8 @@ std::vector<uint8_t> Ndb::readRange(uint64_t bid, uint64_t offset, size_t n) {
             const size_t take = static_cast<size_t>(std::min<uint64_t>(size - from, n - want));
             pieces.push_back({leaf, be, from, take});
             want += take;
+            c.index = i;  // the next piece starts in this block or after it
+            c.pos = pos;
         }
         pos += size;
     }

@@ -189,6 +189,13 @@ private:
     std::unordered_map<uint64_t, std::list<std::pair<uint64_t, BlockPtr>>::iterator> cacheIndex_;
     size_t cacheBytes_ = 0;
     std::vector<uint8_t> scratch_;  // a block the source cannot show in place is read here
+    struct RangeCursor {            // where readRange's last piece began
+        uint64_t bid = 0;           // the data tree
+        std::vector<uint64_t> leaves;
+        size_t index = 0;           // the leaf, and the offset of its first byte
+        uint64_t pos = 0;
+    };
+    RangeCursor rangeCursor_;
 };
 
 }  // namespace dravik::pst
