@@ -125,8 +125,8 @@ TEST(Encoding, FastPathsEqualTheTableByteByByteAtEveryLengthAndAlignment) {
 }
 
 // Every value of every sample store read whole, through the block cache, equals the
-// same value read as a range straight into its result, and pieces at odd places equal
-// the same bytes of it; from the file and from memory alike.
+// same value read as a range straight into its result, and pieces at odd places or one
+// after another equal the same bytes of it; from the file and from memory alike.
 TEST(Ndb, RangesEqualWholeValuesOnEverySample) {
     for (const auto& entry : std::filesystem::directory_iterator(DRAVIK_SAMPLES_DIR)) {
         const std::string path = entry.path().string();
@@ -152,6 +152,17 @@ TEST(Ndb, RangesEqualWholeValuesOnEverySample) {
                 const std::vector<uint8_t> piece = fromFile.readRange(node.bidData, at, n);
                 ASSERT_TRUE(piece.size() == n && std::equal(piece.begin(), piece.end(), whole.begin() + at))
                     << path << " NID " << node.nid << " at " << at;
+            }
+            // Read on in pieces as a stream reads (each going on where the last ended),
+            // then from the start again.
+            if (whole.size() > 8176) {
+                std::vector<uint8_t> pieces;
+                for (uint64_t at = 0; at < whole.size(); at += 5000) {
+                    const std::vector<uint8_t> piece = fromMemory.readRange(node.bidData, at, 5000);
+                    pieces.insert(pieces.end(), piece.begin(), piece.end());
+                }
+                ASSERT_EQ(pieces, whole) << path << " NID " << node.nid;
+                ASSERT_EQ(fromMemory.readRange(node.bidData, 0, 3), std::vector<uint8_t>(whole.begin(), whole.begin() + 3));
             }
         }
         EXPECT_GT(values, 10u) << path;
