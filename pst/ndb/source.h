@@ -1,5 +1,5 @@
 // Where the format library gets its bytes from: a file opened read-only (pread, through a
-// few 64 KiB windows), or a buffer in memory (tests, the fuzzer). view() lets a reader
+// sixteen 64 KiB windows), or a buffer in memory (tests, the fuzzer). view() lets a reader
 // check and decode bytes where they lie instead of copying them first.
 //   auto src = dravik::pst::openFile("/path/x.pst");        // throws Error (I/O) on failure
 //   auto mem = dravik::pst::memorySource(std::move(bytes));
