@@ -875,7 +875,7 @@ HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, 
     CConverter converter(result);
     mime::Message message;
     converter.Message(lpMessage, where, 0, message);
-    if (writer == MimeWriter::Any && mime::WriteMimeText(message, converter.Hash(), result.bytes)) {
+    if (writer == MimeWriter::Any && mime::WriteMimeText(message, converter.Hash(), result.bytes, &result.base64)) {
         result.writtenDirectly = true;
         return S_OK;
     }
@@ -933,7 +933,16 @@ void WriteMboxrd(const InternetMessage& message, const std::function<void(std::s
     const size_t n = s.size();
     size_t copied = 0;
     size_t start = 0;
+    const TextRuns& base64 = message.base64;
+    size_t run = 0;
     while (start < n) {
+        // Base64 text is passed over whole: none of its lines takes a ">".
+        while (run < base64.size() && base64[run].second <= start)
+            ++run;
+        if (run < base64.size() && base64[run].first == start && base64[run].second <= n) {
+            start = base64[run].second;
+            continue;
+        }
         size_t i = start;
         while (i < n && s[i] == '>')
             ++i;

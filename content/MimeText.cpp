@@ -242,10 +242,13 @@ GMimeContentEncoding BestTextEncoding(const std::string& bytes)
     return g_mime_filter_best_encoding(GMIME_FILTER_BEST(best), GMIME_ENCODING_CONSTRAINT_7BIT);
 }
 
-void AppendEncoded(std::string& out, const std::string& bytes, GMimeContentEncoding encoding)
+void AppendEncoded(std::string& out, const std::string& bytes, GMimeContentEncoding encoding, TextRuns& base64)
 {
     if (encoding == GMIME_CONTENT_ENCODING_BASE64) {
+        const size_t begin = out.size();
         AppendBase64(out, bytes);
+        if (out.size() > begin)
+            base64.emplace_back(begin, out.size());
         return;
     }
     if (encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
@@ -278,7 +281,7 @@ std::string NameParameter(const std::string& name)
     return token ? name : "\"" + name + "\"";
 }
 
-bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top);
+bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top, TextRuns& base64);
 
 // An attachment's Content-Id and Content-Disposition (the raw value its file name makes).
 bool AppendAttachmentHeaders(std::string& out, const Part& part)
@@ -296,9 +299,9 @@ bool AppendAttachmentHeaders(std::string& out, const Part& part)
     }
     return true;
 }
-bool AppendMessage(std::string& out, const Message& m, uint64_t hash);
+bool AppendMessage(std::string& out, const Message& m, uint64_t hash, TextRuns& base64);
 
-bool AppendLeaf(std::string& out, const Part& part, bool top)
+bool AppendLeaf(std::string& out, const Part& part, bool top, TextRuns& base64)
 {
     if (!IsPlainToken(part.type) || !IsPlainToken(part.subtype))
         return false;
@@ -326,17 +329,17 @@ bool AppendLeaf(std::string& out, const Part& part, bool top)
     if (!AppendAttachmentHeaders(out, part))
         return false;
     out += '\n';
-    AppendEncoded(out, part.bytes, encoding);
+    AppendEncoded(out, part.bytes, encoding, base64);
     if (top && (out.empty() || out.back() != '\n'))
         out += '\n';
     return true;
 }
 
-bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top)
+bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top, TextRuns& base64)
 {
     switch (part.kind) {
     case Part::Kind::Leaf:
-        return AppendLeaf(out, part, top);
+        return AppendLeaf(out, part, top, base64);
     case Part::Kind::Multipart: {
         if (!IsPlainToken(part.multipartSubtype) || !part.contentId.empty() || part.disposition)
             return false;
@@ -349,7 +352,7 @@ bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top)
         out += '\n';
         for (const Part& p : part.parts) {
             out += "--" + boundary + "\n";
-            if (!AppendPart(out, p, hash, false))
+            if (!AppendPart(out, p, hash, false, base64))
                 return false;
             out += '\n';
         }
@@ -361,7 +364,7 @@ bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top)
         if (!AppendAttachmentHeaders(out, part))
             return false;
         out += '\n';
-        return part.message && AppendMessage(out, *part.message, hash);
+        return part.message && AppendMessage(out, *part.message, hash, base64);
     }
     return false;
 }
@@ -379,13 +382,13 @@ void AppendTransportHeaders(std::string& out, GMimeMessage* message)
         out += "MIME-Version: 1.0\n";
 }
 
-bool AppendMessage(std::string& out, const Message& m, uint64_t hash)
+bool AppendMessage(std::string& out, const Message& m, uint64_t hash, TextRuns& base64)
 {
     if (m.headersUnreadable || !m.inReplyTo.empty() || !m.references.empty())
         return false;
     if (m.transport) {
         AppendTransportHeaders(out, m.transport.get());
-        return AppendPart(out, m.top, hash, true);
+        return AppendPart(out, m.top, hash, true, base64);
     }
     if (m.date && !AppendDate(out, *m.date))
         return false;
@@ -406,7 +409,7 @@ bool AppendMessage(std::string& out, const Message& m, uint64_t hash)
     if (m.importance)
         out += std::string("Importance: ") + m.importance + "\n";
     out += "MIME-Version: 1.0\n";
-    return AppendPart(out, m.top, hash, true);
+    return AppendPart(out, m.top, hash, true, base64);
 }
 
 } // namespace
@@ -585,16 +588,20 @@ size_t SizeHint(const Part& part)
 
 } // namespace
 
-bool WriteMimeText(const Message& m, uint64_t hash, std::string& result)
+bool WriteMimeText(const Message& m, uint64_t hash, std::string& result, TextRuns* base64)
 {
+    TextRuns ignored;
+    TextRuns& runs = base64 ? *base64 : ignored;
+    const size_t runsBefore = runs.size();
     // Written in place (no second copy of a large message); taken back when
     // the message turns out to be one for GMime.
     const size_t start = result.size();
     result.reserve(start + SizeHint(m.top));
     AdviseHugePages(result.data() + start, result.capacity() - start);
-    if (AppendMessage(result, m, hash))
+    if (AppendMessage(result, m, hash, runs))
         return true;
     result.resize(start);
+    runs.resize(runsBefore);
     return false;
 }
 

@@ -5,6 +5,8 @@
 // message.
 #pragma once
 
+#include "content/InternetMessage.h"
+
 #include <gmime/gmime.h>
 
 #include <cstdint>
@@ -105,6 +107,6 @@ GMimeFormatOptions* ExportFormatOptions();
 // Appends the message as GMime would write it, when it is one this writer
 // knows to write the same (see MimeText.cpp). False, with out unchanged, for
 // any other.
-bool WriteMimeText(const Message& message, uint64_t hash, std::string& out);
+bool WriteMimeText(const Message& message, uint64_t hash, std::string& out, TextRuns* base64 = nullptr);
 
 } // namespace dravik::content::mime
