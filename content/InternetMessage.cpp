@@ -156,7 +156,6 @@ HRESULT ReadStreamInto(LPSTREAM stream, std::string& bytes)
     STATSTG stat{};
     if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)))
         bytes.reserve(static_cast<size_t>(std::min<uint64_t>(stat.cbSize.QuadPart, kTrusted)));
-    mime::AdviseHugePages(bytes.data(), bytes.capacity());
     // Read in pieces through a buffer that stays in the processor's cache and
     // appended: the string is written once (not zeroed first), and the store
     // hands over a piece at a time, not a second copy of the whole value.

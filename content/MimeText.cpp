@@ -13,7 +13,6 @@
 #include <cctype>
 #include <cstring>
 #include <ctime>
-#include <sys/mman.h>
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #endif
@@ -550,21 +549,6 @@ void AppendBase64(std::string& out, std::string_view bytes)
     AppendBase64With(out, bytes, HasVbmi());
 }
 
-void AdviseHugePages(void* data, size_t size)
-{
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
-    if (size < kHuge)
-        return;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHuge - 1);
-    if (end > begin)
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice: its failure changes nothing
-#else
-    (void)data;
-    (void)size;
-#endif
-}
 
 void AppendBase64Portable(std::string& out, std::string_view bytes)
 {
@@ -597,7 +581,6 @@ bool WriteMimeText(const Message& m, uint64_t hash, std::string& result, TextRun
     // the message turns out to be one for GMime.
     const size_t start = result.size();
     result.reserve(start + SizeHint(m.top));
-    AdviseHugePages(result.data() + start, result.capacity() - start);
     if (AppendMessage(result, m, hash, runs))
         return true;
     result.resize(start);

@@ -92,12 +92,6 @@ void AppendBase64(std::string& out, std::string_view bytes);
 // The same without vector instructions, whatever the processor offers.
 void AppendBase64Portable(std::string& out, std::string_view bytes);
 
-// Asks for huge pages under the whole 2 MiB pages of a large buffer not yet
-// written (a message's text, an attachment's bytes): the kernel then maps them
-// with one fault each instead of 512. Only advice: nothing changes where the
-// system does not offer them.
-void AdviseHugePages(void* data, size_t size);
-
 // The message as GMime builds it (a new reference).
 GMimeMessage* BuildGMimeMessage(const Message& message, uint64_t hash);
 
