@@ -146,7 +146,10 @@ std::string LargeText(LPMAPIPROP obj, const SPropValue& v, ULONG tag)
 // errors, the same 4 GiB limit), but into the string the part keeps: one
 // buffer of the size the stream states, filled in place, rather than a
 // vector grown in chunks and copied.
-HRESULT ReadStreamInto(LPSTREAM stream, std::string& bytes)
+// onPiece, when given, sees every piece as it is appended (while it is still in
+// the processor's cache).
+HRESULT ReadStreamInto(LPSTREAM stream, std::string& bytes,
+                       const std::function<void(const char*, size_t)>& onPiece = nullptr)
 {
     constexpr uint64_t kMaxBytes = uint64_t(1) << 32;
     bytes.clear();
@@ -172,6 +175,8 @@ HRESULT ReadStreamInto(LPSTREAM stream, std::string& bytes)
         if (bytes.size() + got > kMaxBytes)
             return bytes.clear(), MAPI_E_NOT_ENOUGH_MEMORY;
         bytes.append(piece.get(), got);
+        if (onPiece)
+            onPiece(piece.get(), got);
     }
     return S_OK;
 }
@@ -278,6 +283,29 @@ public:
         return Digest();
     }
 
+    // Reads a stream whose bytes become the next text hashed, hashing each piece
+    // as it comes (Hash(bytes) would read them all again, from memory): the
+    // same input to the hash, so the same value. A failed read leaves the hash
+    // as it was.
+    HRESULT HashedRead(LPSTREAM stream, std::string& bytes)
+    {
+        Flush();
+        std::unique_ptr<XXH3_state_t, StateFree> before;
+        if (m_state) {
+            before.reset(XXH3_createState());
+            if (!before)
+                throw std::bad_alloc();
+            XXH3_copyState(before.get(), m_state.get());
+        }
+        const HRESULT hr = ReadStreamInto(stream, bytes, [this](const char* data, size_t size) { Fold(data, size); });
+        if (FAILED(hr)) {
+            m_state = std::move(before);
+            return hr;
+        }
+        Fold("", 1);
+        return hr;
+    }
+
 private:
     // XXH3 (64 bits) over every text hashed, each ended by a NUL: the same
     // value on every machine, 8 bytes and more a step. The texts wait in
@@ -315,9 +343,13 @@ private:
 
     void Problem(const std::string& where, const std::string& why) { m_result.problems.push_back({where, why}); }
 
-    mime::Part Leaf(const std::string& type, const std::string& subtype, std::string bytes, bool text)
+    // A leaf of the message; hashed is true when its bytes went into the hash as
+    // they were read (HashedRead).
+    mime::Part Leaf(const std::string& type, const std::string& subtype, std::string bytes, bool text,
+                    bool hashed = false)
     {
-        Hash(bytes);
+        if (!hashed)
+            Hash(bytes);
         mime::Part part;
         part.type = type;
         part.subtype = subtype;
@@ -627,13 +659,15 @@ std::optional<mime::Part> CConverter::Attachments(LPMESSAGE msg, std::optional<m
             }
         } else if (method == ATTACH_BY_VALUE || method == ATTACH_OLE) {
             std::string data;
+            bool hashed = false;  // its bytes went into the hash as they were read
             LPUNKNOWN unk = nullptr;
             hr = attach->OpenProperty(kAttachDataBin, &IID_IStream, 0, 0, &unk);
             if (FAILED(hr) && method == ATTACH_OLE)
                 hr = attach->OpenProperty(kAttachDataObj, &IID_IStream, 0, 0, &unk);
             if (SUCCEEDED(hr)) {
                 auto* stream = static_cast<LPSTREAM>(unk);
-                hr = ReadStreamInto(stream, data);
+                hr = HashedRead(stream, data);
+                hashed = SUCCEEDED(hr);
                 stream->Release();
             }
             if (FAILED(hr) && hr != MAPI_E_NOT_FOUND) {
@@ -650,7 +684,7 @@ std::optional<mime::Part> CConverter::Attachments(LPMESSAGE msg, std::optional<m
                     mimeType = "application/octet-stream";
                 const size_t s = mimeType.find('/');
                 part = Leaf(mimeType.substr(0, s), mimeType.substr(s + 1),
-                            std::move(data), false);
+                            std::move(data), false, hashed);
                 // Text attachments keep their bytes as they are: no charset is claimed for them.
                 if (!name.empty() && name.size() <= 60 && IsAscii(name))
                     part->nameParameter = name;
