@@ -146,7 +146,10 @@ std::string LargeText(LPMAPIPROP obj, const SPropValue& v, ULONG tag)
 // errors, the same 4 GiB limit), but into the string the part keeps: one
 // buffer of the size the stream states, filled in place, rather than a
 // vector grown in chunks and copied.
-HRESULT ReadStreamInto(LPSTREAM stream, std::string& bytes)
+// onPiece, when given, sees every piece as it is appended (while it is still in
+// the processor's cache).
+HRESULT ReadStreamInto(LPSTREAM stream, std::string& bytes,
+                       const std::function<void(const char*, size_t)>& onPiece = nullptr)
 {
     constexpr uint64_t kMaxBytes = uint64_t(1) << 32;
     bytes.clear();
@@ -155,30 +158,26 @@ HRESULT ReadStreamInto(LPSTREAM stream, std::string& bytes)
     constexpr uint64_t kTrusted = 16 << 20;
     STATSTG stat{};
     if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)))
-        bytes.resize(static_cast<size_t>(std::min<uint64_t>(stat.cbSize.QuadPart, kTrusted)));
-    // Filled in place up to the stated size; past it (a stream that states
-    // less, or nothing) read through a small buffer, so that the end of a
-    // stream of the stated size costs no growth of the string.
-    size_t have = 0;
-    char more[4096];
+        bytes.reserve(static_cast<size_t>(std::min<uint64_t>(stat.cbSize.QuadPart, kTrusted)));
+    // Read in pieces through a buffer that stays in the processor's cache and
+    // appended: the string is written once (not zeroed first), and the store
+    // hands over a piece at a time, not a second copy of the whole value.
+    constexpr ULONG kPiece = 64 << 10;
+    const std::unique_ptr<char[]> piece(new char[kPiece]);
     for (;;) {
-        const bool inPlace = have < bytes.size();
-        const ULONG want = inPlace ? static_cast<ULONG>(std::min<size_t>(bytes.size() - have, 1u << 30)) : sizeof more;
         ULONG got = 0;
-        const HRESULT hr = stream->Read(inPlace ? bytes.data() + have : more, want, &got);
+        const HRESULT hr = stream->Read(piece.get(), kPiece, &got);
         if (FAILED(hr))
             return bytes.clear(), hr;
-        got = std::min(got, want);
+        got = std::min(got, kPiece);
         if (got == 0)
             break;
-        if (!inPlace) {
-            if (have + got > kMaxBytes)
-                return bytes.clear(), MAPI_E_NOT_ENOUGH_MEMORY;
-            bytes.append(more, got);
-        }
-        have += got;
+        if (bytes.size() + got > kMaxBytes)
+            return bytes.clear(), MAPI_E_NOT_ENOUGH_MEMORY;
+        bytes.append(piece.get(), got);
+        if (onPiece)
+            onPiece(piece.get(), got);
     }
-    bytes.resize(have);
     return S_OK;
 }
 
@@ -284,6 +283,29 @@ public:
         return Digest();
     }
 
+    // Reads a stream whose bytes become the next text hashed, hashing each piece
+    // as it comes (Hash(bytes) would read them all again, from memory): the
+    // same input to the hash, so the same value. A failed read leaves the hash
+    // as it was.
+    HRESULT HashedRead(LPSTREAM stream, std::string& bytes)
+    {
+        Flush();
+        std::unique_ptr<XXH3_state_t, StateFree> before;
+        if (m_state) {
+            before.reset(XXH3_createState());
+            if (!before)
+                throw std::bad_alloc();
+            XXH3_copyState(before.get(), m_state.get());
+        }
+        const HRESULT hr = ReadStreamInto(stream, bytes, [this](const char* data, size_t size) { Fold(data, size); });
+        if (FAILED(hr)) {
+            m_state = std::move(before);
+            return hr;
+        }
+        Fold("", 1);
+        return hr;
+    }
+
 private:
     // XXH3 (64 bits) over every text hashed, each ended by a NUL: the same
     // value on every machine, 8 bytes and more a step. The texts wait in
@@ -321,9 +343,13 @@ private:
 
     void Problem(const std::string& where, const std::string& why) { m_result.problems.push_back({where, why}); }
 
-    mime::Part Leaf(const std::string& type, const std::string& subtype, std::string bytes, bool text)
+    // A leaf of the message; hashed is true when its bytes went into the hash as
+    // they were read (HashedRead).
+    mime::Part Leaf(const std::string& type, const std::string& subtype, std::string bytes, bool text,
+                    bool hashed = false)
     {
-        Hash(bytes);
+        if (!hashed)
+            Hash(bytes);
         mime::Part part;
         part.type = type;
         part.subtype = subtype;
@@ -633,13 +659,15 @@ std::optional<mime::Part> CConverter::Attachments(LPMESSAGE msg, std::optional<m
             }
         } else if (method == ATTACH_BY_VALUE || method == ATTACH_OLE) {
             std::string data;
+            bool hashed = false;  // its bytes went into the hash as they were read
             LPUNKNOWN unk = nullptr;
             hr = attach->OpenProperty(kAttachDataBin, &IID_IStream, 0, 0, &unk);
             if (FAILED(hr) && method == ATTACH_OLE)
                 hr = attach->OpenProperty(kAttachDataObj, &IID_IStream, 0, 0, &unk);
             if (SUCCEEDED(hr)) {
                 auto* stream = static_cast<LPSTREAM>(unk);
-                hr = ReadStreamInto(stream, data);
+                hr = HashedRead(stream, data);
+                hashed = SUCCEEDED(hr);
                 stream->Release();
             }
             if (FAILED(hr) && hr != MAPI_E_NOT_FOUND) {
@@ -656,7 +684,7 @@ std::optional<mime::Part> CConverter::Attachments(LPMESSAGE msg, std::optional<m
                     mimeType = "application/octet-stream";
                 const size_t s = mimeType.find('/');
                 part = Leaf(mimeType.substr(0, s), mimeType.substr(s + 1),
-                            std::move(data), false);
+                            std::move(data), false, hashed);
                 // Text attachments keep their bytes as they are: no charset is claimed for them.
                 if (!name.empty() && name.size() <= 60 && IsAscii(name))
                     part->nameParameter = name;
@@ -880,7 +908,7 @@ HRESULT MessageToInternetMessage(LPMESSAGE lpMessage, const std::string& where, 
     CConverter converter(result);
     mime::Message message;
     converter.Message(lpMessage, where, 0, message);
-    if (writer == MimeWriter::Any && mime::WriteMimeText(message, converter.Hash(), result.bytes)) {
+    if (writer == MimeWriter::Any && mime::WriteMimeText(message, converter.Hash(), result.bytes, &result.base64)) {
         result.writtenDirectly = true;
         return S_OK;
     }
@@ -938,11 +966,21 @@ void WriteMboxrd(const InternetMessage& message, const std::function<void(std::s
     const size_t n = s.size();
     size_t copied = 0;
     size_t start = 0;
+    const TextRuns& base64 = message.base64;
+    size_t run = 0;
     while (start < n) {
+        // Base64 text is passed over whole: none of its lines takes a ">".
+        while (run < base64.size() && base64[run].second <= start)
+            ++run;
+        if (run < base64.size() && base64[run].first == start && base64[run].second <= n) {
+            start = base64[run].second;
+            continue;
+        }
         size_t i = start;
         while (i < n && s[i] == '>')
             ++i;
-        if (s.compare(i, 5, "From ") == 0) {
+        // Most lines (all of base64) begin otherwise: one byte decides.
+        if (i < n && s[i] == 'F' && s.compare(i, 5, "From ") == 0) {
             write(std::string_view(s).substr(copied, start - copied));
             write(">");
             copied = start;

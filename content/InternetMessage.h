@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace dravik::content {
@@ -29,9 +30,15 @@ struct ExportProblem
     std::string why;
 };
 
+// Ranges [begin, end) of a message's text.
+using TextRuns = std::vector<std::pair<size_t, size_t>>;
+
 struct InternetMessage
 {
     std::string bytes;                  // the message, lines ending in LF
+    // Where bytes holds base64 text, whole lines in order: no line there begins with
+    // ">" or "From ", so an mbox passes over them unread. Empty when not known.
+    TextRuns base64;
     std::string envelopeSender;         // the sender's address for an mbox "From " line; may be empty
     std::optional<uint64_t> date;       // FILETIME of the Date header, when the message has one
     int attachments = 0;                // attachments written, embedded messages included, at any depth

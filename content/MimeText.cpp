@@ -13,6 +13,9 @@
 #include <cctype>
 #include <cstring>
 #include <ctime>
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 
 namespace dravik::content::mime {
 
@@ -238,10 +241,13 @@ GMimeContentEncoding BestTextEncoding(const std::string& bytes)
     return g_mime_filter_best_encoding(GMIME_FILTER_BEST(best), GMIME_ENCODING_CONSTRAINT_7BIT);
 }
 
-void AppendEncoded(std::string& out, const std::string& bytes, GMimeContentEncoding encoding)
+void AppendEncoded(std::string& out, const std::string& bytes, GMimeContentEncoding encoding, TextRuns& base64)
 {
     if (encoding == GMIME_CONTENT_ENCODING_BASE64) {
+        const size_t begin = out.size();
         AppendBase64(out, bytes);
+        if (out.size() > begin)
+            base64.emplace_back(begin, out.size());
         return;
     }
     if (encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
@@ -274,7 +280,7 @@ std::string NameParameter(const std::string& name)
     return token ? name : "\"" + name + "\"";
 }
 
-bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top);
+bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top, TextRuns& base64);
 
 // An attachment's Content-Id and Content-Disposition (the raw value its file name makes).
 bool AppendAttachmentHeaders(std::string& out, const Part& part)
@@ -292,9 +298,9 @@ bool AppendAttachmentHeaders(std::string& out, const Part& part)
     }
     return true;
 }
-bool AppendMessage(std::string& out, const Message& m, uint64_t hash);
+bool AppendMessage(std::string& out, const Message& m, uint64_t hash, TextRuns& base64);
 
-bool AppendLeaf(std::string& out, const Part& part, bool top)
+bool AppendLeaf(std::string& out, const Part& part, bool top, TextRuns& base64)
 {
     if (!IsPlainToken(part.type) || !IsPlainToken(part.subtype))
         return false;
@@ -322,17 +328,17 @@ bool AppendLeaf(std::string& out, const Part& part, bool top)
     if (!AppendAttachmentHeaders(out, part))
         return false;
     out += '\n';
-    AppendEncoded(out, part.bytes, encoding);
+    AppendEncoded(out, part.bytes, encoding, base64);
     if (top && (out.empty() || out.back() != '\n'))
         out += '\n';
     return true;
 }
 
-bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top)
+bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top, TextRuns& base64)
 {
     switch (part.kind) {
     case Part::Kind::Leaf:
-        return AppendLeaf(out, part, top);
+        return AppendLeaf(out, part, top, base64);
     case Part::Kind::Multipart: {
         if (!IsPlainToken(part.multipartSubtype) || !part.contentId.empty() || part.disposition)
             return false;
@@ -345,7 +351,7 @@ bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top)
         out += '\n';
         for (const Part& p : part.parts) {
             out += "--" + boundary + "\n";
-            if (!AppendPart(out, p, hash, false))
+            if (!AppendPart(out, p, hash, false, base64))
                 return false;
             out += '\n';
         }
@@ -357,7 +363,7 @@ bool AppendPart(std::string& out, const Part& part, uint64_t hash, bool top)
         if (!AppendAttachmentHeaders(out, part))
             return false;
         out += '\n';
-        return part.message && AppendMessage(out, *part.message, hash);
+        return part.message && AppendMessage(out, *part.message, hash, base64);
     }
     return false;
 }
@@ -375,13 +381,13 @@ void AppendTransportHeaders(std::string& out, GMimeMessage* message)
         out += "MIME-Version: 1.0\n";
 }
 
-bool AppendMessage(std::string& out, const Message& m, uint64_t hash)
+bool AppendMessage(std::string& out, const Message& m, uint64_t hash, TextRuns& base64)
 {
     if (m.headersUnreadable || !m.inReplyTo.empty() || !m.references.empty())
         return false;
     if (m.transport) {
         AppendTransportHeaders(out, m.transport.get());
-        return AppendPart(out, m.top, hash, true);
+        return AppendPart(out, m.top, hash, true, base64);
     }
     if (m.date && !AppendDate(out, *m.date))
         return false;
@@ -402,7 +408,7 @@ bool AppendMessage(std::string& out, const Message& m, uint64_t hash)
     if (m.importance)
         out += std::string("Importance: ") + m.importance + "\n";
     out += "MIME-Version: 1.0\n";
-    return AppendPart(out, m.top, hash, true);
+    return AppendPart(out, m.top, hash, true, base64);
 }
 
 } // namespace
@@ -427,7 +433,48 @@ void StoreLittleEndian(char* o, uint64_t v)
 
 } // namespace
 
-void AppendBase64(std::string& out, std::string_view bytes)
+namespace {
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Whole groups of three bytes, sixteen a step, with AVX-512 VBMI (the method of
+// Muła and Lemire): each group's bytes are placed in a 32-bit lane as b a c b,
+// the four 6-bit fields picked out by one multishift, and looked up in the
+// alphabet by one permute. Loads and stores are masked to the groups given, so
+// nothing is read or written beyond them.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) char* Base64GroupsVbmi(const unsigned char* in,
+                                                                              size_t groups, char* o,
+                                                                              const char* alphabet)
+{
+    const __m512i shuffle = _mm512_setr_epi32(0x01020001, 0x04050304, 0x07080607, 0x0a0b090a, 0x0d0e0c0d, 0x10110f10,
+                                              0x13141213, 0x16171516, 0x191a1819, 0x1c1d1b1c, 0x1f201e1f, 0x22232122,
+                                              0x25262425, 0x28292728, 0x2b2c2a2b, 0x2e2f2d2e);
+    const __m512i shifts = _mm512_set1_epi64(0x3036242a1016040a);
+    const __m512i table = _mm512_loadu_si512(alphabet);
+    while (groups > 0) {
+        const size_t g = std::min<size_t>(groups, 16);
+        const __mmask64 inMask = (uint64_t(1) << (3 * g)) - 1;
+        const __mmask64 outMask = g == 16 ? ~uint64_t(0) : (uint64_t(1) << (4 * g)) - 1;
+        const __m512i v = _mm512_permutexvar_epi8(shuffle, _mm512_maskz_loadu_epi8(inMask, in));
+        const __m512i fields = _mm512_multishift_epi64_epi8(shifts, v);
+        _mm512_mask_storeu_epi8(o, outMask, _mm512_permutexvar_epi8(fields, table));
+        in += 3 * g;
+        o += 4 * g;
+        groups -= g;
+    }
+    return o;
+}
+
+bool HasVbmi()
+{
+    static const bool has = __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw");
+    return has;
+}
+#else
+char* Base64GroupsVbmi(const unsigned char*, size_t, char* o, const char*) { return o; }
+bool HasVbmi() { return false; }
+#endif
+
+void AppendBase64With(std::string& out, std::string_view bytes, bool vbmi)
 {
     // Two characters per 12 bits from one table; whole lines (57 bytes in, 76
     // characters and LF out) go through a buffer on the stack, appended in
@@ -455,9 +502,13 @@ void AppendBase64(std::string& out, std::string_view bytes)
         for (size_t line = 0; line < kLines && in != end; ++line) {
             const size_t n = std::min<size_t>(kLineIn, static_cast<size_t>(end - in));
             const unsigned char* const stop = in + n / 3 * 3;
+            if (vbmi) {
+                o = Base64GroupsVbmi(in, n / 3, o, kAlphabet);
+                in = stop;
+            }
             // Six bytes a step from one 8-byte load where the input goes on
             // far enough; the rest three at a time.
-            size_t steps = n / 6;
+            size_t steps = vbmi ? 0 : n / 6;
             while (steps > 0 && static_cast<size_t>(end - in) < steps * 6 + 2)
                 --steps;
             for (const unsigned char* const last = in + steps * 6; in != last; in += 6, o += 8) {
@@ -491,6 +542,19 @@ void AppendBase64(std::string& out, std::string_view bytes)
     }
 }
 
+} // namespace
+
+void AppendBase64(std::string& out, std::string_view bytes)
+{
+    AppendBase64With(out, bytes, HasVbmi());
+}
+
+
+void AppendBase64Portable(std::string& out, std::string_view bytes)
+{
+    AppendBase64With(out, bytes, false);
+}
+
 namespace {
 
 // About the size of a message's text: its leaves in base64 (the largest any
@@ -508,15 +572,19 @@ size_t SizeHint(const Part& part)
 
 } // namespace
 
-bool WriteMimeText(const Message& m, uint64_t hash, std::string& result)
+bool WriteMimeText(const Message& m, uint64_t hash, std::string& result, TextRuns* base64)
 {
+    TextRuns ignored;
+    TextRuns& runs = base64 ? *base64 : ignored;
+    const size_t runsBefore = runs.size();
     // Written in place (no second copy of a large message); taken back when
     // the message turns out to be one for GMime.
     const size_t start = result.size();
     result.reserve(start + SizeHint(m.top));
-    if (AppendMessage(result, m, hash))
+    if (AppendMessage(result, m, hash, runs))
         return true;
     result.resize(start);
+    runs.resize(runsBefore);
     return false;
 }
 

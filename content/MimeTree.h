@@ -5,6 +5,8 @@
 // message.
 #pragma once
 
+#include "content/InternetMessage.h"
+
 #include <gmime/gmime.h>
 
 #include <cstdint>
@@ -85,7 +87,10 @@ std::string Boundary(uint64_t hash, int n);
 
 // Appends bytes in base64 as GMime's encoder writes it: lines of 76
 // characters, each ended by LF, the last one too; nothing for no bytes.
+// Sixteen groups of three bytes a step where the processor has AVX-512 VBMI.
 void AppendBase64(std::string& out, std::string_view bytes);
+// The same without vector instructions, whatever the processor offers.
+void AppendBase64Portable(std::string& out, std::string_view bytes);
 
 // The message as GMime builds it (a new reference).
 GMimeMessage* BuildGMimeMessage(const Message& message, uint64_t hash);
@@ -96,6 +101,6 @@ GMimeFormatOptions* ExportFormatOptions();
 // Appends the message as GMime would write it, when it is one this writer
 // knows to write the same (see MimeText.cpp). False, with out unchanged, for
 // any other.
-bool WriteMimeText(const Message& message, uint64_t hash, std::string& out);
+bool WriteMimeText(const Message& message, uint64_t hash, std::string& out, TextRuns* base64 = nullptr);
 
 } // namespace dravik::content::mime

@@ -32,6 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (e.kind == WalkEvent::Kind::Attachment) {
                 try {
                     (void)e.attachment->readData(1, 100);
+                    // In pieces one after another (each going on where the last
+                    // ended), then from the start again.
+                    for (uint64_t at = 0; at < 4 * 9000; at += 9000)
+                        if (e.attachment->readData(at, 9000).empty()) break;
+                    (void)e.attachment->readData(0, 10);
                 } catch (const Error&) {
                 }
             }

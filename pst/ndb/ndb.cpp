@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <stdexcept>
 #include <unordered_set>
 
 namespace dravik::pst {
@@ -293,7 +295,19 @@ BlockEntry Ndb::block(uint64_t bid) {
 
 BlockPtr Ndb::readBlock(uint64_t bid) {
     if (auto c = cached(bid & ~1ull)) return c;
-    BlockEntry be = block(bid);
+    return readBlock(bid, block(bid));
+}
+
+BlockPtr Ndb::readBlock(uint64_t bid, const BlockEntry& be) {
+    if (auto c = cached(bid & ~1ull)) return c;
+    // cbInflated is a 16-bit field: at most 64 KiB, whatever the file says.
+    auto p = std::make_shared<std::vector<uint8_t>>(be.cbInflated);
+    loadBlock(bid, be, *p);
+    remember(bid & ~1ull, p);
+    return p;
+}
+
+void Ndb::loadBlock(uint64_t bid, const BlockEntry& be, std::span<uint8_t> out) {
     Where where = Where::at(be.ib);
     where.bid = bid;
     const uint64_t total = (static_cast<uint64_t>(be.cb) + blockTrailer_ + blockAlign_ - 1) / blockAlign_ * blockAlign_;
@@ -301,8 +315,10 @@ BlockPtr Ndb::readBlock(uint64_t bid) {
     if (be.ib > source_->size() || total > source_->size() - be.ib)
         throw Error(ErrorKind::Corrupt, "block lies beyond the end of the file", where,
                     "<= " + hex(source_->size()), hex(be.ib + total));
-    std::vector<uint8_t> raw(total);
-    source_->read(be.ib, raw);
+    if (out.size() != be.cbInflated)
+        throw std::invalid_argument("Ndb::loadBlock: the destination is not the block's size");
+    // The block is checked and decoded where the source holds it: no copy of it first.
+    const std::span<const uint8_t> raw = source_->view(be.ib, static_cast<size_t>(total), scratch_);
     LeReader t = LeReader(raw, "BLOCKTRAILER", be.ib).at(total - blockTrailer_);
     uint16_t cb = t.u16("cb");
     t.u16("wSig");
@@ -317,25 +333,23 @@ BlockPtr Ndb::readBlock(uint64_t bid) {
     }
     if (cb != be.cb) throw Error::corrupt("block trailer cb", where, be.cb, cb);
     if ((tbid & ~1ull) != (bid & ~1ull)) throw Error::corrupt("block trailer bid", where, bid, tbid);
+    const std::span<const uint8_t> data = raw.first(cb);
     if (options_.checkCrc) {
-        uint32_t c = computeCrc(std::span<const uint8_t>(raw).first(cb));
+        uint32_t c = computeCrc(data);
         if (c != crc) throw Error::corrupt("block dwCRC", where, crc, c);
     }
-    raw.resize(cb);
+    const CryptMethod crypt = isInternal(bid) ? CryptMethod::None : header_.bCryptMethod;
     if (be.cbInflated != be.cb) {
-        std::vector<uint8_t> out(be.cbInflated);
         uLongf outLen = out.size();
-        int rc = ::uncompress(out.data(), &outLen, raw.data(), raw.size());
+        int rc = ::uncompress(out.data(), &outLen, data.data(), data.size());
         if (rc != Z_OK || outLen != be.cbInflated)
             throw Error(ErrorKind::Corrupt, "compressed block does not inflate to cbInflated", where,
                         std::to_string(be.cbInflated) + " bytes",
                         rc == Z_OK ? std::to_string(outLen) + " bytes" : "zlib error " + std::to_string(rc));
-        raw = std::move(out);
+        decodeBlock(crypt, out, bid);
+    } else {
+        decodeBlock(crypt, data, out, bid);
     }
-    if (!isInternal(bid)) decodeBlock(header_.bCryptMethod, raw, bid);
-    auto p = std::make_shared<const std::vector<uint8_t>>(std::move(raw));
-    remember(bid & ~1ull, p);
-    return p;
 }
 
 // An internal block holds its cEnt entries and nothing else (its trailer's cb counts only
@@ -485,20 +499,54 @@ void Ndb::collectLeaves(uint64_t bid, int expectLevel, std::vector<uint64_t>& ou
 std::vector<uint8_t> Ndb::readRange(uint64_t bid, uint64_t offset, size_t n) {
     std::vector<uint8_t> out;
     if (bid == 0 || n == 0) return out;
-    std::vector<uint64_t> leaves;
-    collectLeaves(bid, -1, leaves);
-    uint64_t pos = 0;
-    for (uint64_t leaf : leaves) {
-        if (out.size() >= n) break;
-        uint64_t size = block(leaf).cbInflated;
+    // A value read in pieces, one after another, goes on from the block where the last
+    // piece ended instead of walking its tree and sizing its blocks from the start again.
+    RangeCursor& c = rangeCursor_;
+    if (c.bid != bid || c.pos > offset) {
+        c = RangeCursor{};
+        collectLeaves(bid, -1, c.leaves);
+        c.bid = bid;
+    }
+    // First the blocks that hold the range and their sizes, so that the result is
+    // allocated once at its size.
+    struct Piece {
+        uint64_t bid;
+        BlockEntry entry;
+        uint64_t from;
+        size_t take;
+    };
+    std::vector<Piece> pieces;
+    uint64_t pos = c.pos;
+    size_t want = 0;
+    for (size_t i = c.index; i < c.leaves.size() && want < n; ++i) {
+        const uint64_t leaf = c.leaves[i];
+        const BlockEntry be = block(leaf);
+        const uint64_t size = be.cbInflated;
         if (pos + size > offset) {
-            BlockPtr b = readBlock(leaf);
-            if (b->size() != size) throw Error::corrupt("data block size", Where::block(leaf), size, b->size());
-            uint64_t from = offset > pos ? offset - pos : 0;
-            size_t take = static_cast<size_t>(std::min<uint64_t>(size - from, n - out.size()));
-            out.insert(out.end(), b->begin() + static_cast<ptrdiff_t>(from), b->begin() + static_cast<ptrdiff_t>(from + take));
+            const uint64_t from = offset > pos ? offset - pos : 0;
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(size - from, n - want));
+            pieces.push_back({leaf, be, from, take});
+            want += take;
+            c.index = i;  // the next piece starts in this block or after it
+            c.pos = pos;
         }
         pos += size;
+    }
+    out.resize(want);
+    size_t at = 0;
+    for (const Piece& p : pieces) {
+        const std::span<uint8_t> dest(out.data() + at, p.take);
+        if (p.from == 0 && p.take == p.entry.cbInflated && !cached(p.bid & ~1ull)) {
+            // A whole block not in the cache goes straight into the result: a long value
+            // read at once neither pushes the cache's blocks out nor is copied twice.
+            loadBlock(p.bid, p.entry, dest);
+        } else {
+            BlockPtr b = readBlock(p.bid, p.entry);
+            if (b->size() != p.entry.cbInflated)
+                throw Error::corrupt("data block size", Where::block(p.bid), p.entry.cbInflated, b->size());
+            std::memcpy(dest.data(), b->data() + p.from, p.take);
+        }
+        at += p.take;
     }
     return out;
 }

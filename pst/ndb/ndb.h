@@ -169,6 +169,11 @@ private:
     void checkTrailer(uint64_t bid, const BlockEntry& be);
     void collectSubnodes(uint64_t bid, int expectLevel, std::vector<NodeEntry>& out);
     BlockPtr cached(uint64_t key);
+    // readBlock with the block's BBT entry already looked up.
+    BlockPtr readBlock(uint64_t bid, const BlockEntry& be);
+    // Reads a block from the file, checks it against its entry and trailer (and its CRC),
+    // and writes its data, inflated and decoded, into out (cbInflated bytes).
+    void loadBlock(uint64_t bid, const BlockEntry& be, std::span<uint8_t> out);
     void remember(uint64_t key, BlockPtr block);
 
     std::shared_ptr<ByteSource> source_;
@@ -183,6 +188,14 @@ private:
     std::list<std::pair<uint64_t, BlockPtr>> lru_;
     std::unordered_map<uint64_t, std::list<std::pair<uint64_t, BlockPtr>>::iterator> cacheIndex_;
     size_t cacheBytes_ = 0;
+    std::vector<uint8_t> scratch_;  // a block the source cannot show in place is read here
+    struct RangeCursor {            // where readRange's last piece began
+        uint64_t bid = 0;           // the data tree
+        std::vector<uint64_t> leaves;
+        size_t index = 0;           // the leaf, and the offset of its first byte
+        uint64_t pos = 0;
+    };
+    RangeCursor rangeCursor_;
 };
 
 }  // namespace dravik::pst
