@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -390,9 +391,10 @@ void CDumpWriter::RowKeys(int nDepth, const SRow& row)
     for (ULONG i = 0; i < row.cValues; ++i) {
         m_rowTags[i] = row.lpProps[i].ulPropTag;
         if (m_format == Format::Json) {
-            m_rowKeys += i == 0 ? "\"0x" : ",\"0x";
+            // The value before ends with its closing quote; this one starts with its opening one.
+            m_rowKeys += i == 0 ? "\"0x" : "\",\"0x";
             AppendHex8(m_rowKeys, m_rowTags[i]);
-            m_rowKeys += "\":";
+            m_rowKeys += "\":\"";
         } else {
             m_rowKeys += '\t';
         }
@@ -414,21 +416,21 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
     std::string& line = m_line;
     line += key(0);
     if (m_format == Format::Json) {
+        // Each key holds the quotes between two values; the line's end the last one's closing quote.
         for (ULONG i = 0; i < row.cValues; ++i) {
             const SPropValue& value = row.lpProps[i];
             line += key(i + 1);
-            line += '"';
             const size_t from = line.size();
-            AppendPropValueWholeText(line, &value, nullptr);
+            // The whole value: a row's value is never one read from a stream.
+            AppendPropValueText(line, &value, std::numeric_limits<UINT>::max());
             if (!AlwaysPlain(value.ulPropTag) && !JsonPlain(std::string_view(line).substr(from))) {
                 m_value.assign(line, from);
                 line.resize(from - 1);
                 AppendJsonString(line, m_value);
-            } else {
-                line += '"';
+                line.pop_back();
             }
         }
-        line += "}}\n";
+        line += row.cValues ? "\"}}\n" : "}}\n";
     } else {
         for (ULONG i = 0; i < row.cValues; ++i) {
             const SPropValue& value = row.lpProps[i];

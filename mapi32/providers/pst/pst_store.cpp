@@ -195,7 +195,16 @@ private:
         // Only PT_UNICODE strings, the form the values are built in: the
         // built values are handed out as they are.
         bool asBuilt = false;
+        // Whether a cell read may hold 8-bit text, which alone needs the row's
+        // code page.
+        bool narrowCells = true;
     };
+    bool NarrowCells(const std::vector<uint32_t>& cells) const
+    {
+        return std::any_of(cells.begin(), cells.end(), [&](uint32_t i) {
+            return (m_tc.columns()[i].type() & ~MV_FLAG) == PT_STRING8;
+        });
+    }
     const Plan& PlanFor(const std::vector<ULONG>* columns) const
     {
         if (!columns) {
@@ -203,6 +212,7 @@ private:
                 for (size_t i = 0; i < m_tc.columns().size(); ++i)
                     m_allPlan.cells.push_back(static_cast<uint32_t>(i));
                 m_allPlan.asBuilt = false;
+                m_allPlan.narrowCells = NarrowCells(m_allPlan.cells);
             }
             return m_allPlan;
         }
@@ -215,6 +225,7 @@ private:
             for (size_t i = 0; i < mask.size(); ++i)
                 mask[i] = std::find(ids.begin(), ids.end(), m_tc.columns()[i].id()) != ids.end();
             m_plan.cells = m_tc.columnIndexes(mask);
+            m_plan.narrowCells = NarrowCells(m_plan.cells);
             // Each form of a string is made only when the caller looks for it
             // (or for anything): a listing asks for one form and converts
             // nothing. A column of any type (PT_UNSPECIFIED) finds the table's
@@ -255,7 +266,8 @@ private:
         m_tc.row(index, plan.cells, s.row);
         const pst::TableRowView& row = s.row;
         ValueBuilder& b = s.b;
-        b.Reset(RowCodePage(*m_ctx, row, m_codePage));
+        // A row without 8-bit text has no use for a code page: none is looked for.
+        b.Reset(plan.narrowCells ? RowCodePage(*m_ctx, row, m_codePage) : m_codePage);
         for (const pst::TableRowView::Cell& cell : row.cells) {
             if (pst::isVariableType(cell.type) && cell.raw.size() > kMaxInlineValue)
                 b.addError(cell.id, MAPI_E_NOT_ENOUGH_MEMORY);
