@@ -640,17 +640,21 @@ public:
             return hr;
         auto* set = static_cast<LPSRowSet>(p);
         set->cRows = 0;
-        for (LONG i = 0; i < n; ++i) {
-            // Two pointers: small enough for the function to hold without allocating.
-            SRow* dst = &set->aRow[i];
-            hr = m_source->WithRow(RowAt(first + i), &m_columns, [this, dst](const SPropValue* props, ULONG cValues) {
-                return BuildRow(props, cValues, *dst);
-            });
-            if (FAILED(hr)) {
-                FreeProws(set);
-                return hr;
-            }
-            set->cRows = i + 1;
+        // The rows are asked for at once: a source reads many rows for the
+        // cost of one call.
+        m_rowIndexes.resize(static_cast<size_t>(n));
+        for (LONG i = 0; i < n; ++i)
+            m_rowIndexes[static_cast<size_t>(i)] = RowAt(first + i);
+        // Two pointers: small enough for the function to hold without allocating.
+        hr = m_source->WithRows(m_rowIndexes, &m_columns, [this, set](size_t k, const SPropValue* props, ULONG cValues) {
+            const HRESULT built = BuildRow(props, cValues, set->aRow[k]);
+            if (SUCCEEDED(built))
+                set->cRows = static_cast<ULONG>(k + 1);
+            return built;
+        });
+        if (FAILED(hr)) {
+            FreeProws(set);
+            return hr;
         }
         if (!(flags & TBL_NOADVANCE))
             m_cursor = count >= 0 ? first + n : first;
@@ -901,6 +905,7 @@ private:
     std::vector<ULONG> m_shape;
     bool m_shapeValid = false;
     std::vector<size_t> m_inline;
+    std::vector<ULONG> m_rowIndexes;  // QueryRows' rows of the source, kept for the next call
     std::shared_ptr<TableRowSource> m_source;
     std::vector<ULONG> m_columns;
     const ULONG m_rowCount;

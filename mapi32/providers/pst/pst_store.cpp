@@ -153,33 +153,37 @@ public:
     }
     HRESULT WithRow(ULONG index, const std::vector<ULONG>* columns, const RowUse& use) override
     {
-        // A row is built in memory the source keeps from one row to the next;
-        // a call made while that is in use (from within use, or by another
-        // thread) builds its row in memory of its own.
-        const bool bShared = !m_scratchBusy.exchange(true, std::memory_order_acquire);
-        std::optional<RowScratch> own;
-        RowScratch& s = bShared ? m_scratch : own.emplace();
-        struct Release
-        {
-            std::atomic<bool>* pBusy;
-            ~Release()
-            {
-                if (pBusy)
-                    pBusy->store(false, std::memory_order_release);
-            }
-        } release{bShared ? &m_scratchBusy : nullptr};
-        const SPropValue* values = nullptr;
-        ULONG count = 0;
+        ScratchHold hold(*this);
+        const std::vector<SPropValue>* built = nullptr;
         const HRESULT hr = Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
-            const std::vector<SPropValue>& built = Build(index, columns, s);
-            values = built.data();
-            count = static_cast<ULONG>(built.size());
+            built = &Build(index, columns, hold.s);
             return S_OK;
         });
         if (FAILED(hr))
             return hr;
-        return use(values, count);
+        return use(built->data(), static_cast<ULONG>(built->size()));
+    }
+    // The rows are built one after another in the same memory, under one hold
+    // of the store's lock: use (QueryRows copying each row out) runs under it,
+    // and calls nothing of the store.
+    HRESULT WithRows(std::span<const ULONG> indexes, const std::vector<ULONG>* columns, const RowsUse& use) override
+    {
+        ScratchHold hold(*this);
+        // A row that cannot be read fails the call; so does one that use
+        // fails (its failure is kept, not taken for the file's).
+        HRESULT hrUse = S_OK;
+        const HRESULT hr = Guarded([&] {
+            std::lock_guard guard(m_ctx->lock);
+            for (size_t k = 0; k < indexes.size(); ++k) {
+                const std::vector<SPropValue>& built = Build(indexes[k], columns, hold.s);
+                hrUse = use(k, built.data(), static_cast<ULONG>(built.size()));
+                if (FAILED(hrUse))
+                    return hrUse;
+            }
+            return S_OK;
+        });
+        return FAILED(hrUse) ? hrUse : hr;
     }
 
 private:
@@ -256,6 +260,28 @@ private:
         StringForms forms;
         std::vector<SPropValue> values;
         std::vector<uint8_t> entryId;
+    };
+
+    // The memory a call builds its rows in: the source's own, kept from one
+    // call to the next, or, for a call made while that is in use (from within
+    // a use, or by another thread), memory of its own.
+    struct ScratchHold
+    {
+        explicit ScratchHold(TableRows& rows)
+            : pBusy(rows.m_scratchBusy.exchange(true, std::memory_order_acquire) ? nullptr : &rows.m_scratchBusy),
+              s(pBusy ? rows.m_scratch : own.emplace())
+        {
+        }
+        ~ScratchHold()
+        {
+            if (pBusy)
+                pBusy->store(false, std::memory_order_release);
+        }
+        ScratchHold(const ScratchHold&) = delete;
+        ScratchHold& operator=(const ScratchHold&) = delete;
+        std::atomic<bool>* pBusy;
+        std::optional<RowScratch> own;
+        RowScratch& s;
     };
 
     // The values of row index for columns, built in s from the row's cells as
