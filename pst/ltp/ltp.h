@@ -44,7 +44,8 @@ public:
     uint64_t nid() const { return nid_; }
 
 private:
-    Ref find(uint32_t hid, bool keep) const;
+    friend class TableContext;  // its rows look items up through find, inlined
+    inline Ref find(uint32_t hid, bool keep) const;
 
     Ndb* ndb_;
     std::vector<uint64_t> blockIds_;          // on demand: the BIDs of the blocks
