@@ -477,6 +477,7 @@ public:
         if (!tags)
             return MAPI_E_INVALID_PARAMETER;
         m_columns.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues);
+        m_shapeValid = false;
         return S_OK;
     }
     HRESULT QueryColumns(ULONG flags, LPSPropTagArray* out) override
@@ -639,17 +640,21 @@ public:
             return hr;
         auto* set = static_cast<LPSRowSet>(p);
         set->cRows = 0;
-        for (LONG i = 0; i < n; ++i) {
-            // Two pointers: small enough for the function to hold without allocating.
-            SRow* dst = &set->aRow[i];
-            hr = m_source->WithRow(RowAt(first + i), &m_columns, [this, dst](const SPropValue* props, ULONG cValues) {
-                return BuildRow(props, cValues, *dst);
-            });
-            if (FAILED(hr)) {
-                FreeProws(set);
-                return hr;
-            }
-            set->cRows = i + 1;
+        // The rows are asked for at once: a source reads many rows for the
+        // cost of one call.
+        m_rowIndexes.resize(static_cast<size_t>(n));
+        for (LONG i = 0; i < n; ++i)
+            m_rowIndexes[static_cast<size_t>(i)] = RowAt(first + i);
+        // Two pointers: small enough for the function to hold without allocating.
+        hr = m_source->WithRows(m_rowIndexes, &m_columns, [this, set](size_t k, const SPropValue* props, ULONG cValues) {
+            const HRESULT built = BuildRow(props, cValues, set->aRow[k]);
+            if (SUCCEEDED(built))
+                set->cRows = static_cast<ULONG>(k + 1);
+            return built;
+        });
+        if (FAILED(hr)) {
+            FreeProws(set);
+            return hr;
         }
         if (!(flags & TBL_NOADVANCE))
             m_cursor = count >= 0 ? first + n : first;
@@ -782,23 +787,26 @@ private:
         }
     }
 
-    // A row in the caller's buffer: one MAPIAllocateBuffer holds the values and
-    // the data of their strings and binary values (freed with the row by one
-    // MAPIFreeBuffer); anything else is chained onto it by PropCopyMore.
-    HRESULT BuildRow(const SPropValue* props, ULONG count, SRow& dst)
+    // Which of a row's values fills each column (SIZE_MAX: none), as BuildRow
+    // finds them: the first value with the column's tag, else (a value the
+    // source could not read) the first PT_ERROR value under the column's ID.
+    // A table's rows mostly hold the same tags in the same order: the answer
+    // is worked out again only when a row's tags differ from the last row's.
+    const std::vector<size_t>& ColumnValues(const SPropValue* props, ULONG count)
     {
-        dst.ulAdrEntryPad = 0;
-        dst.cValues = static_cast<ULONG>(m_columns.size());
-        dst.lpProps = nullptr;
-        const bool errors = std::any_of(props, props + count, [](const SPropValue& v) {
-            return PROP_TYPE(v.ulPropTag) == PT_ERROR;
-        });
-        // Each column's value (null: not found), and the room its data takes.
-        const size_t cColumns = m_columns.size();
-        m_found.resize(cColumns);
-        const size_t cbValues = sizeof(SPropValue) * std::max<size_t>(1, cColumns);
-        std::uint64_t cbTotal = cbValues;
-        for (size_t c = 0; c < cColumns; ++c) {
+        bool same = m_shapeValid && m_shape.size() == count;
+        for (ULONG i = 0; same && i < count; ++i)
+            same = m_shape[i] == props[i].ulPropTag;
+        if (same)
+            return m_found;
+        m_shape.resize(count);
+        bool errors = false;
+        for (ULONG i = 0; i < count; ++i) {
+            m_shape[i] = props[i].ulPropTag;
+            errors = errors || PROP_TYPE(props[i].ulPropTag) == PT_ERROR;
+        }
+        m_found.assign(m_columns.size(), SIZE_MAX);
+        for (size_t c = 0; c < m_columns.size(); ++c) {
             const ULONG tag = m_columns[c];
             const SPropValue* v = FindValue(props, count, tag);
             if (!v && errors && PROP_TYPE(tag) != PT_ERROR) {
@@ -806,12 +814,32 @@ private:
                 // whatever the column's type: its error, not "not found", fills the column.
                 v = FindValue(props, count, CHANGE_PROP_TYPE(tag, PT_ERROR));
             }
-            m_found[c] = v;
-            if (v) {
-                const size_t cb = InlineBytes(*v);
-                if (cb != SIZE_MAX)
-                    cbTotal += (cb + 7) & ~size_t(7);
-            }
+            if (v)
+                m_found[c] = static_cast<size_t>(v - props);
+        }
+        m_shapeValid = true;
+        return m_found;
+    }
+
+    // A row in the caller's buffer: one MAPIAllocateBuffer holds the values and
+    // the data of their strings and binary values (freed with the row by one
+    // MAPIFreeBuffer); anything else is chained onto it by PropCopyMore. The
+    // buffer is sized in one pass over the columns and filled in the next.
+    HRESULT BuildRow(const SPropValue* props, ULONG count, SRow& dst)
+    {
+        dst.ulAdrEntryPad = 0;
+        dst.cValues = static_cast<ULONG>(m_columns.size());
+        dst.lpProps = nullptr;
+        const std::vector<size_t>& found = ColumnValues(props, count);
+        const size_t cColumns = m_columns.size();
+        m_inline.resize(cColumns);
+        const size_t cbValues = sizeof(SPropValue) * std::max<size_t>(1, cColumns);
+        std::uint64_t cbTotal = cbValues;
+        for (size_t c = 0; c < cColumns; ++c) {
+            const size_t cb = found[c] == SIZE_MAX ? 0 : InlineBytes(props[found[c]]);
+            m_inline[c] = cb;
+            if (cb != SIZE_MAX)
+                cbTotal += (cb + 7) & ~size_t(7);
         }
         if (cbTotal > 0xFFFFFFFFu)
             return MAPI_E_NOT_ENOUGH_MEMORY;
@@ -822,14 +850,14 @@ private:
         auto* vals = static_cast<LPSPropValue>(p);
         char* data = static_cast<char*>(p) + cbValues;  // zeroed, as MAPIAllocateBuffer hands it out
         for (size_t c = 0; c < cColumns; ++c) {
-            const SPropValue* v = m_found[c];
-            if (!v) {
+            if (found[c] == SIZE_MAX) {
                 vals[c].ulPropTag = CHANGE_PROP_TYPE(m_columns[c], PT_ERROR);
                 vals[c].dwAlignPad = 0;
                 vals[c].Value.err = MAPI_E_NOT_FOUND;
                 continue;
             }
-            const size_t cb = InlineBytes(*v);
+            const SPropValue* v = &props[found[c]];
+            const size_t cb = m_inline[c];
             if (cb == SIZE_MAX) {
                 hr = PropCopyMore(&vals[c], const_cast<LPSPropValue>(v), p);
                 if (FAILED(hr)) {
@@ -870,7 +898,14 @@ private:
         return S_OK;
     }
 
-    std::vector<const SPropValue*> m_found;  // BuildRow's values of the columns, kept for the next row
+    // BuildRow's columns' values by index into the last row's values, for rows
+    // of the tags in m_shape (valid while m_shapeValid); the bytes each
+    // column's data takes.
+    std::vector<size_t> m_found;
+    std::vector<ULONG> m_shape;
+    bool m_shapeValid = false;
+    std::vector<size_t> m_inline;
+    std::vector<ULONG> m_rowIndexes;  // QueryRows' rows of the source, kept for the next call
     std::shared_ptr<TableRowSource> m_source;
     std::vector<ULONG> m_columns;
     const ULONG m_rowCount;

@@ -6,10 +6,12 @@
 // only the row numbers (and, while sorting, the sort keys).
 #pragma once
 
+#include "mapi32/mapicode.h"
 #include "mapi32/mapidefs.h"
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,21 @@ public:
     // columns: the tags use looks for (null: any), so that a source may read
     // only those.
     virtual HRESULT WithRow(ULONG index, const std::vector<ULONG>* columns, const RowUse& use) = 0;
+    // Several rows' values, passed to use in turn with the row's position in
+    // indexes; stops at the first row that cannot be read or that use fails,
+    // returning its failure. The same as WithRow for each row (which is what
+    // it does unless a source reads many rows more cheaply at once).
+    using RowsUse = std::function<HRESULT(size_t position, const SPropValue* props, ULONG count)>;
+    virtual HRESULT WithRows(std::span<const ULONG> indexes, const std::vector<ULONG>* columns, const RowsUse& use)
+    {
+        for (size_t k = 0; k < indexes.size(); ++k) {
+            const HRESULT hr =
+                WithRow(indexes[k], columns, [&](const SPropValue* props, ULONG count) { return use(k, props, count); });
+            if (FAILED(hr))
+                return hr;
+        }
+        return S_OK;
+    }
     // The tags rows can hold: what QueryColumns(TBL_ALL_COLUMNS) reports.
     virtual std::vector<ULONG> AllColumns() = 0;
 };

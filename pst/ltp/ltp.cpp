@@ -43,20 +43,10 @@ Heap::Heap(Ndb& ndb, const NodeRef& node, Load load) : ndb_(&ndb), nid_(node.nid
     hidUserRoot_ = r.u32("hidUserRoot");
 }
 
-bool Heap::hasItem(uint32_t hid) const {
-    try {
-        find(hid, false);
-        return true;
-    } catch (const Error&) {
-        return false;
-    }
-}
-
-std::span<const uint8_t> Heap::item(uint32_t hid) const { return find(hid, true).bytes; }
-
-Heap::Ref Heap::itemRef(uint32_t hid) const { return find(hid, false); }
-
-Heap::Ref Heap::find(uint32_t hid, bool keep) const {
+// Inline: a table's rows look up an item for each of their string cells, and
+// the item's bytes are best taken from registers, not through memory just
+// written.
+__attribute__((always_inline)) inline Heap::Ref Heap::find(uint32_t hid, bool keep) const {
     Where where = Where::node(nid_);
     if (!isHid(hid)) throw Error::corrupt("HID hidType", where, 0, hid & 0x1F);
     const uint32_t index = (hid >> 5) & 0x7FF;
@@ -85,6 +75,19 @@ Heap::Ref Heap::find(uint32_t hid, bool keep) const {
     if (start > end || end > ibHnpm) throw Error::corrupt("heap item bounds", where, ibHnpm, end < start ? start : end);
     return {std::move(block), b.subspan(start, end - start)};
 }
+
+bool Heap::hasItem(uint32_t hid) const {
+    try {
+        find(hid, false);
+        return true;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+std::span<const uint8_t> Heap::item(uint32_t hid) const { return find(hid, true).bytes; }
+
+Heap::Ref Heap::itemRef(uint32_t hid) const { return find(hid, false); }
 
 // ---------------------------------------------------------------- BTree on heap
 
@@ -452,56 +455,74 @@ std::span<const uint8_t> TableContext::rowBytes(size_t index) const {
     return std::span<const uint8_t>(*block_).subspan(offset, rowSize);
 }
 
-bool TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row, Property& p) const {
+bool TableContext::cellBytes(std::span<const uint8_t> bytes, const TableColumn& c, uint32_t& rowId,
+                             std::vector<uint32_t>& damaged, std::vector<BlockPtr>* pins, std::vector<uint8_t>& spill,
+                             std::span<const uint8_t>& out) const {
     uint8_t ceb = bytes[rgib_[2] + c.iBit / 8];
     if (!(ceb & (0x80 >> (c.iBit % 8)))) return false;
     auto cell = bytes.subspan(c.ibData, c.cbData);
-    if (c.tag == kTagLtpRowId) row.rowId = LeReader::u32At(cell, 0, "dwRowID");
-    p.id = c.id();
-    p.type = c.type();
-    unsigned fixed = fixedTypeSize(p.type);
+    if (c.tag == kTagLtpRowId) rowId = LeReader::u32At(cell, 0, "dwRowID");
+    const uint16_t type = c.type();
+    unsigned fixed = fixedTypeSize(type);
     if (fixed > 0 && fixed <= 8) {
-        if (c.cbData < fixed && !(p.type == 0x000B && c.cbData >= 1))
+        if (c.cbData < fixed && !(type == 0x000B && c.cbData >= 1))
             throw Error::corrupt("table cell size of column " + hex(c.tag), Where::node(node_.nid), fixed, c.cbData);
-        p.raw.assign(cell.begin(), cell.begin() + std::min<size_t>(fixed, c.cbData));
-    } else if (c.cbData == 4) {
-        uint32_t hnid = LeReader::u32At(cell, 0);
-        if (hnid != 0 && isHid(hnid)) {
-            // An item of the table's own heap: found once, copied from its block.
-            std::optional<Heap::Ref> item;
-            try {
-                item = heap_->itemRef(hnid);
-            } catch (const Error&) {
-            }
-            if (item) {
-                p.raw.assign(item->bytes.begin(), item->bytes.end());
-            } else if (!isKnownType(p.type)) {
-                p.raw.assign(cell.begin(), cell.end());
-            } else {
-                row.damaged.push_back(c.tag);
-                return false;
-            }
+        out = cell.first(std::min<size_t>(fixed, c.cbData));
+        return true;
+    }
+    if (c.cbData != 4) {
+        out = cell;
+        return true;
+    }
+    uint32_t hnid = LeReader::u32At(cell, 0);
+    if (hnid == 0) {  // an empty value: no allocation
+        out = {};
+        return true;
+    }
+    if (isHid(hnid)) {
+        // An item of the table's own heap: found once, used where it is (the
+        // item is used where it was returned, not moved out of the try first).
+        try {
+            Heap::Ref item = heap_->find(hnid, false);
+            out = item.bytes;
+            if (pins && (pins->empty() || pins->back() != item.block)) pins->push_back(std::move(item.block));
+            return true;
+        } catch (const Error&) {
+        }
+        if (!isKnownType(type)) {
+            out = cell;
             return true;
         }
-        uint64_t size;
-        auto place = resolver_->place(hnid, &size);
-        // A cell whose value cannot be read is damaged: the row keeps its other cells.
-        if (place == PropEntry::Place::Missing && !isKnownType(p.type)) {
-            p.raw.assign(cell.begin(), cell.end());
-        } else if (place == PropEntry::Place::Missing) {
-            row.damaged.push_back(c.tag);
-            return false;
-        } else {
-            try {
-                resolver_->readInto(hnid, p.raw);
-            } catch (const Error&) {
-                row.damaged.push_back(c.tag);
-                return false;
-            }
-        }
-    } else {
-        p.raw.assign(cell.begin(), cell.end());
+        damaged.push_back(c.tag);
+        return false;
     }
+    uint64_t size;
+    auto place = resolver_->place(hnid, &size);
+    // A cell whose value cannot be read is damaged: the row keeps its other cells.
+    if (place == PropEntry::Place::Missing && !isKnownType(type)) {
+        out = cell;
+    } else if (place == PropEntry::Place::Missing) {
+        damaged.push_back(c.tag);
+        return false;
+    } else {
+        try {
+            resolver_->readInto(hnid, spill);
+        } catch (const Error&) {
+            damaged.push_back(c.tag);
+            return false;
+        }
+        out = spill;
+    }
+    return true;
+}
+
+bool TableContext::readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row, Property& p) const {
+    std::span<const uint8_t> raw;
+    if (!cellBytes(bytes, c, row.rowId, row.damaged, nullptr, p.raw, raw)) return false;
+    p.id = c.id();
+    p.type = c.type();
+    // Copied before the heap's next lookup, which may let the item's block go.
+    if (raw.data() != p.raw.data() || raw.size() != p.raw.size()) p.raw.assign(raw.begin(), raw.end());
     return true;
 }
 
@@ -548,6 +569,35 @@ void TableContext::row(size_t index, std::span<const uint32_t> columnIndexes, Ta
             read(i);
         }
     });
+}
+
+void TableContext::row(size_t index, std::span<const uint32_t> columnIndexes, TableRowView& out) const {
+    if (index >= rowCount_) throw Error::notFound("table row " + std::to_string(index), Where::node(node_.nid));
+    auto bytes = rowBytes(index);
+    out.rowId = LeReader::u32At(bytes, 0, "dwRowID");
+    out.damaged.clear();
+    out.cells.clear();
+    out.pins_.clear();
+    // The memory of the last rows' cells and subnode values is used again.
+    size_t spilled = 0;
+    for (uint32_t i : columnIndexes) {
+        // Indexes come from the caller, not the file: one out of range is a
+        // caller's mistake.
+        if (i >= columns_.size()) throw std::out_of_range("table column index " + std::to_string(i));
+        const TableColumn& c = columns_[i];
+        if (spilled == out.spill_.size()) out.spill_.emplace_back();
+        std::vector<uint8_t>& spill = out.spill_[spilled];
+        std::span<const uint8_t> raw;
+        if (!cellBytes(bytes, c, out.rowId, out.damaged, &out.pins_, spill, raw)) continue;
+        if (!raw.empty() && raw.data() == spill.data()) ++spilled;  // moving the vectors keeps their bytes where they are
+        out.cells.push_back({c.id(), c.type(), raw});
+    }
+}
+
+const TableRowView::Cell* TableRowView::find(uint16_t id) const {
+    for (const auto& c : cells)
+        if (c.id == id) return &c;
+    return nullptr;
 }
 
 TableRow TableContext::readRow(size_t index, const std::vector<bool>* columnsWanted) const {

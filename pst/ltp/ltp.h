@@ -44,7 +44,8 @@ public:
     uint64_t nid() const { return nid_; }
 
 private:
-    Ref find(uint32_t hid, bool keep) const;
+    friend class TableContext;  // its rows look items up through find, inlined
+    inline Ref find(uint32_t hid, bool keep) const;
 
     Ndb* ndb_;
     std::vector<uint64_t> blockIds_;          // on demand: the BIDs of the blocks
@@ -139,6 +140,29 @@ struct TableRow {
     const Property* find(uint16_t id) const;
 };
 
+// A row's cells as views of the file's bytes, for a caller that uses them at
+// once (a table's rows, one after another): no cell is copied. The views are
+// valid until the next row is read into this view, and until the next read
+// through the same table context.
+struct TableRowView {
+    struct Cell {
+        uint16_t id = 0;
+        uint16_t type = 0;
+        std::span<const uint8_t> raw;  // as Property::raw
+        uint32_t tag() const { return propTag(id, type); }
+        std::optional<int64_t> int64() const { return int64Value(type, raw); }
+    };
+    uint32_t rowId = 0;  // as TableRow::rowId
+    std::vector<Cell> cells;  // the cells that exist, in column order
+    std::vector<uint32_t> damaged;  // as TableRow::damaged
+    const Cell* find(uint16_t id) const;
+
+private:
+    friend class TableContext;
+    std::vector<BlockPtr> pins_;  // the heap blocks the cells' bytes are in
+    std::vector<std::vector<uint8_t>> spill_;  // values of subnodes, read whole
+};
+
 // A table context. Opening one reads its TCINFO and counts its row index; the row
 // matrix is read block by block as rows are asked for, so a damaged row block fails
 // only the reads that reach it.
@@ -161,6 +185,9 @@ public:
     // The row with only the cells of the columns at those indexes (each below
     // columns().size(), in increasing order), into a row the caller keeps.
     void row(size_t index, std::span<const uint32_t> columnIndexes, TableRow& out) const;
+    // The same as views of the file's bytes (see TableRowView): the same cells,
+    // damage and checks, with nothing copied.
+    void row(size_t index, std::span<const uint32_t> columnIndexes, TableRowView& out) const;
     std::vector<TableRow> rows() const;
     // One row's dwRowID, reading none of its variable-size cells.
     uint32_t rowId(size_t index) const;
@@ -188,6 +215,15 @@ private:
     // does not hold it, or when it cannot be read (its tag then goes to
     // row.damaged).
     bool readCell(std::span<const uint8_t> bytes, const TableColumn& c, TableRow& row, Property& p) const;
+    // The bytes of the cell of column c in a row's bytes, into out: false when
+    // the row does not hold it, or when it cannot be read (its tag then goes to
+    // damaged). The bytes are in the row's bytes, in an item of the table's
+    // heap (whose block goes to pins, when given; else the bytes are valid only
+    // until the heap's next lookup), or in spill (a value of a subnode, read
+    // whole). The row ID's own column sets rowId.
+    bool cellBytes(std::span<const uint8_t> bytes, const TableColumn& c, uint32_t& rowId,
+                   std::vector<uint32_t>& damaged, std::vector<BlockPtr>* pins, std::vector<uint8_t>& spill,
+                   std::span<const uint8_t>& out) const;
 
     Ndb* ndb_ = nullptr;
     NodeRef node_;

@@ -37,8 +37,8 @@ bool isStoredType(uint16_t type) { return (type & ~kMvFlag) > 0x0001 && isKnownT
 
 bool isVariableType(uint16_t type) { return fixedTypeSize(type) == 0; }
 
-std::optional<int64_t> Property::int64() const {
-    auto le = [this](size_t n) -> std::optional<uint64_t> {
+std::optional<int64_t> int64Value(uint16_t type, std::span<const uint8_t> raw) {
+    auto le = [raw](size_t n) -> std::optional<uint64_t> {
         if (raw.size() < n) return std::nullopt;
         uint64_t v = 0;
         for (size_t i = n; i-- > 0;) v = (v << 8) | raw[i];

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ bool isKnownType(uint16_t type);
 bool isStoredType(uint16_t type);
 bool isVariableType(uint16_t type);  // strings, binary, multi-valued, object, and unknown types
 
+// An integer-like value (I2, LONG, I8, BOOLEAN, ERROR, CURRENCY, SYSTIME) from its raw bytes;
+// nullopt for other types or too few bytes.
+std::optional<int64_t> int64Value(uint16_t type, std::span<const uint8_t> raw);
+
 struct Property {
     uint16_t id = 0;
     uint16_t type = 0;
@@ -57,7 +62,7 @@ struct Property {
 
     uint32_t tag() const { return propTag(id, type); }
     // Integer-like values (I2, LONG, I8, BOOLEAN, ERROR, CURRENCY, SYSTIME); nullopt otherwise.
-    std::optional<int64_t> int64() const;
+    std::optional<int64_t> int64() const { return int64Value(type, raw); }
     std::optional<double> real() const;  // R4, DOUBLE, APPTIME
     // PT_UNICODE converted to UTF-8; PT_STRING8 bytes as they are (nothing else).
     std::string utf8() const;

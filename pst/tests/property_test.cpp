@@ -247,6 +247,7 @@ size_t checkTablesInAnyOrder(Store& s, const std::string& label) {
         // every other one, by marks and by the indexes made from them: each the
         // same as the row read anew.
         TableRow reused, reusedByIndex;
+        TableRowView view;
         const std::vector<bool> all(t.columns().size(), true);
         std::vector<bool> some(t.columns().size());
         for (size_t k = 0; k < some.size(); ++k) some[k] = k % 2 == 0;
@@ -257,6 +258,18 @@ size_t checkTablesInAnyOrder(Store& s, const std::string& label) {
             ASSERT_TRUE(sameRow(reused, t.row(i, wanted))) << "row " << i << " read into a row used before";
             t.row(i, i % 3 == 0 ? someIndexes : allIndexes, reusedByIndex);
             ASSERT_TRUE(sameRow(reusedByIndex, reused)) << "row " << i << " read by column indexes";
+            // And as views of the file's bytes, into one view kept from row to row.
+            t.row(i, i % 3 == 0 ? someIndexes : allIndexes, view);
+            ASSERT_EQ(view.rowId, reused.rowId) << "row " << i << " as views";
+            ASSERT_EQ(view.damaged, reused.damaged) << "row " << i << " as views";
+            ASSERT_EQ(view.cells.size(), reused.cells.size()) << "row " << i << " as views";
+            for (size_t k = 0; k < view.cells.size(); ++k) {
+                const TableRowView::Cell& c = view.cells[k];
+                ASSERT_EQ(c.tag(), reused.cells[k].tag()) << "row " << i << " as views";
+                ASSERT_TRUE(std::equal(c.raw.begin(), c.raw.end(), reused.cells[k].raw.begin(), reused.cells[k].raw.end()))
+                    << "row " << i << " cell " << std::hex << c.tag() << " as views";
+                ASSERT_EQ(c.int64(), reused.cells[k].int64());
+            }
         }
     };
     walkStore(s, [&](const WalkEvent& e) {

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -350,39 +351,93 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
     Emit();
 }
 
+namespace {
+
+// Whether a value's text is ASCII without quotes, backslashes or control
+// characters whatever the value: numbers, error names and codes, and the
+// hexadecimal digits of bytes. Other texts are checked before they are kept.
+bool AlwaysPlain(ULONG ulPropTag)
+{
+    switch (PROP_TYPE(ulPropTag)) {
+    case PT_I2: case PT_LONG: case PT_I8: case PT_BOOLEAN: case PT_ERROR: case PT_BINARY: case PT_SVREID:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void CDumpWriter::RowKeys(int nDepth, const SRow& row)
+{
+    bool same = m_nRowDepth == nDepth && m_rowTags.size() == row.cValues;
+    for (ULONG i = 0; same && i < row.cValues; ++i)
+        same = m_rowTags[i] == row.lpProps[i].ulPropTag;
+    if (same)
+        return;
+    m_nRowDepth = nDepth;
+    m_rowTags.resize(row.cValues);
+    m_rowKeys.clear();
+    m_rowKeyEnds.clear();
+    if (m_format == Format::Json) {
+        m_rowKeys += "{\"depth\":";
+        AppendDecimal(m_rowKeys, nDepth);
+        m_rowKeys += ",\"kind\":\"row\",\"values\":{";
+    } else {
+        m_rowKeys.append(static_cast<size_t>(nDepth) * 2, ' ');
+        m_rowKeys += "row:";
+    }
+    m_rowKeyEnds.push_back(m_rowKeys.size());
+    for (ULONG i = 0; i < row.cValues; ++i) {
+        m_rowTags[i] = row.lpProps[i].ulPropTag;
+        if (m_format == Format::Json) {
+            // The value before ends with its closing quote; this one starts with its opening one.
+            m_rowKeys += i == 0 ? "\"0x" : "\",\"0x";
+            AppendHex8(m_rowKeys, m_rowTags[i]);
+            m_rowKeys += "\":\"";
+        } else {
+            m_rowKeys += '\t';
+        }
+        m_rowKeyEnds.push_back(m_rowKeys.size());
+    }
+}
+
 void CDumpWriter::WriteRow(int nDepth, const SRow& row)
 {
+    // The line's fixed parts (its start and each column's key) are made once
+    // for the rows of one set of columns; each value's text goes straight
+    // into the line, and only a text that needs escaping is moved aside and
+    // escaped back in.
+    RowKeys(nDepth, row);
+    const auto key = [&](size_t i) {
+        return std::string_view(m_rowKeys).substr(i == 0 ? 0 : m_rowKeyEnds[i - 1],
+                                                  m_rowKeyEnds[i] - (i == 0 ? 0 : m_rowKeyEnds[i - 1]));
+    };
     std::string& line = m_line;
+    line += key(0);
     if (m_format == Format::Json) {
-        line += "{\"depth\":";
-        AppendDecimal(line, nDepth);
-        line += ",\"kind\":\"row\",\"values\":{";
+        // Each key holds the quotes between two values; the line's end the last one's closing quote.
         for (ULONG i = 0; i < row.cValues; ++i) {
             const SPropValue& value = row.lpProps[i];
-            line += i == 0 ? "\"0x" : ",\"0x";
-            AppendHex8(line, value.ulPropTag);
-            line += "\":\"";
-            // The value's text goes straight into the line; only a text that
-            // needs escaping is moved aside and escaped back in.
+            line += key(i + 1);
             const size_t from = line.size();
-            AppendPropValueWholeText(line, &value, nullptr);
-            if (!JsonPlain(std::string_view(line).substr(from))) {
+            // The whole value: a row's value is never one read from a stream.
+            AppendPropValueText(line, &value, std::numeric_limits<UINT>::max());
+            if (!AlwaysPlain(value.ulPropTag) && !JsonPlain(std::string_view(line).substr(from))) {
                 m_value.assign(line, from);
                 line.resize(from - 1);
                 AppendJsonString(line, m_value);
-            } else {
-                line += '"';
+                line.pop_back();
             }
         }
-        line += "}}\n";
+        line += row.cValues ? "\"}}\n" : "}}\n";
     } else {
-        line.append(static_cast<size_t>(nDepth) * 2, ' ');
-        line += "row:";
         for (ULONG i = 0; i < row.cValues; ++i) {
-            line += '\t';
+            const SPropValue& value = row.lpProps[i];
+            line += key(i + 1);
             const size_t from = line.size();
-            AppendPropValueText(line, &row.lpProps[i], kListValueChars);
-            if (!TextPlain(std::string_view(line).substr(from))) {
+            AppendPropValueText(line, &value, kListValueChars);
+            if (!AlwaysPlain(value.ulPropTag) && !TextPlain(std::string_view(line).substr(from))) {
                 m_value.assign(line, from);
                 line.resize(from);
                 AppendTextLine(line, m_value);

@@ -101,6 +101,9 @@ private:
     // regular file leaves it gathering until it is large.
     void Emit();
     void Send(const std::string& line);
+    // Makes the fixed parts of WriteRow's lines for rows of row's tags at
+    // nDepth, unless the last row's were the same.
+    void RowKeys(int nDepth, const SRow& row);
 
     std::FILE* m_pOut;
     Format m_format;
@@ -113,4 +116,11 @@ private:
     bool m_bMayBlock = true;  // a pipe, a terminal or a socket: wait for room in short polls; else gather lines
     std::string m_line;
     std::string m_value;  // a row's value text before it is escaped, reused
+    // WriteRow's fixed parts: the line's start, then each column's key (JSON)
+    // or tab (text), for rows of the tags m_rowTags at depth m_nRowDepth;
+    // m_rowKeyEnds holds where each part ends in m_rowKeys.
+    int m_nRowDepth = -1;
+    std::vector<ULONG> m_rowTags;
+    std::string m_rowKeys;
+    std::vector<size_t> m_rowKeyEnds;
 };

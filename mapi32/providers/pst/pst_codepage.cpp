@@ -82,11 +82,8 @@ uint32_t LocaleCodePage(uint32_t lcid)
     }
 }
 
-std::optional<uint32_t> DeclaredCodePage(const pst::Property* p)
+std::optional<uint32_t> DeclaredCodePageOf(std::optional<int64_t> v)
 {
-    if (!p)
-        return std::nullopt;
-    auto v = p->int64();
     if (!v || *v <= 0 || *v > 0xFFFF)
         return std::nullopt;
     const auto codePage = AnsiCodePageOf(static_cast<uint32_t>(*v));

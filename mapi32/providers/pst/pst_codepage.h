@@ -47,7 +47,16 @@ uint32_t LocaleCodePage(uint32_t lcid);
 
 // A code page declared by a value, as its ANSI twin, if iconv can read it.
 // UTF-16 and UTF-32 name Unicode values, never 8-bit ones: no code page.
-std::optional<uint32_t> DeclaredCodePage(const pst::Property* p);
+// value: the declaring property's value as an integer, if it has one.
+std::optional<uint32_t> DeclaredCodePageOf(std::optional<int64_t> value);
+inline std::optional<uint32_t> DeclaredCodePage(const pst::Property* p)
+{
+    return DeclaredCodePageOf(p ? p->int64() : std::nullopt);
+}
+inline std::optional<uint32_t> DeclaredCodePage(const pst::TableRowView::Cell* p)
+{
+    return DeclaredCodePageOf(p ? p->int64() : std::nullopt);
+}
 inline std::optional<uint32_t> DeclaredCodePage(const std::optional<pst::Property>& p)
 {
     return DeclaredCodePage(p ? &*p : nullptr);
@@ -77,6 +86,11 @@ inline std::optional<uint32_t> OwnCodePage(const pst::PropertyContext& pc)
 }
 
 inline std::optional<uint32_t> OwnCodePage(const pst::TableRow& row)
+{
+    return OwnCodePage([&row](uint16_t id) { return row.find(id); });
+}
+
+inline std::optional<uint32_t> OwnCodePage(const pst::TableRowView& row)
 {
     // The row's cells themselves, not copies: a table asks for every row.
     return OwnCodePage([&row](uint16_t id) { return row.find(id); });

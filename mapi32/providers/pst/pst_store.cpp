@@ -40,13 +40,13 @@ namespace {
 // The code page of a table row's 8-bit strings: the user's choice, else the
 // row's own declaration, else, for a message's row that has 8-bit text that
 // is not ASCII, the message's, else the table's. Called under the store's lock.
-uint32_t RowCodePage(const StoreContext& ctx, const pst::TableRow& row, uint32_t fallback)
+uint32_t RowCodePage(const StoreContext& ctx, const pst::TableRowView& row, uint32_t fallback)
 {
     if (ctx.userCodePage)
         return ctx.userCodePage;
     if (auto cp = OwnCodePage(row))
         return *cp;
-    const bool needed = std::any_of(row.cells.begin(), row.cells.end(), [](const pst::Property& p) {
+    const bool needed = std::any_of(row.cells.begin(), row.cells.end(), [](const pst::TableRowView::Cell& p) {
         return (p.type & ~MV_FLAG) == PT_STRING8 &&
                std::any_of(p.raw.begin(), p.raw.end(), [](uint8_t b) { return b >= 0x80; });
     });
@@ -153,81 +153,152 @@ public:
     }
     HRESULT WithRow(ULONG index, const std::vector<ULONG>* columns, const RowUse& use) override
     {
-        // A row is built in memory the source keeps from one row to the next;
-        // a call made while that is in use (from within use, or by another
-        // thread) builds its row in memory of its own.
-        const bool bShared = !m_scratchBusy.exchange(true, std::memory_order_acquire);
-        std::optional<RowScratch> own;
-        RowScratch& s = bShared ? m_scratch : own.emplace();
-        struct Release
-        {
-            std::atomic<bool>* pBusy;
-            ~Release()
-            {
-                if (pBusy)
-                    pBusy->store(false, std::memory_order_release);
-            }
-        } release{bShared ? &m_scratchBusy : nullptr};
+        ScratchHold hold(*this);
+        const std::vector<SPropValue>* built = nullptr;
         const HRESULT hr = Guarded([&] {
             std::lock_guard guard(m_ctx->lock);
-            Build(index, columns, s);
+            built = &Build(index, columns, hold.s);
             return S_OK;
         });
         if (FAILED(hr))
             return hr;
-        return use(s.values.data(), static_cast<ULONG>(s.values.size()));
+        return use(built->data(), static_cast<ULONG>(built->size()));
+    }
+    // The rows are built one after another in the same memory, under one hold
+    // of the store's lock: use (QueryRows copying each row out) runs under it,
+    // and calls nothing of the store.
+    HRESULT WithRows(std::span<const ULONG> indexes, const std::vector<ULONG>* columns, const RowsUse& use) override
+    {
+        ScratchHold hold(*this);
+        // A row that cannot be read fails the call; so does one that use
+        // fails (its failure is kept, not taken for the file's).
+        HRESULT hrUse = S_OK;
+        const HRESULT hr = Guarded([&] {
+            std::lock_guard guard(m_ctx->lock);
+            for (size_t k = 0; k < indexes.size(); ++k) {
+                const std::vector<SPropValue>& built = Build(indexes[k], columns, hold.s);
+                hrUse = use(k, built.data(), static_cast<ULONG>(built.size()));
+                if (FAILED(hrUse))
+                    return hrUse;
+            }
+            return S_OK;
+        });
+        return FAILED(hrUse) ? hrUse : hr;
     }
 
 private:
-    // Which of the file's columns a row needs for columns: theirs, and those the
-    // added values and the code page of its strings are made from, as their
-    // indexes. Worked out once for each set of columns.
-    const std::vector<uint32_t>& CellsFor(const std::vector<ULONG>& columns) const
+    // What the rows for a set of columns need, worked out once for each set:
+    // the indexes of the file's columns to read (theirs, and those the added
+    // values and the code page of its strings are made from), and which forms
+    // of the strings to hand out.
+    struct Plan
     {
-        if (columns != m_maskColumns || m_mask.empty()) {
+        std::vector<uint32_t> cells;
+        bool ownWanted = true;    // the table's own form (or any: PT_UNSPECIFIED)
+        bool otherWanted = true;  // the other form
+        // Only PT_UNICODE strings, the form the values are built in: the
+        // built values are handed out as they are.
+        bool asBuilt = false;
+        // Whether a cell read may hold 8-bit text, which alone needs the row's
+        // code page.
+        bool narrowCells = true;
+    };
+    bool NarrowCells(const std::vector<uint32_t>& cells) const
+    {
+        return std::any_of(cells.begin(), cells.end(), [&](uint32_t i) {
+            return (m_tc.columns()[i].type() & ~MV_FLAG) == PT_STRING8;
+        });
+    }
+    const Plan& PlanFor(const std::vector<ULONG>* columns) const
+    {
+        if (!columns) {
+            if (m_allPlan.cells.empty() && !m_tc.columns().empty()) {
+                for (size_t i = 0; i < m_tc.columns().size(); ++i)
+                    m_allPlan.cells.push_back(static_cast<uint32_t>(i));
+                m_allPlan.asBuilt = false;
+                m_allPlan.narrowCells = NarrowCells(m_allPlan.cells);
+            }
+            return m_allPlan;
+        }
+        if (!m_planValid || *columns != m_planColumns) {
             std::vector<uint16_t> ids = {kIdMessageFlags, kIdMessageCodepage, kIdInternetCpid,
                                          kIdCodePageId,   kIdMessageLocaleId, kIdLocaleId};
-            for (ULONG tag : columns)
+            for (ULONG tag : *columns)
                 ids.push_back(static_cast<uint16_t>(PROP_ID(tag)));
-            m_mask.assign(m_tc.columns().size(), false);
-            for (size_t i = 0; i < m_mask.size(); ++i)
-                m_mask[i] = std::find(ids.begin(), ids.end(), m_tc.columns()[i].id()) != ids.end();
-            m_maskIndexes = m_tc.columnIndexes(m_mask);
-            m_maskColumns = columns;
+            std::vector<bool> mask(m_tc.columns().size(), false);
+            for (size_t i = 0; i < mask.size(); ++i)
+                mask[i] = std::find(ids.begin(), ids.end(), m_tc.columns()[i].id()) != ids.end();
+            m_plan.cells = m_tc.columnIndexes(mask);
+            m_plan.narrowCells = NarrowCells(m_plan.cells);
+            // Each form of a string is made only when the caller looks for it
+            // (or for anything): a listing asks for one form and converts
+            // nothing. A column of any type (PT_UNSPECIFIED) finds the table's
+            // own form.
+            const ULONG other = m_strings == PT_UNICODE ? PT_STRING8 : PT_UNICODE;
+            m_plan.otherWanted = std::any_of(columns->begin(), columns->end(), [&](ULONG tag) {
+                return IsStringType(PROP_TYPE(tag)) && (PROP_TYPE(tag) & ~MV_FLAG) == other;
+            });
+            m_plan.ownWanted = std::any_of(columns->begin(), columns->end(), [&](ULONG tag) {
+                const ULONG type = PROP_TYPE(tag) & ~MVI_FLAG;
+                return type == PT_UNSPECIFIED || type == m_strings;
+            });
+            const bool unicodeWanted = m_strings == PT_UNICODE ? m_plan.ownWanted : m_plan.otherWanted;
+            const bool narrowWanted = m_strings == PT_UNICODE ? m_plan.otherWanted : m_plan.ownWanted;
+            m_plan.asBuilt = unicodeWanted && !narrowWanted;
+            m_planColumns = *columns;
+            m_planValid = true;
         }
-        return m_maskIndexes;
+        return m_plan;
     }
 
     // What a row is built in: its cells as read, its values, the other form
     // of its strings, and the values handed out.
     struct RowScratch
     {
-        pst::TableRow row;
+        pst::TableRowView row;
         ValueBuilder b;
         StringForms forms;
         std::vector<SPropValue> values;
         std::vector<uint8_t> entryId;
     };
 
-    // Called under the store's lock.
-    void Build(ULONG index, const std::vector<ULONG>* columns, RowScratch& s) const
+    // The memory a call builds its rows in: the source's own, kept from one
+    // call to the next, or, for a call made while that is in use (from within
+    // a use, or by another thread), memory of its own.
+    struct ScratchHold
     {
-        if (columns)
-            m_tc.row(index, CellsFor(*columns), s.row);
-        else
-            s.row = m_tc.row(index);
-        const pst::TableRow& row = s.row;
+        explicit ScratchHold(TableRows& rows)
+            : pBusy(rows.m_scratchBusy.exchange(true, std::memory_order_acquire) ? nullptr : &rows.m_scratchBusy),
+              s(pBusy ? rows.m_scratch : own.emplace())
+        {
+        }
+        ~ScratchHold()
+        {
+            if (pBusy)
+                pBusy->store(false, std::memory_order_release);
+        }
+        ScratchHold(const ScratchHold&) = delete;
+        ScratchHold& operator=(const ScratchHold&) = delete;
+        std::atomic<bool>* pBusy;
+        std::optional<RowScratch> own;
+        RowScratch& s;
+    };
+
+    // The values of row index for columns, built in s from the row's cells as
+    // the file holds them. Called under the store's lock.
+    const std::vector<SPropValue>& Build(ULONG index, const std::vector<ULONG>* columns, RowScratch& s) const
+    {
+        const Plan& plan = PlanFor(columns);
+        m_tc.row(index, plan.cells, s.row);
+        const pst::TableRowView& row = s.row;
         ValueBuilder& b = s.b;
-        StringForms& forms = s.forms;
-        std::vector<SPropValue>& values = s.values;
-        b.Reset(RowCodePage(*m_ctx, row, m_codePage));
-        forms.Reset();
-        values.clear();
-        for (const pst::Property& cell : row.cells) {
+        // A row without 8-bit text has no use for a code page: none is looked for.
+        b.Reset(plan.narrowCells ? RowCodePage(*m_ctx, row, m_codePage) : m_codePage);
+        for (const pst::TableRowView::Cell& cell : row.cells) {
             if (pst::isVariableType(cell.type) && cell.raw.size() > kMaxInlineValue)
                 b.addError(cell.id, MAPI_E_NOT_ENOUGH_MEMORY);
             else
-                b.add(cell);
+                b.add(cell.id, cell.type, cell.raw);
         }
         for (uint32_t tag : row.damaged)
             b.addError(PROP_ID(tag), MAPI_E_CORRUPT_DATA);
@@ -236,46 +307,62 @@ private:
         if ((m_objectType == MAPI_FOLDER && !IsFolderNid(row.rowId)) ||
             (m_objectType == MAPI_MESSAGE && !IsMessageNid(row.rowId)))
             b.addError(PROP_ID(PR_ENTRYID), MAPI_E_CORRUPT_DATA);
-        if ((m_objectType == MAPI_FOLDER || m_objectType == MAPI_MESSAGE) && !b.has(PR_ENTRYID)) {
+        // The values the row adds where its cells do not hold them, found in
+        // one pass over what it holds.
+        bool hasEntryId = false, hasInstanceKey = false, hasObjectType = false, hasHasAttach = false,
+             hasAttachNum = false;
+        const SPropValue* messageFlags = nullptr;
+        for (const SPropValue& v : b.values) {
+            switch (PROP_ID(v.ulPropTag)) {
+            case PROP_ID(PR_ENTRYID): hasEntryId = true; break;
+            case PROP_ID(PR_INSTANCE_KEY): hasInstanceKey = true; break;
+            case PROP_ID(PR_OBJECT_TYPE): hasObjectType = true; break;
+            case PROP_ID(PR_HASATTACH): hasHasAttach = true; break;
+            case PROP_ID(PR_ATTACH_NUM): hasAttachNum = true; break;
+            case kIdMessageFlags:
+                if (!messageFlags)
+                    messageFlags = &v;
+                break;
+            default: break;
+            }
+        }
+        // Read before the values below are added (which may move them).
+        const bool bFlags = messageFlags && PROP_TYPE(messageFlags->ulPropTag) == PT_LONG;
+        const ULONG ulFlags = bFlags ? messageFlags->Value.ul : 0;
+        if ((m_objectType == MAPI_FOLDER || m_objectType == MAPI_MESSAGE) && !hasEntryId) {
             m_ctx->EntryIdInto(row.rowId, s.entryId);
             b.addBinary(PR_ENTRYID, s.entryId);
         }
-        if (!b.has(PR_INSTANCE_KEY)) {
+        if (!hasInstanceKey) {
             std::array<uint8_t, 4> key;
             for (int k = 0; k < 4; ++k)
                 key[static_cast<size_t>(k)] = static_cast<uint8_t>(row.rowId >> (8 * k));
             b.addBinary(PR_INSTANCE_KEY, key);
         }
-        if (!b.has(PR_OBJECT_TYPE))
+        if (!hasObjectType)
             b.addLong(PR_OBJECT_TYPE, m_objectType);
-        if (m_objectType == MAPI_MESSAGE && !b.has(PR_HASATTACH)) {
-            const SPropValue* messageFlags = b.find(kIdMessageFlags);
-            if (messageFlags && PROP_TYPE(messageFlags->ulPropTag) == PT_LONG)
-                b.addBool(PR_HASATTACH, (messageFlags->Value.ul & kMsgFlagHasAttach) != 0);
-        }
-        if (m_objectType == MAPI_ATTACH && !b.has(PR_ATTACH_NUM))
+        if (m_objectType == MAPI_MESSAGE && !hasHasAttach && bFlags)
+            b.addBool(PR_HASATTACH, (ulFlags & kMsgFlagHasAttach) != 0);
+        if (m_objectType == MAPI_ATTACH && !hasAttachNum)
             b.addLong(PR_ATTACH_NUM, index);
-        // Each form of a string is made only when the caller looks for it (or
-        // for anything): a listing asks for one form and converts nothing. A
-        // column of any type (PT_UNSPECIFIED) finds the table's own form.
+        // The values hold every string as PT_UNICODE: when that is the only
+        // form asked for, they are handed out as they are.
+        if (plan.asBuilt)
+            return b.values;
+        StringForms& forms = s.forms;
+        std::vector<SPropValue>& values = s.values;
+        forms.Reset();
+        values.clear();
         const ULONG other = m_strings == PT_UNICODE ? PT_STRING8 : PT_UNICODE;
-        const bool otherWanted =
-            !columns || std::any_of(columns->begin(), columns->end(), [&](ULONG tag) {
-                return IsStringType(PROP_TYPE(tag)) && (PROP_TYPE(tag) & ~MV_FLAG) == other;
-            });
-        const bool ownWanted =
-            !columns || std::any_of(columns->begin(), columns->end(), [&](ULONG tag) {
-                const ULONG type = PROP_TYPE(tag) & ~MVI_FLAG;
-                return type == PT_UNSPECIFIED || type == m_strings;
-            });
         values.reserve(b.values.size() + 4);
         for (const SPropValue& v : b.values) {
             const bool bString = IsStringType(PROP_TYPE(v.ulPropTag));
-            if (!bString || ownWanted)
+            if (!bString || plan.ownWanted)
                 values.push_back(forms.In(v, m_strings));
-            if (otherWanted && bString)
+            if (plan.otherWanted && bString)
                 values.push_back(forms.In(v, other));
         }
+        return values;
     }
 
     Context m_ctx;
@@ -284,9 +371,12 @@ private:
     uint32_t m_codePage;
     ULONG m_strings;
     std::vector<ULONG> m_columns;
-    mutable std::vector<ULONG> m_maskColumns;  // the columns m_mask was made for (under the lock)
-    mutable std::vector<bool> m_mask;
-    mutable std::vector<uint32_t> m_maskIndexes;  // the indexes of the columns m_mask marks
+    // Under the lock: the plan for the columns m_planColumns (when
+    // m_planValid), and the plan for rows of every column.
+    mutable std::vector<ULONG> m_planColumns;
+    mutable Plan m_plan;
+    mutable bool m_planValid = false;
+    mutable Plan m_allPlan;
     RowScratch m_scratch;
     std::atomic<bool> m_scratchBusy{false};
 };

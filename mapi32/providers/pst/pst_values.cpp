@@ -108,8 +108,6 @@ void ValueBuilder::add(uint16_t id, uint16_t type, std::span<const uint8_t> raw)
         addMulti(pst::Property{id, type, {raw.begin(), raw.end()}});
         return;
     }
-    SPropValue v{};
-    v.ulPropTag = pst::propTag(id, type);
     switch (type) {
     case PT_I2: case PT_LONG: case PT_R4: case PT_DOUBLE: case PT_CURRENCY: case PT_APPTIME:
     case PT_ERROR: case PT_I8: case PT_SYSTIME: {
@@ -118,23 +116,32 @@ void ValueBuilder::add(uint16_t id, uint16_t type, std::span<const uint8_t> raw)
             addError(id, MAPI_E_CORRUPT_DATA);
             return;
         }
+        SPropValue& v = values.emplace_back();  // made in its place (see addLong)
+        v.ulPropTag = pst::propTag(id, type);
         std::memcpy(&v.Value, raw.data(), size);  // little-endian host, like the file
-        break;
+        return;
     }
     case PT_BOOLEAN:
-        v.Value.b = !raw.empty() && raw[0] != 0;
-        break;
-    case PT_CLSID:
+        addBool(pst::propTag(id, type), !raw.empty() && raw[0] != 0);
+        return;
+    case PT_CLSID: {
         if (raw.size() < sizeof(GUID)) {
             addError(id, MAPI_E_CORRUPT_DATA);
             return;
         }
-        v.Value.lpguid = reinterpret_cast<LPGUID>(keep(raw));
-        break;
-    case PT_UNICODE:
+        auto* guid = reinterpret_cast<LPGUID>(keep(raw));
+        SPropValue& v = values.emplace_back();
+        v.ulPropTag = pst::propTag(id, type);
+        v.Value.lpguid = guid;
+        return;
+    }
+    case PT_UNICODE: {
+        LPWSTR text = keepUtf16(id, raw);
+        SPropValue& v = values.emplace_back();
         v.ulPropTag = PROP_TAG(PT_UNICODE, id);
-        v.Value.lpszW = keepUtf16(id, raw);
-        break;
+        v.Value.lpszW = text;
+        return;
+    }
     case PT_STRING8: {
         std::u16string text = pst_text::Decode(raw, m_codePage);
         StripSubjectMarker(id, text);
@@ -148,7 +155,6 @@ void ValueBuilder::add(uint16_t id, uint16_t type, std::span<const uint8_t> raw)
         addBinary(pst::propTag(id, type), raw);
         return;
     }
-    values.push_back(v);
 }
 
 void ValueBuilder::addContext(const pst::PropertyContext& pc)

@@ -100,41 +100,40 @@ public:
         return nullptr;
     }
     bool has(ULONG tag) const { return find(PROP_ID(tag)) != nullptr; }
+    // Each value is made in its place in values: a value made aside and
+    // copied in would be read whole right after it was written in parts.
     void addLong(ULONG tag, ULONG value)
     {
-        SPropValue v{};
+        SPropValue& v = values.emplace_back();
         v.ulPropTag = tag;
         v.Value.ul = value;
-        values.push_back(v);
     }
     void addBool(ULONG tag, bool value)
     {
-        SPropValue v{};
+        SPropValue& v = values.emplace_back();
         v.ulPropTag = tag;
         v.Value.b = value ? 1 : 0;
-        values.push_back(v);
     }
     void addError(ULONG id, SCODE code)
     {
-        SPropValue v{};
+        SPropValue& v = values.emplace_back();
         v.ulPropTag = PROP_TAG(PT_ERROR, id);
         v.Value.err = code;
-        values.push_back(v);
     }
     void addBinary(ULONG tag, std::span<const uint8_t> bytes)
     {
-        SPropValue v{};
+        LPBYTE kept = keep(bytes);
+        SPropValue& v = values.emplace_back();
         v.ulPropTag = tag;
         v.Value.bin.cb = static_cast<ULONG>(bytes.size());
-        v.Value.bin.lpb = keep(bytes);
-        values.push_back(v);
+        v.Value.bin.lpb = kept;
     }
     void addString(ULONG id, std::u16string_view text)
     {
-        SPropValue v{};
+        LPWSTR kept = keepText(text);
+        SPropValue& v = values.emplace_back();
         v.ulPropTag = PROP_TAG(PT_UNICODE, id);
-        v.Value.lpszW = keepText(text);
-        values.push_back(v);
+        v.Value.lpszW = kept;
     }
     // A value as the file holds it; one that cannot be read becomes PT_ERROR.
     void add(const pst::Property& p) { add(p.id, p.type, p.raw); }

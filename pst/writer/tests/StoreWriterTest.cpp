@@ -3,6 +3,7 @@
 #include "ReadBack.h"
 #include "StoreWriter.h"
 #include "pst/messaging/store.h"
+#include "pst/messaging/walk.h"
 #include "pst/ndb/crc.h"
 
 #include <gtest/gtest.h>
@@ -319,4 +320,44 @@ TEST(StoreWriter, DemoPropertiesReadBackWithTypeAndBytes) {
         if (row.find(PR_DISPLAY_NAME >> 16)->utf8() == "Top of Personal Folders") top = row.rowId;
     ASSERT_NE(top, 0u);
     expectFolderProperties(*store, top, d.ipmSubtree);
+}
+
+TEST(StoreWriter, TableCellsTooLargeForTheHeapReadAsViews) {
+    // A contents table's cells over 3580 bytes live in subnodes of the table:
+    // a row read as views holds two of them at once, between rows whose cells
+    // are in the heap, and each is the message's own value.
+    TempDir dir;
+    StoreDescription d;
+    Folder f{"Large cells", "IPF.Note", {}, {}, {}, {}};
+    for (int i = 0; i < 6; ++i) {
+        Message m = smallMessage(i % 2 ? std::string(2500 * i, char('a' + i)) : "short " + std::to_string(i));
+        if (i % 2) m.props.set(0x0042001F, PropValue::unicode(std::string(2100 * i, char('A' + i))));
+        f.messages.push_back(std::move(m));
+    }
+    d.ipmSubtree.folders.push_back(std::move(f));
+    writeStore(dir / "cells.pst", d);
+    auto store = pst::Store::open((dir / "cells.pst").string());
+    size_t large = 0, rows = 0;
+    walkStore(*store, [&](const pst::WalkEvent& e) {
+        if (e.kind != pst::WalkEvent::Kind::Folder) return;
+        const pst::TableContext t = e.folder->contentsTable();
+        std::vector<uint32_t> all(t.columns().size());
+        for (size_t k = 0; k < all.size(); ++k) all[k] = static_cast<uint32_t>(k);
+        pst::TableRowView view;
+        for (size_t i = 0; i < t.rowCount(); ++i) {
+            t.row(i, all, view);
+            ASSERT_TRUE(view.damaged.empty()) << i;
+            const pst::Message m = store->message(view.rowId);
+            for (const pst::TableRowView::Cell& c : view.cells) {
+                if (c.id == 0x67F2 || c.id == 0x67F3) continue;  // the row's own ID and version
+                const auto p = m.properties().get(c.id);
+                ASSERT_TRUE(p.has_value()) << std::hex << c.tag();
+                EXPECT_TRUE(std::equal(c.raw.begin(), c.raw.end(), p->raw.begin(), p->raw.end())) << std::hex << c.tag();
+                if (c.raw.size() > 3580) ++large;
+            }
+            ++rows;
+        }
+    });
+    EXPECT_EQ(rows, 6u);
+    EXPECT_EQ(large, 6u);  // the subject and the name of every other message
 }
