@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -422,7 +423,7 @@ namespace {
 
 // The numeric text's value as the C library's atoi reads it: optional blanks
 // and sign, then decimal digits up to the first other character.
-long LeadingNumber(const std::string& text)
+long LeadingNumber(std::string_view text)
 {
     size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\v' ||
@@ -440,31 +441,78 @@ long LeadingNumber(const std::string& text)
     return static_cast<long>(negative ? -value : value);
 }
 
-std::string NamedIdText(IMAPIProp* pSource, ULONG ulPropTag)
+} // namespace
+
+bool PropRowMayHaveNamedId(IMAPIProp* pSource, ULONG ulPropTag)
 {
     // IDs below 0x8000 never have a name, so they are not asked about.
-    if (!pSource || PROP_ID(ulPropTag) < 0x8000)
-        return std::string();
+    return pSource != nullptr && PROP_ID(ulPropTag) >= 0x8000;
+}
+
+void AppendPropRowNamedId(std::string& out, IMAPIProp* pSource, ULONG ulPropTag)
+{
+    if (!PropRowMayHaveNamedId(pSource, ulPropTag))
+        return;
     SizedSPropTagArray(1, oneTag) = {1, {ulPropTag}};
     LPSPropTagArray pTags = reinterpret_cast<LPSPropTagArray>(&oneTag);
     ULONG cNames = 0;
     LPMAPINAMEID* ppNames = nullptr;
     pSource->GetNamesFromIDs(&pTags, nullptr, 0, &cNames, &ppNames);
-    std::string text;
     // The numeric ID or the string name, with the canonical name and the
     // property set where the table of names knows them.
     if (ppNames && cNames >= 1 && ppNames[0])
-        text = NamedPropIdentity(*ppNames[0]);
+        out += NamedPropIdentity(*ppNames[0]);
     if (ppNames)
         MAPIFreeBuffer(ppNames);
     // The caller's one-tag array stays the caller's; a provider that answered
     // with an array of its own hands that over to be freed.
     if (pTags && pTags != reinterpret_cast<LPSPropTagArray>(&oneTag))
         MAPIFreeBuffer(pTags);
-    return text;
+}
+
+namespace {
+
+// The dictionary's name of number in the section, else the key it is looked up by.
+void AppendDictionaryName(std::string& out, const char* pszSection, unsigned long number)
+{
+    const std::string* pName = GetIniFile().FindNumber(pszSection, number);
+    if (pName && !pName->empty())
+        out += *pName;
+    else
+        AppendDictionaryKey(out, number);
 }
 
 } // namespace
+
+void AppendPropRowName(std::string& out, ULONG ulPropTag)
+{
+    AppendDictionaryName(out, "PropIDs", PROP_ID(ulPropTag));
+}
+
+void AppendPropRowType(std::string& out, ULONG ulPropTag)
+{
+    AppendDictionaryName(out, "PropType", PROP_TYPE(ulPropTag));
+}
+
+HRESULT AppendPropRowValue(std::string& out, const SPropValue* pValue, ULONG ulPropTag, IMAPIProp* pSource,
+                           bool bWholeValue)
+{
+    const size_t start = out.size();
+    HRESULT hrValue = S_OK;
+    if (bWholeValue)
+        AppendPropValueWholeText(out, pValue, pSource, &hrValue);
+    else
+        AppendPropValueText(out, pValue, kListValueChars);
+    if (ulPropTag == PROP_TAG(PT_LONG, 0x0FFE)) {
+        const unsigned long number = static_cast<unsigned long>(LeadingNumber(std::string_view(out).substr(start)));
+        const std::string* pObjName = GetIniFile().FindNumber("MAPIObjTypes", number);
+        out += " [";
+        if (pObjName)
+            out += *pObjName;
+        out += ']';
+    }
+    return hrValue;
+}
 
 void FormatPropRow(CPropRowText& row, const CPropValueArray& props, ULONG i, IMAPIProp* pSource, bool bWholeValue)
 {
@@ -481,34 +529,11 @@ void FormatPropRow(CPropRowText& row, const CPropValueArray& props, ULONG i, IMA
         return;
     const ULONG ulPropTag = props.At(i)->ulPropTag;
     AppendDictionaryKey(row.strTag, ulPropTag);
-
     // The first value with this property ID, as the array is searched by ID.
-    if (bWholeValue)
-        AppendPropValueWholeText(row.strValue, props.Find(ulPropTag), pSource, &row.hrValue);
-    else
-        AppendPropValueText(row.strValue, props.Find(ulPropTag), kListValueChars);
-    const CIniFile& dictionary = GetIniFile();
-    // The dictionary's name, else the key it is looked up by.
-    const auto name = [&](std::string& out, const char* pszSection, unsigned long number) {
-        const std::string* pName = dictionary.FindNumber(pszSection, number);
-        if (pName && !pName->empty())
-            out.assign(*pName);
-        else
-            AppendDictionaryKey(out, number);
-    };
-    name(row.strName, "PropIDs", PROP_ID(ulPropTag));
-    name(row.strType, "PropType", PROP_TYPE(ulPropTag));
-    if (pSource && PROP_ID(ulPropTag) >= 0x8000)
-        row.strNamedId = NamedIdText(pSource, ulPropTag);
-
-    if (ulPropTag == PROP_TAG(PT_LONG, 0x0FFE)) {
-        const unsigned long number = static_cast<unsigned long>(LeadingNumber(row.strValue));
-        const std::string* pObjName = dictionary.FindNumber("MAPIObjTypes", number);
-        row.strValue += " [";
-        if (pObjName)
-            row.strValue += *pObjName;
-        row.strValue += ']';
-    }
+    row.hrValue = AppendPropRowValue(row.strValue, props.Find(ulPropTag), ulPropTag, pSource, bWholeValue);
+    AppendPropRowName(row.strName, ulPropTag);
+    AppendPropRowType(row.strType, ulPropTag);
+    AppendPropRowNamedId(row.strNamedId, pSource, ulPropTag);
 }
 
 CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource, bool bWholeValue)
