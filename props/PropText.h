@@ -136,9 +136,12 @@ void AppendPropRowNamedId(std::string& out, IMAPIProp* pSource, ULONG ulPropTag)
 // row's texts but its Value depend on the tag alone.
 bool PropRowMayHaveNamedId(IMAPIProp* pSource, ULONG ulPropTag);
 // Value: pValue is the first value with the tag's property ID. Returns the
-// row's hrValue.
+// row's hrValue. *pbPlain (when given) is set true when the text is known,
+// by the value's type, to be printable ASCII with no quote and no backslash
+// (numbers, binary digits, error names, markers), false when it may hold
+// anything (strings, dates, a dictionary's names).
 HRESULT AppendPropRowValue(std::string& out, const SPropValue* pValue, ULONG ulPropTag, IMAPIProp* pSource,
-                           bool bWholeValue);
+                           bool bWholeValue, bool* pbPlain = nullptr);
 // The same into a row the caller keeps, its strings reused.
 void FormatPropRow(CPropRowText& row, const CPropValueArray& props, ULONG i, IMAPIProp* pSource,
                    bool bWholeValue = false);

@@ -365,22 +365,26 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
     EndObject();
 }
 
-void CDumpWriter::FinishText(size_t from)
+void CDumpWriter::FinishText(size_t from, bool bPlain, std::string_view closing)
 {
     std::string& line = m_line;
     if (m_format == Format::Json) {
-        if (JsonPlain(std::string_view(line).substr(from))) {
-            line += '"';
+        if (bPlain || JsonPlain(std::string_view(line).substr(from))) {
+            line.append(closing);
             return;
         }
         m_value.assign(line, from);
         line.resize(from - 1);
         AppendJsonString(line, m_value);
-    } else if (!TextPlain(std::string_view(line).substr(from))) {
+        line.append(closing.substr(1));
+        return;
+    }
+    if (!bPlain && !TextPlain(std::string_view(line).substr(from))) {
         m_value.assign(line, from);
         line.resize(from);
         AppendTextLine(line, m_value);
     }
+    line.append(closing);
 }
 
 const CDumpWriter::CTagTexts& CDumpWriter::TagTexts(ULONG ulTag, unsigned long nGeneration)
@@ -408,16 +412,15 @@ const CDumpWriter::CTagTexts& CDumpWriter::TagTexts(ULONG ulTag, unsigned long n
             AppendTextLine(out, text);
     };
     const bool bJson = m_format == Format::Json;
-    texts.head += bJson ? "{\"tag\":" : "";
+    texts.head += bJson ? ",{\"tag\":" : "";
     column(texts.head, [](std::string& out, ULONG tag) { AppendDictionaryKey(out, tag); });
     texts.head += bJson ? ",\"name\":" : "\t";
     column(texts.head, AppendPropRowName);
-    texts.head += bJson ? ",\"namedId\":" : "\t";
-    texts.tail += bJson ? ",\"type\":" : "\t";
+    texts.head += bJson ? ",\"namedId\":\"" : "\t";
+    texts.tail += bJson ? "\",\"type\":" : "\t";
     column(texts.tail, AppendPropRowType);
     texts.tail += bJson ? ",\"value\":\"" : "\t";
     texts.whole = texts.head;
-    texts.whole += bJson ? "\"\"" : "";
     texts.whole += texts.tail;
     return texts;
 }
@@ -432,31 +435,28 @@ void CDumpWriter::WriteProps(const CPropValueArray& props, IMAPIProp* pSource,
     const size_t cIndent = static_cast<size_t>(m_nDepth + 1) * 2;
     const unsigned long nGeneration = GetIniFile().Generation();
     props.FindEach(m_firstValues);
+    // JSON: each row after the first begins with its comma.
+    const size_t cSkip = bJson ? 1 : 0;
+    const std::string_view rowEnd = bJson ? "\"}" : "\n";
     for (ULONG i = props.Count(); i-- > 0;) {
         const ULONG ulTag = props.At(i)->ulPropTag;
-        if (bJson) {
-            if (i + 1 != props.Count())
-                line += ',';
-        } else {
+        const size_t cCut = i + 1 == props.Count() ? cSkip : 0;
+        if (!bJson)
             line.append(cIndent, ' ');
-        }
         const CTagTexts& texts = TagTexts(ulTag, nGeneration);
         if (PropRowMayHaveNamedId(pSource, ulTag)) {
-            line += texts.head;
-            if (bJson)
-                line += '"';
+            line.append(texts.head, cCut);
             const size_t from = line.size();
             AppendPropRowNamedId(line, pSource, ulTag);
-            FinishText(from);
-            line += texts.tail;
+            FinishText(from, false, texts.tail);
         } else {
-            line += texts.whole;
+            line.append(texts.whole, cCut);
         }
         const size_t from = line.size();
-        if (const HRESULT hr = AppendPropRowValue(line, m_firstValues[i], ulTag, pSource, bJson); FAILED(hr))
+        bool bPlain = false;
+        if (const HRESULT hr = AppendPropRowValue(line, m_firstValues[i], ulTag, pSource, bJson, &bPlain); FAILED(hr))
             failures.emplace_back(ulTag, hr);
-        FinishText(from);
-        line += bJson ? '}' : '\n';
+        FinishText(from, bPlain, rowEnd);
     }
 }
 

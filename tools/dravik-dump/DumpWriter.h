@@ -115,8 +115,9 @@ private:
                      const CColumn<Row> (&columns)[N]);
     // The texts of a property row that depend on its tag alone, kept for
     // the tags met (a store uses a few hundred): JSON or text as written,
-    // up to the Named ID (head) and from it to the value's text (tail);
-    // whole is head, an empty Named ID and tail.
+    // up to the Named ID's text (head, in JSON with the comma that
+    // separates the row from the one before) and from its end to the
+    // value's text (tail); whole is head and tail (an empty Named ID).
     struct CTagTexts
     {
         ULONG ulTag = 0;
@@ -126,9 +127,10 @@ private:
     };
     const CTagTexts& TagTexts(ULONG ulTag, unsigned long nGeneration);
     // The text appended to m_line from `from` on made fit for the line:
-    // escaped where it has to be (JSON: its opening quote is before from,
-    // and the closing quote is added).
-    void FinishText(size_t from);
+    // escaped where it has to be (not looked at when bPlain says it needs
+    // no escaping), then closing appended (JSON: the text's opening quote is
+    // before from, and closing begins with its closing quote).
+    void FinishText(size_t from, bool bPlain, std::string_view closing);
     void Head(std::string& line, int nDepth, std::string_view kind, std::string_view text);
     void AppendBody(std::string& line, int nDepth, const dravik::content::MessageBody& body) const;
     // Ends an object's line in m_line: writes what m_line holds, or for a

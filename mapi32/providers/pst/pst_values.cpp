@@ -249,7 +249,7 @@ namespace {
 // A string held as UTF-16, converted to UTF-8 straight into memory chained onto root.
 SCODE NarrowInto(LPCWSTR text, void* root, LPSTR* out)
 {
-    const std::u16string_view w = text ? std::u16string_view(text) : std::u16string_view();
+    const std::u16string_view w = text ? std::u16string_view(text, Utf16Length(text)) : std::u16string_view();
     const size_t length = Utf8LengthOf(w);
     if (length >= 0xFFFFFFFFu)
         return MAPI_E_NOT_ENOUGH_MEMORY;

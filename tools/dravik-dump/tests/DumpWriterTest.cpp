@@ -233,7 +233,7 @@ TEST(Writer, PropsFromValuesReadAsTheirRows)
     std::u16string escaped = u"Re: \"x\"\r\n\tback\\slash";
     std::string longText(1030, 'x');
     fake::PropObject obj;
-    obj.values.resize(8);
+    obj.values.resize(9);
     obj.values[0].ulPropTag = PROP_TAG(PT_UNICODE, 0x0037);
     obj.values[0].Value.lpszW = reinterpret_cast<LPWSTR>(subject.data());
     obj.values[1].ulPropTag = PROP_TAG(PT_UNICODE, 0x0E1D);
@@ -250,6 +250,9 @@ TEST(Writer, PropsFromValuesReadAsTheirRows)
     obj.values[6].Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
     obj.values[7].ulPropTag = PROP_TAG(PT_LONG, 0x8503);  // no name
     obj.values[7].Value.l = 2;
+    obj.values[8].ulPropTag = PROP_TAG(PT_ERROR, 0x1001);  // too large, read whole: a text to escape
+    obj.values[8].Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
+    obj.streams[0x1001] = {{'"', 0, '\n', 0, 'z', 0}, 4, S_OK};
     obj.namesById[0x8501] = {common, MNID_ID, 0x8218, u""};
     obj.namesById[0x8502] = {common, MNID_STRING, 0, u"Key\"words\n"};
     obj.streams[0x1000] = {std::vector<BYTE>(100, 'a'), 40, MAPI_E_CORRUPT_DATA};
@@ -304,6 +307,7 @@ TEST(Writer, PropsFromValuesReadAsTheirRows)
         EXPECT_EQ(got, expected);
         EXPECT_NE(expected.find("PidLidFifteen"), std::string::npos);
         EXPECT_NE(expected.find("MAPI_MESSAGE"), std::string::npos);
+        EXPECT_NE(expected.find(bWhole ? "\\\"\\nz" : "MAPI_E_NOT_ENOUGH_MEMORY"), std::string::npos);
         EXPECT_NE(expected.find(bWhole ? "odd\\\"\\tname" : "odd\"\\tname"), std::string::npos) << "a name escaped";
     }
     dictionary.Clear();
