@@ -154,6 +154,8 @@ void ValueBuilder::add(uint16_t id, uint16_t type, std::span<const uint8_t> raw)
 void ValueBuilder::addContext(const pst::PropertyContext& pc)
 {
     std::vector<uint8_t> scratch;
+    // One value for each entry (and the few the provider adds after them).
+    values.reserve(values.size() + pc.entries().size() + 8);
     for (const pst::PropEntry& e : pc.entries()) {
         if (e.place == pst::PropEntry::Place::Missing) {
             addError(e.id, MAPI_E_CORRUPT_DATA);
