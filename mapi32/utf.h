@@ -16,6 +16,9 @@ std::string Utf16ToUtf8(std::u16string_view text);
 size_t Utf8LengthOf(std::u16string_view text);
 void Utf16ToUtf8Into(std::u16string_view text, char* out);
 
+// The number of units of a NUL-terminated UTF-16 text before its NUL.
+size_t Utf16Length(const char16_t* text);
+
 // UTF-8 to UTF-16; each byte that starts no valid sequence (overlong forms and
 // encoded surrogates included) becomes U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);

@@ -1,6 +1,7 @@
 #include "props/IniFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <iterator>
 #include <fstream>
@@ -30,9 +31,16 @@ BOOL CIniFile::Load(const std::string& strFileName)
     return 1;
 }
 
+void CIniFile::Changed()
+{
+    static std::atomic<unsigned long> s_changes{0};
+    m_generation = ++s_changes;
+    m_numbers.clear();
+}
+
 BOOL CIniFile::ParseLine(std::string& strLine)
 {
-    m_numbers.clear();
+    Changed();
     size_t first = 0;
     while (first < strLine.size() && IsIniSpace(strLine[first]))
         ++first;
@@ -122,7 +130,7 @@ std::vector<std::pair<std::string, std::string>> CIniFile::Entries(std::string_v
 void CIniFile::Clear()
 {
     m_sections.clear();
-    m_numbers.clear();
+    Changed();
     m_strCurrentSection.clear();
 }
 

@@ -40,6 +40,11 @@ public:
     // Forgets every section (the dictionary as it is before any load).
     void Clear();
 
+    // A number that changes whenever the dictionary does (no two changes of
+    // any dictionary of the process give the same): a caller that keeps
+    // texts made from the dictionary makes them anew when it differs.
+    unsigned long Generation() const { return m_generation; }
+
 private:
     // Looked up by string_view too, without making a string of the key.
     struct Hash
@@ -58,6 +63,8 @@ private:
     using NumberTable = std::unordered_map<unsigned long, const std::string*>;
     mutable std::vector<std::pair<std::string, NumberTable>> m_numbers;
     std::string m_strCurrentSection;
+    unsigned long m_generation = 0;
+    void Changed();
 };
 
 // The one dictionary of the process.

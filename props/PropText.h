@@ -123,6 +123,25 @@ struct CPropRowText
 // the values came from, or null for a table row's values.
 // With bWholeValue the Value is whole (PropValueWholeText) instead.
 CPropRowText FormatPropRow(const CPropValueArray& props, ULONG i, IMAPIProp* pSource, bool bWholeValue = false);
+
+// The columns of a row one at a time, appended to out: FormatPropRow puts
+// these together, and a listing that writes its rows straight into its output
+// calls them. TAG is AppendDictionaryKey of the tag.
+// TAG Name and Type.
+void AppendPropRowName(std::string& out, ULONG ulPropTag);
+void AppendPropRowType(std::string& out, ULONG ulPropTag);
+// Named ID: nothing unless PropRowMayHaveNamedId.
+void AppendPropRowNamedId(std::string& out, IMAPIProp* pSource, ULONG ulPropTag);
+// Whether the Named ID of the tag is asked of pSource: when it is not, the
+// row's texts but its Value depend on the tag alone.
+bool PropRowMayHaveNamedId(IMAPIProp* pSource, ULONG ulPropTag);
+// Value: pValue is the first value with the tag's property ID. Returns the
+// row's hrValue. *pbPlain (when given) is set true when the text is known,
+// by the value's type, to be printable ASCII with no quote and no backslash
+// (numbers, binary digits, error names, markers), false when it may hold
+// anything (strings, dates, a dictionary's names).
+HRESULT AppendPropRowValue(std::string& out, const SPropValue* pValue, ULONG ulPropTag, IMAPIProp* pSource,
+                           bool bWholeValue, bool* pbPlain = nullptr);
 // The same into a row the caller keeps, its strings reused.
 void FormatPropRow(CPropRowText& row, const CPropValueArray& props, ULONG i, IMAPIProp* pSource,
                    bool bWholeValue = false);

@@ -4,6 +4,7 @@
 
 
 #include <algorithm>
+#include <bitset>
 #include <cstring>
 
 namespace {
@@ -82,6 +83,27 @@ SPropValue* CPropValueArray::Find(ULONG ulPropTag) const
             return &m_pValues[i];
     }
     return nullptr;
+}
+
+void CPropValueArray::FindEach(std::vector<const SPropValue*>& first) const
+{
+    first.resize(m_cValues);
+    // An object holds each property ID once, but for a damaged one: the IDs
+    // seen are marked in one table, and only when one comes again is each
+    // value looked up by searching.
+    thread_local std::bitset<0x10000> seen;
+    bool bRepeated = false;
+    for (ULONG i = 0; i < m_cValues; ++i) {
+        const ULONG ulId = PROP_ID(m_pValues[i].ulPropTag);
+        bRepeated = bRepeated || seen.test(ulId);
+        seen.set(ulId);
+        first[i] = &m_pValues[i];
+    }
+    for (ULONG i = 0; i < m_cValues; ++i)
+        seen.reset(PROP_ID(m_pValues[i].ulPropTag));
+    if (bRepeated)
+        for (ULONG i = 0; i < m_cValues; ++i)
+            first[i] = Find(m_pValues[i].ulPropTag);
 }
 
 LONG CPropValueArray::GetLong(ULONG ulPropTag) const

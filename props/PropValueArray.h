@@ -36,6 +36,10 @@ public:
     // The first value whose property ID equals that of ulPropTag, or null.
     SPropValue* Find(ULONG ulPropTag) const;
 
+    // Find of each value's own tag, for every value in one pass: first[i]
+    // is the first value with the property ID of the value at i.
+    void FindEach(std::vector<const SPropValue*>& first) const;
+
     // The found value's 32-bit Value.l, or -1 when absent.
     LONG GetLong(ULONG ulPropTag) const;
 

@@ -60,3 +60,19 @@ TEST(Utf16ToUtf8, GroupsOfAsciiAndEverythingElse)
         }
     }
 }
+
+// The length of a NUL-terminated text, from every start within and across the
+// 16-byte groups it is read in, with the NUL at every place after it, and with
+// units that hold a zero byte but are not NUL.
+TEST(Utf16Length, EveryStartAndEveryEnd)
+{
+    alignas(16) char16_t buffer[64];
+    for (size_t start = 0; start < 16; ++start) {
+        for (size_t length = 0; start + length < 64; ++length) {
+            for (size_t i = 0; i < 64; ++i)
+                buffer[i] = i % 3 == 0 ? u'\u0100' : u'\u00ff';
+            buffer[start + length] = u'\0';
+            EXPECT_EQ(dravik::mapi32::Utf16Length(buffer + start), length) << start << " " << length;
+        }
+    }
+}

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -190,6 +191,83 @@ TEST(PropValueToText, BinaryShowsHexDigitsUpToTheSizeDependentLimits)
         EXPECT_LT(text.size(), c.cch) << "always fits the buffer";
         const size_t shown = std::min<size_t>(6, c.digits);
         EXPECT_EQ(text.substr(0, shown), std::string("000102").substr(0, shown)) << "bytes in order";
+    }
+}
+
+// Every byte value at every place of the groups of sixteen the digits are
+// made in, and every length up to a few groups: two upper-case digits a byte.
+TEST(PropValueToText, BinaryDigitsOfEveryByteAtEveryPlace)
+{
+    std::vector<BYTE> data(256 + 40);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<BYTE>(i * 7 + 3);
+    for (size_t offset = 0; offset < 17; ++offset) {
+        for (size_t cb = 0; offset + cb <= data.size(); cb += cb < 40 ? 1 : 37) {
+            SPropValue v = Value(PR_ENTRYID);
+            v.Value.bin.cb = static_cast<ULONG>(cb);
+            v.Value.bin.lpb = data.data() + offset;
+            std::string expected;
+            for (size_t i = 0; i < cb; ++i) {
+                char sz[3];
+                std::snprintf(sz, sizeof sz, "%02X", data[offset + i]);
+                expected += sz;
+            }
+            EXPECT_EQ(PropValueWholeText(&v, nullptr), expected) << offset << " " << cb;
+        }
+    }
+}
+
+// A row's value said to be plain holds only printable ASCII with no quote and
+// no backslash, whatever the value; strings, dates and the object type's name
+// are never said to be.
+TEST(AppendPropRowValue, PlainOnlyWhereNoByteNeedsEscaping)
+{
+    BYTE bytes[] = {0x00, 0x22, 0x5C, 0x7F, 0xFF, 0x0A};
+    GUID guid = {0xFFFFFFFF, 0, 0xABCD, {0x22, 0x5C, 0, 0, 0, 0, 0, 0xFF}};
+    char quoted[] = "plain \"or\" not";
+    char16_t wide[] = u"abc";
+    const auto with = [](ULONG tag, auto set) {
+        SPropValue v = Value(tag);
+        set(v.Value);
+        return v;
+    };
+    struct Case
+    {
+        const char* name;
+        SPropValue value;
+        bool bPlain;
+    };
+    const Case cases[] = {
+        {"long", with(PROP_TAG(PT_LONG, 0x0E08), [](_PV& v) { v.l = -2147483647 - 1; }), true},
+        {"short", with(PROP_TAG(PT_I2, 0x0E08), [](_PV& v) { v.i = -32768; }), true},
+        {"double", with(PROP_TAG(PT_DOUBLE, 0x0E08), [](_PV& v) { v.dbl = -1.0 / 0.0; }), true},
+        {"float", with(PROP_TAG(PT_R4, 0x0E08), [](_PV& v) { v.flt = 0.0f / 0.0f; }), true},
+        {"currency", with(PROP_TAG(PT_CURRENCY, 0x0E08), [](_PV& v) { v.cur.int64 = INT64_MIN; }), true},
+        {"i8", with(PROP_TAG(PT_I8, 0x0E08), [](_PV& v) { v.li.QuadPart = INT64_MIN; }), true},
+        {"boolean", with(PROP_TAG(PT_BOOLEAN, 0x0E08), [](_PV& v) { v.b = 0xFFFF; }), true},
+        {"binary", with(PROP_TAG(PT_BINARY, 0x0FFF), [&](_PV& v) { v.bin = SBinary{sizeof bytes, bytes}; }), true},
+        {"guid", with(PROP_TAG(PT_CLSID, 0x0E08), [&](_PV& v) { v.lpguid = &guid; }), true},
+        {"error", with(PROP_TAG(PT_ERROR, 0x0E08), [](_PV& v) { v.err = MAPI_E_NOT_FOUND; }), true},
+        {"unnamed error", with(PROP_TAG(PT_ERROR, 0x0E08), [](_PV& v) { v.err = static_cast<SCODE>(0x8004FFFF); }),
+         true},
+        {"null", with(PROP_TAG(PT_NULL, 0x0E08), [](_PV&) {}), true},
+        {"string", with(PROP_TAG(PT_STRING8, 0x0037), [&](_PV& v) { v.lpszA = quoted; }), false},
+        {"unicode", with(PROP_TAG(PT_UNICODE, 0x0037), [&](_PV& v) { v.lpszW = wide; }), false},
+        {"date", with(PROP_TAG(PT_SYSTIME, 0x0E06), [](_PV& v) { v.ft = FILETIME{1, 1}; }), false},
+        {"object type", with(PROP_TAG(PT_LONG, 0x0FFE), [](_PV& v) { v.l = 5; }), false},
+        {"several", with(PROP_TAG(PT_MV_LONG, 0x0E08), [](_PV& v) { v.MVl = SLongArray{0, nullptr}; }), false},
+    };
+    for (const Case& c : cases) {
+        for (const bool bWhole : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (bWhole ? " whole" : " cut"));
+            std::string text;
+            bool bPlain = !c.bPlain;
+            EXPECT_EQ(AppendPropRowValue(text, &c.value, c.value.ulPropTag, nullptr, bWhole, &bPlain), S_OK);
+            EXPECT_EQ(bPlain, c.bPlain);
+            if (bPlain)
+                for (const char ch : text)
+                    EXPECT_TRUE(ch >= 0x20 && ch < 0x7F && ch != '"' && ch != '\\') << text;
+        }
     }
 }
 

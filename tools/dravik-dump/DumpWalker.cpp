@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "props/IniFile.h"
 #include "props/PropValueArray.h"
 #include "tree/TreeNode.h"
 #include "tree/TreeRules.h"
@@ -289,7 +290,9 @@ void CDumpWalker::WalkAddressBook(const treerules::CRootCategory& category)
         Report("the address book cannot be opened", kAddressBook, hrBook);
     }
     // The root shows the address book's own properties as its row values.
-    m_writer.Write(0, "category", kAddressBook, PropRows(props, nullptr, kAddressBook));
+    m_writer.BeginObject(0, "category", kAddressBook);
+    WriteProps(&props, nullptr, kAddressBook);
+    m_writer.EndObject();
     if (!root || !Continue())
         return;
     CRef<IMAPITable> table;
@@ -314,32 +317,19 @@ void CDumpWalker::WriteNamedProperties(Parent& parent)
     m_writer.WriteNamed(parent.nDepth, "named-properties", treerules::kNamedPropsText, rows);
 }
 
-std::span<const CPropRowText> CDumpWalker::PropRows(const CPropValueArray& props, IMAPIProp* pSource,
-                                                    const std::string& strWhere)
+void CDumpWalker::WriteProps(const CPropValueArray* pProps, IMAPIProp* pSource, const std::string& strWhere)
 {
-    if (!m_writer.WantsProps())
-        return {};
-    // Every row of a property listing of these values, in the order the list
-    // shows them before any sort: each row is inserted at the top, so the
-    // last value comes first. pSource is the object the values came from (it
-    // is asked for named-property IDs), or null for a table row's values.
-    // JSON has each value whole, text cut as the list cuts it.
-    const ULONG cRows = props.Count();
-    if (m_rowPool.size() < cRows)
-        m_rowPool.resize(cRows);
-    for (ULONG i = 0; i < cRows; ++i)
-        FormatPropRow(m_rowPool[i], props, cRows - 1 - i, pSource, m_writer.WholeValues());
-    const std::span<const CPropRowText> rows(m_rowPool.data(), cRows);
-    for (const CPropRowText& row : rows) {
-        if (SUCCEEDED(row.hrValue))
-            continue;
+    if (!m_writer.WantsProps() || pProps == nullptr)
+        return;
+    m_failures.clear();
+    m_writer.WriteProps(*pProps, pSource, m_failures);
+    for (const auto& [ulTag, hr] : m_failures) {
         ++m_nDamagedValues;
         if (m_hrFirst == S_OK)
-            m_hrFirst = row.hrValue;
+            m_hrFirst = hr;
         std::fprintf(stderr, "dravik-dump: a value cannot be read whole: \"%s\": %s: %s\n", TextLine(strWhere).c_str(),
-                     row.strTag.c_str(), ErrorInPlainWords(row.hrValue).c_str());
+                     DictionaryKey(ulTag).c_str(), ErrorInPlainWords(hr).c_str());
     }
-    return rows;
 }
 
 void CDumpWalker::LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere,
@@ -504,7 +494,7 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
     // The node's line, with what the property list shows for it in "Entry
     // Properties" mode: the object the node stands for, else its row values.
     // An attachment's own values are read when its method is not in the row.
-    std::span<const CPropRowText> rows;
+    m_writer.BeginObject(parent.nDepth, pszKind, look.strText);
     CPropValueArray attachProps;
     if (attach && (m_writer.WantsProps() || !treerules::RowHasAttachMethod(rowProps)))
         LoadProps(attach.Get(), attachProps, node.strPath);
@@ -518,17 +508,17 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
             pObject = attach.Get();
         if (pObject && pObject == entry.Get()) {
             // The entry's properties were read above, just as the list reads them.
-            rows = PropRows(entryProps, pObject, node.strPath);
+            WriteProps(&entryProps, pObject, node.strPath);
         } else if (pObject && pObject == attach.Get()) {
-            rows = PropRows(attachProps, pObject, node.strPath);
+            WriteProps(&attachProps, pObject, node.strPath);
         } else if (pObject) {
             CPropValueArray objectProps;
             // A folder opened a second time (through its parent) holds the
             // values read above: its damage is reported once.
             LoadProps(pObject, objectProps, node.strPath, !entry);
-            rows = PropRows(objectProps, pObject, node.strPath);
+            WriteProps(&objectProps, pObject, node.strPath);
         } else {
-            rows = PropRows(rowProps, nullptr, node.strPath);
+            WriteProps(&rowProps, nullptr, node.strPath);
         }
     }
     dravik::content::MessageBody body;
@@ -537,7 +527,7 @@ bool CDumpWalker::AddRow(const SRow& row, Parent& parent, ULONG ulDisplayTag, in
             LoadBody(pMessage, node.strPath, body);
         m_writer.SetNextBody(&body);
     }
-    m_writer.Write(parent.nDepth, pszKind, look.strText, rows);
+    m_writer.EndObject();
     if (!Continue())
         return false;
 
@@ -581,12 +571,14 @@ void CDumpWalker::AddEmbeddedMessage(IAttach* pAttach, Parent& node)
     Parent child = node.Child(look.strText);
     child.nKind = look.nKind;
     child.nEmbedDepth = nEmbedDepth;
+    m_writer.BeginObject(node.nDepth, "message", look.strText);
+    WriteProps(&props, message.Get(), child.strPath);
     dravik::content::MessageBody body;
     if (m_writer.WantsBodies()) {
         LoadBody(message.Get(), child.strPath, body);
         m_writer.SetNextBody(&body);
     }
-    m_writer.Write(node.nDepth, "message", look.strText, PropRows(props, message.Get(), child.strPath));
+    m_writer.EndObject();
     if (!Continue())
         return;
     // Its own values serve as its row: they say whether it has attachments.

@@ -99,12 +99,11 @@ private:
     // each damaged value when bReportDamage.
     void LoadProps(IMAPIProp* pObject, CPropValueArray& props, const std::string& strWhere,
                    bool bReportDamage = true);
-    // The property rows of these values when the output has them, else none.
-    // The property rows of an object (with --props); a value that cannot be
-    // read whole for JSON is reported as damaged, with the object's path.
-    // The rows live in m_rowPool until the next call.
-    std::span<const CPropRowText> PropRows(const CPropValueArray& props, IMAPIProp* pSource,
-                                           const std::string& strWhere);
+    // With --props, the property rows of these values (pSource: the object
+    // they came from, or null for a table row's values) into the object's
+    // line; a value that cannot be read whole for JSON is reported as
+    // damaged, with the object's path.
+    void WriteProps(const CPropValueArray* pProps, IMAPIProp* pSource, const std::string& strWhere);
 
     IMAPISession* m_pSession;
     CDumpWriter& m_writer;
@@ -113,8 +112,7 @@ private:
     int m_nDamaged = 0;
     int m_nDamagedValues = 0;
     bool m_bInterrupted = false;
-    std::vector<ULONG> m_rowColumns;
-    // The property rows of the object being written: kept from one object to
-    // the next, so that their strings are allocated once for the whole walk.
-    std::vector<CPropRowText> m_rowPool;  // empty: contents tables are walked as the tree lists them
+    std::vector<ULONG> m_rowColumns;  // empty: contents tables are walked as the tree lists them
+    // The values of the object being written that could not be read whole.
+    std::vector<std::pair<ULONG, HRESULT>> m_failures;
 };

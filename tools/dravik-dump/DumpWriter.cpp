@@ -1,5 +1,7 @@
 #include "DumpWriter.h"
 
+#include "props/IniFile.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -248,8 +250,9 @@ CDumpWriter::CDumpWriter(std::FILE* out, Format format, bool bProps, const volat
     m_bMayBlock = !(fd >= 0 && ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)));
 }
 
-void CDumpWriter::Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const
+void CDumpWriter::Head(std::string& line, int nDepth, std::string_view kind, std::string_view text)
 {
+    m_nDepth = nDepth;
     if (m_format == Format::Json) {
         line += "{\"depth\":";
         AppendDecimal(line, nDepth);
@@ -308,15 +311,35 @@ void CDumpWriter::AppendBody(std::string& line, int nDepth, const dravik::conten
     row("source", source);
 }
 
-template <class Row, size_t N>
-void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_view text, std::span<const Row> rows,
-                              const CColumn<Row> (&columns)[N])
+void CDumpWriter::BeginObject(int nDepth, std::string_view kind, std::string_view text)
 {
     // One buffer for every line: a line with properties is long, and
     // allocating it anew for each object costs more than writing it. Lines
     // for a regular file gather in it until Emit writes them.
+    Head(m_line, nDepth, kind, text);
+}
+
+void CDumpWriter::EndObject()
+{
     std::string& line = m_line;
-    Head(line, nDepth, kind, text);
+    if (m_format == Format::Json && m_bProps)
+        line += ']';
+    if (m_pNextBody) {
+        // The depth of the object's rows is that of its line's indent.
+        AppendBody(line, m_nDepth, *m_pNextBody);
+        m_pNextBody = nullptr;
+    }
+    if (m_format == Format::Json)
+        line += "}\n";
+    Emit();
+}
+
+template <class Row, size_t N>
+void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_view text, std::span<const Row> rows,
+                              const CColumn<Row> (&columns)[N])
+{
+    std::string& line = m_line;
+    BeginObject(nDepth, kind, text);
     if (m_bProps) {
         const size_t cIndent = static_cast<size_t>(nDepth + 1) * 2;
         bool first = true;
@@ -340,15 +363,102 @@ void CDumpWriter::WriteObject(int nDepth, std::string_view kind, std::string_vie
             first = false;
         }
     }
-    if (m_format == Format::Json && m_bProps)
-        line += ']';
-    if (m_pNextBody) {
-        AppendBody(line, nDepth, *m_pNextBody);
-        m_pNextBody = nullptr;
+    EndObject();
+}
+
+void CDumpWriter::FinishText(size_t from, bool bPlain, std::string_view closing)
+{
+    std::string& line = m_line;
+    if (m_format == Format::Json) {
+        if (bPlain || JsonPlain(std::string_view(line).substr(from))) {
+            line.append(closing);
+            return;
+        }
+        m_value.assign(line, from);
+        line.resize(from - 1);
+        AppendJsonString(line, m_value);
+        line.append(closing.substr(1));
+        return;
     }
-    if (m_format == Format::Json)
-        line += "}\n";
-    Emit();
+    if (!bPlain && !TextPlain(std::string_view(line).substr(from))) {
+        m_value.assign(line, from);
+        line.resize(from);
+        AppendTextLine(line, m_value);
+    }
+    line.append(closing);
+}
+
+const CDumpWriter::CTagTexts& CDumpWriter::TagTexts(ULONG ulTag, unsigned long nGeneration)
+{
+    // A table of a few hundred tags: a store's messages share their tags, and
+    // the few that meet in one place take turns.
+    static constexpr size_t kSlots = 1024;
+    if (m_tagTexts.empty())
+        m_tagTexts.resize(kSlots);
+    CTagTexts& texts = m_tagTexts[(ulTag * 2654435761U) >> 22 & (kSlots - 1)];
+    if (texts.bMade && texts.ulTag == ulTag && texts.nGeneration == nGeneration)
+        return texts;
+    texts.ulTag = ulTag;
+    texts.nGeneration = nGeneration;
+    texts.bMade = true;
+    texts.head.clear();
+    texts.tail.clear();
+    std::string& text = m_value;
+    const auto column = [&](std::string& out, void (*append)(std::string&, ULONG)) {
+        text.clear();
+        append(text, ulTag);
+        if (m_format == Format::Json)
+            AppendJsonString(out, text);
+        else
+            AppendTextLine(out, text);
+    };
+    const bool bJson = m_format == Format::Json;
+    texts.head += bJson ? ",{\"tag\":" : "";
+    column(texts.head, [](std::string& out, ULONG tag) { AppendDictionaryKey(out, tag); });
+    texts.head += bJson ? ",\"name\":" : "\t";
+    column(texts.head, AppendPropRowName);
+    texts.head += bJson ? ",\"namedId\":\"" : "\t";
+    texts.tail += bJson ? "\",\"type\":" : "\t";
+    column(texts.tail, AppendPropRowType);
+    texts.tail += bJson ? ",\"value\":\"" : "\t";
+    texts.whole = texts.head;
+    texts.whole += texts.tail;
+    return texts;
+}
+
+void CDumpWriter::WriteProps(const CPropValueArray& props, IMAPIProp* pSource,
+                             std::vector<std::pair<ULONG, HRESULT>>& failures)
+{
+    if (!m_bProps)
+        return;
+    std::string& line = m_line;
+    const bool bJson = m_format == Format::Json;
+    const size_t cIndent = static_cast<size_t>(m_nDepth + 1) * 2;
+    const unsigned long nGeneration = GetIniFile().Generation();
+    props.FindEach(m_firstValues);
+    // JSON: each row after the first begins with its comma.
+    const size_t cSkip = bJson ? 1 : 0;
+    const std::string_view rowEnd = bJson ? "\"}" : "\n";
+    for (ULONG i = props.Count(); i-- > 0;) {
+        const ULONG ulTag = props.At(i)->ulPropTag;
+        const size_t cCut = i + 1 == props.Count() ? cSkip : 0;
+        if (!bJson)
+            line.append(cIndent, ' ');
+        const CTagTexts& texts = TagTexts(ulTag, nGeneration);
+        if (PropRowMayHaveNamedId(pSource, ulTag)) {
+            line.append(texts.head, cCut);
+            const size_t from = line.size();
+            AppendPropRowNamedId(line, pSource, ulTag);
+            FinishText(from, false, texts.tail);
+        } else {
+            line.append(texts.whole, cCut);
+        }
+        const size_t from = line.size();
+        bool bPlain = false;
+        if (const HRESULT hr = AppendPropRowValue(line, m_firstValues[i], ulTag, pSource, bJson, &bPlain); FAILED(hr))
+            failures.emplace_back(ulTag, hr);
+        FinishText(from, bPlain, rowEnd);
+    }
 }
 
 namespace {

@@ -6,12 +6,14 @@
 #include "content/MessageBody.h"
 #include "props/Mapi.h"
 #include "props/PropText.h"
+#include "props/PropValueArray.h"
 
 #include <csignal>
 #include <span>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // A JSON string literal (with its quotes) of arbitrary bytes. Valid UTF-8 is
@@ -40,6 +42,22 @@ public:
     // ("category", "store", "folder", ...) and its text, followed (with
     // bProps) by every property row.
     void Write(int nDepth, std::string_view kind, std::string_view text, std::span<const CPropRowText> rows);
+
+    // The same in three steps, for an object whose property rows are written
+    // straight from its values: the object's line begun, with bProps the rows
+    // of its values, then the line ended (with the body SetNextBody gave).
+    // Write(rows) is BeginObject, the rows and EndObject.
+    void BeginObject(int nDepth, std::string_view kind, std::string_view text);
+    // Every row of the property listing of these values (without bProps,
+    // none), in the order the list shows them before any sort: each row is
+    // inserted at the top, so the last value comes first. Each row's texts
+    // are those of FormatPropRow (JSON with each value whole, text cut as
+    // the list cuts it); pSource is the object the values came from, or null
+    // for a table row's values. A value that cannot be read whole is added
+    // to failures with its tag and why.
+    void WriteProps(const CPropValueArray& props, IMAPIProp* pSource,
+                    std::vector<std::pair<ULONG, HRESULT>>& failures);
+    void EndObject();
 
     // The same for the "Named Properties" node, whose rows are the four texts
     // of each named property (ID, KIND, NAME, GUID).
@@ -95,7 +113,25 @@ private:
     template <class Row, size_t N>
     void WriteObject(int nDepth, std::string_view kind, std::string_view text, std::span<const Row> rows,
                      const CColumn<Row> (&columns)[N]);
-    void Head(std::string& line, int nDepth, std::string_view kind, std::string_view text) const;
+    // The texts of a property row that depend on its tag alone, kept for
+    // the tags met (a store uses a few hundred): JSON or text as written,
+    // up to the Named ID's text (head, in JSON with the comma that
+    // separates the row from the one before) and from its end to the
+    // value's text (tail); whole is head and tail (an empty Named ID).
+    struct CTagTexts
+    {
+        ULONG ulTag = 0;
+        unsigned long nGeneration = 0;  // of the dictionary they were made from
+        bool bMade = false;
+        std::string head, tail, whole;
+    };
+    const CTagTexts& TagTexts(ULONG ulTag, unsigned long nGeneration);
+    // The text appended to m_line from `from` on made fit for the line:
+    // escaped where it has to be (not looked at when bPlain says it needs
+    // no escaping), then closing appended (JSON: the text's opening quote is
+    // before from, and closing begins with its closing quote).
+    void FinishText(size_t from, bool bPlain, std::string_view closing);
+    void Head(std::string& line, int nDepth, std::string_view kind, std::string_view text);
     void AppendBody(std::string& line, int nDepth, const dravik::content::MessageBody& body) const;
     // Ends an object's line in m_line: writes what m_line holds, or for a
     // regular file leaves it gathering until it is large.
@@ -109,6 +145,7 @@ private:
     Format m_format;
     bool m_bProps;
     bool m_bBodies = false;
+    int m_nDepth = 0;  // of the object BeginObject began
     const dravik::content::MessageBody* m_pNextBody = nullptr;
     const volatile std::sig_atomic_t* m_pStop;
     bool m_bOk = true;
@@ -123,4 +160,6 @@ private:
     std::vector<ULONG> m_rowTags;
     std::string m_rowKeys;
     std::vector<size_t> m_rowKeyEnds;
+    std::vector<CTagTexts> m_tagTexts;  // by a hash of the tag, made on first use
+    std::vector<const SPropValue*> m_firstValues;  // of the values WriteProps writes, reused
 };

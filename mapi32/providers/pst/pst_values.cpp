@@ -160,6 +160,8 @@ void ValueBuilder::add(uint16_t id, uint16_t type, std::span<const uint8_t> raw)
 void ValueBuilder::addContext(const pst::PropertyContext& pc)
 {
     std::vector<uint8_t> scratch;
+    // One value for each entry (and the few the provider adds after them).
+    values.reserve(values.size() + pc.entries().size() + 8);
     for (const pst::PropEntry& e : pc.entries()) {
         if (e.place == pst::PropEntry::Place::Missing) {
             addError(e.id, MAPI_E_CORRUPT_DATA);
@@ -255,7 +257,7 @@ namespace {
 // A string held as UTF-16, converted to UTF-8 straight into memory chained onto root.
 SCODE NarrowInto(LPCWSTR text, void* root, LPSTR* out)
 {
-    const std::u16string_view w = text ? std::u16string_view(text) : std::u16string_view();
+    const std::u16string_view w = text ? std::u16string_view(text, Utf16Length(text)) : std::u16string_view();
     const size_t length = Utf8LengthOf(w);
     if (length >= 0xFFFFFFFFu)
         return MAPI_E_NOT_ENOUGH_MEMORY;

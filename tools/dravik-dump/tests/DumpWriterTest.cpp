@@ -2,6 +2,9 @@
 // one line, and the layout of objects and property rows.
 #include "DumpWriter.h"
 
+#include "props/IniFile.h"
+#include "props/tests/FakeMapi.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -209,6 +212,105 @@ TEST(Writer, RowValuesReadAsEachValueAlone)
     text += "\n";
     EXPECT_EQ(Written(CDumpWriter::Format::Json, false, [&](CDumpWriter& w) { w.WriteRow(3, row); }), json);
     EXPECT_EQ(Written(CDumpWriter::Format::Text, false, [&](CDumpWriter& w) { w.WriteRow(3, row); }), text);
+}
+
+// An object's properties written straight from its values read exactly as
+// the rows FormatPropRow makes, written as rows: in JSON (values whole) and
+// in text (cut), for names and values that need escaping, named IDs, the
+// object type's name, a property ID held twice, a value that cannot be read
+// whole, and a dictionary that changes between two objects.
+TEST(Writer, PropsFromValuesReadAsTheirRows)
+{
+    CIniFile& dictionary = GetIniFile();
+    dictionary.Clear();
+    for (std::string line : {"[PropType]", "0x0000001f=PT_UNICODE", "0x00000003=PT_LONG", "[MAPIObjTypes]",
+                             "0x00000005=MAPI_MESSAGE", "[PropIDs]", "0x00000037=PR_SUBJECT",
+                             "0x00000e1d=PR_\"odd\"\tname"})
+        dictionary.ParseLine(line);
+
+    const GUID common = {0x00062008, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    std::u16string subject = u"Quarterly report";
+    std::u16string escaped = u"Re: \"x\"\r\n\tback\\slash";
+    std::string longText(1030, 'x');
+    fake::PropObject obj;
+    obj.values.resize(9);
+    obj.values[0].ulPropTag = PROP_TAG(PT_UNICODE, 0x0037);
+    obj.values[0].Value.lpszW = reinterpret_cast<LPWSTR>(subject.data());
+    obj.values[1].ulPropTag = PROP_TAG(PT_UNICODE, 0x0E1D);
+    obj.values[1].Value.lpszW = reinterpret_cast<LPWSTR>(escaped.data());
+    obj.values[2].ulPropTag = PROP_TAG(PT_LONG, 0x0FFE);
+    obj.values[2].Value.l = 5;
+    obj.values[3].ulPropTag = PROP_TAG(PT_LONG, 0x8501);
+    obj.values[3].Value.l = 15;
+    obj.values[4].ulPropTag = PROP_TAG(PT_STRING8, 0x8502);
+    obj.values[4].Value.lpszA = longText.data();
+    obj.values[5].ulPropTag = PROP_TAG(PT_LONG, 0x0037);  // the subject's ID again: its rows show the first value
+    obj.values[5].Value.l = 1;
+    obj.values[6].ulPropTag = PROP_TAG(PT_ERROR, 0x1000);  // too large, and its stream fails
+    obj.values[6].Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
+    obj.values[7].ulPropTag = PROP_TAG(PT_LONG, 0x8503);  // no name
+    obj.values[7].Value.l = 2;
+    obj.values[8].ulPropTag = PROP_TAG(PT_ERROR, 0x1001);  // too large, read whole: a text to escape
+    obj.values[8].Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
+    obj.streams[0x1001] = {{'"', 0, '\n', 0, 'z', 0}, 4, S_OK};
+    obj.namesById[0x8501] = {common, MNID_ID, 0x8218, u""};
+    obj.namesById[0x8502] = {common, MNID_STRING, 0, u"Key\"words\n"};
+    obj.streams[0x1000] = {std::vector<BYTE>(100, 'a'), 40, MAPI_E_CORRUPT_DATA};
+    CPropValueArray props;
+    ASSERT_EQ(props.LoadProps(&obj, 1), S_OK);
+
+    for (const auto format : {CDumpWriter::Format::Json, CDumpWriter::Format::Text}) {
+        SCOPED_TRACE(format == CDumpWriter::Format::Json ? "JSON" : "text");
+        const bool bWhole = format == CDumpWriter::Format::Json;
+        // Each object with a source and without (a table row's values), at
+        // two depths, the second pair after the dictionary names one more type.
+        const auto rowsOf = [&](IMAPIProp* pSource) {
+            std::vector<CPropRowText> rows;
+            for (ULONG i = props.Count(); i-- > 0;)
+                rows.push_back(FormatPropRow(props, i, pSource, bWhole));
+            return rows;
+        };
+        std::string expected;
+        std::string got;
+        for (int pass = 0; pass < 2; ++pass) {
+            expected += Written(format, true, [&](CDumpWriter& w) {
+                w.Write(1, "message", "m", rowsOf(&obj));
+                w.Write(3, "recipient", "r", rowsOf(nullptr));
+            });
+            got += Written(format, true, [&](CDumpWriter& w) {
+                std::vector<std::pair<ULONG, HRESULT>> failures;
+                w.BeginObject(1, "message", "m");
+                w.WriteProps(props, &obj, failures);
+                w.EndObject();
+                EXPECT_EQ(failures.size(), bWhole ? 1U : 0U);
+                if (bWhole && failures.size() == 1) {
+                    EXPECT_EQ(failures[0].first, PROP_TAG(PT_ERROR, 0x1000));
+                    EXPECT_EQ(failures[0].second, MAPI_E_CORRUPT_DATA);
+                }
+                failures.clear();
+                w.BeginObject(3, "recipient", "r");
+                w.WriteProps(props, nullptr, failures);
+                w.EndObject();
+                EXPECT_TRUE(failures.empty()) << "without a source nothing is read";
+                if (pass == 0) {
+                    // One writer across the change: what it kept is made anew.
+                    std::string line = "0x00008501=PidLidFifteen";
+                    dictionary.ParseLine(line);
+                    w.BeginObject(0, "message", "after");
+                    w.WriteProps(props, &obj, failures);
+                    w.EndObject();
+                }
+            });
+            if (pass == 0)
+                expected += Written(format, true, [&](CDumpWriter& w) { w.Write(0, "message", "after", rowsOf(&obj)); });
+        }
+        EXPECT_EQ(got, expected);
+        EXPECT_NE(expected.find("PidLidFifteen"), std::string::npos);
+        EXPECT_NE(expected.find("MAPI_MESSAGE"), std::string::npos);
+        EXPECT_NE(expected.find(bWhole ? "\\\"\\nz" : "MAPI_E_NOT_ENOUGH_MEMORY"), std::string::npos);
+        EXPECT_NE(expected.find(bWhole ? "odd\\\"\\tname" : "odd\"\\tname"), std::string::npos) << "a name escaped";
+    }
+    dictionary.Clear();
 }
 
 // A regular file takes the lines of many objects in one write; whether the
