@@ -3,6 +3,7 @@
 // buffers chained onto a root are carved from chunks the root owns (a pool per
 // root), so a row or a property set with many strings costs a few allocations
 // instead of one per value; MAPIFreeBuffer of the root frees every chunk.
+#include "mapi32/alloc.h"
 #include "mapi32/mapicode.h"
 #include "mapi32/mapiutil.h"
 
@@ -119,7 +120,9 @@ Header* NewChained(Header* root, ULONG cb)
 
 } // namespace
 
-SCODE MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer)
+namespace {
+
+SCODE AllocateRoot(ULONG cbSize, LPVOID* lppBuffer, bool bZero)
 {
     if (!lppBuffer)
         return MAPI_E_INVALID_PARAMETER;
@@ -129,10 +132,23 @@ SCODE MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer)
         return MAPI_E_NOT_ENOUGH_MEMORY;
     new (raw) Pool{nullptr, nullptr, 0};
     auto* h = new (static_cast<char*>(raw) + sizeof(Pool)) Header{kRootMagic, nullptr, nullptr};
-    std::memset(h + 1, 0, cbSize ? cbSize : 1);
+    if (bZero)
+        std::memset(h + 1, 0, cbSize ? cbSize : 1);
     h->root = h;
     *lppBuffer = h + 1;
     return S_OK;
+}
+
+}  // namespace
+
+SCODE MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer)
+{
+    return AllocateRoot(cbSize, lppBuffer, true);
+}
+
+SCODE dravik::mapi32::AllocateBufferUnzeroed(ULONG cbSize, LPVOID* lppBuffer)
+{
+    return AllocateRoot(cbSize, lppBuffer, false);
 }
 
 SCODE MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer)

@@ -1,5 +1,6 @@
 #include "mapi32/table.h"
 
+#include "mapi32/alloc.h"
 #include "mapi32/mapicode.h"
 #include "mapi32/mapiguid.h"
 #include "mapi32/mapiutil.h"
@@ -843,16 +844,21 @@ private:
         }
         if (cbTotal > 0xFFFFFFFFu)
             return MAPI_E_NOT_ENOUGH_MEMORY;
+        // Not zeroed first: every byte is written below (each value whole, each
+        // value's data with the zeros that pad it to eight bytes).
         void* p = nullptr;
-        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(cbTotal), &p);
+        HRESULT hr = AllocateBufferUnzeroed(static_cast<ULONG>(cbTotal), &p);
         if (FAILED(hr))
             return hr;
         auto* vals = static_cast<LPSPropValue>(p);
-        char* data = static_cast<char*>(p) + cbValues;  // zeroed, as MAPIAllocateBuffer hands it out
+        if (cColumns == 0)
+            std::memset(vals, 0, sizeof(SPropValue));
+        char* data = static_cast<char*>(p) + cbValues;
         for (size_t c = 0; c < cColumns; ++c) {
             if (found[c] == SIZE_MAX) {
                 vals[c].ulPropTag = CHANGE_PROP_TYPE(m_columns[c], PT_ERROR);
                 vals[c].dwAlignPad = 0;
+                std::memset(&vals[c].Value, 0, sizeof(vals[c].Value));
                 vals[c].Value.err = MAPI_E_NOT_FOUND;
                 continue;
             }
@@ -872,6 +878,9 @@ private:
             // What PropCopyMore makes: no data, no pointer; else a copy (zeros
             // for a binary value without bytes).
             void* pCopy = cb == 0 ? nullptr : data;
+            const size_t cbPadded = (cb + 7) & ~size_t(7);
+            if (cbPadded != 0)
+                std::memset(data + cbPadded - 8, 0, 8);  // the padding after the copy
             switch (PROP_TYPE(v->ulPropTag)) {
             case PT_STRING8:
                 if (cb)
@@ -887,12 +896,14 @@ private:
             case PT_SVREID:
                 if (cb && v->Value.bin.lpb)
                     std::memcpy(data, v->Value.bin.lpb, cb);
+                else if (cb)
+                    std::memset(data, 0, cb);
                 vals[c].Value.bin.lpb = static_cast<LPBYTE>(pCopy);
                 break;
             default:
                 break;
             }
-            data += (cb + 7) & ~size_t(7);
+            data += cbPadded;
         }
         dst.lpProps = vals;
         return S_OK;

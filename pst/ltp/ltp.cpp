@@ -93,7 +93,28 @@ Heap::Ref Heap::itemRef(uint32_t hid) const { return find(hid, false); }
 
 namespace {
 // Compares two BTH keys as the little-endian numbers they are.
+// A key of N little-endian bytes as a number (N known here, so the loop folds into one load).
+template <size_t N>
+uint64_t keyValue(const uint8_t* p) {
+    uint64_t v = 0;
+    for (size_t i = N; i-- > 0;) v = (v << 8) | p[i];
+    return v;
+}
+
+template <size_t N>
+int compareKeysOf(const uint8_t* a, const uint8_t* b) {
+    const uint64_t x = keyValue<N>(a), y = keyValue<N>(b);
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
+
 int compareKeys(const uint8_t* a, const uint8_t* b, size_t cbKey) {
+    // Keys of 2, 4 and 8 bytes (every BTH the format defines) compare as numbers.
+    switch (cbKey) {
+    case 2: return compareKeysOf<2>(a, b);
+    case 4: return compareKeysOf<4>(a, b);
+    case 8: return compareKeysOf<8>(a, b);
+    default: break;
+    }
     for (size_t i = cbKey; i-- > 0;)
         if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
     return 0;
