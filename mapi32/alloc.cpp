@@ -3,11 +3,14 @@
 // buffers chained onto a root are carved from chunks the root owns (a pool per
 // root), so a row or a property set with many strings costs a few allocations
 // instead of one per value; MAPIFreeBuffer of the root frees every chunk.
+// Small roots made in a run (a page of table rows) are carved from chunks the
+// run's roots share, each freed with the last root carved from it.
 #include "mapi32/alloc.h"
 #include "mapi32/mapicode.h"
 #include "mapi32/mapiutil.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -33,6 +36,7 @@ struct alignas(16) Pool
     char* pos;
     char* end;
     std::uint32_t chunks;  // chunks made so far: each is larger than the last
+    void* run;             // the run chunk the root was carved from, or null: a block of its own
 };
 static_assert(sizeof(Pool) % 16 == 0);
 
@@ -130,7 +134,7 @@ SCODE AllocateRoot(ULONG cbSize, LPVOID* lppBuffer, bool bZero)
     void* raw = std::malloc(sizeof(Pool) + sizeof(Header) + (cbSize ? cbSize : 1));
     if (!raw)
         return MAPI_E_NOT_ENOUGH_MEMORY;
-    new (raw) Pool{nullptr, nullptr, 0};
+    new (raw) Pool{nullptr, nullptr, 0, nullptr};
     auto* h = new (static_cast<char*>(raw) + sizeof(Pool)) Header{kRootMagic, nullptr, nullptr};
     if (bZero)
         std::memset(h + 1, 0, cbSize ? cbSize : 1);
@@ -139,6 +143,10 @@ SCODE AllocateRoot(ULONG cbSize, LPVOID* lppBuffer, bool bZero)
     return S_OK;
 }
 
+}  // namespace
+
+namespace {
+void ReleaseRunChunk(void* chunk);
 }  // namespace
 
 SCODE MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer)
@@ -193,6 +201,108 @@ ULONG MAPIFreeBuffer(LPVOID lpBuffer)
         chain = next;
     }
     h->magic = 0;
-    std::free(PoolOf(h));
+    Pool* pool = PoolOf(h);
+    if (pool->run)
+        ReleaseRunChunk(pool->run);
+    else
+        std::free(pool);
+    return S_OK;
+}
+
+// ---- runs of root buffers
+
+struct dravik::mapi32::BufferRunChunk
+{
+    // The buffers carved from the chunk and not yet freed, and one more while
+    // the run carves from it.
+    std::atomic<std::uint32_t> refs;
+};
+
+namespace {
+
+constexpr size_t kRunChunk = 64 * 1024;
+constexpr size_t kLargestInRun = 4 * 1024;  // larger buffers get a block of their own
+constexpr size_t kRunChunkHead = (sizeof(dravik::mapi32::BufferRunChunk) + 15) & ~size_t{15};
+
+// Chunks whose buffers are all freed, kept for the next run: a run of rows
+// freed and made again page after page would otherwise give the memory back
+// to the system and fault it in again each time (the chunks sit at the top of
+// the heap). At most as many as a few pages of rows take.
+constexpr size_t kKeptRunChunks = 32;
+
+struct KeptRunChunks
+{
+    std::mutex lock;
+    void* chunks[kKeptRunChunks];
+    size_t count = 0;
+};
+
+// Never destroyed: a buffer may be freed by a static object's destructor.
+KeptRunChunks& KeptChunks()
+{
+    static KeptRunChunks& kept = *new KeptRunChunks;
+    return kept;
+}
+
+void* NewRunChunk()
+{
+    KeptRunChunks& kept = KeptChunks();
+    {
+        std::lock_guard guard(kept.lock);
+        if (kept.count > 0)
+            return kept.chunks[--kept.count];
+    }
+    return std::malloc(kRunChunk);
+}
+
+void ReleaseRunChunk(void* p)
+{
+    auto* chunk = static_cast<dravik::mapi32::BufferRunChunk*>(p);
+    if (chunk->refs.fetch_sub(1, std::memory_order_acq_rel) != 1)
+        return;
+    chunk->~BufferRunChunk();
+    KeptRunChunks& kept = KeptChunks();
+    {
+        std::lock_guard guard(kept.lock);
+        if (kept.count < kKeptRunChunks) {
+            kept.chunks[kept.count++] = chunk;
+            return;
+        }
+    }
+    std::free(chunk);
+}
+
+}  // namespace
+
+dravik::mapi32::CBufferRun::~CBufferRun()
+{
+    if (m_pChunk)
+        ReleaseRunChunk(m_pChunk);
+}
+
+SCODE dravik::mapi32::CBufferRun::Allocate(ULONG cbSize, LPVOID* lppBuffer)
+{
+    if (!lppBuffer)
+        return MAPI_E_INVALID_PARAMETER;
+    const size_t size = sizeof(Pool) + sizeof(Header) + ((static_cast<size_t>(cbSize ? cbSize : 1) + 15) & ~size_t{15});
+    if (!kPooled || size > kLargestInRun)
+        return AllocateRoot(cbSize, lppBuffer, false);
+    *lppBuffer = nullptr;
+    if (static_cast<size_t>(m_pEnd - m_pPos) < size) {
+        void* raw = NewRunChunk();
+        if (!raw)
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        if (m_pChunk)
+            ReleaseRunChunk(m_pChunk);
+        m_pChunk = new (raw) BufferRunChunk{1};
+        m_pPos = static_cast<char*>(raw) + kRunChunkHead;
+        m_pEnd = static_cast<char*>(raw) + kRunChunk;
+    }
+    m_pChunk->refs.fetch_add(1, std::memory_order_relaxed);
+    new (m_pPos) Pool{nullptr, nullptr, 0, m_pChunk};
+    auto* h = new (m_pPos + sizeof(Pool)) Header{kRootMagic, nullptr, nullptr};
+    h->root = h;
+    m_pPos += size;
+    *lppBuffer = h + 1;
     return S_OK;
 }

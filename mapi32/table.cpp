@@ -5,6 +5,7 @@
 #include "mapi32/mapiguid.h"
 #include "mapi32/mapiutil.h"
 #include "mapi32/unknown.h"
+#include "mapi32/utf.h"
 
 #include <algorithm>
 #include <atomic>
@@ -647,8 +648,10 @@ public:
         for (LONG i = 0; i < n; ++i)
             m_rowIndexes[static_cast<size_t>(i)] = RowAt(first + i);
         // Two pointers: small enough for the function to hold without allocating.
-        hr = m_source->WithRows(m_rowIndexes, &m_columns, [this, set](size_t k, const SPropValue* props, ULONG cValues) {
-            const HRESULT built = BuildRow(props, cValues, set->aRow[k]);
+        // The rows' buffers carved from shared chunks: one allocation for many rows.
+        CBufferRun run;
+        hr = m_source->WithRows(m_rowIndexes, &m_columns, [this, set, &run](size_t k, const SPropValue* props, ULONG cValues) {
+            const HRESULT built = BuildRow(props, cValues, set->aRow[k], run);
             if (SUCCEEDED(built))
                 set->cRows = static_cast<ULONG>(k + 1);
             return built;
@@ -773,10 +776,7 @@ private:
         case PT_UNICODE: {
             if (!v.Value.lpszW)
                 return 0;
-            size_t n = 0;
-            while (v.Value.lpszW[n])
-                ++n;
-            return (n + 1) * sizeof(WCHAR);
+            return (Utf16Length(v.Value.lpszW) + 1) * sizeof(WCHAR);
         }
         case PT_BINARY:
         case PT_SVREID:
@@ -826,7 +826,7 @@ private:
     // the data of their strings and binary values (freed with the row by one
     // MAPIFreeBuffer); anything else is chained onto it by PropCopyMore. The
     // buffer is sized in one pass over the columns and filled in the next.
-    HRESULT BuildRow(const SPropValue* props, ULONG count, SRow& dst)
+    HRESULT BuildRow(const SPropValue* props, ULONG count, SRow& dst, CBufferRun& run)
     {
         dst.ulAdrEntryPad = 0;
         dst.cValues = static_cast<ULONG>(m_columns.size());
@@ -847,7 +847,7 @@ private:
         // Not zeroed first: every byte is written below (each value whole, each
         // value's data with the zeros that pad it to eight bytes).
         void* p = nullptr;
-        HRESULT hr = AllocateBufferUnzeroed(static_cast<ULONG>(cbTotal), &p);
+        HRESULT hr = run.Allocate(static_cast<ULONG>(cbTotal), &p);
         if (FAILED(hr))
             return hr;
         auto* vals = static_cast<LPSPropValue>(p);

@@ -8,6 +8,7 @@
 #include "props/TextConv.h"
 
 #include "mapi32/errortext.h"
+#include "mapi32/utf.h"
 
 
 #include <algorithm>
@@ -224,7 +225,7 @@ void AppendSingleValueText(std::string& out, ULONG ulType, const _PV& v, UINT cc
         return;
     case PT_UNICODE:
         if (v.lpszW)
-            AppendWideToNarrow(out, std::u16string_view(v.lpszW), cbMax);
+            AppendWideToNarrow(out, std::u16string_view(v.lpszW, dravik::mapi32::Utf16Length(v.lpszW)), cbMax);
         return;
     case PT_SYSTIME:
         out += FileTimeToText(FileTimeValue(v.ft));

@@ -8,31 +8,43 @@
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 size_t Utf8Length(char32_t cp)
 {
     return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
 }
 
 } // namespace
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        const char bytes[2] = {static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
+        out.append(bytes, 2);
+    } else if (cp < 0x10000) {
+        const char bytes[3] = {static_cast<char>(0xE0 | (cp >> 12)), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+                               static_cast<char>(0x80 | (cp & 0x3F))};
+        out.append(bytes, 3);
+    } else {
+        const char bytes[4] = {static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
+                               static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
+        out.append(bytes, 4);
+    }
+}
+
+char32_t NextWideChar(std::u16string_view text, size_t& i)
+{
+    const char32_t cp = text[i++];
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+        if (i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+            return 0x10000 + ((cp - 0xD800) << 10) + (text[i++] - 0xDC00);
+        return static_cast<unsigned char>(kDefaultChar);
+    }
+    if (cp >= 0xDC00 && cp <= 0xDFFF)
+        return static_cast<unsigned char>(kDefaultChar);
+    return cp;
+}
 
 void AppendWideToNarrow(std::string& out, std::u16string_view text, size_t cbMax)
 {
@@ -56,18 +68,8 @@ void AppendWideToNarrow(std::string& out, std::u16string_view text, size_t cbMax
     char* p = out.data() + start;
     for (size_t k = 0; k < i; ++k)
         p[k] = static_cast<char>(text[k]);
-    for (; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            } else {
-                cp = static_cast<unsigned char>(kDefaultChar);
-            }
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            cp = static_cast<unsigned char>(kDefaultChar);
-        }
+    while (i < text.size()) {
+        const char32_t cp = NextWideChar(text, i);
         if (cbMax != std::string::npos && out.size() - start + Utf8Length(cp) > cbMax)
             break;
         AppendUtf8(out, cp);

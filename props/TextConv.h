@@ -23,6 +23,13 @@ std::string WideToNarrow(std::u16string_view text, size_t cbMax = std::string::n
 // The same appended to out: at most cbMax bytes are added.
 void AppendWideToNarrow(std::string& out, std::u16string_view text, size_t cbMax = std::string::npos);
 
+// The conversion's rule, for a caller that writes the UTF-8 text its own way
+// (escaping some of it as it goes): the character at text[i] (a surrogate
+// pair as one; an unpaired surrogate as kDefaultChar), with i moved past it,
+// and a character's UTF-8 bytes appended to out.
+char32_t NextWideChar(std::u16string_view text, size_t& i);
+void AppendUtf8(std::string& out, char32_t cp);
+
 // The number of bytes of text to keep so that at most cbMax bytes remain and
 // no UTF-8 sequence is cut in two.
 size_t Utf8CutLength(std::string_view text, size_t cbMax);

@@ -11,7 +11,8 @@
 #              the stores of 100,000 messages or more and not at all on the
 #              store of 1,000,000 (it takes minutes for 100,000)
 #   SET        all (default): every store below; mail: the samples and the
-#              stores shaped like real mail only, without pffexport
+#              stores shaped like real mail only, without pffexport; rows:
+#              the row-only walk over the store of 1,000,000 messages only
 # With DRAVIK_BENCH_BEFORE set to another build's dravik-dump, that program
 # takes its turn too and its times are shown beside this build's. With
 # DRAVIK_BENCH_STORES set to a folder, a store already there under the name
@@ -72,7 +73,7 @@ if [ "$set" = all ]; then
     store one-100000 --folders 1 --messages 100000 --recipients 0 --attachments 0 --body-size 1000 --seed 1
 fi
 store one-1000000 --folders 1 --messages 1000000 --recipients 0 --attachments 0 --body-size 50 --seed 1
-for recipients in 2 10; do
+[ "$set" = rows ] || for recipients in 2 10; do
     store "mail-r$recipients-1x100000" --folders 1 --messages 100000 --recipients "$recipients" --attachments 1 \
         --attach-every 5 --attachment-size 10000 --body-size 2000 --seed 1
     store "mail-r$recipients-10x10000" --folders 10 --messages 10000 --recipients "$recipients" --attachments 1 \
@@ -134,6 +135,7 @@ row() {
         "$(share "$dj" "$rp")" "$(share "$djc" "$rpc")" "$(share "$dp" "$rp")" "$(share "$dpc" "$rpc")" "$pffText"
 }
 
+if [ "$set" != rows ]; then
 beforeHead="" beforeRule=""
 [ -n "$before" ] && beforeHead="before: --json | before: --props --json | " beforeRule="---|---|"
 echo "| store | size | ${beforeHead}dravik-dump --json | dravik-dump --props --json | readpst -j 0 -D | --json : readpst | --props --json : readpst | pffexport -m all -f all |"
@@ -157,22 +159,31 @@ echo
 echo "Wall time: median (lowest-highest) of $runs runs (pffexport: see the header), the programs taking turns,"
 echo "with the median CPU time (user + sys) in brackets; peak: the largest of the runs; the shares are of"
 echo "the medians, wall (CPU)."
+fi
 
 # The row-only walk over a million messages, beside the full walk and readpst,
-# taking turns: rows a CPU second.
+# taking turns (once each, or RUNS times with SET rows): rows a CPU second,
+# of the median CPU time.
 echo
 echo "| one folder of 1,000,000 messages | wall | CPU (user + sys) | peak | messages or rows a CPU second |"
 echo "|---|---|---|---|---|"
-rowsRun() {
-    label=$1
-    shift
-    set -- $(once "$@")
-    printf '| %s | %s s | %s s | %s MiB | %s M |\n' "$label" "$1" "$3" $(($2 / 1024)) \
-        "$(awk -v c="$3" 'BEGIN { printf "%.2f", (c > 0 ? 1 / c : 0) }')"
+rowsRuns=1
+[ "$set" = rows ] && rowsRuns=$runs
+rr="" rrc="" rrm=0 rj="" rjc="" rjm=0 rr2="" rr2c="" rr2m=0
+i=0
+while [ "$i" -lt "$rowsRuns" ]; do
+    set -- $(once "$dump" --rows --json --file "$scratch/one-1000000.pst"); rr="$rr $1"; rrc="$rrc $3"; rrm=$(( $2 > rrm ? $2 : rrm ))
+    set -- $(once "$dump" --json --file "$scratch/one-1000000.pst"); rj="$rj $1"; rjc="$rjc $3"; rjm=$(( $2 > rjm ? $2 : rjm ))
+    set -- $(once readpst -j 0 -D -o "$scratch/out" "$scratch/one-1000000.pst"); rr2="$rr2 $1"; rr2c="$rr2c $3"; rr2m=$(( $2 > rr2m ? $2 : rr2m ))
+    i=$((i + 1))
+done
+rowsLine() {
+    printf '| %s | %s s | %s s | %s MiB | %s M |\n' "$1" "$(echo "$2" | spread)" "$(echo "$3" | spread)" $(($4 / 1024)) \
+        "$(awk -v c="$(echo "$3" | median)" 'BEGIN { printf "%.2f", (c > 0 ? 1 / c : 0) }')"
 }
-rowsRun "dravik-dump --rows --json" "$dump" --rows --json --file "$scratch/one-1000000.pst"
-rowsRun "dravik-dump --json" "$dump" --json --file "$scratch/one-1000000.pst"
-rowsRun "readpst -j 0 -D" readpst -j 0 -D -o "$scratch/out" "$scratch/one-1000000.pst"
+rowsLine "dravik-dump --rows --json" "$rr" "$rrc" "$rrm"
+rowsLine "dravik-dump --json" "$rj" "$rjc" "$rjm"
+rowsLine "readpst -j 0 -D" "$rr2" "$rr2c" "$rr2m"
 [ "$set" = all ] || exit 0
 for store in one-100000 one-1000000; do
     echo

@@ -1,3 +1,4 @@
+#include "mapi32/alloc.h"
 #include "mapi32/mapicode.h"
 #include "mapi32/mapiutil.h"
 
@@ -5,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -52,6 +54,58 @@ TEST(Allocation, ChainedBuffersOfEverySizeAreSeparate)
         for (ULONG i = 0; i < buffers[n].second; ++i)
             ASSERT_EQ(buffers[n].first[i], static_cast<unsigned char>(n % 251 + 1)) << n;
     EXPECT_EQ(MAPIFreeBuffer(root), S_OK);
+}
+
+// Buffers made in a run (a page of table rows) are each a buffer of their
+// own: none overlaps another, each takes chained buffers, and each is freed
+// alone, in any order, on any thread, before or after the run ends.
+TEST(Allocation, BuffersOfARunAreSeparateAndFreedOneByOne)
+{
+    struct Made
+    {
+        unsigned char* p;
+        ULONG cb;
+        unsigned char fill;
+    };
+    std::vector<Made> made;
+    {
+        dravik::mapi32::CBufferRun run;
+        for (ULONG i = 0; i < 3000; ++i) {
+            // Sizes from none to past the largest carved from a chunk.
+            const ULONG cb = (i * 37) % 5000;
+            void* p = nullptr;
+            ASSERT_EQ(run.Allocate(cb, &p), S_OK);
+            ASSERT_NE(p, nullptr);
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 8, 0u);
+            const auto fill = static_cast<unsigned char>(i);
+            std::memset(p, fill, cb);
+            if (i % 7 == 0) {
+                void* more = nullptr;
+                ASSERT_EQ(MAPIAllocateMore(100, p, &more), S_OK);
+                std::memset(more, 0xEE, 100);
+            }
+            made.push_back({static_cast<unsigned char*>(p), cb, fill});
+        }
+        // Some freed while the run goes on.
+        for (size_t i = 0; i < made.size(); i += 5)
+            EXPECT_EQ(MAPIFreeBuffer(std::exchange(made[i].p, nullptr)), S_OK);
+    }
+    for (const Made& m : made) {
+        if (!m.p)
+            continue;
+        for (ULONG k = 0; k < m.cb; ++k)
+            ASSERT_EQ(m.p[k], m.fill) << "buffer of " << m.cb << " bytes overwritten at " << k;
+    }
+    // The rest: half on another thread, half here, from the last.
+    std::thread other([&] {
+        for (size_t i = 1; i < made.size(); i += 2)
+            if (made[i].p)
+                MAPIFreeBuffer(made[i].p);
+    });
+    for (size_t i = made.size(); i-- > 0;)
+        if (i % 2 == 0 && made[i].p)
+            EXPECT_EQ(MAPIFreeBuffer(made[i].p), S_OK);
+    other.join();
 }
 
 TEST(Allocation, NullAndZeroSizedAreHarmless)

@@ -7,23 +7,6 @@
 
 namespace dravik::pst {
 
-unsigned fixedTypeSize(uint16_t type) {
-    switch (static_cast<PropType>(type)) {
-    case PropType::Int16: return 2;
-    case PropType::Int32:
-    case PropType::Float:
-    case PropType::Error: return 4;
-    case PropType::Boolean: return 1;
-    case PropType::Double:
-    case PropType::Currency:
-    case PropType::AppTime:
-    case PropType::Int64:
-    case PropType::SysTime: return 8;
-    case PropType::Guid: return 16;
-    default: return 0;
-    }
-}
-
 bool isKnownType(uint16_t type) {
     uint16_t base = type & ~kMvFlag;
     if (type & kMvFlag) {
@@ -34,8 +17,6 @@ bool isKnownType(uint16_t type) {
 }
 
 bool isStoredType(uint16_t type) { return (type & ~kMvFlag) > 0x0001 && isKnownType(type); }
-
-bool isVariableType(uint16_t type) { return fixedTypeSize(type) == 0; }
 
 std::optional<int64_t> int64Value(uint16_t type, std::span<const uint8_t> raw) {
     auto le = [raw](size_t n) -> std::optional<uint64_t> {

@@ -45,11 +45,28 @@ constexpr uint16_t kMvFlag = 0x1000;
 constexpr uint32_t propTag(uint16_t id, uint16_t type) { return (static_cast<uint32_t>(id) << 16) | type; }
 
 // Size of a fixed-size type's value, 0 for variable-size and unknown types.
-unsigned fixedTypeSize(uint16_t type);
+// Inline: every cell of every table row read asks it.
+constexpr unsigned fixedTypeSize(uint16_t type) {
+    switch (static_cast<PropType>(type)) {
+    case PropType::Int16: return 2;
+    case PropType::Int32:
+    case PropType::Float:
+    case PropType::Error: return 4;
+    case PropType::Boolean: return 1;
+    case PropType::Double:
+    case PropType::Currency:
+    case PropType::AppTime:
+    case PropType::Int64:
+    case PropType::SysTime: return 8;
+    case PropType::Guid: return 16;
+    default: return 0;
+    }
+}
 bool isKnownType(uint16_t type);
 // A type a store's property context may hold: a known type other than PT_UNSPECIFIED and PT_NULL.
 bool isStoredType(uint16_t type);
-bool isVariableType(uint16_t type);  // strings, binary, multi-valued, object, and unknown types
+// Strings, binary, multi-valued, object, and unknown types.
+constexpr bool isVariableType(uint16_t type) { return fixedTypeSize(type) == 0; }
 
 // An integer-like value (I2, LONG, I8, BOOLEAN, ERROR, CURRENCY, SYSTIME) from its raw bytes;
 // nullopt for other types or too few bytes.

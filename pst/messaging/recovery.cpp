@@ -244,7 +244,7 @@ private:
     }
 
     // The BIDs an internal block names one level down (XBLOCK, XXBLOCK, SLBLOCK, SIBLOCK).
-    std::vector<uint64_t> childBlocks(const std::vector<uint8_t>& data) const {
+    std::vector<uint64_t> childBlocks(std::span<const uint8_t> data) const {
         std::vector<uint64_t> out;
         try {
             LeReader r(data, "internal block");

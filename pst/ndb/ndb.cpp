@@ -146,7 +146,7 @@ Ndb::Page Ndb::readPage(const Bref& ref, uint8_t ptype, int expectLevel) {
         if (ref.ib > source_->size() || pageSize_ > source_->size() - ref.ib)
             throw Error(ErrorKind::Corrupt, "B-tree page lies beyond the end of the file", where,
                         "<= " + hex(source_->size()), hex(ref.ib + pageSize_));
-        auto buf = std::make_shared<std::vector<uint8_t>>(pageSize_);
+        auto buf = std::make_shared<BlockBytes>(pageSize_);
         source_->read(ref.ib, *buf);
         const size_t trailerSize = ansi ? 12 : (pageSize_ == 4096 ? 24 : 16);
         LeReader t = LeReader(*buf, "PAGETRAILER", ref.ib).at(pageSize_ - trailerSize);
@@ -301,7 +301,7 @@ BlockPtr Ndb::readBlock(uint64_t bid) {
 BlockPtr Ndb::readBlock(uint64_t bid, const BlockEntry& be) {
     if (auto c = cached(bid & ~1ull)) return c;
     // cbInflated is a 16-bit field: at most 64 KiB, whatever the file says.
-    auto p = std::make_shared<std::vector<uint8_t>>(be.cbInflated);
+    auto p = std::make_shared<BlockBytes>(be.cbInflated);
     loadBlock(bid, be, *p);
     remember(bid & ~1ull, p);
     return p;

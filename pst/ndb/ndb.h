@@ -19,6 +19,8 @@
 #include <list>
 #include <memory>
 #include <optional>
+#include <type_traits>
+#include <utility>
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
@@ -64,7 +66,28 @@ struct NodeEntry {  // NBTENTRY, or a SLENTRY for a subnode
 };
 
 using NodeRef = NodeEntry;
-using BlockPtr = std::shared_ptr<const std::vector<uint8_t>>;
+// A block's bytes. Every byte is written (read, decoded or inflated) before
+// the block is used, so they are not zeroed when the vector is made.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <class U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using BlockBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+using BlockPtr = std::shared_ptr<const BlockBytes>;
 
 // NID types (low 5 bits of a NID).
 enum NidType : uint8_t {

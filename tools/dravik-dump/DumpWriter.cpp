@@ -1,6 +1,9 @@
 #include "DumpWriter.h"
 
 #include "props/IniFile.h"
+#include "props/TextConv.h"
+
+#include "mapi32/utf.h"
 
 #include <algorithm>
 #include <array>
@@ -182,6 +185,62 @@ void AppendJsonString(std::string& out, std::string_view bytes)
     }
     out.append(bytes.substr(plain));
     out += '"';
+}
+
+// The characters of the JSON string of a UTF-16 text's UTF-8 form, without
+// the quotes: what AppendJsonString writes between them for the text
+// AppendWideToNarrow makes, in one pass over the UTF-16 units. The UTF-8 form
+// is always valid, so only ASCII is ever escaped.
+void AppendJsonWide(std::string& out, std::u16string_view text)
+{
+    const size_t size = text.size();
+    size_t i = 0;
+    while (i < size) {
+        // A run of units written as one byte each, as they are.
+        size_t end = i;
+#if defined(__SSE2__)
+        const __m128i space = _mm_set1_epi16(0x20);
+        const __m128i tilde = _mm_set1_epi16(0x7E);
+        const __m128i quote = _mm_set1_epi16('"');
+        const __m128i backslash = _mm_set1_epi16('\\');
+        for (; end + 8 <= size; end += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + end));
+            // Signed compares: units from 0x8000 up are negative, so below 0x20 too.
+            const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi16(v, space), _mm_cmpgt_epi16(v, tilde)),
+                                                 _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)));
+            if (const int mask = _mm_movemask_epi8(special); mask != 0) {
+                end += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+                break;
+            }
+        }
+#endif
+        while (end < size && text[end] < 0x80 && kJsonPlain[text[end]])
+            ++end;
+        if (end > i) {
+            const size_t at = out.size();
+            out.resize(at + (end - i));
+            char* p = out.data() + at;
+            for (size_t k = i; k < end; ++k)
+                *p++ = static_cast<char>(text[k]);
+            i = end;
+            if (i == size)
+                break;
+        }
+        const char16_t u = text[i];
+        if (u >= 0x80) {
+            AppendUtf8(out, NextWideChar(text, i));
+            continue;
+        }
+        if (const char letter = kJsonEscapeLetter[u]; letter != 0) {
+            const char escape[2] = {'\\', letter};
+            out.append(escape, 2);
+        } else {
+            static const char kDigits[] = "0123456789ABCDEF";
+            const char escape[6] = {'\\', 'u', '0', '0', kDigits[u >> 4], kDigits[u & 0xF]};
+            out.append(escape, 6);
+        }
+        ++i;
+    }
 }
 
 // TextLine(bytes) appended to out.
@@ -532,6 +591,15 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
             line += key(i + 1);
             const size_t from = line.size();
             // The whole value: a row's value is never one read from a stream.
+            // A string is converted and escaped in one pass (a text of more
+            // units than the whole value's limit allows goes the long way).
+            if (PROP_TYPE(value.ulPropTag) == PT_UNICODE && value.Value.lpszW) {
+                const std::u16string_view text(value.Value.lpszW, dravik::mapi32::Utf16Length(value.Value.lpszW));
+                if (text.size() < std::numeric_limits<UINT>::max() / 3) {
+                    AppendJsonWide(line, text);
+                    continue;
+                }
+            }
             AppendPropValueText(line, &value, std::numeric_limits<UINT>::max());
             if (!AlwaysPlain(value.ulPropTag) && !JsonPlain(std::string_view(line).substr(from))) {
                 m_value.assign(line, from);

@@ -214,6 +214,32 @@ TEST(Writer, RowValuesReadAsEachValueAlone)
     EXPECT_EQ(Written(CDumpWriter::Format::Text, false, [&](CDumpWriter& w) { w.WriteRow(3, row); }), text);
 }
 
+// A row's UTF-16 string is converted and escaped in one pass: each kind of
+// unit, at every place of the groups of eight units the pass scans at once,
+// reads as the value's own text (conversion, then escaping) would.
+TEST(Writer, RowStringsReadAsTheirTextEscaped)
+{
+    const std::u16string kinds[] = {
+        u"\"", u"\\", u"\r\n", u"\x01", u"\x1F", u"\x7F", u"~", u" ",       // ASCII to escape or keep
+        u"\x80", u"\xE9", u"\x07FF", u"\x65E5", u"\xFFFF",                     // two and three UTF-8 bytes
+        u"\xD83D\xDE00", u"\xDBFF\xDFFF",                                        // surrogate pairs
+        u"\xD800", u"\xDC00", u"\xDC00\xD800", u"\xD83Dz",                      // unpaired surrogates
+    };
+    for (const std::u16string& kind : kinds) {
+        for (size_t before = 0; before <= 17; ++before) {
+            std::u16string text = std::u16string(before, u'a') + kind + std::u16string(17 - before, u'b');
+            SPropValue value{};
+            value.ulPropTag = PROP_TAG(PT_UNICODE, 0x0037);
+            value.Value.lpszW = reinterpret_cast<LPWSTR>(text.data());
+            const SRow row{0, 1, &value};
+            const std::string json = "{\"depth\":1,\"kind\":\"row\",\"values\":{\"0x0037001F\":" +
+                                     JsonString(PropValueWholeText(&value, nullptr)) + "}}\n";
+            EXPECT_EQ(Written(CDumpWriter::Format::Json, false, [&](CDumpWriter& w) { w.WriteRow(1, row); }), json)
+                << "unit " << std::hex << static_cast<unsigned>(kind[0]) << " after " << std::dec << before;
+        }
+    }
+}
+
 // An object's properties written straight from its values read exactly as
 // the rows FormatPropRow makes, written as rows: in JSON (values whole) and
 // in text (cut), for names and values that need escaping, named IDs, the
