@@ -512,6 +512,16 @@ void CDumpWriter::WriteProps(const CPropValueArray& props, IMAPIProp* pSource,
         } else {
             line.append(texts.whole, cCut);
         }
+        // A string is converted and escaped in one pass, as in a row.
+        if (const SPropValue* v = m_firstValues[i];
+            bJson && v && PROP_TYPE(v->ulPropTag) == PT_UNICODE && v->Value.lpszW) {
+            const std::u16string_view text(v->Value.lpszW, dravik::mapi32::Utf16Length(v->Value.lpszW));
+            if (text.size() < std::numeric_limits<UINT>::max() / 3) {
+                AppendJsonWide(line, text);
+                line.append(rowEnd);
+                continue;
+            }
+        }
         const size_t from = line.size();
         bool bPlain = false;
         if (const HRESULT hr = AppendPropRowValue(line, m_firstValues[i], ulTag, pSource, bJson, &bPlain); FAILED(hr))

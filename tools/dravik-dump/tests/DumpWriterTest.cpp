@@ -214,9 +214,10 @@ TEST(Writer, RowValuesReadAsEachValueAlone)
     EXPECT_EQ(Written(CDumpWriter::Format::Text, false, [&](CDumpWriter& w) { w.WriteRow(3, row); }), text);
 }
 
-// A row's UTF-16 string is converted and escaped in one pass: each kind of
-// unit, at every place of the groups of eight units the pass scans at once,
-// reads as the value's own text (conversion, then escaping) would.
+// A UTF-16 string is converted and escaped in one pass, in a row and in an
+// object's properties: each kind of unit, at every place of the groups of
+// eight units the pass scans at once, reads as the value's own text
+// (conversion, then escaping) would.
 TEST(Writer, RowStringsReadAsTheirTextEscaped)
 {
     const std::u16string kinds[] = {
@@ -235,6 +236,20 @@ TEST(Writer, RowStringsReadAsTheirTextEscaped)
             const std::string json = "{\"depth\":1,\"kind\":\"row\",\"values\":{\"0x0037001F\":" +
                                      JsonString(PropValueWholeText(&value, nullptr)) + "}}\n";
             EXPECT_EQ(Written(CDumpWriter::Format::Json, false, [&](CDumpWriter& w) { w.WriteRow(1, row); }), json)
+                << "unit " << std::hex << static_cast<unsigned>(kind[0]) << " after " << std::dec << before;
+            fake::PropObject obj;
+            obj.values = {value};
+            CPropValueArray props;
+            ASSERT_EQ(props.LoadProps(&obj, 1), S_OK);
+            const std::vector<CPropRowText> rows = {FormatPropRow(props, 0, &obj, true)};
+            EXPECT_EQ(Written(CDumpWriter::Format::Json, true,
+                              [&](CDumpWriter& w) {
+                                  std::vector<std::pair<ULONG, HRESULT>> failures;
+                                  w.BeginObject(1, "message", "m");
+                                  w.WriteProps(props, &obj, failures);
+                                  w.EndObject();
+                              }),
+                      Written(CDumpWriter::Format::Json, true, [&](CDumpWriter& w) { w.Write(1, "message", "m", rows); }))
                 << "unit " << std::hex << static_cast<unsigned>(kind[0]) << " after " << std::dec << before;
         }
     }
