@@ -41,7 +41,7 @@ pstgen=$build/tools/pstgen/pstgen
 firstrow=$build/bench/firstrow/firstrow_bench
 samples=${DRAVIK_SAMPLES_DIR:-$root/../shared/data/pst}
 
-case "$set" in all|mail) ;; *) echo "unknown set $set (all or mail)" >&2; exit 2 ;; esac
+case "$set" in all|mail|rows) ;; *) echo "unknown set $set (all, mail or rows)" >&2; exit 2 ;; esac
 for tool in "$dump" "$pstgen" "$firstrow" ${before:+"$before"}; do
     [ -x "$tool" ] || { echo "missing $tool: build dravik-dump, pstgen and firstrow_bench first" >&2; exit 2; }
 done
