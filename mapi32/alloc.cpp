@@ -122,10 +122,6 @@ Header* NewChained(Header* root, ULONG cb)
     return h;
 }
 
-} // namespace
-
-namespace {
-
 SCODE AllocateRoot(ULONG cbSize, LPVOID* lppBuffer, bool bZero)
 {
     if (!lppBuffer)
@@ -143,11 +139,9 @@ SCODE AllocateRoot(ULONG cbSize, LPVOID* lppBuffer, bool bZero)
     return S_OK;
 }
 
-}  // namespace
+void ReleaseRunChunk(void* chunk);  // with the runs of root buffers, below
 
-namespace {
-void ReleaseRunChunk(void* chunk);
-}  // namespace
+} // namespace
 
 SCODE MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer)
 {

@@ -647,13 +647,18 @@ public:
         m_rowIndexes.resize(static_cast<size_t>(n));
         for (LONG i = 0; i < n; ++i)
             m_rowIndexes[static_cast<size_t>(i)] = RowAt(first + i);
-        // Two pointers: small enough for the function to hold without allocating.
-        // The rows' buffers carved from shared chunks: one allocation for many rows.
-        CBufferRun run;
-        hr = m_source->WithRows(m_rowIndexes, &m_columns, [this, set, &run](size_t k, const SPropValue* props, ULONG cValues) {
-            const HRESULT built = BuildRow(props, cValues, set->aRow[k], run);
+        // The rows' buffers carved from shared chunks: one allocation for many
+        // rows. Two pointers captured: small enough for the function to hold
+        // without allocating.
+        struct
+        {
+            LPSRowSet set;
+            CBufferRun run;
+        } page{set, {}};
+        hr = m_source->WithRows(m_rowIndexes, &m_columns, [this, &page](size_t k, const SPropValue* props, ULONG cValues) {
+            const HRESULT built = BuildRow(props, cValues, page.set->aRow[k], page.run);
             if (SUCCEEDED(built))
-                set->cRows = static_cast<ULONG>(k + 1);
+                page.set->cRows = static_cast<ULONG>(k + 1);
             return built;
         });
         if (FAILED(hr)) {

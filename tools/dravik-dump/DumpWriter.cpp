@@ -243,6 +243,20 @@ void AppendJsonWide(std::string& out, std::u16string_view text)
     }
 }
 
+// A PT_UNICODE value's whole text as a JSON string's characters, through
+// AppendJsonWide; false (nothing written) for any other value, and for a text
+// of more units than the whole value's limit allows, which goes the long way.
+bool AppendJsonWideValue(std::string& out, const SPropValue& value)
+{
+    if (PROP_TYPE(value.ulPropTag) != PT_UNICODE || !value.Value.lpszW)
+        return false;
+    const std::u16string_view text(value.Value.lpszW, dravik::mapi32::Utf16Length(value.Value.lpszW));
+    if (text.size() >= std::numeric_limits<UINT>::max() / 3)
+        return false;
+    AppendJsonWide(out, text);
+    return true;
+}
+
 // TextLine(bytes) appended to out.
 void AppendTextLine(std::string& out, std::string_view bytes)
 {
@@ -513,14 +527,9 @@ void CDumpWriter::WriteProps(const CPropValueArray& props, IMAPIProp* pSource,
             line.append(texts.whole, cCut);
         }
         // A string is converted and escaped in one pass, as in a row.
-        if (const SPropValue* v = m_firstValues[i];
-            bJson && v && PROP_TYPE(v->ulPropTag) == PT_UNICODE && v->Value.lpszW) {
-            const std::u16string_view text(v->Value.lpszW, dravik::mapi32::Utf16Length(v->Value.lpszW));
-            if (text.size() < std::numeric_limits<UINT>::max() / 3) {
-                AppendJsonWide(line, text);
-                line.append(rowEnd);
-                continue;
-            }
+        if (bJson && m_firstValues[i] && AppendJsonWideValue(line, *m_firstValues[i])) {
+            line.append(rowEnd);
+            continue;
         }
         const size_t from = line.size();
         bool bPlain = false;
@@ -601,15 +610,9 @@ void CDumpWriter::WriteRow(int nDepth, const SRow& row)
             line += key(i + 1);
             const size_t from = line.size();
             // The whole value: a row's value is never one read from a stream.
-            // A string is converted and escaped in one pass (a text of more
-            // units than the whole value's limit allows goes the long way).
-            if (PROP_TYPE(value.ulPropTag) == PT_UNICODE && value.Value.lpszW) {
-                const std::u16string_view text(value.Value.lpszW, dravik::mapi32::Utf16Length(value.Value.lpszW));
-                if (text.size() < std::numeric_limits<UINT>::max() / 3) {
-                    AppendJsonWide(line, text);
-                    continue;
-                }
-            }
+            // A string is converted and escaped in one pass.
+            if (AppendJsonWideValue(line, value))
+                continue;
             AppendPropValueText(line, &value, std::numeric_limits<UINT>::max());
             if (!AlwaysPlain(value.ulPropTag) && !JsonPlain(std::string_view(line).substr(from))) {
                 m_value.assign(line, from);

@@ -215,7 +215,6 @@ private:
             if (m_allPlan.cells.empty() && !m_tc.columns().empty()) {
                 for (size_t i = 0; i < m_tc.columns().size(); ++i)
                     m_allPlan.cells.push_back(static_cast<uint32_t>(i));
-                m_allPlan.asBuilt = false;
                 m_allPlan.narrowCells = NarrowCells(m_allPlan.cells);
             }
             return m_allPlan;
